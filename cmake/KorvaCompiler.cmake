@@ -1,0 +1,20 @@
+# Warnings are errors on both compilers (native gcc and mingw-w64 gcc).
+add_library(korva_options INTERFACE)
+target_compile_options(korva_options INTERFACE
+    -Wall -Wextra -Wpedantic -Werror
+    -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Wunused -Woverloaded-virtual
+    -Wnull-dereference -Wimplicit-fallthrough -Wformat=2)
+target_include_directories(korva_options INTERFACE ${PROJECT_SOURCE_DIR})
+
+if(WIN32)
+    # Unicode Win32 entry points, no min/max macros, Windows 7 API level or later.
+    target_compile_definitions(korva_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+        _WIN32_WINNT=0x0601)
+    # Everything static: the DLL and the tests import only Windows system DLLs.
+    add_link_options(-static -static-libgcc -static-libstdc++)
+endif()
+
+if(KORVA_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,0 +1,143 @@
+// The diagnostic log: cGjLog hands records to its handlers; the process-wide SharedFileHandler buffers them and
+// appends them to a UTF-16LE file when flushed. Every engine, directory, controller and window operation receives
+// a cGjLog as its first argument.
+//
+// Usage, by every caller:
+//     cGjLog log;
+//     log.AddHandler(&SharedFileHandler());
+//     ... pass `log` down ...
+//     log.Flush();
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/sync.h"
+#include "platform/text.h"
+
+namespace korva {
+
+// Record levels. Warning is 22 (2 + 4 + 16): it passes any mask holding Information, Debug or 16.
+enum LogLevel : uint32_t {
+    kLogNone = 0,
+    kLogError = 1,
+    kLogInformation = 2,
+    kLogDebug = 4,
+    kLogWarning = 22,
+    kLogAll = 0xFFFFFFFFu,
+};
+
+const WChar* LogLevelName(uint32_t level);
+bool LevelPassesMask(uint32_t level, uint32_t mask);
+
+struct LogRecord {
+    int64_t time = 0;  // seconds since 1970-01-01 UTC, taken when the record is built
+    WString message;
+    uint32_t level = 0;
+    uint32_t code = 0;
+};
+
+class cGjConfigurationLog {
+public:
+    virtual ~cGjConfigurationLog() = default;
+    virtual uint32_t GetMask() const { return mask_; }
+    virtual void SetMask(uint32_t mask) { mask_ = mask; }
+
+protected:
+    uint32_t mask_ = 3;
+};
+
+class cGjConfigurationLogFile : public cGjConfigurationLog {
+public:
+    cGjConfigurationLogFile();  // mask All, "vlx.log", 0x500000, not immediate
+    virtual const WString& GetFileName() const { return fileName_; }
+    virtual uint32_t GetMaxFileSize() const { return maxFileSize_; }
+    virtual uint32_t GetImmediately() const { return immediately_; }
+    virtual void SetFileName(WString name) { fileName_ = std::move(name); }
+    virtual void SetMaxFileSize(uint32_t size) { maxFileSize_ = size; }
+    virtual void SetImmediately(uint32_t immediately) { immediately_ = immediately; }
+
+protected:
+    WString fileName_;
+    uint32_t maxFileSize_ = 0x500000;
+    uint32_t immediately_ = 0;
+};
+
+class RegistryConnection;
+
+class cGjConfigurationLogFileHelper : public cGjConfigurationLogFile {
+public:
+    cGjConfigurationLogFileHelper(const WChar* fileName, uint32_t mask, uint32_t maxFileSize, uint32_t immediately);
+    // Reads "FileLogFilename", "FileLogMask", "FileLogMaxFileSize", "FileLogImmediately" under `keyPath`; each
+    // value present with the right type replaces its setting. Returns the error of the last failed read.
+    int32_t LoadFromRegistry(const RegistryConnection& registry, const WChar* keyPath);
+};
+
+class cGjLogHandler {
+public:
+    virtual ~cGjLogHandler() = default;
+    virtual void Log(LogRecord record) { (void)record; }
+    virtual int32_t Flush() { return 0; }
+    // "[date] - level - message" with CR LF when `withLineEnd`.
+    virtual WString FormatRecord(const LogRecord& record, bool withLineEnd) const;
+};
+
+class cGjLogHandlerFile : public cGjLogHandler {
+public:
+    cGjLogHandlerFile();
+    ~cGjLogHandlerFile() override;
+    void Log(LogRecord record) override;
+    int32_t Flush() override;
+    void Configure(const cGjConfigurationLogFile& configuration);
+
+    // For tests and diagnostics.
+    size_t PendingCount() const;
+    size_t DroppedCount() const;
+
+private:
+    struct State;
+    mutable platform::RecursiveLock lock_;
+    std::unique_ptr<State> state_;
+};
+
+class cGjLog {
+public:
+    cGjLog() = default;
+    virtual ~cGjLog() = default;
+    cGjLog(const cGjLog&) = delete;
+    cGjLog& operator=(const cGjLog&) = delete;
+
+    void AddHandler(cGjLogHandler* handler);
+    // The formats are wide printf formats in Windows' dialect (platform/format.h): %s takes a WChar string.
+    void LogMessage(uint32_t level, const WChar* format, ...);
+    // "Error code (%d) - <text>"
+    void LogWithCode(uint32_t level, int32_t code, const WChar* format, ...);
+    // "<text> Error code (%d): <system text>"
+    void LogSystemError(uint32_t level, uint32_t code, const WChar* format, ...);
+    // "<text> Error code 0x%X. <HRESULT text>"
+    void LogHResult(uint32_t level, int32_t hresult, const WChar* format, ...);
+    void Flush();
+
+private:
+    void Distribute(uint32_t level, uint32_t code, WString message);
+    std::vector<cGjLogHandler*> handlers_;
+};
+
+// The process-wide handler (created at module load with no file: it writes nothing until configured).
+cGjLogHandlerFile& SharedFileHandler();
+
+// Diagnostic log configuration from HKLM\Software\Policies\Quillmarsh\Valexor\VLX Gina ("LogEnabled" and the
+// FileLog values); run once by the provider's initialisation.
+void ConfigureDiagnosticLogFromRegistry();
+
+// The trace log of the COM classes: one line per call, appended to the file named by "Log File".
+struct TraceLogSettings {
+    WString path;  // empty: trace log off
+    uint32_t mask = 7;
+};
+TraceLogSettings& TraceSettings();
+void LoadTraceLogSettingsFromRegistry();
+void TraceLog(uint32_t level, const WChar* format, ...);
+
+}  // namespace korva

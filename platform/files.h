@@ -1,0 +1,79 @@
+// The file seam: CreateFileW-style opening with access, share modes and dispositions; 64-bit sizes and seeks.
+// Windows: kernel32. Linux: POSIX descriptors, with the share modes enforced among this process's own opens
+// (a file opened without write sharing cannot be opened for writing again until closed) — which is what
+// the system relies on: its own log writers excluding each other.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace korva::platform {
+
+constexpr uint32_t kGenericRead = 0x80000000u;
+constexpr uint32_t kGenericWrite = 0x40000000u;
+constexpr uint32_t kGenericAll = 0x10000000u;  // full access
+constexpr uint32_t kShareNone = 0;
+constexpr uint32_t kShareRead = 1;
+constexpr uint32_t kShareWrite = 2;
+constexpr uint32_t kShareDelete = 4;
+
+enum class Disposition : uint32_t {
+    CreateNew = 1,
+    CreateAlways = 2,
+    OpenExisting = 3,
+    OpenAlways = 4,
+    TruncateExisting = 5,
+};
+
+enum class SeekOrigin : uint32_t { Begin = 0, Current = 1, End = 2 };
+
+class File {
+public:
+    virtual ~File() = default;  // closes if still open
+    virtual int32_t Read(void* buffer, uint32_t size, uint32_t* read) = 0;
+    virtual int32_t Write(const void* data, uint32_t size, uint32_t* written) = 0;
+    virtual int32_t GetSize(uint64_t* size) = 0;
+    virtual int32_t Seek(int64_t offset, SeekOrigin origin, uint64_t* newPosition) = 0;
+    // SetEndOfFile at the current position.
+    virtual int32_t SetEnd() = 0;
+    virtual int32_t Close() = 0;
+};
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // CreateFileW. On success *out holds the open file; on failure a Windows error code and *out is empty.
+    virtual int32_t Open(const WChar* path, uint32_t access, uint32_t share, Disposition disposition,
+                         std::unique_ptr<File>* out) = 0;
+    virtual int32_t Delete(const WChar* path) = 0;
+    // A new empty folder under the system's temporary folder, for tests and tools.
+    virtual int32_t MakeTempDirectory(WString* path) = 0;
+    virtual int32_t RemoveDirectoryTree(const WChar* path) = 0;
+};
+
+FileSystem& Files();
+
+class ScopedFileSystemOverride {
+public:
+    explicit ScopedFileSystemOverride(FileSystem* replacement);
+    ~ScopedFileSystemOverride();
+    ScopedFileSystemOverride(const ScopedFileSystemOverride&) = delete;
+    ScopedFileSystemOverride& operator=(const ScopedFileSystemOverride&) = delete;
+
+private:
+    FileSystem* previous_;
+};
+
+// Convenience built on the seam: the whole content of a file, or a Windows error code.
+int32_t ReadWholeFile(const WChar* path, std::vector<uint8_t>* content);
+int32_t WriteWholeFile(const WChar* path, const void* data, size_t size);
+
+// The path separator of the platform ('\\' on Windows, '/' elsewhere) and a join of two path parts.
+WChar PathSeparator();
+WString JoinPath(WStringView folder, WStringView name);
+
+}  // namespace korva::platform

@@ -1,0 +1,80 @@
+// The registry seam. The interface has Win32's semantics (handles, access masks with the WOW64 view flags,
+// RegQueryValueExW's ERROR_MORE_DATA protocol, Windows error codes), so RegistryConnection is written once.
+//
+// Implementations:
+//  - Windows: thin wrappers over advapi32 (platform/win32/registry_win32.cpp).
+//  - MemoryRegistry (portable): an in-memory store with both views. On Linux it is the process-wide registry,
+//    loaded from and saved to the regedit-format file named by KORVA_REGISTRY_FILE. Tests on both builds use it
+//    as a fake with injected failures.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/text.h"
+
+namespace korva::platform {
+
+using RegKey = uintptr_t;  // an open key; 0 is none
+constexpr RegKey kHkeyClassesRoot = 0x80000000u;
+constexpr RegKey kHkeyCurrentUser = 0x80000001u;
+constexpr RegKey kHkeyLocalMachine = 0x80000002u;
+constexpr RegKey kHkeyUsers = 0x80000003u;
+
+enum RegType : uint32_t {
+    kRegNone = 0,
+    kRegSz = 1,
+    kRegExpandSz = 2,
+    kRegBinary = 3,
+    kRegDword = 4,
+    kRegMultiSz = 7,
+    kRegQword = 11,
+};
+
+constexpr uint32_t kKeyQueryValue = 0x0001;
+constexpr uint32_t kKeySetValue = 0x0002;
+constexpr uint32_t kKeyCreateSubKey = 0x0004;
+constexpr uint32_t kKeyWow64_64Key = 0x0100;
+constexpr uint32_t kKeyWow64_32Key = 0x0200;
+constexpr uint32_t kKeyRead = 0x20019;
+constexpr uint32_t kKeyWrite = 0x20006;
+
+class Registry {
+public:
+    virtual ~Registry() = default;
+    // RegConnectRegistryW: machine null = this computer; `predefined` one of the kHkey roots.
+    virtual int32_t Connect(const WChar* machine, RegKey predefined, RegKey* out) = 0;
+    // RegOpenKeyExW: `access` may carry kKeyWow64_32Key / kKeyWow64_64Key to pick a view.
+    virtual int32_t OpenKey(RegKey parent, const WChar* subKey, uint32_t access, RegKey* out) = 0;
+    // RegCreateKeyExW (non-volatile, default security); missing intermediate keys are created.
+    virtual int32_t CreateKey(RegKey parent, const WChar* subKey, uint32_t access, RegKey* out) = 0;
+    // RegQueryValueExW: `data` may be null to ask for the size. When the buffer is too small the result is
+    // kMoreData (234) and *size is the size needed.
+    virtual int32_t QueryValue(RegKey key, const WChar* name, uint32_t* type, uint8_t* data, uint32_t* size) = 0;
+    // RegSetValueExW
+    virtual int32_t SetValue(RegKey key, const WChar* name, uint32_t type, const uint8_t* data, uint32_t size) = 0;
+    // RegDeleteKeyW: only a key without sub-keys.
+    virtual int32_t DeleteKey(RegKey parent, const WChar* subKey) = 0;
+    // RegDeleteValueW
+    virtual int32_t DeleteValue(RegKey key, const WChar* name) = 0;
+    // RegCloseKey; closing a predefined root is a no-op success.
+    virtual int32_t CloseKey(RegKey key) = 0;
+};
+
+// The process-wide registry. On Windows the Win32 registry; on Linux a MemoryRegistry loaded from
+// KORVA_REGISTRY_FILE when that variable names a readable file.
+Registry& Reg();
+
+// Replaces the process-wide registry until the returned guard is destroyed (tests).
+class ScopedRegistryOverride {
+public:
+    explicit ScopedRegistryOverride(Registry* replacement);
+    ~ScopedRegistryOverride();
+    ScopedRegistryOverride(const ScopedRegistryOverride&) = delete;
+    ScopedRegistryOverride& operator=(const ScopedRegistryOverride&) = delete;
+
+private:
+    Registry* previous_;
+};
+
+}  // namespace korva::platform
