@@ -1,0 +1,139 @@
+// CRuleBase: what every password rule shares (the enabled flag and a description per language), the virtual
+// interface through which a policy tests a password, the rule factory that turns a "Rule" element into rule
+// objects, and the two small readers the whole engine uses (strict integers, case-insensitive attributes).
+//
+// Rule types as written in the "type" attribute of a "Rule" element:
+//   1 CRuleHistoryMinimumAge   2 CRuleLengthMinimum   3 CRuleLengthMaximum
+//   4 CRuleNameSimilarity then CRulePasswordSimilarity (two rules from one element; GetType 6 and 7)
+//   5 CRuleRegex   6 CRuleNameSimilarity   7 CRulePasswordSimilarity   8 CRuleBlackList
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace korva {
+
+class cGjLog;
+class CScope;
+
+namespace xml {
+class Node;
+}
+
+// Windows primary language identifiers the system has texts for; any other number read from XML is kept too.
+enum LanguageId : uint32_t {
+    kLangChinese = 4,
+    kLangCzech = 5,
+    kLangGerman = 7,
+    kLangEnglish = 9,
+    kLangSpanish = 10,
+    kLangFinnish = 11,
+    kLangFrench = 12,
+    kLangHungarian = 14,
+    kLangItalian = 16,
+    kLangDutch = 19,
+    kLangPolish = 21,
+    kLangPortuguese = 22,
+    kLangRussian = 25,
+};
+
+// The engine's own result codes (Windows error codes and HRESULTs pass through unchanged).
+constexpr int32_t kResultNoPolicyDocument = -3;
+constexpr int32_t kResultPolicyListEmpty = -4;
+constexpr int32_t kResultNoApplicablePolicy = -5;
+constexpr int32_t kResultInvalidValue = -11;  // missing required attribute, not a number, unknown rule type
+constexpr int32_t kResultEmpty = -12;         // an element that must have content is empty or missing
+constexpr int32_t kResultNullEntry = -16;
+constexpr int32_t kResultTimeConversion = -23;
+
+// Language -> description text. An empty text counts as no text.
+using DescriptionMap = std::map<uint32_t, WString>;
+
+class CRuleBase {
+  public:
+    CRuleBase() = default;
+    // Copies every description; the rule starts disabled (the built-in default rules of a policy).
+    explicit CRuleBase(const DescriptionMap& descriptions) : descriptions_(descriptions) {}
+    virtual ~CRuleBase() = default;
+    CRuleBase(const CRuleBase&) = delete;
+    CRuleBase& operator=(const CRuleBase&) = delete;
+
+    // A new rule of the same class with the same parameters, descriptions and enabled flag; null in the base.
+    virtual std::unique_ptr<CRuleBase> Clone() const { return nullptr; }
+
+    // Tests `newPassword` (may be null) for `userScope`. Returns 0 when the rule could be evaluated, with
+    // *valid true when the password satisfies the rule; otherwise an error code (*valid then says nothing).
+    // Every rule writes *valid on every path that returns 0, because a policy passes the same variable to
+    // each rule. `reserved` is always null. Passwords are never logged.
+    virtual int32_t Test(cGjLog& log, bool* valid, CScope* userScope, const WChar* newPassword,
+                         const WChar* reserved, const WChar* oldPassword) = 0;
+
+    // The rule's type number (table at the top); 0 in the base.
+    virtual int32_t GetType() const { return 0; }
+
+    // Reads the rule's settings from its "Rule" element. The base reads the shared children "Enabled" and
+    // "Description" and ignores `version` (the policy document's version text, null when it has none).
+    virtual int32_t LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version);
+
+    bool IsEnabled() const { return enabled_; }
+    // The text for `language`, else the English one; null when neither is stored. Borrowed.
+    const WChar* GetDescription(uint32_t language) const;
+    // Stores a copy of `text` for `language`, replacing an earlier one.
+    void SetDescription(uint32_t language, WStringView text);
+    const DescriptionMap& GetDescriptions() const { return descriptions_; }
+
+  protected:
+    // For Clone and for tests of the concrete rules.
+    void CopyBaseTo(CRuleBase& target) const {
+        target.enabled_ = enabled_;
+        target.descriptions_ = descriptions_;
+    }
+    void SetEnabled(bool enabled) { enabled_ = enabled; }
+
+  private:
+    bool enabled_ = false;
+    DescriptionMap descriptions_;
+};
+
+// A policy's rules in document order; owned.
+using RuleList = std::vector<std::unique_ptr<CRuleBase>>;
+
+// Reads a "Rule" element: creates the class(es) for its "type", lets each read the element and appends it to
+// `rules` (also when its load failed; the policy then fails and destroys it). 0, -11 (type missing, not a
+// number or unknown), the last negative load result, or the DOM's HRESULT.
+int32_t CreateRule(cGjLog& log, const xml::Node& element, RuleList* rules, const WChar* version);
+
+// The rule's display name for log texts ("Minimum Password Length", ..., "Unknown rule" also for null).
+const WChar* GetRuleName(const CRuleBase* rule);
+
+// Strict decimal integer text: non-empty, first character "-" or a digit, every other character a digit
+// ("-" alone is 0). On success *value is the number and true is returned; otherwise *value is 0 and false.
+// A number that does not fit in 32 bits is not a number.
+bool StringToInt(const WChar* text, int32_t* value);
+
+// The first attribute of `element` whose local name equals `name`, ASCII case ignored: 0 with a copy of its
+// text, or S_FALSE (1) with *value cleared and nothing logged when there is none, or the DOM's HRESULT.
+int32_t ReadAttribute(cGjLog& log, const xml::Node& element, const WChar* name, WString* value);
+
+// The rule families that live in their own sources (regular expression, similarity, blacklist) offer these,
+// so that the factory and the policy need none of their headers:
+// - an empty rule that LoadFromXML fills (the factory):
+std::unique_ptr<CRuleBase> NewRegexRule();
+std::unique_ptr<CRuleBase> NewNameSimilarityRule();
+std::unique_ptr<CRuleBase> NewPasswordSimilarityRule();
+std::unique_ptr<CRuleBase> NewBlackListRule();
+// - the built-in rules of a new policy's default rule set (disabled, with built-in descriptions):
+std::unique_ptr<CRuleBase> CreateRegexRule(int32_t kind, const WChar* expression);
+std::unique_ptr<CRuleBase> CreateNameSimilarityRule(bool checkUsername, bool checkFullname);
+std::unique_ptr<CRuleBase> CreatePasswordSimilarityRule(bool checkPassword);
+std::unique_ptr<CRuleBase> CreateBlackListRule(int32_t interpretation);
+// - the kind of a regular-expression rule (0 plain, 1 repeating characters, 2 character requirements), for
+// its
+//   display name; -1 for any other rule.
+int32_t GetRegexKind(const CRuleBase& rule);
+
+}  // namespace korva
