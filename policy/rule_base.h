@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -87,6 +88,21 @@ class CRuleBase {
     const DescriptionMap& GetDescriptions() const { return descriptions_; }
 
   protected:
+    // The texts of a rule whose only setting is one integer child of its element (the length and age rules).
+    struct IntegerChildTexts {
+        const WChar* childName;       // "MinimumLength"
+        const WChar* listFailure;     // the child list could not be read
+        const WChar* loadingDebug;    // logged before the children are read; null for none
+        const WChar* readFailure;     // the child's text could not be read
+        const WChar* convertFailure;  // the text is not a strict integer
+    };
+    // Reads such an element: `converted` receives the value of each strict-integer child text, `invalid` is
+    // called for each one that is not (both log their own success lines), then the shared children are read
+    // with CRuleBase::LoadFromXML, whose result is not used. 0, -12 (no children), or the DOM's HRESULT.
+    int32_t LoadIntegerChild(cGjLog& log, const xml::Node& element, const WChar* version,
+                             const IntegerChildTexts& texts, const std::function<void(int32_t)>& converted,
+                             const std::function<void()>& invalid);
+
     // For Clone and for tests of the concrete rules.
     void CopyBaseTo(CRuleBase& target) const {
         target.enabled_ = enabled_;

@@ -1,0 +1,105 @@
+#include "directory/directory.h"
+
+#include "platform/win_errors.h"
+
+namespace korva {
+
+namespace {
+
+// The directory before a real one is installed: nothing can be reached.
+class UnavailableDirectory final : public Directory {
+  public:
+    int32_t GetJoinedDomain(cGjLog&, WString* flatName) override {
+        flatName->clear();
+        return winerr::kCallNotImplemented;
+    }
+    int32_t FlatToDnsDomain(cGjLog&, const WChar*, WString* dnsName) override {
+        dnsName->clear();
+        return winerr::kCallNotImplemented;
+    }
+    int32_t GetUserSid(cGjLog&, const WChar*, const WChar*, WString* sid) override {
+        sid->clear();
+        return winerr::kCallNotImplemented;
+    }
+    int32_t LookupAccountBySid(cGjLog&, const SidBytes&, WString* accountName, WString* domainName,
+                               uint32_t* use) override {
+        accountName->clear();
+        domainName->clear();
+        *use = 0;
+        return winerr::kCallNotImplemented;
+    }
+    int32_t CanonicalToDistinguishedName(cGjLog&, const WChar*, WString* distinguishedName) override {
+        distinguishedName->clear();
+        return winerr::kCallNotImplemented;
+    }
+    int32_t BindObject(const WChar*, ObjectInterface, std::unique_ptr<DirectoryObject>* object) override {
+        object->reset();
+        return kENotImpl;
+    }
+    int32_t StringToSid(const WChar*, SidBytes* sid) override {
+        sid->clear();
+        return winerr::kCallNotImplemented;
+    }
+    int32_t SidToString(const SidBytes&, WString* sidText) override {
+        sidText->clear();
+        return winerr::kCallNotImplemented;
+    }
+    int32_t BindDomainController(const WChar*, std::unique_ptr<DomainControllerBinding>* binding) override {
+        binding->reset();
+        return winerr::kCallNotImplemented;
+    }
+};
+
+Directory*& Current() {
+    static UnavailableDirectory unavailable;
+    static Directory* current = &unavailable;
+    return current;
+}
+
+}  // namespace
+
+int32_t StoredByteArray::GetLowerBound(int32_t* lower) const {
+    *lower = 0;
+    return 0;
+}
+
+int32_t StoredByteArray::GetUpperBound(int32_t* upper) const {
+    *upper = static_cast<int32_t>(bytes_.size()) - 1;
+    return 0;
+}
+
+int32_t StoredByteArray::AccessData(const uint8_t** data) {
+    *data = bytes_.data();
+    return 0;
+}
+
+int32_t StoredTextArray::AccessData(const std::vector<WString>** values) {
+    *values = &values_;
+    return 0;
+}
+
+Directory& Dir() {
+    return *Current();
+}
+
+ScopedDirectoryOverride::ScopedDirectoryOverride(Directory* replacement) : previous_(Current()) {
+    Current() = replacement;
+}
+
+ScopedDirectoryOverride::~ScopedDirectoryOverride() {
+    Current() = previous_;
+}
+
+WString DnsDomainToDistinguishedName(WStringView dnsName) {
+    WString result = KW("DC=");
+    for (WChar c : dnsName) {
+        if (c == u'.') {
+            result += KW(",DC=");
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
+}  // namespace korva

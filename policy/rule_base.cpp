@@ -1,0 +1,324 @@
+#include "policy/rule_base.h"
+
+#include <limits>
+
+#include "infra/log.h"
+#include "policy/rule_length.h"
+#include "policy/rule_min_age.h"
+#include "policy/xml_dom.h"
+
+namespace korva {
+
+bool StringToInt(const WChar* text, int32_t* value) {
+    *value = 0;
+    if (text == nullptr || text[0] == 0) {
+        return false;
+    }
+    const bool negative = text[0] == u'-';
+    int64_t magnitude = 0;
+    // A negative number may reach one further than a positive one.
+    const int64_t limit = negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min())
+                                   : static_cast<int64_t>(std::numeric_limits<int32_t>::max());
+    for (const WChar* p = negative ? text + 1 : text; *p != 0; ++p) {
+        if (*p < u'0' || *p > u'9') {
+            return false;
+        }
+        magnitude = magnitude * 10 + (*p - u'0');
+        if (magnitude > limit) {
+            return false;
+        }
+    }
+    *value = static_cast<int32_t>(negative ? -magnitude : magnitude);
+    return true;
+}
+
+int32_t ReadAttribute(cGjLog& log, const xml::Node& element, const WChar* name, WString* value) {
+    value->clear();
+    std::vector<xml::Attribute> attributes;
+    const int32_t status = element.GetAttributes(&attributes);
+    if (status != xml::kSOk) {
+        log.LogHResult(kLogError, status, KW("Failed to get value of attribute."));
+        return status;
+    }
+    const WStringView wanted(name);
+    for (const xml::Attribute& attribute : attributes) {
+        if (attribute.nameStatus != xml::kSOk) {
+            log.LogHResult(kLogError, attribute.nameStatus,
+                           KW("An error occurred getting base name of child."));
+            continue;
+        }
+        if (!EqualsNoCaseAscii(attribute.baseName, wanted)) {
+            continue;
+        }
+        if (attribute.valueStatus != xml::kSOk) {
+            log.LogHResult(kLogError, attribute.valueStatus, KW("Failed to get value of attribute."));
+            return attribute.valueStatus;
+        }
+        *value = attribute.value;
+        return xml::kSOk;
+    }
+    return xml::kSFalse;
+}
+
+const WChar* CRuleBase::GetDescription(uint32_t language) const {
+    auto found = descriptions_.find(language);
+    if (found != descriptions_.end() && !found->second.empty()) {
+        return found->second.c_str();
+    }
+    if (language != kLangEnglish) {
+        found = descriptions_.find(kLangEnglish);
+        if (found != descriptions_.end() && !found->second.empty()) {
+            return found->second.c_str();
+        }
+    }
+    return nullptr;
+}
+
+void CRuleBase::SetDescription(uint32_t language, WStringView text) {
+    descriptions_[language] = WString(text);
+}
+
+int32_t CRuleBase::LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) {
+    (void)version;
+    descriptions_.clear();
+
+    bool hasChildren = false;
+    int32_t status = element.HasChildNodes(&hasChildren);
+    if (status != xml::kSOk) {
+        log.LogHResult(kLogError, status, KW("Failed to determine if rule node has children."));
+        return status;
+    }
+    if (!hasChildren) {
+        log.LogWithCode(kLogError, kResultEmpty, KW("Rule is empty."));
+        return kResultEmpty;
+    }
+    std::vector<xml::Node> children;
+    status = element.GetChildNodes(&children);
+    if (status != xml::kSOk) {
+        log.LogHResult(kLogError, status, KW("An error occurred getting rule data."));
+        return status;
+    }
+    log.LogMessage(kLogDebug, KW("Load rule data from XML."));
+
+    int32_t result = 0;
+    for (const xml::Node& child : children) {
+        WString name;
+        status = child.GetBaseName(&name);
+        if (status != xml::kSOk) {
+            log.LogHResult(kLogError, status, KW("An error occurred getting base name of child."));
+            result = status;
+            continue;
+        }
+        if (name == KW("Enabled")) {
+            WString text;
+            status = child.GetText(&text);
+            if (status != xml::kSOk) {
+                log.LogHResult(kLogError, status, KW("Failed to get value of enabled node."));
+                return status;
+            }
+            int32_t value = 0;
+            if (StringToInt(text.c_str(), &value)) {
+                enabled_ = value >= 1;
+                log.LogMessage(kLogDebug, KW("Successfully set enabled."));
+            } else {
+                log.LogWithCode(kLogError, kResultInvalidValue,
+                                KW("Failed to convert value of enabled node to bool."));
+            }
+        } else if (name == KW("Description")) {
+            WString text;
+            status = child.GetText(&text);
+            if (status != xml::kSOk) {
+                log.LogHResult(kLogError, status, KW("Failed to get value of description node."));
+                return status;
+            }
+            uint32_t language = kLangEnglish;
+            WString languageText;
+            status = ReadAttribute(log, child, KW("languageid"), &languageText);
+            if (status != xml::kSOk) {
+                // Absent (S_FALSE) or unreadable: English, and the status is remembered.
+                result = status;
+            } else {
+                int32_t value = 0;
+                if (StringToInt(languageText.c_str(), &value)) {
+                    language = static_cast<uint32_t>(value);
+                } else {
+                    log.LogMessage(kLogDebug,
+                                   KW("Failed to convert value of languageid attribute to integer."));
+                }
+            }
+            SetDescription(language, text);
+            log.LogMessage(kLogDebug, KW("Successfully got description."));
+        }
+    }
+    return result;
+}
+
+int32_t CRuleBase::LoadIntegerChild(cGjLog& log, const xml::Node& element, const WChar* version,
+                                    const IntegerChildTexts& texts,
+                                    const std::function<void(int32_t)>& converted,
+                                    const std::function<void()>& invalid) {
+    bool hasChildren = false;
+    int32_t status = element.HasChildNodes(&hasChildren);
+    if (status != xml::kSOk) {
+        log.LogHResult(kLogError, status, KW("Failed to determine if rule node has children."));
+        return status;
+    }
+    if (!hasChildren) {
+        log.LogWithCode(kLogError, kResultEmpty, KW("Rule is empty."));
+        return kResultEmpty;
+    }
+    std::vector<xml::Node> children;
+    status = element.GetChildNodes(&children);
+    if (status != xml::kSOk) {
+        log.LogHResult(kLogError, status, KW("%s"), texts.listFailure);
+        return status;
+    }
+    if (texts.loadingDebug != nullptr) {
+        log.LogMessage(kLogDebug, KW("%s"), texts.loadingDebug);
+    }
+
+    int32_t result = 0;
+    for (const xml::Node& child : children) {
+        WString name;
+        status = child.GetBaseName(&name);
+        if (status != xml::kSOk) {
+            log.LogHResult(kLogError, status, KW("An error occurred getting base name of child."));
+            result = status;
+            continue;
+        }
+        if (name != texts.childName) {
+            continue;
+        }
+        WString text;
+        status = child.GetText(&text);
+        if (status != xml::kSOk) {
+            // The shared children are then not read.
+            log.LogHResult(kLogError, status, KW("%s"), texts.readFailure);
+            return status;
+        }
+        int32_t value = 0;
+        if (StringToInt(text.c_str(), &value)) {
+            converted(value);
+        } else {
+            invalid();
+            log.LogWithCode(kLogError, kResultInvalidValue, KW("%s"), texts.convertFailure);
+        }
+    }
+    (void)CRuleBase::LoadFromXML(log, element, version);
+    return result;
+}
+
+namespace {
+
+// Lets a new rule read the element; a negative result is logged with the rule family's message and becomes
+// the factory's result. The rule is appended either way.
+void LoadNewRule(cGjLog& log, const xml::Node& element, const WChar* version, std::unique_ptr<CRuleBase> rule,
+                 const WChar* failureMessage, RuleList* rules, int32_t* result) {
+    const int32_t status = rule->LoadFromXML(log, element, version);
+    if (status < 0) {
+        log.LogWithCode(kLogError, status, KW("%s"), failureMessage);
+        *result = status;
+    }
+    rules->push_back(std::move(rule));
+}
+
+}  // namespace
+
+int32_t CreateRule(cGjLog& log, const xml::Node& element, RuleList* rules, const WChar* version) {
+    WString typeText;
+    const int32_t status = element.GetAttribute(KW("type"), &typeText);
+    if (status != xml::kSOk && status != xml::kSFalse) {
+        log.LogHResult(kLogError, status, KW("Failed to get type attribute."));
+        return status;
+    }
+    if (status == xml::kSFalse) {
+        return kResultInvalidValue;
+    }
+    int32_t type = 0;
+    if (StringToInt(typeText.c_str(), &type)) {
+        log.LogMessage(kLogDebug, KW("Successfully determined rule type."));
+    } else {
+        log.LogWithCode(kLogError, kResultInvalidValue,
+                        KW("Failed to convert value of type attribute to integer."));
+        type = 0;
+    }
+
+    const size_t firstNew = rules->size();
+    int32_t result = 0;
+    switch (type) {
+        case 1:
+            LoadNewRule(log, element, version, std::make_unique<CRuleHistoryMinimumAge>(),
+                        KW("Failed to load minimum password age rule from XML."), rules, &result);
+            break;
+        case 2:
+            LoadNewRule(log, element, version, std::make_unique<CRuleLengthMinimum>(),
+                        KW("Failed to load minimum length rule from XML."), rules, &result);
+            break;
+        case 3:
+            LoadNewRule(log, element, version, std::make_unique<CRuleLengthMaximum>(),
+                        KW("Failed to load maximum length rule from XML."), rules, &result);
+            break;
+        case 4:
+            LoadNewRule(log, element, version, NewNameSimilarityRule(),
+                        KW("Failed to load name similarity rule from XML."), rules, &result);
+            LoadNewRule(log, element, version, NewPasswordSimilarityRule(),
+                        KW("Failed to load password similarity rule from XML."), rules, &result);
+            break;
+        case 5:
+            LoadNewRule(log, element, version, NewRegexRule(),
+                        KW("Failed to load regular expression rule from XML."), rules, &result);
+            break;
+        case 6:
+            LoadNewRule(log, element, version, NewNameSimilarityRule(),
+                        KW("Failed to load name similarity rule from XML."), rules, &result);
+            break;
+        case 7:
+            LoadNewRule(log, element, version, NewPasswordSimilarityRule(),
+                        KW("Failed to load password similarity rule from XML."), rules, &result);
+            break;
+        case 8:
+            LoadNewRule(log, element, version, NewBlackListRule(),
+                        KW("Failed to load blacklist rule from XML."), rules, &result);
+            break;
+        default:
+            log.LogWithCode(kLogError, kResultInvalidValue, KW("Unknown rule type detected."));
+            return kResultInvalidValue;
+    }
+    log.LogMessage(kLogDebug, KW("Successfully loaded rule of type:'%d'."), (*rules)[firstNew]->GetType());
+    return result;
+}
+
+const WChar* GetRuleName(const CRuleBase* rule) {
+    if (rule == nullptr) {
+        return KW("Unknown rule");
+    }
+    switch (rule->GetType()) {
+        case 1:
+            return KW("Minimum Password Age");
+        case 2:
+            return KW("Minimum Password Length");
+        case 3:
+            return KW("Maximum Password Length");
+        case 4:
+            return KW("Similarities");
+        case 5:
+            switch (GetRegexKind(*rule)) {
+                case 1:
+                    return KW("Repeating characters");
+                case 2:
+                    return KW("Character requirements");
+                default:
+                    return KW("Regular Expression");
+            }
+        case 6:
+            return KW("Name Similarities");
+        case 7:
+            return KW("Password Similarities");
+        case 8:
+            return KW("Blacklist");
+        default:
+            return KW("Unknown rule");
+    }
+}
+
+}  // namespace korva
