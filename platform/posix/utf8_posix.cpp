@@ -1,0 +1,97 @@
+// UTF-8 to UTF-16 on Linux, replacing invalid input the way Windows' MultiByteToWideChar(CP_UTF8, 0) does on
+// current Windows versions: every maximal subpart of an ill-formed sequence becomes one U+FFFD, as Unicode
+// recommends. A maximal subpart is the longest prefix of a well-formed sequence that the input starts with;
+// the byte that breaks it is decoded afresh, so a valid character after a broken one is never lost. Overlong
+// forms, encoded surrogates (ED A0..BF) and values above U+10FFFF are ill-formed because their second byte is
+// outside the range the lead byte allows; C0, C1 and F5..FF never start a sequence.
+#include "platform/text.h"
+
+namespace korva {
+
+namespace {
+
+struct LeadByte {
+    int continuations;  // bytes that must follow
+    unsigned char low;  // allowed range of the first continuation byte
+    unsigned char high;
+    unsigned char mask;  // payload bits of the lead byte
+};
+
+// Well-formed UTF-8 byte sequences (Unicode table 3-7); continuations = 0 marks a byte that starts nothing.
+LeadByte Classify(unsigned char b) {
+    if (b >= 0xC2 && b <= 0xDF)
+        return {1, 0x80, 0xBF, 0x1F};
+    if (b == 0xE0)
+        return {2, 0xA0, 0xBF, 0x0F};
+    if ((b >= 0xE1 && b <= 0xEC) || b == 0xEE || b == 0xEF)
+        return {2, 0x80, 0xBF, 0x0F};
+    if (b == 0xED)
+        return {2, 0x80, 0x9F, 0x0F};
+    if (b == 0xF0)
+        return {3, 0x90, 0xBF, 0x07};
+    if (b >= 0xF1 && b <= 0xF3)
+        return {3, 0x80, 0xBF, 0x07};
+    if (b == 0xF4)
+        return {3, 0x80, 0x8F, 0x07};
+    return {0, 0, 0, 0};
+}
+
+void AppendCodePoint(WString& out, char32_t cp) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<WChar>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<WChar>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<WChar>(0xDC00 + (cp & 0x3FF)));
+    }
+}
+
+}  // namespace
+
+WString Utf8ToUtf16(std::string_view utf8) {
+    WString out;
+    out.reserve(utf8.size());
+    const size_t n = utf8.size();
+    size_t i = 0;
+    while (i < n) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        if (lead < 0x80) {
+            out.push_back(static_cast<WChar>(lead));
+            ++i;
+            continue;
+        }
+        const LeadByte kind = Classify(lead);
+        if (kind.continuations == 0) {
+            out.push_back(static_cast<WChar>(0xFFFD));
+            ++i;
+            continue;
+        }
+        char32_t cp = lead & kind.mask;
+        size_t next = i + 1;
+        bool complete = true;
+        for (int k = 0; k < kind.continuations; ++k) {
+            const unsigned char low = k == 0 ? kind.low : 0x80;
+            const unsigned char high = k == 0 ? kind.high : 0xBF;
+            if (next >= n) {
+                complete = false;
+                break;
+            }
+            const auto b = static_cast<unsigned char>(utf8[next]);
+            if (b < low || b > high) {
+                complete = false;
+                break;
+            }
+            cp = (cp << 6) | (b & 0x3F);
+            ++next;
+        }
+        if (complete) {
+            AppendCodePoint(out, cp);
+        } else {
+            out.push_back(static_cast<WChar>(0xFFFD));
+        }
+        i = next;
+    }
+    return out;
+}
+
+}  // namespace korva
