@@ -1,12 +1,24 @@
-// A small DOM over pugixml with what the policy engine reads: parse UTF-16 text, walk child nodes, local (base)
-// names, MSXML-style node text, attributes by exact name and in order, has-children.
+// A small DOM over pugixml with what the policy engine reads: parse UTF-16 text, walk child nodes, local
+// (base) names, node text, attributes by exact name and in order, has-children.
 //
-// Every operation the engine treats as fallible returns a status (0 = S_OK, 1 = S_FALSE, or a failure HRESULT)
-// so tests can inject each failure: Document::Faults().FailNext(op, hresult, nameMatch) makes the next call of
-// `op` on a node whose local name equals `nameMatch` (any node when empty) fail with `hresult`.
+// Every operation the engine treats as fallible returns a status (0 = S_OK, 1 = S_FALSE, or a failure
+// HRESULT) so tests can inject each failure: Document::Faults().FailNext(op, hresult, nameMatch) makes the
+// next call of `op` on a node whose local name equals `nameMatch` (any node when empty) fail with `hresult`.
+// For Op::AttributeName and Op::AttributeValue the node is the attribute; for Op::ElementsByTagName the name
+// is the one searched for; Op::Parse is injected through the process-wide Document::ParseFaults().
 //
-// Safety: no DTD is read, no external entity is expanded, no file or socket is opened; nesting deeper than
-// kMaxDepth is refused at parse time so that no walk can exhaust the stack.
+// What the document looks like to the engine (chosen to read a policy document the way MSXML's DOMDocument
+// does with its defaults):
+// - Text made only of white space between markup is dropped, so a pretty-printed element's children are its
+//   elements, comments, processing instructions and non-blank text; text that holds anything else is kept
+//   whole, white space included. Line ends read as "\n"; entity and character references are replaced.
+// - An attribute value has its tabs and line ends turned into spaces.
+// - The XML declaration is a child of the document node (NodeType::Declaration), not of the root element.
+//
+// Safety: a document with a DOCTYPE is refused outright (a policy document never needs one), so no DTD is
+// read and no entity of any kind is declared or expanded; nothing is opened (no file, no socket); nesting
+// deeper than kMaxDepth is refused at parse time, and every walk is iterative, so no document can exhaust the
+// stack.
 #pragma once
 
 #include <cstdint>
@@ -22,51 +34,77 @@ constexpr int32_t kSFalse = 1;
 constexpr int32_t kEFail = static_cast<int32_t>(0x80004005u);
 constexpr int32_t kEOutOfMemory = static_cast<int32_t>(0x8007000Eu);
 constexpr int32_t kEInvalidArg = static_cast<int32_t>(0x80070057u);
+constexpr int32_t kENoInterface = static_cast<int32_t>(0x80004002u);
+// Deepest element nesting accepted (the root element is at depth 1).
 constexpr int kMaxDepth = 256;
 
 enum class NodeType { Element, Text, CData, Comment, ProcessingInstruction, Declaration, Other };
 
-enum class Op { BaseName, Text, GetAttribute, Attributes, AttributeName, AttributeValue, HasChildren, ChildNodes };
+enum class Op {
+    BaseName,
+    Text,
+    GetAttribute,
+    Attributes,
+    AttributeName,
+    AttributeValue,
+    HasChildren,
+    ChildNodes,
+    ElementsByTagName,
+    Parse,
+};
 
 class Document;
 
 struct Attribute {
     WString name;      // qualified name as written
-    WString baseName;  // local name (prefix removed)
-    WString value;
+    WString baseName;  // local name (prefix removed); empty when nameStatus is not S_OK
+    WString value;     // empty when valueStatus is not S_OK
+    // Reading one attribute's local name or value can fail on its own (only by injection here); the
+    // collection is still returned whole so that a caller can skip that attribute and go on.
+    int32_t nameStatus = kSOk;
+    int32_t valueStatus = kSOk;
 };
 
-// A node handle: cheap to copy, valid while its Document lives.
+// A node handle: cheap to copy, valid while its Document lives. A default-constructed handle refers to no
+// node: Type() is Other and every operation returns E_INVALIDARG.
 class Node {
-public:
+  public:
     Node() = default;
     NodeType Type() const;
     bool IsElement() const { return Type() == NodeType::Element; }
-    // Local name without a namespace prefix ("p:Rule" -> "Rule"); empty for text nodes.
+    // Local name without a namespace prefix ("p:Rule" -> "Rule"); a processing instruction's target; empty
+    // for text, CDATA, comments and the document node.
     int32_t GetBaseName(WString* out) const;
-    // MSXML's `text`: all descendant text and CDATA concatenated, as written.
+    // The node's text: for an element or the document, all descendant text and CDATA concatenated in document
+    // order, as written (nothing trimmed; comments and processing instructions left out); for any other node
+    // its own content.
     int32_t GetText(WString* out) const;
     // Attribute by exact qualified name: S_OK with the value, S_FALSE with `out` cleared when absent.
+    // E_NOINTERFACE on a node that is not an element.
     int32_t GetAttribute(WStringView name, WString* out) const;
-    // All attributes in document order.
+    // All attributes in document order. E_NOINTERFACE on a node that is not an element.
     int32_t GetAttributes(std::vector<Attribute>* out) const;
     int32_t HasChildNodes(bool* out) const;
     // Every child node: elements, text, CDATA, comments, processing instructions.
     int32_t GetChildNodes(std::vector<Node>* out) const;
 
-private:
+  private:
     friend class Document;
+    int32_t Check(Op op, const void* out) const;
     const Document* doc_ = nullptr;
     void* node_ = nullptr;  // pugi::xml_node_struct*
 };
 
 class FaultInjector {
-public:
+  public:
     void FailNext(Op op, int32_t hresult, WStringView nodeName = {});
     // Consumes a matching fault: returns its HRESULT, or 0 when none applies.
     int32_t Take(Op op, const WString& nodeName) const;
+    // True while any fault is waiting (lets callers skip working out a node's name when none can apply).
+    bool Armed() const { return !faults_.empty(); }
+    void Clear() { faults_.clear(); }
 
-private:
+  private:
     struct Fault {
         Op op;
         int32_t hresult;
@@ -76,16 +114,21 @@ private:
 };
 
 class Document {
-public:
+  public:
     ~Document();
-    // Parses `text`: 0 with *out set, or S_FALSE (1) with `error` describing the problem (position and reason).
+    // Parses `text`: 0 with *out set, or S_FALSE (1) with `error` describing the problem (line, column and
+    // reason), or a failure HRESULT (out of memory). *out is reset on every failure.
     static int32_t Parse(WStringView text, std::unique_ptr<Document>* out, WString* error = nullptr);
     // Every element at any depth whose local name equals `localName` (case-sensitive), in document order.
     int32_t GetElementsByTagName(WStringView localName, std::vector<Node>* out) const;
+    // The document node: its children are the root element and any comments, processing instructions and XML
+    // declaration around it.
     Node Root() const;
     FaultInjector& Faults() const { return faults_; }
+    // Faults for Parse, which has no document yet. Process-wide and unsynchronised: for tests only.
+    static FaultInjector& ParseFaults();
 
-private:
+  private:
     Document();
     struct Impl;
     std::unique_ptr<Impl> impl_;
