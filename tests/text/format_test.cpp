@@ -278,6 +278,26 @@ std::vector<std::string> FlagSets(bool alternate) {
     return sets;
 }
 
+// The Windows build's reference is mingw-w64's snprintf, which departs from C (and from glibc, the Linux
+// build's reference) in three places: it prints '+' and ' ' for %u, nothing for %#.0o of zero, and no
+// padding for %<width>.17g of 1e15 and 1e16. Those comparisons are made on Linux only.
+bool ReferenceDeparts(const std::string& flags, const std::string& precision, char conversion, double value) {
+#if defined(_WIN32)
+    const bool sign = flags.find_first_of("+ ") != std::string::npos;
+    const bool alternate = flags.find('#') != std::string::npos;
+    return (conversion == 'u' && sign) ||
+           (conversion == 'o' && alternate && precision == ".0" && value == 0) ||
+           ((conversion == 'g' || conversion == 'G') && precision == ".17" &&
+            (value == 1e15 || value == 1e16));
+#else
+    (void)flags;
+    (void)precision;
+    (void)conversion;
+    (void)value;
+    return false;
+#endif
+}
+
 const char* const kWidths[] = {"", "1", "8", "25"};
 const char* const kIntegerPrecisions[] = {"", ".0", ".1", ".5", ".22"};
 
@@ -292,6 +312,9 @@ TEST(FormatAgainstSnprintf, Int32) {
                 for (const char* precision : kIntegerPrecisions) {
                     const std::string spec = "%" + flags + width + precision;
                     for (const int32_t value : values) {
+                        if (ReferenceDeparts(flags, precision, conversion, value)) {
+                            continue;
+                        }
                         const std::string expected = Narrow("[" + spec + conversion + "]", value);
                         const WString plain = FormatOne(Wide("[" + spec + conversion + "]"), value);
                         const WString withL = FormatOne(Wide("[" + spec + "l" + conversion + "]"), value);
@@ -324,6 +347,9 @@ TEST(FormatAgainstSnprintf, Int64AndShort) {
                 for (const char* precision : kIntegerPrecisions) {
                     const std::string spec = "%" + flags + width + precision;
                     for (const long long value : values) {
+                        if (ReferenceDeparts(flags, precision, conversion, static_cast<double>(value))) {
+                            continue;
+                        }
                         const std::string expected = Narrow("[" + spec + "ll" + conversion + "]", value);
                         const WString ll = FormatOne(Wide("[" + spec + "ll" + conversion + "]"), value);
                         const WString i64 = FormatOne(Wide("[" + spec + "I64" + conversion + "]"), value);
@@ -331,6 +357,9 @@ TEST(FormatAgainstSnprintf, Int64AndShort) {
                         ASSERT_TRUE(i64 == Wide(expected)) << spec << "I64" << conversion << " of " << value;
                     }
                     for (const int value : shorts) {
+                        if (ReferenceDeparts(flags, precision, conversion, value)) {
+                            continue;
+                        }
                         const std::string expected = Narrow("[" + spec + "h" + conversion + "]", value);
                         const WString h = FormatOne(Wide("[" + spec + "h" + conversion + "]"), value);
                         ASSERT_TRUE(h == Wide(expected)) << spec << "h" << conversion << " of " << value;
@@ -353,6 +382,9 @@ TEST(FormatAgainstSnprintf, Double) {
                 for (const char* precision : precisions) {
                     const std::string format = "[%" + flags + width + precision + conversion + "]";
                     for (const double value : values) {
+                        if (ReferenceDeparts(flags, precision, conversion, value)) {
+                            continue;
+                        }
                         const std::string expected = Narrow(format, value);
                         const WString actual = FormatOne(Wide(format), value);
                         ASSERT_TRUE(actual == Wide(expected))
