@@ -1,0 +1,66 @@
+// Document::Parse and a walk over every node with every read operation, on arbitrary input taken as UTF-8
+// (the form a policy document is stored in). Refusals are fine; a crash, a leak or a stack overflow is not.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "policy/xml_dom.h"
+
+namespace {
+
+using namespace korva;
+
+void Require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+void Walk(const xml::Document& doc) {
+    std::vector<xml::Node> pending{doc.Root()};
+    size_t visited = 0;
+    while (!pending.empty()) {
+        const xml::Node node = pending.back();
+        pending.pop_back();
+        ++visited;
+        WString text;
+        Require(node.GetBaseName(&text) == xml::kSOk);
+        Require(node.GetText(&text) == xml::kSOk);
+        std::vector<xml::Attribute> attributes;
+        const int32_t status = node.GetAttributes(&attributes);
+        Require(status == (node.IsElement() ? xml::kSOk : xml::kENoInterface));
+        for (const xml::Attribute& a : attributes) {
+            // The exact lookup finds every attribute the collection lists, with the same value.
+            WString value;
+            Require(node.GetAttribute(a.name, &value) == xml::kSOk && value == a.value);
+        }
+        bool hasChildren = false;
+        Require(node.HasChildNodes(&hasChildren) == xml::kSOk);
+        std::vector<xml::Node> children;
+        Require(node.GetChildNodes(&children) == xml::kSOk);
+        Require(hasChildren == !children.empty());
+        pending.insert(pending.end(), children.begin(), children.end());
+    }
+    std::vector<xml::Node> found;
+    Require(doc.GetElementsByTagName(KW("PolicyList"), &found) == xml::kSOk);
+    Require(visited > 1);  // the document node and at least the root element
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const WString text = Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), size));
+    std::unique_ptr<xml::Document> doc;
+    WString error;
+    const int32_t status = xml::Document::Parse(text, &doc, &error);
+    if (status == xml::kSOk) {
+        Require(doc != nullptr);
+        Walk(*doc);
+    } else {
+        Require(status == xml::kSFalse && !doc && !error.empty());
+    }
+    return 0;
+}
