@@ -1,7 +1,7 @@
-// Time. The system counts calendar time the way Windows does: SystemTime (SYSTEMTIME's fields) and FileTime, a
-// signed 64-bit count of 100-ns intervals since 1601-01-01 00:00 UTC. The conversions between the two are pure
-// arithmetic (proleptic Gregorian calendar) and identical on both builds; only "now" and the local time zone come
-// from the OS, through the Clock seam, which tests replace to control time (no test sleeps).
+// Time. The system counts calendar time the way Windows does: SystemTime (SYSTEMTIME's fields) and FileTime,
+// a signed 64-bit count of 100-ns intervals since 1601-01-01 00:00 UTC. The conversions between the two are
+// pure arithmetic (proleptic Gregorian calendar) and identical on both builds; only "now" and the local time
+// zone come from the OS, through the Clock seam, which tests replace to control time (no test sleeps).
 #pragma once
 
 #include <cstdint>
@@ -21,12 +21,12 @@ struct SystemTime {
 
 // Broken-down local calendar time for formatting (like struct tm, with a 4-digit year).
 struct LocalTime {
-    int year = 0;     // e.g. 2026
-    int month = 0;    // 1-12
-    int day = 0;      // 1-31
-    int hour = 0;     // 0-23
-    int minute = 0;   // 0-59
-    int second = 0;   // 0-60
+    int year = 0;       // e.g. 2026
+    int month = 0;      // 1-12
+    int day = 0;        // 1-31
+    int hour = 0;       // 0-23
+    int minute = 0;     // 0-59
+    int second = 0;     // 0-60
     int dayOfWeek = 0;  // 0 = Sunday
     int dayOfYear = 0;  // 0-365
 };
@@ -41,7 +41,7 @@ bool SystemTimeToFileTime(const SystemTime& time, int64_t* fileTime);
 bool FileTimeToSystemTime(int64_t fileTime, SystemTime* time);
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // The current UTC time as a FileTime.
     virtual int64_t NowFileTime() = 0;
@@ -52,13 +52,13 @@ public:
 Clock& SystemClock();
 
 class ScopedClockOverride {
-public:
+  public:
     explicit ScopedClockOverride(Clock* replacement);
     ~ScopedClockOverride();
     ScopedClockOverride(const ScopedClockOverride&) = delete;
     ScopedClockOverride& operator=(const ScopedClockOverride&) = delete;
 
-private:
+  private:
     Clock* previous_;
 };
 
@@ -68,7 +68,7 @@ int64_t NowUnixSeconds();
 
 // A settable clock for tests: `now` is a FileTime; local time is UTC shifted by `utcOffsetSeconds`.
 class FakeClock final : public Clock {
-public:
+  public:
     int64_t now = kUnixEpochAsFileTime;
     int64_t utcOffsetSeconds = 0;
     bool failLocalConversion = false;

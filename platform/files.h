@@ -32,7 +32,7 @@ enum class Disposition : uint32_t {
 enum class SeekOrigin : uint32_t { Begin = 0, Current = 1, End = 2 };
 
 class File {
-public:
+  public:
     virtual ~File() = default;  // closes if still open
     virtual int32_t Read(void* buffer, uint32_t size, uint32_t* read) = 0;
     virtual int32_t Write(const void* data, uint32_t size, uint32_t* written) = 0;
@@ -44,7 +44,7 @@ public:
 };
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
     // CreateFileW. On success *out holds the open file; on failure a Windows error code and *out is empty.
     virtual int32_t Open(const WChar* path, uint32_t access, uint32_t share, Disposition disposition,
@@ -58,13 +58,13 @@ public:
 FileSystem& Files();
 
 class ScopedFileSystemOverride {
-public:
+  public:
     explicit ScopedFileSystemOverride(FileSystem* replacement);
     ~ScopedFileSystemOverride();
     ScopedFileSystemOverride(const ScopedFileSystemOverride&) = delete;
     ScopedFileSystemOverride& operator=(const ScopedFileSystemOverride&) = delete;
 
-private:
+  private:
     FileSystem* previous_;
 };
 

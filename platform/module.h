@@ -5,5 +5,10 @@ namespace korva::platform {
 
 void SetModuleHandle(void* module);
 void* GetModuleHandle();
+#if defined(_WIN32)
+// <windows.h> makes GetModuleHandle a macro for GetModuleHandleW. This second name keeps a call written as
+// platform::GetModuleHandle() linking whether or not <windows.h> was included before it.
+void* GetModuleHandleW();
+#endif
 
 }  // namespace korva::platform

@@ -4,8 +4,8 @@
 // Implementations:
 //  - Windows: thin wrappers over advapi32 (platform/win32/registry_win32.cpp).
 //  - MemoryRegistry (portable): an in-memory store with both views. On Linux it is the process-wide registry,
-//    loaded from and saved to the regedit-format file named by KORVA_REGISTRY_FILE. Tests on both builds use it
-//    as a fake with injected failures.
+//    loaded from and saved to the regedit-format file named by KORVA_REGISTRY_FILE. Tests on both builds use
+//    it as a fake with injected failures.
 #pragma once
 
 #include <cstdint>
@@ -38,9 +38,10 @@ constexpr uint32_t kKeyWow64_64Key = 0x0100;
 constexpr uint32_t kKeyWow64_32Key = 0x0200;
 constexpr uint32_t kKeyRead = 0x20019;
 constexpr uint32_t kKeyWrite = 0x20006;
+constexpr uint32_t kKeyAllAccess = 0xF003F;
 
 class Registry {
-public:
+  public:
     virtual ~Registry() = default;
     // RegConnectRegistryW: machine null = this computer; `predefined` one of the kHkey roots.
     virtual int32_t Connect(const WChar* machine, RegKey predefined, RegKey* out) = 0;
@@ -50,9 +51,11 @@ public:
     virtual int32_t CreateKey(RegKey parent, const WChar* subKey, uint32_t access, RegKey* out) = 0;
     // RegQueryValueExW: `data` may be null to ask for the size. When the buffer is too small the result is
     // kMoreData (234) and *size is the size needed.
-    virtual int32_t QueryValue(RegKey key, const WChar* name, uint32_t* type, uint8_t* data, uint32_t* size) = 0;
+    virtual int32_t QueryValue(RegKey key, const WChar* name, uint32_t* type, uint8_t* data,
+                               uint32_t* size) = 0;
     // RegSetValueExW
-    virtual int32_t SetValue(RegKey key, const WChar* name, uint32_t type, const uint8_t* data, uint32_t size) = 0;
+    virtual int32_t SetValue(RegKey key, const WChar* name, uint32_t type, const uint8_t* data,
+                             uint32_t size) = 0;
     // RegDeleteKeyW: only a key without sub-keys.
     virtual int32_t DeleteKey(RegKey parent, const WChar* subKey) = 0;
     // RegDeleteValueW
@@ -65,15 +68,20 @@ public:
 // KORVA_REGISTRY_FILE when that variable names a readable file.
 Registry& Reg();
 
+// Makes the process-wide registry's changes last: on Linux writes it to KORVA_REGISTRY_FILE
+// (ERROR_FILE_NOT_FOUND when that variable is not set); on Windows, where the registry keeps itself, returns
+// 0.
+int32_t SaveProcessRegistry();
+
 // Replaces the process-wide registry until the returned guard is destroyed (tests).
 class ScopedRegistryOverride {
-public:
+  public:
     explicit ScopedRegistryOverride(Registry* replacement);
     ~ScopedRegistryOverride();
     ScopedRegistryOverride(const ScopedRegistryOverride&) = delete;
     ScopedRegistryOverride& operator=(const ScopedRegistryOverride&) = delete;
 
-private:
+  private:
     Registry* previous_;
 };
 

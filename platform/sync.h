@@ -9,7 +9,7 @@ namespace korva::platform {
 
 // A recursive lock (a critical section): the owning thread may take it again.
 class RecursiveLock {
-public:
+  public:
     RecursiveLock();
     ~RecursiveLock();
     RecursiveLock(const RecursiveLock&) = delete;
@@ -17,25 +17,25 @@ public:
     void Lock();
     void Unlock();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
 class LockGuard {
-public:
+  public:
     explicit LockGuard(RecursiveLock& lock) : lock_(lock) { lock_.Lock(); }
     ~LockGuard() { lock_.Unlock(); }
     LockGuard(const LockGuard&) = delete;
     LockGuard& operator=(const LockGuard&) = delete;
 
-private:
+  private:
     RecursiveLock& lock_;
 };
 
 // A joinable thread running `body`. Destroying a thread that was not joined joins it.
 class Thread {
-public:
+  public:
     Thread();
     ~Thread();
     Thread(const Thread&) = delete;
@@ -46,7 +46,7 @@ public:
     bool Join(uint32_t milliseconds);
     bool Running() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

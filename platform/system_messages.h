@@ -1,7 +1,7 @@
-// The system message seam: the platform's text for a Windows error code, as the platform gives it (line breaks
-// included). Windows: FormatMessageW(FROM_SYSTEM | IGNORE_INSERTS, LANG_USER_DEFAULT) into 1,024 characters, with
-// "netmsg.dll" loaded as a data file for codes 2100-2999. Linux: built-in English one-line texts for the Windows
-// error codes this system can meet; empty for any other code.
+// The system message seam: the platform's text for a Windows error code, as the platform gives it (line
+// breaks included). Windows: FormatMessageW(FROM_SYSTEM | IGNORE_INSERTS, LANG_USER_DEFAULT) into 1,024
+// characters, with "netmsg.dll" loaded as a data file for codes 2100-2999. Linux: built-in English one-line
+// texts for the Windows error codes this system can meet; empty for any other code.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@
 namespace korva::platform {
 
 class SystemMessages {
-public:
+  public:
     virtual ~SystemMessages() = default;
     virtual WString Text(uint32_t code) = 0;
 };
@@ -19,13 +19,13 @@ public:
 SystemMessages& Messages();
 
 class ScopedSystemMessagesOverride {
-public:
+  public:
     explicit ScopedSystemMessagesOverride(SystemMessages* replacement);
     ~ScopedSystemMessagesOverride();
     ScopedSystemMessagesOverride(const ScopedSystemMessagesOverride&) = delete;
     ScopedSystemMessagesOverride& operator=(const ScopedSystemMessagesOverride&) = delete;
 
-private:
+  private:
     SystemMessages* previous_;
 };
 
