@@ -1,15 +1,15 @@
 // An in-memory registry with Win32 semantics and both registry views, portable to both builds.
 //
-// Views: as on 64-bit Windows, the 32-bit view of HKEY_LOCAL_MACHINE\SOFTWARE is HKEY_LOCAL_MACHINE\SOFTWARE\
-// WOW6432Node; a key opened with kKeyWow64_32Key under SOFTWARE resolves there, any other access to the native
-// tree. Key and value names compare case-insensitively (A-Z), as Windows does.
+// Views: as on 64-bit Windows, the 32-bit view of HKEY_LOCAL_MACHINE\SOFTWARE is
+// HKEY_LOCAL_MACHINE\SOFTWARE\WOW6432Node; a key opened with kKeyWow64_32Key under SOFTWARE resolves there,
+// any other access to the native tree. Key and value names compare case-insensitively (A-Z), as Windows does.
 //
-// Persistence: Load/Save read and write the regedit "Windows Registry Editor Version 5.00" format (UTF-16LE with
-// a byte-order mark on save; UTF-8 or UTF-16LE on load) with REG_SZ ("..."), dword:, hex:, hex(2): (expand) and
-// hex(7): (multi) and hex(b): (qword) values.
+// Persistence: Load/Save read and write the regedit "Windows Registry Editor Version 5.00" format (UTF-16LE
+// with a byte-order mark on save; UTF-8 or UTF-16LE on load) with REG_SZ ("..."), dword:, hex:, hex(2):
+// (expand) and hex(7): (multi) and hex(b): (qword) values.
 //
-// Fault injection: FailNext(op, code) makes the next call of that operation (optionally only for a key path or
-// value name containing `match`, case-insensitive) return `code` without touching the store.
+// Fault injection: FailNext(op, code) makes the next call of that operation (optionally only for a key path
+// or value name containing `match`, case-insensitive) return `code` without touching the store.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +23,7 @@
 namespace korva::platform {
 
 class MemoryRegistry final : public Registry {
-public:
+  public:
     enum class Op { Connect, OpenKey, CreateKey, QueryValue, SetValue, DeleteKey, DeleteValue, CloseKey };
 
     MemoryRegistry();
@@ -33,7 +33,8 @@ public:
     int32_t OpenKey(RegKey parent, const WChar* subKey, uint32_t access, RegKey* out) override;
     int32_t CreateKey(RegKey parent, const WChar* subKey, uint32_t access, RegKey* out) override;
     int32_t QueryValue(RegKey key, const WChar* name, uint32_t* type, uint8_t* data, uint32_t* size) override;
-    int32_t SetValue(RegKey key, const WChar* name, uint32_t type, const uint8_t* data, uint32_t size) override;
+    int32_t SetValue(RegKey key, const WChar* name, uint32_t type, const uint8_t* data,
+                     uint32_t size) override;
     int32_t DeleteKey(RegKey parent, const WChar* subKey) override;
     int32_t DeleteValue(RegKey key, const WChar* name) override;
     int32_t CloseKey(RegKey key) override;
@@ -54,7 +55,7 @@ public:
     int32_t LoadRegText(WStringView text);
     WString SaveRegText() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
