@@ -17,7 +17,8 @@ namespace {
 // Well-formed XML only, read the way MSXML reads it with its defaults: CDATA sections, comments, processing
 // instructions and the XML declaration become nodes; references are replaced; line ends read as "\n";
 // attribute values have tabs and line ends turned into spaces; text made only of white space is dropped. The
-// DOCTYPE is parsed as a node only so that it can be seen and refused.
+// DOCTYPE is parsed as a node only so that it can be seen and refused, and the text is read as a fragment
+// only so that text outside the root element is kept (pugixml would drop it silently) and can be refused too.
 constexpr unsigned kParseOptions = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol |
                                    pugi::parse_wconv_attribute | pugi::parse_comments | pugi::parse_pi |
                                    pugi::parse_declaration | pugi::parse_doctype | pugi::parse_fragment;
