@@ -18,7 +18,7 @@ constexpr WChar kNullText[] = {u'(', u'n', u'u', u'l', u'l', u')', 0};
 
 enum class Size { kDefault, kChar, kShort, kLong, kLongLong, kPointerSized, kWide };
 
-struct Spec {
+struct Directive {
     bool left = false;       // '-'
     bool plus = false;       // '+'
     bool space = false;      // ' '
@@ -70,18 +70,18 @@ class Formatter {
     // Handles the conversion that starts at the '%' in `start`; returns where the text after it begins.
     const WChar* Conversion(const WChar* start) {
         const WChar* p = start + 1;
-        Spec spec;
+        Directive directive;
         for (;; ++p) {
             if (*p == u'-') {
-                spec.left = true;
+                directive.left = true;
             } else if (*p == u'+') {
-                spec.plus = true;
+                directive.plus = true;
             } else if (*p == u' ') {
-                spec.space = true;
+                directive.space = true;
             } else if (*p == u'#') {
-                spec.alternate = true;
+                directive.alternate = true;
             } else if (*p == u'0') {
-                spec.zero = true;
+                directive.zero = true;
             } else {
                 break;
             }
@@ -89,66 +89,66 @@ class Formatter {
         if (*p == u'*') {
             const int width = va_arg(args_, int);
             if (width < 0) {
-                spec.left = true;
-                spec.width = width == INT32_MIN ? INT32_MAX : -width;
+                directive.left = true;
+                directive.width = width == INT32_MIN ? INT32_MAX : -width;
             } else {
-                spec.width = width;
+                directive.width = width;
             }
             ++p;
         } else {
-            spec.width = ReadNumber(p);
+            directive.width = ReadNumber(p);
         }
         if (*p == u'.') {
             ++p;
             if (*p == u'*') {
                 const int precision = va_arg(args_, int);
-                spec.precision = precision < 0 ? -1 : precision;
+                directive.precision = precision < 0 ? -1 : precision;
                 ++p;
             } else {
-                spec.precision = ReadNumber(p);
+                directive.precision = ReadNumber(p);
             }
         }
-        p = ReadSize(p, spec);
+        p = ReadSize(p, directive);
 
         const WChar conversion = *p;
         switch (conversion) {
             case u'd':
             case u'i':
-                Signed(spec);
+                Signed(directive);
                 break;
             case u'u':
-                Unsigned(spec, 10, false);
+                Unsigned(directive, 10, false);
                 break;
             case u'o':
-                Unsigned(spec, 8, false);
+                Unsigned(directive, 8, false);
                 break;
             case u'x':
-                Unsigned(spec, 16, false);
+                Unsigned(directive, 16, false);
                 break;
             case u'X':
-                Unsigned(spec, 16, true);
+                Unsigned(directive, 16, true);
                 break;
             case u'p':
-                Pointer(spec);
+                Pointer(directive);
                 break;
             case u'c':
-                Character(spec, spec.size != Size::kShort);
+                Character(directive, directive.size != Size::kShort);
                 break;
             case u'C':
-                Character(spec, spec.size == Size::kLong || spec.size == Size::kWide);
+                Character(directive, directive.size == Size::kLong || directive.size == Size::kWide);
                 break;
             case u's':
-                String(spec, spec.size != Size::kShort);
+                String(directive, directive.size != Size::kShort);
                 break;
             case u'S':
-                String(spec, spec.size == Size::kLong || spec.size == Size::kWide);
+                String(directive, directive.size == Size::kLong || directive.size == Size::kWide);
                 break;
             case u'f':
             case u'e':
             case u'E':
             case u'g':
             case u'G':
-                Floating(spec, static_cast<char>(conversion));
+                Floating(directive, static_cast<char>(conversion));
                 break;
             case u'%':
                 out_.push_back(u'%');
@@ -165,43 +165,43 @@ class Formatter {
         return p + 1;
     }
 
-    static const WChar* ReadSize(const WChar* p, Spec& spec) {
+    static const WChar* ReadSize(const WChar* p, Directive& directive) {
         switch (*p) {
             case u'h':
                 ++p;
-                spec.size = Size::kShort;
+                directive.size = Size::kShort;
                 if (*p == u'h') {
                     ++p;
-                    spec.size = Size::kChar;
+                    directive.size = Size::kChar;
                 }
                 return p;
             case u'l':
                 ++p;
-                spec.size = Size::kLong;
+                directive.size = Size::kLong;
                 if (*p == u'l') {
                     ++p;
-                    spec.size = Size::kLongLong;
+                    directive.size = Size::kLongLong;
                 }
                 return p;
             case u'L':
                 // Windows' long double is a double; it changes nothing.
                 return p + 1;
             case u'w':
-                spec.size = Size::kWide;
+                directive.size = Size::kWide;
                 return p + 1;
             case u'z':
-                spec.size = Size::kPointerSized;
+                directive.size = Size::kPointerSized;
                 return p + 1;
             case u'I':
                 if (p[1] == u'6' && p[2] == u'4') {
-                    spec.size = Size::kLongLong;
+                    directive.size = Size::kLongLong;
                     return p + 3;
                 }
                 if (p[1] == u'3' && p[2] == u'2') {
-                    spec.size = Size::kDefault;
+                    directive.size = Size::kDefault;
                     return p + 3;
                 }
-                spec.size = Size::kPointerSized;
+                directive.size = Size::kPointerSized;
                 return p + 1;
             default:
                 return p;
@@ -239,42 +239,42 @@ class Formatter {
         }
     }
 
-    void Signed(const Spec& spec) {
-        const int64_t value = SignedArgument(spec.size);
+    void Signed(const Directive& directive) {
+        const int64_t value = SignedArgument(directive.size);
         const uint64_t magnitude =
             value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-        const char* sign = value < 0 ? "-" : spec.plus ? "+" : spec.space ? " " : "";
-        Integer(spec, magnitude, 10, false, sign);
+        const char* sign = value < 0 ? "-" : directive.plus ? "+" : directive.space ? " " : "";
+        Integer(directive, magnitude, 10, false, sign);
     }
 
-    void Unsigned(const Spec& spec, unsigned base, bool upper) {
-        const uint64_t value = UnsignedArgument(spec.size);
-        Integer(spec, value, base, upper, "");
+    void Unsigned(const Directive& directive, unsigned base, bool upper) {
+        const uint64_t value = UnsignedArgument(directive.size);
+        Integer(directive, value, base, upper, "");
     }
 
-    void Pointer(const Spec& spec) {
+    void Pointer(const Directive& directive) {
         const auto value = reinterpret_cast<uintptr_t>(va_arg(args_, void*));
         // Windows prints every digit of the pointer, in upper case.
-        Spec digits = spec;
+        Directive digits = directive;
         digits.precision = static_cast<int>(sizeof(void*) * 2);
         digits.zero = false;
         Integer(digits, value, 16, true, "");
     }
 
     // Digits with C's rules for precision and the '#' flag, then the sign or prefix and the padding.
-    void Integer(const Spec& spec, uint64_t value, unsigned base, bool upper, const char* sign) {
+    void Integer(const Directive& directive, uint64_t value, unsigned base, bool upper, const char* sign) {
         const char* digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
         char digits[24];
         int count = 0;
         for (uint64_t v = value; v != 0; v /= base) {
             digits[count++] = digitSet[v % base];
         }
-        int precision = spec.precision < 0 ? 1 : spec.precision;
-        if (base == 8 && spec.alternate && precision <= count) {
+        int precision = directive.precision < 0 ? 1 : directive.precision;
+        if (base == 8 && directive.alternate && precision <= count) {
             precision = count + 1;  // octal '#' makes the first digit a 0
         }
         std::string prefix = sign;
-        if (base == 16 && spec.alternate && value != 0) {
+        if (base == 16 && directive.alternate && value != 0) {
             prefix += upper ? "0X" : "0x";
         }
         const size_t zeros = precision > count ? static_cast<size_t>(precision - count) : 0;
@@ -285,34 +285,34 @@ class Formatter {
             body.push_back(digits[i]);
         }
         // C ignores the '0' flag when a precision is given.
-        Emit(spec, prefix, body, spec.zero && spec.precision < 0 && !spec.left);
+        Emit(directive, prefix, body, directive.zero && directive.precision < 0 && !directive.left);
     }
 
-    void Floating(const Spec& spec, char conversion) {
+    void Floating(const Directive& directive, char conversion) {
         const double value = va_arg(args_, double);
         const bool upper = conversion == 'E' || conversion == 'G';
-        std::string sign = std::signbit(value) ? "-" : spec.plus ? "+" : spec.space ? " " : "";
+        std::string sign = std::signbit(value) ? "-" : directive.plus ? "+" : directive.space ? " " : "";
         if (!std::isfinite(value)) {
             // C libraries disagree on these (Windows' older runtime prints "1.#INF00"); both builds print
             // this.
             const char* text = std::isnan(value) ? (upper ? "NAN" : "nan") : (upper ? "INF" : "inf");
-            Emit(spec, sign, text, false);
+            Emit(directive, sign, text, false);
             return;
         }
-        const int precision = spec.precision < 0 ? 6 : spec.precision;
+        const int precision = directive.precision < 0 ? 6 : directive.precision;
         const double magnitude = std::fabs(value);
         std::string body(64, '\0');
-        const int length = PrintDouble(body, conversion, spec.alternate, precision, magnitude);
+        const int length = PrintDouble(body, conversion, directive.alternate, precision, magnitude);
         if (length < 0) {
             return;
         }
         if (static_cast<size_t>(length) >= body.size()) {
             body.assign(static_cast<size_t>(length) + 1, '\0');
-            PrintDouble(body, conversion, spec.alternate, precision, magnitude);
+            PrintDouble(body, conversion, directive.alternate, precision, magnitude);
         }
         body.resize(static_cast<size_t>(length));
         NormalizeExponent(body);
-        Emit(spec, sign, body, spec.zero && !spec.left);
+        Emit(directive, sign, body, directive.zero && !directive.left);
     }
 
     // The narrow C library's digits for one number; the formats are literals so that they can be checked.
@@ -354,14 +354,14 @@ class Formatter {
         }
     }
 
-    void Character(const Spec& spec, bool wide) {
+    void Character(const Directive& directive, bool wide) {
         const unsigned int value = va_arg(args_, unsigned int);
         const WChar c = wide ? static_cast<WChar>(value & 0xFFFF) : static_cast<WChar>(value & 0xFF);
-        EmitText(spec, &c, 1);
+        EmitText(directive, &c, 1);
     }
 
-    void String(const Spec& spec, bool wide) {
-        const size_t limit = spec.precision < 0 ? SIZE_MAX : static_cast<size_t>(spec.precision);
+    void String(const Directive& directive, bool wide) {
+        const size_t limit = directive.precision < 0 ? SIZE_MAX : static_cast<size_t>(directive.precision);
         if (wide) {
             const WChar* text = va_arg(args_, const WChar*);
             if (text == nullptr) {
@@ -371,7 +371,7 @@ class Formatter {
             while (length < limit && text[length] != 0) {
                 ++length;
             }
-            EmitText(spec, text, length);
+            EmitText(directive, text, length);
             return;
         }
         const char* narrow = va_arg(args_, const char*);
@@ -383,36 +383,36 @@ class Formatter {
         for (size_t i = 0; i < limit && narrow[i] != 0; ++i) {
             text.push_back(static_cast<WChar>(static_cast<unsigned char>(narrow[i])));
         }
-        EmitText(spec, text.data(), text.size());
+        EmitText(directive, text.data(), text.size());
     }
 
     // Text and characters: Windows pads them with zeros, too, when the '0' flag is given.
-    void EmitText(const Spec& spec, const WChar* text, size_t length) {
-        const size_t width = static_cast<size_t>(spec.width);
+    void EmitText(const Directive& directive, const WChar* text, size_t length) {
+        const size_t width = static_cast<size_t>(directive.width);
         const size_t pad = width > length ? width - length : 0;
-        if (!spec.left) {
-            out_.append(pad, spec.zero ? u'0' : u' ');
+        if (!directive.left) {
+            out_.append(pad, directive.zero ? u'0' : u' ');
         }
         out_.append(text, length);
-        if (spec.left) {
+        if (directive.left) {
             out_.append(pad, u' ');
         }
     }
 
     // Numbers: sign or prefix, then zeros (zeroPad) or spaces up to the width, then the digits.
-    void Emit(const Spec& spec, const std::string& prefix, const std::string& body, bool zeroPad) {
-        const size_t width = static_cast<size_t>(spec.width);
+    void Emit(const Directive& directive, const std::string& prefix, const std::string& body, bool zeroPad) {
+        const size_t width = static_cast<size_t>(directive.width);
         const size_t length = prefix.size() + body.size();
         const size_t pad = width > length ? width - length : 0;
-        if (!spec.left && !zeroPad) {
+        if (!directive.left && !zeroPad) {
             out_.append(pad, u' ');
         }
         AppendAscii(prefix);
-        if (!spec.left && zeroPad) {
+        if (!directive.left && zeroPad) {
             out_.append(pad, u'0');
         }
         AppendAscii(body);
-        if (spec.left) {
+        if (directive.left) {
             out_.append(pad, u' ');
         }
     }

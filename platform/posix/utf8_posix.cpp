@@ -1,9 +1,11 @@
-// UTF-8 to UTF-16 on Linux, replacing invalid input the way Windows' MultiByteToWideChar(CP_UTF8, 0) does on
-// current Windows versions: every maximal subpart of an ill-formed sequence becomes one U+FFFD, as Unicode
-// recommends. A maximal subpart is the longest prefix of a well-formed sequence that the input starts with;
-// the byte that breaks it is decoded afresh, so a valid character after a broken one is never lost. Overlong
-// forms, encoded surrogates (ED A0..BF) and values above U+10FFFF are ill-formed because their second byte is
-// outside the range the lead byte allows; C0, C1 and F5..FF never start a sequence.
+// UTF-8 to UTF-16 on Linux, replacing invalid input as Windows' MultiByteToWideChar(CP_UTF8, 0) does: with
+// U+FFFD, never dropping it. Windows' observed results (one U+FFFD per stray continuation byte, per byte that
+// starts no sequence and per truncated sequence) agree with Unicode's recommended practice, which this follows
+// throughout: every maximal subpart of an ill-formed sequence becomes one U+FFFD. A maximal subpart is the
+// longest prefix of a well-formed sequence that the input starts with; the byte that breaks it is decoded
+// afresh, so a valid character after a broken one is never lost. Overlong forms, encoded surrogates (ED A0..BF)
+// and values above U+10FFFF are ill-formed because their second byte is outside the range the lead byte allows;
+// C0, C1 and F5..FF never start a sequence.
 #include "platform/text.h"
 
 namespace korva {

@@ -318,17 +318,20 @@ TEST(FormatAgainstSnprintf, Int32) {
         for (const std::string& flags : FlagSets(alternate)) {
             for (const char* width : kWidths) {
                 for (const char* precision : kIntegerPrecisions) {
-                    const std::string spec = "%" + flags + width + precision;
+                    const std::string directive = "%" + flags + width + precision;
                     for (const int32_t value : values) {
                         if (ReferenceDeparts(flags, precision, conversion, value)) {
                             continue;
                         }
-                        const std::string expected = Narrow("[" + spec + conversion + "]", value);
-                        const WString plain = FormatOne(Wide("[" + spec + conversion + "]"), value);
-                        const WString withL = FormatOne(Wide("[" + spec + "l" + conversion + "]"), value);
-                        ASSERT_TRUE(plain == Wide(expected)) << spec << conversion << " of " << value << ": "
-                                                             << Utf16ToUtf8(plain) << " vs " << expected;
-                        ASSERT_TRUE(withL == Wide(expected)) << spec << "l" << conversion << " of " << value;
+                        const std::string expected = Narrow("[" + directive + conversion + "]", value);
+                        const WString plain = FormatOne(Wide("[" + directive + conversion + "]"), value);
+                        const WString withL =
+                            FormatOne(Wide("[" + directive + "l" + conversion + "]"), value);
+                        ASSERT_TRUE(plain == Wide(expected))
+                            << directive << conversion << " of " << value << ": " << Utf16ToUtf8(plain)
+                            << " vs " << expected;
+                        ASSERT_TRUE(withL == Wide(expected))
+                            << directive << "l" << conversion << " of " << value;
                         compared += 2;
                     }
                 }
@@ -353,24 +356,27 @@ TEST(FormatAgainstSnprintf, Int64AndShort) {
         for (const std::string& flags : FlagSets(alternate)) {
             for (const char* width : kWidths) {
                 for (const char* precision : kIntegerPrecisions) {
-                    const std::string spec = "%" + flags + width + precision;
+                    const std::string directive = "%" + flags + width + precision;
                     for (const long long value : values) {
                         if (ReferenceDeparts(flags, precision, conversion, static_cast<double>(value))) {
                             continue;
                         }
-                        const std::string expected = Narrow("[" + spec + "ll" + conversion + "]", value);
-                        const WString ll = FormatOne(Wide("[" + spec + "ll" + conversion + "]"), value);
-                        const WString i64 = FormatOne(Wide("[" + spec + "I64" + conversion + "]"), value);
-                        ASSERT_TRUE(ll == Wide(expected)) << spec << "ll" << conversion << " of " << value;
-                        ASSERT_TRUE(i64 == Wide(expected)) << spec << "I64" << conversion << " of " << value;
+                        const std::string expected = Narrow("[" + directive + "ll" + conversion + "]", value);
+                        const WString ll = FormatOne(Wide("[" + directive + "ll" + conversion + "]"), value);
+                        const WString i64 =
+                            FormatOne(Wide("[" + directive + "I64" + conversion + "]"), value);
+                        ASSERT_TRUE(ll == Wide(expected))
+                            << directive << "ll" << conversion << " of " << value;
+                        ASSERT_TRUE(i64 == Wide(expected))
+                            << directive << "I64" << conversion << " of " << value;
                     }
                     for (const int value : shorts) {
                         if (ReferenceDeparts(flags, precision, conversion, value)) {
                             continue;
                         }
-                        const std::string expected = Narrow("[" + spec + "h" + conversion + "]", value);
-                        const WString h = FormatOne(Wide("[" + spec + "h" + conversion + "]"), value);
-                        ASSERT_TRUE(h == Wide(expected)) << spec << "h" << conversion << " of " << value;
+                        const std::string expected = Narrow("[" + directive + "h" + conversion + "]", value);
+                        const WString h = FormatOne(Wide("[" + directive + "h" + conversion + "]"), value);
+                        ASSERT_TRUE(h == Wide(expected)) << directive << "h" << conversion << " of " << value;
                     }
                 }
             }
