@@ -599,16 +599,30 @@ struct MemoryRegistry::Impl {
             return winerr::kBadPathname;
         }
         // Absolute components below the root, so that the view rule sees the whole path.
-        std::vector<WString> absolute;
+        std::vector<Node*> ancestors;
         Node* node = parent;
         for (; node->parent != nullptr; node = node->parent) {
-            absolute.insert(absolute.begin(), node->name);
+            ancestors.push_back(node);
         }
-        absolute.insert(absolute.end(), parts.begin(), parts.end());
+        std::vector<WString> absolute;
+        for (auto it = ancestors.rbegin(); it != ancestors.rend(); ++it) {
+            absolute.push_back((*it)->name);
+        }
+        for (WString& part : parts) {
+            absolute.push_back(std::move(part));
+        }
         if (node == roots[2].get() && (access & kKeyWow64_32Key) != 0 && !absolute.empty() &&
             EqualsNoCaseAscii(absolute[0], KW("SOFTWARE")) &&
             (absolute.size() == 1 || !EqualsNoCaseAscii(absolute[1], kWow6432Node))) {
-            absolute.insert(absolute.begin() + 1, WString(kWow6432Node));
+            std::vector<WString> redirected;
+            redirected.reserve(absolute.size() + 1);
+            for (size_t i = 0; i < absolute.size(); ++i) {
+                redirected.push_back(std::move(absolute[i]));
+                if (i == 0) {
+                    redirected.emplace_back(kWow6432Node);
+                }
+            }
+            absolute = std::move(redirected);
         }
         for (const WString& part : absolute) {
             Node* child = FindChild(node, part);
