@@ -208,19 +208,6 @@ TEST(RuleBaseTest, EmptyRuleElement) {
     log.ExpectLine(KW("Rule is empty."), kLogError, kResultEmpty);
 }
 
-TEST(RuleBaseTest, SetDescriptionReplacesAndCloneCopies) {
-    CRuleLengthMinimum rule({{kLangEnglish, KW("one")}}, 4);
-    rule.SetDescription(kLangEnglish, KW("two"));
-    rule.SetDescription(kLangGerman, KW("zwei"));
-    EXPECT_EQ(U8(rule.GetDescription(kLangEnglish)), "two");
-    const auto clone = rule.Clone();
-    ASSERT_NE(clone, nullptr);
-    EXPECT_EQ(clone->GetType(), 2);
-    EXPECT_EQ(U8(clone->GetDescription(kLangGerman)), "zwei");
-    EXPECT_FALSE(clone->IsEnabled());  // built-in rules start disabled
-    EXPECT_EQ(static_cast<const CRuleLengthMinimum&>(*clone).GetMinimum(), 4);
-}
-
 // --- The rule factory ---
 
 struct FactoryOutcome {
