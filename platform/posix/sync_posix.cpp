@@ -80,6 +80,9 @@ bool Thread::Join(uint32_t milliseconds) {
     if (!impl_->thread.joinable()) {
         return true;
     }
+    if (impl_->thread.get_id() == std::this_thread::get_id()) {
+        return false;  // a thread cannot wait for its own end
+    }
     {
         std::unique_lock<std::mutex> lock(impl_->state->mutex);
         auto isDone = [this] { return impl_->state->done; };

@@ -78,6 +78,9 @@ bool Thread::Join(uint32_t milliseconds) {
     if (impl_->handle == nullptr) {
         return true;
     }
+    if (GetThreadId(impl_->handle) == GetCurrentThreadId()) {
+        return false;  // a thread cannot wait for its own end
+    }
     const DWORD wait = milliseconds == 0xFFFFFFFFu ? INFINITE : milliseconds;
     return WaitForSingleObject(impl_->handle, wait) == WAIT_OBJECT_0;
 }

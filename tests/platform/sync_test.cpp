@@ -85,6 +85,21 @@ TEST(ThreadTest, DestructionJoins) {
     EXPECT_TRUE(finished.load());
 }
 
+TEST(ThreadTest, ABodyJoiningItsOwnThreadDoesNotWait) {
+    Gate started;
+    std::atomic<int> joined{-1};
+    Thread thread;
+    ASSERT_EQ(thread.Start([&] {
+        started.Wait();
+        // With a bound or without, waiting for oneself would never end.
+        joined = thread.Join(0xFFFFFFFF) ? 1 : 0;
+    }),
+              winerr::kSuccess);
+    started.Open();
+    ASSERT_TRUE(thread.Join(0xFFFFFFFF));
+    EXPECT_EQ(joined.load(), 0);
+}
+
 TEST(ThreadTest, UnstartedThreadJoinsAtOnce) {
     Thread thread;
     EXPECT_FALSE(thread.Running());
