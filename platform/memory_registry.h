@@ -1,15 +1,23 @@
-// An in-memory registry with Win32 semantics and both registry views, portable to both builds.
+// An in-memory registry with Win32 semantics and both registry views, portable to both builds. Safe to use
+// from several threads.
 //
 // Views: as on 64-bit Windows, the 32-bit view of HKEY_LOCAL_MACHINE\SOFTWARE is
 // HKEY_LOCAL_MACHINE\SOFTWARE\WOW6432Node; a key opened with kKeyWow64_32Key under SOFTWARE resolves there,
 // any other access to the native tree. Key and value names compare case-insensitively (A-Z), as Windows does.
 //
+// Errors as Windows gives them: 2 for a missing key or value, 234 with the size needed for a small buffer,
+// 5 for deleting a key that has sub-keys or for a value operation the handle's access does not allow, 6 for a
+// closed or unknown handle, 1018 for a handle whose key was deleted, 161 for a malformed path.
+//
 // Persistence: Load/Save read and write the regedit "Windows Registry Editor Version 5.00" format (UTF-16LE
 // with a byte-order mark on save; UTF-8 or UTF-16LE on load) with REG_SZ ("..."), dword:, hex:, hex(2):
-// (expand) and hex(7): (multi) and hex(b): (qword) values.
+// (expand) and hex(7): (multi) and hex(b): (qword) values, "name"=- and [-key] deletions and "\" line
+// continuations. A text is applied whole or not at all: anything malformed gives ERROR_BADDB (1009) and
+// leaves the store unchanged.
 //
 // Fault injection: FailNext(op, code) makes the next call of that operation (optionally only for a key path
-// or value name containing `match`, case-insensitive) return `code` without touching the store.
+// or value name containing `match`, case-insensitive) return `code` without touching the store. Faults queue
+// in the order they were set.
 #pragma once
 
 #include <cstdint>
