@@ -88,13 +88,6 @@ TEST_F(TraceLogTest, NothingWithoutAPathOrOutsideTheMask) {
     EXPECT_FALSE(testing::FileExists(path_));
 }
 
-TEST_F(TraceLogTest, LongMessagesAreWrittenWhole) {
-    UseTraceFile(7);
-    const std::string longText(500, 'z');
-    TraceLog(kTraceInformation, KW("%s!"), W(longText).c_str());
-    EXPECT_EQ("22:15:03 - 12/04/26 Information: " + longText + "!\r\n", Text());
-}
-
 TEST_F(TraceLogTest, FileAboveTheLimitIsEmptiedBeforeTheLine) {
     const std::string line = "22:15:03 - 12/04/26 Error: x\r\n";
     struct Case {
