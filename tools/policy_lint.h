@@ -1,0 +1,80 @@
+// The policy linter behind `korva-policy lint`: checks a policy document as it would be stored in the
+// directory (UTF-8 bytes, optionally ending in a "#<digits>#" time suffix) by running the engine's own load
+// path on it (CPolicylist::LoadFromDocumentBytes: conversion, time suffix, LoadFromXML), and reports the
+// policies that loaded and the engine's log, as text or as one JSON object.
+//
+// Exit codes:
+//   0  the document loaded and every policy element in it became a policy;
+//   1  the document loaded but some policy elements were left out (the log says why);
+//   2  the document could not be loaded: no such file, unreadable, more than kMaxDocumentBytes, empty, not
+//      well-formed XML, zero or several "PolicyList" elements, a "PolicyList" without children, or one whose
+//      children hold no policy element at all (only comments or text: no user would get a policy);
+//   64 the command line was not understood.
+// Comments, processing instructions and stray text between policy elements are not policy elements: the
+// engine skips them (stray text with a Warning in the log) and they do not change the exit code.
+//
+// Everything is computed into strings so that the whole command can be tested without a process.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "infra/log.h"
+#include "platform/text.h"
+
+namespace korva::tools {
+
+enum LintExitCode : int {
+    kLintAllLoaded = 0,
+    kLintPoliciesLeftOut = 1,
+    kLintNotLoaded = 2,
+    kLintUsage = 64,
+};
+
+// The most the directory attribute holding the document takes; larger files are refused unread.
+constexpr size_t kMaxDocumentBytes = 1000000;
+
+struct LintOptions {
+    bool json = false;
+    // Log records kept, by the log's own mask rule (LevelPassesMask): 1 Error, 2 Information, 4 Debug, 16
+    // selects Warning (22) alone; all by default.
+    uint32_t levelMask = kLogAll;
+};
+
+struct LintResult {
+    int exitCode = kLintNotLoaded;
+    std::string out;  // UTF-8, for standard output
+    std::string err;  // UTF-8, for standard error
+};
+
+// Keeps the records whose level passes the mask, in order.
+class RecordingLogHandler : public cGjLogHandler {
+  public:
+    explicit RecordingLogHandler(uint32_t mask) : mask_(mask) {}
+    void Log(LogRecord record) override;
+    const std::vector<LogRecord>& Records() const { return records_; }
+
+  private:
+    uint32_t mask_;
+    std::vector<LogRecord> records_;
+};
+
+// Lints stored document bytes; `source` names the document in the log and in messages.
+LintResult LintDocumentBytes(std::string_view bytes, WStringView source, const LintOptions& options);
+
+// Reads the file `path` through the file seam and lints its bytes.
+LintResult LintFile(WStringView path, const LintOptions& options);
+
+// The whole command line after the program name, as UTF-8: "lint [--json] [--level MASK] FILE", "--help".
+// Never throws.
+LintResult RunPolicyTool(const std::vector<std::string>& args);
+
+// A level mask: a number (decimal or 0x hexadecimal) or level names joined by "," or "+" (Error,
+// Information, Debug, Warning, All, None; case ignored; Warning stands for 16, the bit that selects warnings
+// alone). False when the text is neither.
+bool ParseLevelMask(std::string_view text, uint32_t* mask);
+
+}  // namespace korva::tools
