@@ -265,14 +265,6 @@ TEST(RegexRule, LoadFailuresFromTheDocument) {
     EXPECT_TRUE(empty->capture.HasWithCode(kLogError, -12, KW("Rule is empty.")));
 }
 
-TEST(RegexRule, ReloadingForgetsTheExpressionAndData) {
-    auto loaded = Load(KW("<Rule type='5'><Regex Type='0'>x</Regex><Data>d</Data></Rule>"));
-    ParsedElement second = ParseElement(KW("<Rule type='5'><Enabled>0</Enabled></Rule>"), KW("Rule"));
-    EXPECT_EQ(loaded->rule.LoadFromXML(loaded->capture.log, second.element, nullptr), 0);
-    EXPECT_EQ(loaded->rule.GetExpression(), nullptr);
-    EXPECT_EQ(loaded->rule.GetData(), nullptr);
-}
-
 TEST(RegexRule, BuiltInRules) {
     struct Case {
         int32_t kind;
