@@ -1,9 +1,11 @@
 # Warnings are errors on both compilers (native gcc and mingw-w64 gcc).
 add_library(korva_options INTERFACE)
-target_compile_options(korva_options INTERFACE
+set(KORVA_WARNING_FLAGS
     -Wall -Wextra -Wpedantic -Werror
     -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Wunused -Woverloaded-virtual
     -Wnull-dereference -Wimplicit-fallthrough -Wformat=2)
+# Compiler flags only: the resource compiler (windres) shares the targets but understands none of them.
+target_compile_options(korva_options INTERFACE "$<$<COMPILE_LANGUAGE:C,CXX>:${KORVA_WARNING_FLAGS}>")
 target_include_directories(korva_options INTERFACE ${PROJECT_SOURCE_DIR})
 
 if(WIN32)
