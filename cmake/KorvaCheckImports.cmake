@@ -1,0 +1,41 @@
+cmake_minimum_required(VERSION 3.25)
+# cmake -DOBJDUMP=<objdump> -DFILES=<a.dll|b.exe|...> -P KorvaCheckImports.cmake
+# Fails when a PE file imports a DLL outside the system set, e.g. libstdc++-6.dll or libwinpthread-1.dll from
+# a link that was not fully static. Such a file would not load on a clean Windows machine.
+set(korva_system_dlls
+    advapi32 activeds bcrypt comctl32 comdlg32 crypt32 dnsapi gdi32 gdiplus imm32 kernel32 msvcrt netapi32
+    ntdll ntdsapi ole32 oleaut32 rpcrt4 secur32 shell32 shlwapi user32 userenv uxtheme version winmm
+    wldap32 ws2_32 wtsapi32 credui dsrole logoncli)
+
+string(REPLACE "|" ";" korva_files "${FILES}")
+set(korva_failed FALSE)
+foreach(file IN LISTS korva_files)
+    execute_process(COMMAND ${OBJDUMP} -p ${file} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+        message(SEND_ERROR "${OBJDUMP} -p ${file} failed (${result})")
+        set(korva_failed TRUE)
+        continue()
+    endif()
+    string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+    if(NOT imports)
+        message(SEND_ERROR "${file}: no imports found; is this a PE file?")
+        set(korva_failed TRUE)
+    endif()
+    foreach(entry IN LISTS imports)
+        string(REGEX REPLACE "^DLL Name: " "" dll "${entry}")
+        string(STRIP "${dll}" dll)
+        string(TOLOWER "${dll}" dll_lower)
+        string(REGEX REPLACE "\\.dll$" "" dll_base "${dll_lower}")
+        if(dll_base MATCHES "^api-ms-win-")
+            continue()
+        endif()
+        if(NOT dll_base IN_LIST korva_system_dlls)
+            message(SEND_ERROR "${file} imports ${dll}, which is not a Windows system DLL")
+            set(korva_failed TRUE)
+        endif()
+    endforeach()
+    message(STATUS "${file}: ${imports}")
+endforeach()
+if(korva_failed)
+    message(FATAL_ERROR "import check failed")
+endif()
