@@ -1,11 +1,11 @@
 // UTF-8 to UTF-16 on Linux, replacing invalid input as Windows' MultiByteToWideChar(CP_UTF8, 0) does: with
 // U+FFFD, never dropping it. Windows' observed results (one U+FFFD per stray continuation byte, per byte that
-// starts no sequence and per truncated sequence) agree with Unicode's recommended practice, which this follows
-// throughout: every maximal subpart of an ill-formed sequence becomes one U+FFFD. A maximal subpart is the
-// longest prefix of a well-formed sequence that the input starts with; the byte that breaks it is decoded
-// afresh, so a valid character after a broken one is never lost. Overlong forms, encoded surrogates (ED A0..BF)
-// and values above U+10FFFF are ill-formed because their second byte is outside the range the lead byte allows;
-// C0, C1 and F5..FF never start a sequence.
+// starts no sequence and per truncated sequence) agree with Unicode's recommended practice, which this
+// follows throughout: every maximal subpart of an ill-formed sequence becomes one U+FFFD. A maximal subpart
+// is the longest prefix of a well-formed sequence that the input starts with; the byte that breaks it is
+// decoded afresh, so a valid character after a broken one is never lost. Overlong forms, encoded surrogates
+// (ED A0..BF) and values above U+10FFFF are ill-formed because their second byte is outside the range the
+// lead byte allows; C0, C1 and F5..FF never start a sequence.
 #include "platform/text.h"
 
 namespace korva {
@@ -38,33 +38,42 @@ LeadByte Classify(unsigned char b) {
     return {0, 0, 0, 0};
 }
 
-void AppendCodePoint(WString& out, char32_t cp) {
+// Writes one code point at `out`; returns the position after it.
+WChar* PutCodePoint(WChar* out, char32_t cp) {
     if (cp < 0x10000) {
-        out.push_back(static_cast<WChar>(cp));
+        *out++ = static_cast<WChar>(cp);
     } else {
         cp -= 0x10000;
-        out.push_back(static_cast<WChar>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<WChar>(0xDC00 + (cp & 0x3FF)));
+        *out++ = static_cast<WChar>(0xD800 + (cp >> 10));
+        *out++ = static_cast<WChar>(0xDC00 + (cp & 0x3FF));
     }
+    return out;
 }
 
 }  // namespace
 
 WString Utf8ToUtf16(std::string_view utf8) {
-    WString out;
-    out.reserve(utf8.size());
+    // Every input byte yields at most one code unit (a four-byte sequence yields two), so the result fits in
+    // as many units as there are bytes. Writing through a pointer into that room, rather than appending unit
+    // by unit, matters for a policy document of a megabyte.
     const size_t n = utf8.size();
+    WString out(n, WChar(0));
+    WChar* const begin = out.data();
+    WChar* w = begin;
     size_t i = 0;
+    const auto* const bytes = reinterpret_cast<const unsigned char*>(utf8.data());
     while (i < n) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        if (lead < 0x80) {
-            out.push_back(static_cast<WChar>(lead));
-            ++i;
-            continue;
+        // Markup and most text are ASCII: copy such runs without classifying each byte.
+        while (i < n && bytes[i] < 0x80) {
+            *w++ = static_cast<WChar>(bytes[i++]);
         }
+        if (i == n) {
+            break;
+        }
+        const unsigned char lead = bytes[i];
         const LeadByte kind = Classify(lead);
         if (kind.continuations == 0) {
-            out.push_back(static_cast<WChar>(0xFFFD));
+            *w++ = static_cast<WChar>(0xFFFD);
             ++i;
             continue;
         }
@@ -87,12 +96,13 @@ WString Utf8ToUtf16(std::string_view utf8) {
             ++next;
         }
         if (complete) {
-            AppendCodePoint(out, cp);
+            w = PutCodePoint(w, cp);
         } else {
-            out.push_back(static_cast<WChar>(0xFFFD));
+            *w++ = static_cast<WChar>(0xFFFD);
         }
         i = next;
     }
+    out.resize(static_cast<size_t>(w - begin));
     return out;
 }
 
