@@ -15,21 +15,48 @@ bool IsLowSurrogate(char32_t c) {
     return c >= 0xDC00 && c <= 0xDFFF;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
+// Bytes of the UTF-8 form of `cp`.
+size_t Utf8Length(char32_t cp) {
+    return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+}
+
+// Writes the UTF-8 form of `cp` at `out`; returns the position after it.
+char* PutUtf8(char* out, char32_t cp) {
     if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
+        *out++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *out++ = static_cast<char>(0xC0 | (cp >> 6));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *out++ = static_cast<char>(0xE0 | (cp >> 12));
+        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *out++ = static_cast<char>(0xF0 | (cp >> 18));
+        *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return out;
+}
+
+// Calls `emit` with each code point of `utf16`: a surrogate pair is one code point, an unpaired surrogate is
+// U+FFFD.
+template <typename Emit>
+void ForEachCodePoint(WStringView utf16, Emit emit) {
+    const size_t n = utf16.size();
+    for (size_t i = 0; i < n; ++i) {
+        const char32_t unit = static_cast<char16_t>(utf16[i]);
+        if (unit < 0xD800 || unit > 0xDFFF) {
+            emit(unit);
+        } else if (IsHighSurrogate(unit) && i + 1 < n &&
+                   IsLowSurrogate(static_cast<char16_t>(utf16[i + 1]))) {
+            const char32_t low = static_cast<char16_t>(utf16[i + 1]);
+            emit(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+            ++i;
+        } else {
+            emit(kReplacement);
+        }
     }
 }
 
@@ -67,21 +94,19 @@ bool EqualsNoCaseAscii(WStringView a, WStringView b) {
 }
 
 std::string Utf16ToUtf8(WStringView utf16) {
-    std::string out;
-    out.reserve(utf16.size());
-    for (size_t i = 0; i < utf16.size(); ++i) {
-        char32_t unit = static_cast<char16_t>(utf16[i]);
-        if (IsHighSurrogate(unit) && i + 1 < utf16.size() &&
-            IsLowSurrogate(static_cast<char16_t>(utf16[i + 1]))) {
-            char32_t low = static_cast<char16_t>(utf16[i + 1]);
-            AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-            ++i;
-        } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
-            AppendUtf8(out, kReplacement);
+    // Measured first, then written through a pointer: a policy document of a megabyte passes through here,
+    // and appending byte by byte costs several times the conversion itself.
+    size_t length = 0;
+    ForEachCodePoint(utf16, [&](char32_t cp) { length += Utf8Length(cp); });
+    std::string out(length, '\0');
+    char* w = out.data();
+    ForEachCodePoint(utf16, [&](char32_t cp) {
+        if (cp < 0x80) {
+            *w++ = static_cast<char>(cp);
         } else {
-            AppendUtf8(out, unit);
+            w = PutUtf8(w, cp);
         }
-    }
+    });
     return out;
 }
 
