@@ -178,9 +178,9 @@ int32_t CPolicylist::LoadFromText(cGjLog& log, const WString& text, const WChar*
         log.LogMessage(kLogInformation, KW("No policy found in domain '%s'."), source);
         return kResultNoPolicyDocument;
     }
-    // The document is inserted as plain text: a "%" in it is not a format.
-    const WString found = KW("Found policy '") + text + Format(KW("' found in domain '%s'."), source);
-    log.LogMessage(kLogInformation, KW("%s"), found.c_str());
+    // The document is an argument, so a "%" in it is not a format; and it is copied once into the line, not
+    // first into a temporary (it can be a megabyte).
+    log.LogMessage(kLogInformation, KW("Found policy '%s' found in domain '%s'."), text.c_str(), source);
     log.LogMessage(kLogDebug, KW("Converting policy string to policy object."));
     const int32_t status = LoadFromXML(log, text.c_str());
     if (status != 0) {
