@@ -25,6 +25,8 @@ CPolicy::CPolicy() {
     rules_.push_back(CreateBlackListRule(0));
 }
 
+CPolicy::CPolicy(ForLoading) {}
+
 CPolicy::~CPolicy() = default;
 
 void CPolicy::AddScope(std::unique_ptr<CScope> scope) {

@@ -19,6 +19,10 @@ class CPolicy {
     // character requirements, name and password similarity, a plain regular expression and a blacklist, every
     // rule disabled and described in the built-in languages. LoadFromXML discards them.
     CPolicy();
+    // A policy that is about to read its element: LoadFromXML would discard the default rule set at once, so
+    // it is not built (the policy list loads hundreds of policies from one document).
+    struct ForLoading {};
+    explicit CPolicy(ForLoading);
     virtual ~CPolicy();
     CPolicy(const CPolicy&) = delete;
     CPolicy& operator=(const CPolicy&) = delete;

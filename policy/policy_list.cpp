@@ -257,7 +257,7 @@ int32_t CPolicylist::LoadFromDocument(cGjLog& log, const xml::Document& document
                            KW("Skipping %s in policy list, it is not a policy element."), NodeTypeName(type));
             continue;
         }
-        auto policy = std::make_unique<CPolicy>();
+        auto policy = std::make_unique<CPolicy>(CPolicy::ForLoading{});
         const int32_t result = policy->LoadFromXML(log, child, versionText);
         if (result != 0) {
             log.LogWithCode(kLogError, result, KW("An error occurred loading policy from XML."));
