@@ -221,12 +221,6 @@ TEST_F(PolicyListTest, FailedReleaseStillReturnsTheText) {
     EXPECT_EQ(U8(text), "<PolicyList/>");
 }
 
-TEST_F(PolicyListTest, UnknownDomainFailsToBind) {
-    EXPECT_EQ(list_.LoadFromDirectory(log_.log, KW("c.d")), FakeDirectory::kNoSuchObject);
-    log_.ExpectLine(KW("Failed to bind policy object in Active Directoy."), kLogError,
-                    FakeDirectory::kNoSuchObject);
-}
-
 TEST_F(PolicyListTest, EmptyByteArrayCannotBeConverted) {
     // MultiByteToWideChar refuses zero bytes with ERROR_INVALID_PARAMETER.
     EXPECT_EQ(Load(""), 87);
@@ -271,14 +265,6 @@ TEST_F(PolicyListTest, DocumentStructureErrors) {
         EXPECT_TRUE(log_.Has(c.line, kLogError)) << c.what << "\n" << log_.Dump();
         log_.ExpectLine(KW("Unable to load policy."), kLogError, c.result);
     }
-}
-
-TEST_F(PolicyListTest, PolicyListMayCarryANamespacePrefix) {
-    EXPECT_EQ(Load("<k:PolicyList xmlns:k=\"urn:k\"><k:Policy name=\"A\"><Configuration>0</Configuration>"
-                   "</k:Policy></k:PolicyList>"),
-              0)
-        << log_.Dump();
-    EXPECT_EQ(Names(list_), (std::vector<std::string>{"A"}));
 }
 
 TEST_F(PolicyListTest, FailedPolicyIsLeftOutAndTheOthersLoad) {
@@ -360,15 +346,6 @@ TEST_F(PolicyListTest, UnreadableVersionIsNoVersion) {
     EXPECT_EQ(list_.LoadFromDocument(log_.log, *document), 0);
     log_.ExpectLine(KW("Failed to get type 'version'."), kLogDebug, kInjected);
     EXPECT_EQ(FirstMinimumAge(list_), 60 * 1440);
-}
-
-TEST_F(PolicyListTest, LinterPathLoadsBytesLikeTheDirectory) {
-    EXPECT_EQ(list_.LoadFromDocumentBytes(log_.log, kDocument + "#12#", KW("policy.xml")), 0);
-    EXPECT_EQ(Names(list_), (std::vector<std::string>{"First", "Second"}));
-    EXPECT_TRUE(log_.Has(KW("' found in domain 'policy.xml'."), kLogInformation));
-    EXPECT_EQ(list_.LoadFromDocumentBytes(log_.log, "", KW("empty.xml")), 87);
-    EXPECT_TRUE(list_.empty());
-    EXPECT_EQ(directory_.Calls().size(), 0u);  // no directory involved
 }
 
 // --- Choosing the policy ---

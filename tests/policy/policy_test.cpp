@@ -341,15 +341,6 @@ TEST_F(PolicyPasswordTest, RuleWithoutAnyDescriptionIsNamedInTheFeedback) {
     EXPECT_EQ(U8(feedback_), "Header\r\n - Maximum Password Length\r\n");
 }
 
-TEST_F(PolicyPasswordTest, OptionalOutputsMayBeAbsent) {
-    Load(kThreeRules);
-    bool verdict = true;
-    EXPECT_EQ(loaded_.policy->TestPassword(log_.log, &verdict, &user_, KW("abcdef"), nullptr, nullptr,
-                                           nullptr, kLangEnglish),
-              0);
-    EXPECT_FALSE(verdict);
-}
-
 TEST_F(PolicyPasswordTest, DescriptionsOfEnabledRules) {
     Load(KW(R"(
         <Rule type="2"><Enabled>1</Enabled><Description>min</Description><Description languageid="7">min de</Description></Rule>

@@ -160,11 +160,6 @@ TEST_F(SharedChildrenTest, DutchOnlyDescriptionIsNotShownInOtherLanguages) {
     EXPECT_EQ(rule_.GetDescription(kLangGerman), nullptr);
 }
 
-TEST_F(SharedChildrenTest, DescriptionTextIsKeptVerbatim) {
-    EXPECT_EQ(Load(KW(R"(<Rule type="2"><Description>At least %d &amp; "%s" </Description></Rule>)")), 0);
-    EXPECT_EQ(U8(rule_.GetDescription(kLangEnglish)), "At least %d & \"%s\" ");
-}
-
 TEST_F(SharedChildrenTest, BaseResultRemembersAnAbsentLanguageAttribute) {
     // The base loader's own result carries S_FALSE for a Description without languageid; the concrete rules
     // ignore it, so the rule still loads with 0.

@@ -229,18 +229,5 @@ TEST_F(MinimumAgeTestWithDirectory, DirectoryFailuresEndTheTestWithValidFalse) {
     }
 }
 
-TEST(MinimumAgeDefaultsTest, BuiltInDescriptions) {
-    const DescriptionMap map = MinimumAgeDescriptions(1440);
-    EXPECT_EQ(map.size(), 13u);
-    EXPECT_EQ(U8(map.at(kLangEnglish)), "The password must be at least 1440 minutes old.");
-    EXPECT_NE(map.at(kLangHungarian).find(KW("1440")), WString::npos);
-    CRuleHistoryMinimumAge rule(map, 1440);
-    EXPECT_FALSE(rule.IsEnabled());
-    const auto clone = rule.Clone();
-    EXPECT_EQ(static_cast<const CRuleHistoryMinimumAge&>(*clone).GetMinimumMinutes(), 1440);
-    EXPECT_EQ(U8(clone->GetDescription(kLangFinnish)),
-              "Salasanan on oltava vähintään 1440 minuutin ikäinen.");
-}
-
 }  // namespace
 }  // namespace korva::testing
