@@ -1,0 +1,122 @@
+// The policy document loader on arbitrary stored bytes, the way a document read from the directory is
+// loaded (UTF-8 conversion, time suffix, parse, one policy per element), then everything the validation
+// controller does with the result: the applicable policy for a user, and for every policy its rule
+// descriptions and the test of a fixed password, against a fake directory that knows the user. Any result
+// code is acceptable; a crash, a leak, a hang, or results that contradict each other are not.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "infra/log.h"
+#include "platform/clock.h"
+#include "policy/policy_list.h"
+#include "policy/scope.h"
+#include "tests/policy/fake_directory.h"
+
+namespace {
+
+using namespace korva;
+
+constexpr const WChar* kDomain = KW("corp.example.test");
+constexpr const WChar* kUserSid = KW("S-1-5-21-1000000001-2000000002-3000000003-1104");
+constexpr const WChar* kGroupSid = KW("S-1-5-21-1000000001-2000000002-3000000003-5101");
+constexpr const WChar* kUserCanonical = KW("corp.example.test/Sales/John Smith");
+constexpr const WChar* kUserDn = KW("CN=John Smith,OU=Sales,DC=corp,DC=example,DC=test");
+constexpr const WChar* kGroupDn = KW("CN=Sales Staff,OU=Groups,DC=corp,DC=example,DC=test");
+
+void Require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+// John Smith in CORP, member of Sales Staff, password set on 2020-01-01; the seed documents name his and
+// his group's SIDs, canonical names and distinguished names.
+void Populate(testing::FakeDirectory& directory) {
+    directory.AddFlatDomain(KW("CORP"), kDomain);
+    directory.SetJoinedDomain(KW("CORP"));
+    directory.AddDomainController(KW("CORP"));
+    directory.AddUserSid(kDomain, KW("jsmith"), kUserSid);
+    directory.AddAccount(kUserSid, KW("jsmith"), KW("CORP"));
+    directory.AddAccount(kGroupSid, KW("Sales Staff"), KW("CORP"), kSidTypeGroup);
+    directory.AddCrackedName(kDsCanonicalName, kUserSid, kUserCanonical);
+    directory.AddCrackedName(kDsUserPrincipalName, kUserSid, KW("jsmith@corp.example.test"));
+    directory.AddCrackedName(kDsCanonicalName, kGroupSid, KW("corp.example.test/Groups/Sales Staff"));
+    directory.AddCanonicalName(kUserCanonical, kUserDn);
+    directory.AddCanonicalName(KW("corp.example.test/Groups/Sales Staff"), kGroupDn);
+    directory.AddObject(kUserDn)
+        .SetUserProperty(UserProperty::FirstName, KW("John"))
+        .SetUserProperty(UserProperty::LastName, KW("Smith"))
+        .SetUserProperty(UserProperty::FullName, KW("John Smith"))
+        .SetText(KW("sAMAccountName"), KW("JSMITH"))
+        .SetLargeInteger(KW("pwdLastSet"), 132223104000000000)
+        .SetTexts(KW("memberOf"), {kGroupDn});
+    directory.AddObject(kGroupDn, false).SetTexts(KW("memberOf"), {});
+}
+
+size_t EnabledRules(const CPolicy& policy) {
+    size_t count = 0;
+    for (const auto& rule : policy.GetRules()) {
+        count += rule != nullptr && rule->IsEnabled() ? 1 : 0;
+    }
+    return count;
+}
+
+// One password test; the verdict must be the conjunction of the per-rule results, and a test that ran to
+// the end has one result per enabled rule.
+void TestOnce(cGjLog& log, CPolicy& policy, CScope& user, const WChar* newPassword,
+              const WChar* oldPassword) {
+    bool verdict = false;
+    WString feedback;
+    std::vector<bool> results;
+    const int32_t result =
+        policy.TestPassword(log, &verdict, &user, newPassword, oldPassword, &feedback, &results, 7);
+    const size_t enabled = EnabledRules(policy);
+    Require(result == 0 ? results.size() == enabled : results.size() < enabled);
+    bool all = true;
+    for (const bool passed : results) {
+        all = all && passed;
+    }
+    Require(verdict == all);
+    Require(feedback.compare(0, 2, KW("\r\n")) == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    platform::FakeClock clock;
+    clock.now = 133500000000000000;  // January 2024
+    platform::ScopedClockOverride clockOverride(&clock);
+    testing::FakeDirectory directory;
+    Populate(directory);
+
+    cGjLog log;
+    CPolicylist list;
+    const int32_t loaded =
+        list.LoadFromDocumentBytes(log, std::string_view(reinterpret_cast<const char*>(data), size), kDomain);
+    if (loaded != 0) {
+        Require(list.empty());
+        return 0;
+    }
+
+    CScope user;
+    Require(user.CreateUserScope(log, KW("jsmith"), kDomain) == 0);
+    CPolicy* applicable = nullptr;
+    const int32_t found = list.GetApplicablePolicy(log, user, &applicable);
+    Require((found == 0) == (applicable != nullptr));
+    Require(found == 0 || found == -4 || found == -5);
+
+    for (const auto& policy : list) {
+        Require(policy != nullptr);
+        std::vector<WString> descriptions;
+        Require(policy->GetRuleDescriptions(log, &descriptions, 9) == 0);
+        Require(descriptions.size() == EnabledRules(*policy));
+        TestOnce(log, *policy, user, KW("Tr0ub4dor&3x"), KW("Summer#2023!"));
+        TestOnce(log, *policy, user, KW(""), nullptr);
+    }
+    Require(directory.OpenObjects() == 0 && directory.OpenBindings() == 0 &&
+            directory.OpenArrayAccesses() == 0);
+    return 0;
+}
