@@ -324,10 +324,17 @@ void cGjLog::Distribute(uint32_t level, uint32_t code, WString message) {
     record.message = std::move(message);
     record.level = level;
     record.code = code;
-    for (cGjLogHandler* handler : handlers_) {
+    for (size_t i = 0; i < handlers_.size(); ++i) {
+        cGjLogHandler* handler = handlers_[i];
         if (handler != nullptr) {
             try {
-                handler->Log(record);  // each handler owns its own copy
+                // Each handler owns its own copy; the last one is given the record itself, since a line can
+                // hold a whole policy document.
+                if (i + 1 == handlers_.size()) {
+                    handler->Log(std::move(record));
+                } else {
+                    handler->Log(record);
+                }
             } catch (...) {
             }
         }
