@@ -218,49 +218,24 @@ class JsonReader {
                 return false;
             }
             const char e = s_[pos_++];
-            switch (e) {
-                case '"':
-                    out->push_back(u'"');
-                    break;
-                case '\\':
-                    out->push_back(u'\\');
-                    break;
-                case '/':
-                    out->push_back(u'/');
-                    break;
-                case 'b':
-                    out->push_back(u'\b');
-                    break;
-                case 'f':
-                    out->push_back(u'\f');
-                    break;
-                case 'n':
-                    out->push_back(u'\n');
-                    break;
-                case 'r':
-                    out->push_back(u'\r');
-                    break;
-                case 't':
-                    out->push_back(u'\t');
-                    break;
-                case 'u': {
-                    if (pos_ + 4 > s_.size()) {
-                        return false;
-                    }
-                    int unit = 0;
-                    for (int k = 0; k < 4; ++k) {
-                        const int digit = Hex(s_[pos_++]);
-                        if (digit < 0) {
-                            return false;
-                        }
-                        unit = unit * 16 + digit;
-                    }
-                    out->push_back(static_cast<WChar>(unit));
-                    break;
-                }
-                default:
-                    return false;
+            static constexpr std::string_view kShort = "\"\\/bfnrt";
+            static constexpr char16_t kMeaning[] = u"\"\\/\b\f\n\r\t";
+            if (const size_t k = kShort.find(e); k != std::string_view::npos) {
+                out->push_back(static_cast<WChar>(kMeaning[k]));
+                continue;
             }
+            if (e != 'u' || pos_ + 4 > s_.size()) {
+                return false;
+            }
+            int unit = 0;
+            for (int k = 0; k < 4; ++k) {
+                const int digit = Hex(s_[pos_++]);
+                if (digit < 0) {
+                    return false;
+                }
+                unit = unit * 16 + digit;
+            }
+            out->push_back(static_cast<WChar>(unit));
         }
         return false;
     }
