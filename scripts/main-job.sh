@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds the module on both platforms (libkorvacredprov.so with the linux preset, KORVACredProvx64.dll with the
+# windows preset) and shows the DLL's export table.
+set -euo pipefail
+exec </dev/null
+
+repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$repo_root"
+jobs=${KORVA_JOBS:-2}
+
+bash scripts/install-deps.sh
+bash scripts/fetch-third-party.sh build/windows/_third_party
+
+cmake --preset linux
+cmake --build --preset linux -j "$jobs" --target korvacredprov
+cmake --preset windows
+cmake --build --preset windows -j "$jobs" --target KORVACredProvx64
+
+so=$repo_root/build/linux/credprov/libkorvacredprov.so
+dll=$repo_root/build/windows/credprov/KORVACredProvx64.dll
+echo
+echo "Linux library: $so"
+echo "Windows DLL:   $dll"
+echo
+# objdump -p prints the export table between its heading and the next table's heading.
+exports=$(x86_64-w64-mingw32-objdump -p "$dll" |
+    awk '/^The Export Tables/ { on = 1 } on && /^(The Function Table|PE File Base Relocations)/ { on = 0 } on')
+if [[ -n "$exports" ]]; then
+    echo "$exports"
+else
+    echo "(the DLL has no export table)"
+fi
