@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the module on both platforms (libkorvacredprov.so with the linux preset, KORVACredProvx64.dll with the
-# windows preset) and shows the DLL's export table.
+# windows preset), checks examples/policies.xml with the policy linter (JSON, then text) and shows the DLL's
+# export table.
 set -euo pipefail
 exec </dev/null
 
@@ -12,9 +13,18 @@ bash scripts/install-deps.sh
 bash scripts/fetch-third-party.sh build/windows/_third_party
 
 cmake --preset linux
-cmake --build --preset linux -j "$jobs" --target korvacredprov
+cmake --build --preset linux -j "$jobs" --target korvacredprov korva-policy
 cmake --preset windows
 cmake --build --preset windows -j "$jobs" --target KORVACredProvx64
+
+# The linter exits non-zero when the example does not load whole, which fails the job.
+lint=$repo_root/build/linux/tools/korva-policy
+echo
+echo "$ korva-policy lint --json examples/policies.xml"
+"$lint" lint --json examples/policies.xml
+echo
+echo "$ korva-policy lint --level Error,Warning examples/policies.xml"
+"$lint" lint --level Error,Warning examples/policies.xml
 
 so=$repo_root/build/linux/credprov/libkorvacredprov.so
 dll=$repo_root/build/windows/credprov/KORVACredProvx64.dll
