@@ -1,17 +1,14 @@
-// A stateful fake of the directory seam for tests: objects with attributes, canonical and distinguished
-// names, users' SIDs, accounts, domains and name-cracking answers, all in memory. Any single operation can be
-// made to fail (FailNext), every call is recorded, and objects, bindings and array accesses still open are
-// counted so a test can assert that the code under test released them.
-//
-//     FakeDirectory directory;            // installs itself as the process-wide directory
-//     directory.AddObject(KW("CN=u,DC=a,DC=b")).SetLargeInteger(KW("pwdLastSet"), 0);
-//     directory.FailNext(FakeDirectory::Op::GetInfo, kEFail);
+// A stateful fake of the directory seam, installed while it lives: objects with attributes, canonical names,
+// users' SIDs, accounts, domains and cracked names, all in memory. Any single operation can be made to fail
+// (FailNext), and the objects, bindings and array accesses still open are counted so that a test can assert
+// that the code under test released them. A SID's binary form here is the code units of its text.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "directory/directory.h"
@@ -20,92 +17,55 @@ namespace korva::testing {
 
 class FakeDirectory final : public Directory {
   public:
-    enum class Op {
-        GetJoinedDomain,
-        FlatToDnsDomain,
-        GetUserSid,
-        LookupAccountBySid,
-        CanonicalToDistinguishedName,
-        BindObject,
-        GetInfo,
-        Get,
-        GetUserProperty,
-        StringToSid,
-        SidToString,
-        BindDomainController,
-        CrackName,
-        ArrayLowerBound,  // ByteArray::GetLowerBound
-        ArrayUpperBound,  // ByteArray::GetUpperBound
-        ArrayAccess,      // ByteArray::AccessData and TextArray::AccessData
-        ArrayUnaccess,    // ByteArray::Unaccess and TextArray::Unaccess
-    };
+    // clang-format off
+    enum class Op { GetJoinedDomain, FlatToDnsDomain, GetUserSid, LookupAccountBySid, CanonicalToDistinguishedName,
+                    BindObject, GetInfo, Get, GetUserProperty, BindDomainController, CrackName, ArrayAccess,
+                    ArrayUnaccess };
+    // clang-format on
+    static constexpr int32_t kNoneMapped = 1332;    // ERROR_NONE_MAPPED: an unknown user or SID
+    static constexpr int32_t kNoSuchDomain = 1355;  // ERROR_NO_SUCH_DOMAIN
+    static constexpr int32_t kCrackFailed = -6;     // an unknown canonical name
 
-    // Error codes the fake answers with for names it does not know.
-    static constexpr int32_t kNoSuchObject = static_cast<int32_t>(0x80072030u);  // LDAP: no such object
-    static constexpr int32_t kNoneMapped = 1332;                                 // ERROR_NONE_MAPPED
-    static constexpr int32_t kInvalidSid = 1337;                                 // ERROR_INVALID_SID
-    static constexpr int32_t kNoSuchDomain = 1355;                               // ERROR_NO_SUCH_DOMAIN
-    static constexpr int32_t kCrackFailed = -6;
-    static constexpr uint32_t kDsNameErrorNotFound = 2;
-
-    // One directory object, found by its distinguished name.
     struct Object {
+        FakeDirectory* owner = nullptr;
         bool isUser = true;
-        std::map<WString, AttributeValue> attributes;  // attribute names compare as given
+        std::map<WString, AttributeValue> attributes;
         std::map<UserProperty, WString> userProperties;
 
+        // Replaces the attribute's value with an empty one of `kind`.
+        AttributeValue& Set(WStringView attribute, AttributeValue::Kind kind);
         Object& SetText(WStringView attribute, WStringView text);
         Object& SetTexts(WStringView attribute, std::vector<WString> texts);
         Object& SetBytes(WStringView attribute, std::string_view bytes);
         Object& SetLargeInteger(WStringView attribute, int64_t value);
-        // A value that is an object of another kind (not a large integer).
-        Object& SetOtherObject(WStringView attribute);
         Object& SetUserProperty(UserProperty property, WStringView value);
     };
 
-    FakeDirectory();  // installs itself
-    ~FakeDirectory() override;
+    FakeDirectory() : override_(this) {}
 
-    // --- set-up ---
     Object& AddObject(WStringView distinguishedName, bool isUser = true);
-    // The policy document of a domain: the object at the domain's policy path with "msDS-ByteArray".
-    Object& SetPolicyDocument(WStringView dnsDomain, std::string_view bytes);
-    void AddCanonicalName(WStringView canonicalName, WStringView distinguishedName);
-    void AddUserSid(WStringView dnsDomain, WStringView userName, WStringView sidText);
-    void AddAccount(WStringView sidText, WStringView accountName, WStringView domainName,
-                    uint32_t use = kSidTypeUser);
-    void AddFlatDomain(WStringView flatName, WStringView dnsName);
+    void AddCanonicalName(WStringView canonical, WStringView dn) { Put(KW("dn:"), canonical, dn); }
+    void AddUserSid(WStringView dnsDomain, WStringView user, WStringView sid);
+    void AddAccount(WStringView sid, WStringView account, WStringView domain, uint32_t use = kSidTypeUser);
+    void AddFlatDomain(WStringView flatName, WStringView dnsName) { Put(KW("dns:"), flatName, dnsName); }
     void SetJoinedDomain(WStringView flatName) { joinedDomain_ = WString(flatName); }
-    // Domains whose controllers can be bound (BindDomainController of others fails with kNoSuchDomain).
-    void AddDomainController(WStringView domain);
-    // The answer of CrackName(desiredFormat, name) on any controller; names without an answer crack to status
-    // kDsNameErrorNotFound.
-    void AddCrackAnswer(uint32_t desiredFormat, WStringView name, CrackedName answer);
+    void AddDomainController(WStringView domain) { Put(KW("dc:"), domain, domain); }
+    // CrackName(desiredFormat, name) answers `result`; other names crack to "not found".
     void AddCrackedName(uint32_t desiredFormat, WStringView name, WStringView result);
 
     // The next call of `op` whose name argument (path, attribute, domain, canonical name, SID text, user
-    // name) contains `match` (any call when empty) fails with `code`. Faults are used in the order they were
-    // added.
+    // name) contains `match` (any call when empty) fails with `code`; a code of 0 lets that call through.
     void FailNext(Op op, int32_t code, WStringView match = {});
-
-    // --- inspection ---
-    const std::vector<WString>& Calls() const {
-        return calls_;
-    }  // "BindObject LDAP://...", "Get pwdLastSet", ...
-    // Number of recorded calls that begin with `prefix`.
-    size_t CountCalls(WStringView prefix) const;
     int OpenObjects() const { return openObjects_; }
     int OpenBindings() const { return openBindings_; }
     int OpenArrayAccesses() const { return openArrayAccesses_; }
 
-    // --- Directory ---
     int32_t GetJoinedDomain(cGjLog& log, WString* flatName) override;
     int32_t FlatToDnsDomain(cGjLog& log, const WChar* flatName, WString* dnsName) override;
     int32_t GetUserSid(cGjLog& log, const WChar* dnsDomain, const WChar* userName, WString* sid) override;
     int32_t LookupAccountBySid(cGjLog& log, const SidBytes& sid, WString* accountName, WString* domainName,
                                uint32_t* use) override;
-    int32_t CanonicalToDistinguishedName(cGjLog& log, const WChar* canonicalName,
-                                         WString* distinguishedName) override;
+    int32_t CanonicalToDistinguishedName(cGjLog& log, const WChar* canonicalName, WString* dn) override;
     int32_t BindObject(const WChar* ldapPath, ObjectInterface iface,
                        std::unique_ptr<DirectoryObject>* object) override;
     int32_t StringToSid(const WChar* sidText, SidBytes* sid) override;
@@ -113,13 +73,14 @@ class FakeDirectory final : public Directory {
     int32_t BindDomainController(const WChar* domainName,
                                  std::unique_ptr<DomainControllerBinding>* binding) override;
 
-    // Used by the fake's objects, bindings and arrays.
-    int32_t TakeFault(Op op, WStringView name);
-    void Record(WString call) { calls_.push_back(std::move(call)); }
-    void ObjectOpened(int delta) { openObjects_ += delta; }
-    void BindingOpened(int delta) { openBindings_ += delta; }
-    void ArrayAccessed(int delta) { openArrayAccesses_ += delta; }
-    const CrackedName* FindCrack(uint32_t desiredFormat, WStringView name) const;
+    // For the fake's objects, bindings and arrays: the code of a fault matching the call (0: none).
+    int32_t TakeFault(Op op, WStringView name = {});
+    // `op`, unless it fails, looks up the value stored under `kind` and `key` (ASCII case ignored): 0 with
+    // the value, or `missing`.
+    int32_t Lookup(Op op, WStringView kind, WStringView key, WString* out, int32_t missing);
+    int openObjects_ = 0;
+    int openBindings_ = 0;
+    int openArrayAccesses_ = 0;
 
   private:
     struct Fault {
@@ -127,31 +88,14 @@ class FakeDirectory final : public Directory {
         int32_t code;
         WString match;
     };
-    struct Account {
-        WString accountName;
-        WString domainName;
-        uint32_t use = kSidTypeUser;
-    };
+    void Put(WStringView kind, WStringView key, WStringView value);
 
-    std::map<WString, Object> objects_;         // key: distinguished name, ASCII lower case
-    std::map<WString, WString> canonicalToDn_;  // key: canonical name, ASCII lower case
-    std::map<WString, WString> userSids_;       // key: "domain\user", ASCII lower case
-    std::map<WString, Account> accounts_;       // key: SID text, upper case as written by SidToString
-    std::map<WString, WString> flatToDns_;      // key: flat name, ASCII lower case
-    std::vector<WString> controllers_;          // ASCII lower case
-    std::map<std::pair<uint32_t, WString>, CrackedName> cracks_;  // name as given
+    std::map<WString, Object> objects_;  // by distinguished name in ASCII lower case
+    std::map<WString, WString> names_;   // by "dn:", "sid:", "dns:", "dc:" or "crack<format>:" and the key
+    std::map<WString, std::tuple<WString, WString, uint32_t>> accounts_;  // SID -> account, domain, use
     WString joinedDomain_;
     std::vector<Fault> faults_;
-    std::vector<WString> calls_;
-    int openObjects_ = 0;
-    int openBindings_ = 0;
-    int openArrayAccesses_ = 0;
     ScopedDirectoryOverride override_;
 };
-
-// "S-1-5-21-1-2-3-1104" <-> the binary SID layout (revision, sub-authority count, 48-bit authority, 32-bit
-// little-endian sub-authorities). False for malformed text.
-bool ParseSidText(WStringView text, SidBytes* sid);
-WString FormatSid(const SidBytes& sid);
 
 }  // namespace korva::testing

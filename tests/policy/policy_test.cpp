@@ -1,9 +1,11 @@
-// A policy: its default rules, reading a policy element, whether it applies to a user, and testing a
-// password.
+// Policies and the policy list: the stored document, loading policies, choosing the one that applies to a
+// user, and testing a password.
 #include <gtest/gtest.h>
 
-#include "policy/policy.h"
-#include "policy/rule_length.h"
+#include <string>
+
+#include "policy/policy_list.h"
+#include "policy/rule_min_age.h"
 #include "policy/scope.h"
 #include "tests/policy/fake_directory.h"
 #include "tests/policy/test_support.h"
@@ -11,348 +13,319 @@
 namespace korva::testing {
 namespace {
 
-constexpr int32_t kInjected = static_cast<int32_t>(0x80070005u);
+constexpr const WChar* kPolicyDn =
+    KW("CN=QmhPasswordPolicy,CN=Valexor,CN=Quillmarsh,CN=Program Data,DC=a,DC=b");
 
-struct LoadedPolicy {
-    int32_t result = 0;
-    std::unique_ptr<CPolicy> policy;
+// Two policies for a.b; the first covers the Users container only.
+const std::string kDocument =
+    "<PolicyList version='1.8.0.1037'><Policy name='First'><Configuration>0</Configuration>"
+    "<Rule type='1'><Enabled>1</Enabled><MinimumAge>60</MinimumAge></Rule><Scope "
+    "type='2'><SID>a.b/Users</SID>"
+    "</Scope></Policy><Policy name='Second'><Scope type='3'><SID>a.b</SID></Scope></Policy></PolicyList>";
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+}
+
+TEST(TimeSuffixTest, CutsOnlyATrailingNumberSignPair) {
+    struct Row {
+        const char* text;
+        const char* remaining;
+        const char* time;  // null: none found
+    };
+    const Row rows[] = {
+        {"<a/>#77#", "<a/>", "77"},
+        // The "#" just before the last one is not searched: the cut falls at an earlier "#" or nowhere.
+        {"<a>#</a>##", "<a>", "</a>#"},
+        {"<a/>##", "<a/>##", nullptr},
+        {"<r>[#]</r>", "<r>[#]</r>", nullptr},
+        {"###", "", "#"},
+        {"", "", nullptr},
+    };
+    for (const Row& r : rows) {
+        CapturedLog log;
+        WString text = AsciiToWide(r.text);
+        CPolicylist::RemoveTimeSuffix(log.log, &text);
+        EXPECT_EQ(U8(text), r.remaining) << r.text;
+        const WString time =
+            r.time != nullptr ? KW("Found time '") + AsciiToWide(r.time) + KW("'.") : KW("Found");
+        EXPECT_EQ(log.Has(time, kLogDebug), r.time != nullptr) << r.text;
+    }
+}
+
+class PolicyListTest : public ::testing::Test {
+  protected:
+    ~PolicyListTest() override {
+        EXPECT_EQ(directory_.OpenObjects(), 0);
+        EXPECT_EQ(directory_.OpenArrayAccesses(), 0);
+    }
+    int32_t Load(const std::string& bytes) {
+        directory_.AddObject(kPolicyDn, false).SetBytes(KW("msDS-ByteArray"), bytes);
+        return list_.LoadFromDirectory(log_.log, KW("a.b"));
+    }
+    std::string Names() const {
+        std::string names;
+        for (const auto& policy : list_)
+            names += U8(policy->GetName()) + ";";
+        return names;
+    }
+
+    FakeDirectory directory_;
+    CapturedLog log_;
+    CPolicylist list_;
 };
 
-LoadedPolicy LoadPolicy(CapturedLog& log, WStringView xml, const WChar* version = nullptr,
-                        void (*inject)(const xml::Document&) = nullptr) {
-    ParsedElement parsed = ParseElement(xml);
-    if (inject != nullptr) {
-        inject(*parsed.document);
-    }
-    LoadedPolicy loaded;
-    loaded.policy = std::make_unique<CPolicy>();
-    loaded.result = loaded.policy->LoadFromXML(log.log, parsed.element, version);
-    return loaded;
+TEST_F(PolicyListTest, LoadsTheDocumentOfTheDomain) {
+    directory_
+        .AddObject(KW("CN=QmhPasswordPolicy,CN=Valexor,CN=Quillmarsh,CN=Program Data,DC=a,DC=b,DC=c"), false)
+        .SetBytes(KW("msDS-ByteArray"), kDocument + "#77#");
+    EXPECT_EQ(list_.LoadFromDirectory(log_.log, KW("a.b.c")), 0) << log_.Dump();
+    EXPECT_EQ(Names(), "First;Second;");
+    EXPECT_TRUE(log_.Has(KW("Found time '77'."), kLogDebug));
+    EXPECT_TRUE(log_.Has(KW("Found policy '") + AsciiToWide(kDocument) + KW("' found in domain 'a.b.c'."),
+                         kLogInformation));  // without the suffix
 }
 
-TEST(PolicyTest, NewPolicyHoldsTheDisabledDefaultRules) {
-    CPolicy policy;
-    const RuleList& rules = policy.GetRules();
-    const int32_t types[] = {2, 3, 1, 5, 5, 6, 7, 5, 8};
-    ASSERT_EQ(rules.size(), std::size(types));
-    for (size_t i = 0; i < rules.size(); ++i) {
-        ASSERT_NE(rules[i], nullptr);
-        EXPECT_EQ(rules[i]->GetType(), types[i]) << i;
-        EXPECT_FALSE(rules[i]->IsEnabled()) << i;
+TEST_F(PolicyListTest, VersionDecidesTheUnitOfMinimumAge) {
+    struct Row {
+        const char* attribute;
+        int32_t minutes;
+    };
+    const Row rows[] = {{"version='1.8.0.1037'", 60},
+                        {"VERSION='1.8.0.1037'", 60},
+                        {"Version='2.0'", 60},
+                        {"version='1.8'", 60 * 1440},
+                        {"", 60 * 1440}};
+    for (const Row& r : rows) {
+        EXPECT_EQ(Load(Replace(kDocument, "version='1.8.0.1037'", r.attribute)), 0) << r.attribute;
+        const auto& rule = static_cast<const CRuleHistoryMinimumAge&>(*list_.front()->GetRules().front());
+        EXPECT_EQ(rule.GetMinimumMinutes(), r.minutes) << r.attribute;
     }
-    // The three regular-expression rules: repeating characters, character requirements, plain.
-    EXPECT_EQ(GetRegexKind(*rules[3]), 1);
-    EXPECT_EQ(GetRegexKind(*rules[4]), 2);
-    EXPECT_EQ(GetRegexKind(*rules[7]), 0);
-    EXPECT_EQ(U8(rules[0]->GetDescription(kLangEnglish)), "The password must be at least 6 characters long.");
-    EXPECT_EQ(U8(rules[1]->GetDescription(kLangDutch)), "Het wachtwoord mag maximaal 18 karakters bevatten.");
-    EXPECT_EQ(U8(rules[2]->GetDescription(kLangEnglish)), "The password must be at least 1440 minutes old.");
-    EXPECT_TRUE(policy.IsEnabled());
-    EXPECT_EQ(policy.GetName(), nullptr);
-
-    // Nothing is enabled, so nothing is tested and everything passes.
-    CapturedLog log;
-    bool verdict = false;
-    std::vector<bool> results{true};
-    EXPECT_EQ(
-        policy.TestPassword(log.log, &verdict, nullptr, KW("x"), nullptr, nullptr, &results, kLangEnglish),
-        0);
-    EXPECT_TRUE(verdict);
-    EXPECT_TRUE(results.empty());
 }
 
-TEST(PolicyTest, LoadResults) {
-    struct Case {
-        const char* what;
-        const WChar* xml;
+TEST_F(PolicyListTest, DocumentAndFetchFailures) {
+    using Op = FakeDirectory::Op;
+    struct Row {
+        std::string bytes;
+        Op op;
+        int32_t fault;  // 0: none
         int32_t result;
-        const WChar* line;  // an Error line expected, or null
+        const WChar* line;  // an Information line for -3, else an Error line with the result
     };
-    const Case cases[] = {
-        {"no name", KW(R"(<Policy><Configuration>0</Configuration></Policy>)"), -12, nullptr},
-        {"no children", KW(R"(<Policy name="P"/>)"), -12, KW("Policy is empty.")},
-        {"bad configuration, then a rule", KW(R"(<Policy name="P"><Configuration>abc</Configuration>
-               <Rule type="2"><Enabled>1</Enabled></Rule></Policy>)"),
-         0, KW("Failed to convert value of Configuration to integer.")},
-        {"bad configuration last", KW(R"(<Policy name="P"><Rule type="2"><Enabled>1</Enabled></Rule>
-               <Configuration>abc</Configuration></Policy>)"),
-         -11, KW("Failed to convert value of Configuration to integer.")},
-        {"bad configuration, then something ignored",
-         KW(R"(<Policy name="P"><Configuration>abc</Configuration><Note>x</Note></Policy>)"), -11, nullptr},
-        {"unknown rule type", KW(R"(<Policy name="P"><Rule type="12"><Enabled>1</Enabled></Rule>
-               <Scope type="3"><SID>a.b</SID></Scope></Policy>)"),
-         -11, KW("An error occurred while loading rule from XML.")},
-        {"empty rule", KW(R"(<Policy name="P"><Rule type="3"/></Policy>)"), -12,
+    const Row rows[] = {
+        {"<PolicyList><P name='x'>", Op::Get, 0, 1, KW("Failed to load XML from string.")},
+        {"<Policies/>", Op::Get, 0, -12, KW("Can only process exactly 1 Policy list node, size '0'")},
+        {"<PolicyList><PolicyList><P name='x'/></PolicyList></PolicyList>", Op::Get, 0, -12,
+         KW("Can only process exactly 1 Policy list node, size '2'")},
+        {"<PolicyList version='1.0'></PolicyList>", Op::Get, 0, -12, KW("No policy node found.")},
+        {"", Op::Get, 0, 87, KW("Unable to determine size of XML.")},
+        {std::string("\0<PolicyList/>", 14), Op::Get, 0, -3, KW("No policy found in domain 'a.b'.")},
+        {kDocument, Op::Get, kEAdsPropertyNotFound, -3, KW("No policy object found in Active Directoy.")},
+        {kDocument, Op::BindObject, kInjected, kInjected,
+         KW("Failed to bind policy object in Active Directoy.")},
+        {kDocument, Op::Get, kInjected, kInjected, KW("Unable to load policy object from Active Directoy.")},
+        {kDocument, Op::ArrayAccess, kInjected, kInjected,
+         KW("Unable to increment lock count of policy array.")},
+        {kDocument, Op::ArrayUnaccess, kInjected, kInjected,
+         KW("Unable to decrement lock count of policy array.")},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.line));
+        log_.records.clear();
+        list_.push_back(std::make_unique<CPolicy>());  // every load starts empty
+        if (r.fault != 0) {
+            directory_.FailNext(r.op, r.fault);
+        }
+        EXPECT_EQ(Load(r.bytes), r.result);
+        EXPECT_TRUE(list_.empty());
+        const bool error = r.result != -3;
+        EXPECT_TRUE(log_.Has(r.line, error ? kLogError : kLogInformation, error ? r.result : 0))
+            << log_.Dump();
+    }
+}
+
+TEST_F(PolicyListTest, FailedPoliciesAndOtherNodesAreLeftOut) {
+    EXPECT_EQ(
+        Load("<PolicyList><!-- c --><?pi x?>text<![CDATA[c]]><Policy name='A'><Configuration>0"
+             "</Configuration></Policy><Policy><Configuration>0</Configuration></Policy><Policy name='C'>"
+             "<Rule type='99'><Enabled>1</Enabled></Rule></Policy><Anything name='D'><Configuration>0"
+             "</Configuration></Anything></PolicyList>"),
+        0);
+    EXPECT_EQ(Names(), "A;D;");
+    EXPECT_TRUE(log_.Has(KW("An error occurred loading policy from XML."), kLogError, -12));  // no name
+    EXPECT_TRUE(log_.Has(KW("An error occurred loading policy from XML."), kLogError, -11));  // bad rule
+    EXPECT_TRUE(log_.Has(KW("Skipping comment in policy list"), kLogDebug));
+    EXPECT_TRUE(log_.Has(KW("Skipping text in policy list"), kLogWarning));
+}
+
+TEST_F(PolicyListTest, FirstEnabledApplicablePolicy) {
+    struct Row {
+        std::string document;  // empty: nothing loaded
+        const WChar* user;
+        int32_t result;
+        const char* chosen;
+    };
+    const Row rows[] = {
+        {kDocument, KW("a.b/Users/Jo"), 0, "First"},  // both apply
+        {kDocument, KW("a.b/Sales/Mary"), 0, "Second"},
+        {Replace(kDocument, "<Configuration>0", "<Configuration>1"), KW("a.b/Users/Jo"), 0, "Second"},
+        {kDocument, KW("c.d/Users/Jo"), -5, "(none)"},
+        {"", KW("a.b/Users/Jo"), -4, "(none)"},
+        // A policy whose scope cannot be refreshed is passed over.
+        {"<PolicyList><Policy name='Broken'><Scope type='0'><SID>S-1-5-21-500</SID></Scope></Policy>"
+         "<Policy name='Domain'><Scope type='3'><SID>a.b</SID></Scope></Policy></PolicyList>",
+         KW("a.b/Users/Jo"), 0, "Domain"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.user) + " " + r.document);
+        list_.clear();
+        if (!r.document.empty()) {
+            ASSERT_EQ(Load(r.document), 0);
+        }
+        CScope user;
+        user.SetType(ST_USERS);
+        user.SetCanonicalName(r.user);
+        CPolicy* policy = reinterpret_cast<CPolicy*>(&user);  // a stale value is cleared
+        EXPECT_EQ(list_.GetApplicablePolicy(log_.log, user, &policy), r.result) << log_.Dump();
+        EXPECT_EQ(policy != nullptr ? U8(policy->GetName()) : "(none)", r.chosen);
+    }
+    EXPECT_TRUE(log_.Has(KW("Skipping policy 'First', because it is disabled."), kLogDebug));
+}
+
+// A user of a.b, an empty directory (so that every SID is unknown), and policies loaded from XML.
+class PolicyTest : public ::testing::Test {
+  protected:
+    PolicyTest() {
+        user_.SetType(ST_USERS);
+        user_.SetName(KW("jo@a.b"));
+        user_.SetCanonicalName(KW("a.b/Users/Jo"));
+    }
+    void Load(const WChar* children) {
+        const ParsedElement parsed =
+            ParseElement(KW("<Policy name='P'>") + WString(children) + KW("</Policy>"));
+        policy_ = std::make_unique<CPolicy>(CPolicy::ForLoading{});
+        ASSERT_EQ(policy_->LoadFromXML(log_.log, parsed.element, nullptr), 0) << log_.Dump();
+    }
+
+    FakeDirectory directory_;
+    CapturedLog log_;
+    CScope user_;
+    std::unique_ptr<CPolicy> policy_;
+};
+
+TEST_F(PolicyTest, LoadFromXml) {
+    struct Row {
+        const WChar* children;  // of <Policy name='P'>
+        int32_t result;
+        bool enabled;
+        const WChar* error;  // an Error line with the result (-11 when 0), or null for none at all
+    };
+    const Row rows[] = {
+        {nullptr, -12, true, nullptr},  // no name: refused silently
+        {KW(""), -12, true, KW("Policy is empty.")},
+        {KW("<Configuration>1</Configuration>"), 0, false, nullptr},
+        {KW("<Configuration>2</Configuration>"), 0, true, nullptr},
+        {KW("<Configuration>3</Configuration>"), 0, false, nullptr},
+        // A bad Configuration is fatal only when no Rule or Scope follows it.
+        {KW("<Configuration>abc</Configuration><Rule type='2'><Enabled>1</Enabled></Rule>"), 0, true,
+         KW("Failed to convert value of Configuration to integer.")},
+        {KW("<Rule type='2'><Enabled>1</Enabled></Rule><Configuration>abc</Configuration>"), -11, true,
+         KW("Failed to convert value of Configuration to integer.")},
+        {KW("<Rule type='12'><Enabled>1</Enabled></Rule><Scope type='3'><SID>a.b</SID></Scope>"), -11, true,
          KW("An error occurred while loading rule from XML.")},
-        {"scope without type", KW(R"(<Policy name="P"><Scope><SID>a.b</SID></Scope></Policy>)"), -11,
-         KW("An error occurred loading policy from XML.")},
-        {"only ignored children", KW(R"(<Policy name="P"><rule type="2"/><Note/></Policy>)"), 0, nullptr},
+        {KW("<Scope><SID>a.b</SID></Scope>"), -11, true, KW("An error occurred loading policy from XML.")},
+        {KW("<rule type='2'/><Note/>"), 0, true, nullptr},  // only children that are ignored
     };
-    for (const Case& c : cases) {
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.children));
         CapturedLog log;
-        LoadedPolicy loaded = LoadPolicy(log, c.xml);
-        EXPECT_EQ(loaded.result, c.result) << c.what << "\n" << log.Dump();
-        if (c.line != nullptr) {
-            EXPECT_TRUE(log.Has(c.line, kLogError)) << c.what << "\n" << log.Dump();
+        CPolicy policy(CPolicy::ForLoading{});  // not reused: a second load would add to the scopes
+        const WString xml = r.children != nullptr
+                                ? KW("<Policy name='P'>") + WString(r.children) + KW("</Policy>")
+                                : KW("<Policy><Configuration>0</Configuration></Policy>");
+        const ParsedElement parsed = ParseElement(xml);
+        EXPECT_EQ(policy.LoadFromXML(log.log, parsed.element, nullptr), r.result);
+        EXPECT_EQ(policy.IsEnabled(), r.enabled);
+        if (r.error != nullptr) {
+            EXPECT_TRUE(log.Has(r.error, kLogError, r.result != 0 ? r.result : -11)) << log.Dump();
+        } else {
+            EXPECT_EQ(log.Errors(), 0u) << log.Dump();
         }
     }
-    // A policy without a name is refused silently.
-    CapturedLog log;
-    LoadPolicy(log, KW(R"(<Policy><Configuration>0</Configuration></Policy>)"));
-    EXPECT_TRUE(log.records.empty()) << log.Dump();
 }
 
-TEST(PolicyTest, ConfigurationBitZeroDisables) {
-    struct Case {
-        const WChar* configuration;
-        bool enabled;
-        uint32_t value;
-    };
-    const Case cases[] = {
-        {KW("<Configuration>0</Configuration>"), true, 0},
-        {KW("<Configuration>1</Configuration>"), false, 1},
-        {KW("<Configuration>2</Configuration>"), true, 2},
-        {KW("<Configuration>3</Configuration>"), false, 3},
-        {KW("<Configuration>-1</Configuration>"), false, 0xFFFFFFFFu},
-        {KW(""), true, 0},  // absent: enabled
-    };
-    for (const Case& c : cases) {
-        CapturedLog log;
-        const WString xml = KW("<Policy name=\"P\">") + WString(c.configuration) +
-                            KW("<Rule type=\"2\"><Enabled>1</Enabled></Rule></Policy>");
-        LoadedPolicy loaded = LoadPolicy(log, xml);
-        ASSERT_EQ(loaded.result, 0) << U8(c.configuration);
-        EXPECT_EQ(loaded.policy->IsEnabled(), c.enabled) << U8(c.configuration);
-        EXPECT_EQ(loaded.policy->GetConfiguration(), c.value) << U8(c.configuration);
-    }
-}
-
-TEST(PolicyTest, LoadKeepsDocumentRulesInOrderAndDropsTheDefaults) {
-    CapturedLog log;
-    LoadedPolicy loaded = LoadPolicy(log, KW(R"(<p:Policy xmlns:p="urn:p" name="Staff">
-        <p:Rule type="3"><Enabled>1</Enabled></p:Rule>
-        <Rule type="4"><Enabled>1</Enabled></Rule>
-        <Scope type="3"><SID>a.b</SID><Name>Domain a.b</Name></Scope>
-        <Rule type="2"><Enabled>0</Enabled></Rule>
-      </p:Policy>)"));
-    ASSERT_EQ(loaded.result, 0) << log.Dump();
-    EXPECT_EQ(U8(loaded.policy->GetName()), "Staff");
-    std::vector<int32_t> types;
-    for (const auto& rule : loaded.policy->GetRules()) {
-        types.push_back(rule->GetType());
-    }
-    EXPECT_EQ(types, (std::vector<int32_t>{3, 6, 7, 2}));
-    EXPECT_EQ(loaded.policy->GetScopes().size(), 1u);
-    EXPECT_TRUE(log.Has(KW("Successfully loaded scope 'Domain a.b'."), kLogDebug));
-    EXPECT_TRUE(log.InOrder(KW("Load policy data from XML."), KW("Successfully loaded scope")));
-}
-
-TEST(PolicyTest, DomReadFailures) {
-    struct Case {
-        xml::Op op;
-        const WChar* node;
-        const WChar* line;
-    };
-    const Case cases[] = {
-        {xml::Op::GetAttribute, KW("Policy"), KW("Failed to get name in attribute node.")},
-        {xml::Op::HasChildren, KW("Policy"), KW("Failed to determine if policy node has children.")},
-        {xml::Op::ChildNodes, KW("Policy"), KW("An error occurred getting policy data.")},
-        {xml::Op::Text, KW("Configuration"), KW("Failed to get value of Configuration node.")},
-        {xml::Op::BaseName, KW("Note"), KW("An error occurred getting base name of child.")},
-    };
-    for (const Case& c : cases) {
-        CapturedLog log;
-        ParsedElement parsed =
-            ParseElement(KW(R"(<Policy name="P"><Configuration>0</Configuration><Note/></Policy>)"));
-        parsed.document->Faults().FailNext(c.op, kInjected, c.node);
-        CPolicy policy;
-        EXPECT_EQ(policy.LoadFromXML(log.log, parsed.element, nullptr), kInjected) << U8(c.line);
-        log.ExpectLine(c.line, kLogError, kInjected);
-    }
-}
-
-// Scopes and the user they are matched against; the fake directory answers the scopes' refresh.
-class PolicyScopeTest : public ::testing::Test {
-  protected:
-    PolicyScopeTest() {
-        user_.SetType(ST_USERS);
-        user_.SetCanonicalName(KW("a.b/Users/Jo"));
-        user_.SetName(KW("jo@a.b"));
-    }
-    int32_t Applies(const WChar* scopes, bool* applies) {
-        const WString xml =
-            KW("<Policy name=\"P\"><Configuration>0</Configuration>") + WString(scopes) + KW("</Policy>");
-        loaded_ = LoadPolicy(log_, xml);
-        EXPECT_EQ(loaded_.result, 0) << log_.Dump();
-        return loaded_.policy->AppliesTo(log_.log, user_, applies);
-    }
-    FakeDirectory directory_;
-    CapturedLog log_;
-    CScope user_;
-    LoadedPolicy loaded_;
-};
-
-TEST_F(PolicyScopeTest, AppliesWhenOneScopeMatches) {
-    struct Case {
-        const char* what;
+TEST_F(PolicyTest, AppliesWhenOneScopeMatches) {
+    struct Row {
         const WChar* scopes;
         bool applies;
-        bool zeroResult;
+        int32_t result;  // of the last scope operation
     };
-    const Case cases[] = {
-        {"no scopes", KW(""), false, true},
-        {"domain", KW(R"(<Scope type="3"><SID>a.b</SID></Scope>)"), true, true},
-        {"other domain", KW(R"(<Scope type="3"><SID>c.d</SID></Scope>)"), false, true},
-        {"second of two",
-         KW(R"(<Scope type="3"><SID>c.d</SID></Scope><Scope type="2"><SID>a.b/Users</SID></Scope>)"), true,
-         true},
-        // The first scope cannot be refreshed (its SID is unknown to the directory); the second matches, so
-        // the last scope operation succeeded.
-        {"first scope fails",
-         KW(R"(<Scope type="0"><SID>S-1-5-21-1-2-3-500</SID></Scope><Scope type="3"><SID>a.b</SID></Scope>)"),
-         true, true},
-        // Only a failing scope: the result is its failure.
-        {"only a failing scope", KW(R"(<Scope type="0"><SID>S-1-5-21-1-2-3-500</SID></Scope>)"), false,
-         false},
+    const Row rows[] = {
+        {KW("<Configuration>0</Configuration>"), false, 0},  // no scopes
+        {KW("<Scope type='3'><SID>a.b</SID></Scope>"), true, 0},
+        {KW("<Scope type='3'><SID>c.d</SID></Scope>"), false, 0},
+        {KW("<Scope type='3'><SID>c.d</SID></Scope><Scope type='2'><SID>a.b/Users</SID></Scope>"), true, 0},
+        // The first scope's refresh fails; the second matches and decides the result.
+        {KW("<Scope type='0'><SID>S-1-5-21-500</SID></Scope><Scope type='3'><SID>a.b</SID></Scope>"), true,
+         0},
+        {KW("<Scope type='0'><SID>S-1-5-21-500</SID></Scope>"), false, FakeDirectory::kNoneMapped},
     };
-    for (const Case& c : cases) {
-        log_.Clear();
-        bool applies = !c.applies;
-        const int32_t result = Applies(c.scopes, &applies);
-        EXPECT_EQ(applies, c.applies) << c.what << "\n" << log_.Dump();
-        EXPECT_EQ(result == 0, c.zeroResult) << c.what << " " << result;
-        EXPECT_EQ(log_.Has(KW("Policy P does not apply."), kLogDebug), !c.applies) << c.what;
-        EXPECT_EQ(log_.Has(KW("Policy P does applies."), kLogDebug), c.applies) << c.what;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.scopes));
+        Load(r.scopes);
+        bool applies = !r.applies;
+        EXPECT_EQ(policy_->AppliesTo(log_.log, user_, &applies), r.result) << log_.Dump();
+        EXPECT_EQ(applies, r.applies);
     }
 }
 
-TEST_F(PolicyScopeTest, ScopeFailuresAreLoggedWithThePolicyName) {
-    bool applies = true;
-    const int32_t result = Applies(KW(R"(<Scope type="0"><SID>S-1-5-21-1-2-3-500</SID></Scope>)"), &applies);
-    EXPECT_FALSE(applies);
-    log_.ExpectLine(KW("Failed updating scope 'P'."), kLogError, result);
-
-    // A user that could not be resolved matches nothing, without an error.
-    CScope unresolved;
-    LoadedPolicy loaded =
-        LoadPolicy(log_, KW(R"(<Policy name="Q"><Scope type="3"><SID>a.b</SID></Scope></Policy>)"));
-    EXPECT_EQ(loaded.policy->AppliesTo(log_.log, unresolved, &applies), 0);
-    EXPECT_FALSE(applies);
-}
-
-// Password tests over rules read from XML.
-class PolicyPasswordTest : public ::testing::Test {
-  protected:
-    void Load(const WChar* rules) {
-        const WString xml = KW("<Policy name=\"P\">") + WString(rules) + KW("</Policy>");
-        loaded_ = LoadPolicy(log_, xml);
-        ASSERT_EQ(loaded_.result, 0) << log_.Dump();
-        user_.SetType(ST_USERS);
-        user_.SetName(KW("jo@a.b"));
-        user_.SetCanonicalName(KW("a.b/Users/Jo"));
+TEST_F(PolicyTest, TestPassword) {
+    const WChar* kThreeRules = KW(
+        "<Rule "
+        "type='2'><Enabled>1</Enabled><MinimumLength>3</MinimumLength><Description>3</Description></Rule>"
+        "<Rule type='3'><Enabled>1</Enabled><MaximumLength>4</MaximumLength><Description>at most "
+        "4</Description>"
+        "<Description languageid='7'>h\u00F6chstens 4</Description></Rule><Rule type='2'><Enabled>0</Enabled>"
+        "<MinimumLength>50</MinimumLength></Rule><Rule type='3'><Enabled>1</Enabled></Rule>");
+    struct Row {
+        const WChar* rules;
+        const WChar* password;
+        uint32_t language;
+        int32_t result;
+        const char* results;  // "+" accepted, "-" rejected, by each tested rule
+        const WChar* feedback;
+    };
+    const Row rows[] = {
+        {kThreeRules, KW("abcdefg"), kLangEnglish, 0, "+-+", KW("H\r\n - at most 4\r\n")},
+        {kThreeRules, KW("abcdefg"), kLangGerman, 0, "+-+", KW("H\r\n - h\u00F6chstens 4\r\n")},
+        {kThreeRules, KW("abcd"), kLangEnglish, 0, "+++", KW("H\r\n")},
+        {KW("<Rule type='2'><Enabled>0</Enabled></Rule>"), KW("abc"), kLangEnglish, 0, "", KW("H\r\n")},
+        // A rule without a text for the language or English is named.
+        {KW("<Rule type='3'><Enabled>1</Enabled><MaximumLength>2</MaximumLength><Description languageid='19'>"
+            "maximaal 2</Description></Rule>"),
+         KW("abc"), kLangGerman, 0, "-", KW("H\r\n - Maximum Password Length\r\n")},
+        // The age rule cannot read the unknown user: the test ends there and the rules after it do not count.
+        {KW("<Rule type='2'><Enabled>1</Enabled></Rule><Rule type='1'><Enabled>1</Enabled></Rule>"
+            "<Rule type='3'><Enabled>1</Enabled><MaximumLength>1</MaximumLength></Rule>"),
+         KW("abcdef"), kLangEnglish, FakeDirectory::kCrackFailed, "+", KW("H\r\n")}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.rules));
+        Load(r.rules);
+        bool verdict = false;
+        std::vector<bool> results{false};
+        WString feedback = KW("H");
+        EXPECT_EQ(policy_->TestPassword(log_.log, &verdict, &user_, r.password, KW("old"), &feedback,
+                                        &results, r.language),
+                  r.result);
+        std::string marks;
+        for (const bool accepted : results)
+            marks += accepted ? "+" : "-";
+        EXPECT_EQ(marks, r.results);
+        EXPECT_EQ(verdict, marks.find('-') == std::string::npos);  // the conjunction of the tested rules
+        EXPECT_EQ(U8(feedback), U8(r.feedback));
     }
-    int32_t Test(const WChar* password, uint32_t language = kLangEnglish) {
-        results_.clear();
-        feedback_ = KW("Header");
-        verdict_ = !verdict_;
-        return loaded_.policy->TestPassword(log_.log, &verdict_, &user_, password, KW("old"), &feedback_,
-                                            &results_, language);
-    }
-    FakeDirectory directory_;
-    CapturedLog log_;
-    CScope user_;
-    LoadedPolicy loaded_;
-    bool verdict_ = false;
-    std::vector<bool> results_;
-    WString feedback_;
-};
-
-constexpr const WChar* kThreeRules = KW(R"(
-    <Rule type="2"><Enabled>1</Enabled><MinimumLength>3</MinimumLength><Description>at least 3</Description></Rule>
-    <Rule type="3"><Enabled>1</Enabled><MaximumLength>4</MaximumLength><Description>at most 4</Description>
-      <Description languageid="7">höchstens 4</Description></Rule>
-    <Rule type="2"><Enabled>0</Enabled><MinimumLength>50</MinimumLength></Rule>
-    <Rule type="2"><Enabled>1</Enabled><MinimumLength>2</MinimumLength><Description>at least 2</Description></Rule>)");
-
-TEST_F(PolicyPasswordTest, SecondOfThreeRulesRejects) {
-    Load(kThreeRules);
-    EXPECT_EQ(Test(KW("abcdef")), 0);
-    EXPECT_FALSE(verdict_);
-    // The disabled rule adds no result.
-    EXPECT_EQ(results_, (std::vector<bool>{true, false, true}));
-    EXPECT_EQ(U8(feedback_), "Header\r\n - at most 4\r\n");
-    EXPECT_TRUE(
-        log_.Has(KW("Successfully tested password for userscope 'jo@a.b', result: rejected"), kLogDebug));
-    EXPECT_TRUE(
-        log_.Has(KW("Successfully tested password for userscope 'jo@a.b', result: accepted"), kLogDebug));
-
-    EXPECT_EQ(Test(KW("abcdef"), kLangGerman), 0);
-    EXPECT_EQ(U8(feedback_), "Header\r\n - höchstens 4\r\n");
-    // French has no text for the rule: English.
-    EXPECT_EQ(Test(KW("abcdef"), kLangFrench), 0);
-    EXPECT_EQ(U8(feedback_), "Header\r\n - at most 4\r\n");
-
-    EXPECT_EQ(Test(KW("abcd")), 0);
-    EXPECT_TRUE(verdict_);
-    EXPECT_EQ(results_, (std::vector<bool>{true, true, true}));
-    EXPECT_EQ(U8(feedback_), "Header\r\n");
-}
-
-TEST_F(PolicyPasswordTest, AllRulesDisabled) {
-    Load(KW(R"(<Rule type="2"><Enabled>0</Enabled><MinimumLength>50</MinimumLength></Rule>
-               <Rule type="3"><MaximumLength>1</MaximumLength></Rule>)"));
-    EXPECT_EQ(Test(KW("abcdef")), 0);
-    EXPECT_TRUE(verdict_);
-    EXPECT_TRUE(results_.empty());
-    EXPECT_EQ(U8(feedback_), "Header\r\n");
-}
-
-TEST_F(PolicyPasswordTest, RuleThatCannotBeEvaluatedEndsTheTest) {
-    // The minimum-age rule needs the directory; the fake knows no such user, so the rule fails.
-    Load(KW(R"(<Rule type="2"><Enabled>1</Enabled><MinimumLength>3</MinimumLength></Rule>
-               <Rule type="1"><Enabled>1</Enabled><MinimumAge>0</MinimumAge></Rule>
-               <Rule type="3"><Enabled>1</Enabled><MaximumLength>1</MaximumLength></Rule>)"));
-    EXPECT_EQ(Test(KW("abcdef")), FakeDirectory::kCrackFailed);
-    // Only the rule before counts; the maximum rule after it was never tested.
-    EXPECT_TRUE(verdict_);
-    EXPECT_EQ(results_, (std::vector<bool>{true}));
-    log_.ExpectLine(KW("An error occurred while testing password for userscope 'jo@a.b'"), kLogError,
-                    FakeDirectory::kCrackFailed);
-    EXPECT_FALSE(log_.Has(KW("Checking maximum length rule")));
-}
-
-TEST_F(PolicyPasswordTest, NullRuleStopsTheLoop) {
-    Load(KW(R"(<Rule type="3"><Enabled>1</Enabled><MaximumLength>2</MaximumLength></Rule>
-               <Rule type="3"><Enabled>1</Enabled><MaximumLength>1</MaximumLength></Rule>)"));
-    auto& rules = loaded_.policy->Rules();
-    rules.insert(rules.begin() + 1, nullptr);
-    EXPECT_EQ(Test(KW("ab")), 0);
-    EXPECT_TRUE(verdict_);
-    EXPECT_EQ(results_, (std::vector<bool>{true}));
-    log_.ExpectLine(KW("An error occurred while testing password for userscope 'jo@a.b', empty rule."),
-                    kLogError, -16);
-}
-
-TEST_F(PolicyPasswordTest, RuleWithoutAnyDescriptionIsNamedInTheFeedback) {
-    Load(KW(R"(<Rule type="3"><Enabled>1</Enabled><MaximumLength>2</MaximumLength>
-                 <Description languageid="19">maximaal 2</Description></Rule>)"));
-    EXPECT_EQ(Test(KW("abc"), kLangGerman), 0);
-    EXPECT_FALSE(verdict_);
-    EXPECT_EQ(U8(feedback_), "Header\r\n - Maximum Password Length\r\n");
-}
-
-TEST_F(PolicyPasswordTest, DescriptionsOfEnabledRules) {
-    Load(KW(R"(
-        <Rule type="2"><Enabled>1</Enabled><Description>min</Description><Description languageid="7">min de</Description></Rule>
-        <Rule type="2"><Enabled>0</Enabled><Description>disabled</Description></Rule>
-        <Rule type="3"><Enabled>1</Enabled><Description languageid="19">alleen nl</Description></Rule>)"));
-    std::vector<WString> descriptions{KW("stale")};
-    EXPECT_EQ(loaded_.policy->GetRuleDescriptions(log_.log, &descriptions, kLangGerman), 0);
-    ASSERT_EQ(descriptions.size(), 2u);
-    EXPECT_EQ(U8(descriptions[0]), "min de");
-    EXPECT_TRUE(descriptions[1].empty());  // neither German nor English
-    EXPECT_EQ(loaded_.policy->GetRuleDescriptions(log_.log, &descriptions, kLangFrench), 0);
-    EXPECT_EQ(U8(descriptions[0]), "min");
+    EXPECT_TRUE(log_.Has(KW("An error occurred while testing password for userscope 'jo@a.b'"), kLogError,
+                         FakeDirectory::kCrackFailed));
 }
 
 }  // namespace

@@ -1,85 +1,60 @@
-// The similarity measure: known values, and equality with the literal branch-and-bound search on many random
-// small inputs.
+// The similarity measure against its literal recursive definition, and the rules built on it.
 #include "policy/similarity.h"
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <random>
 
-#include "tests/policy/log_capture.h"
+#include "policy/rule_similarity.h"
+#include "policy/scope.h"
+#include "tests/policy/fake_directory.h"
 #include "tests/policy/similarity_reference.h"
+#include "tests/policy/test_support.h"
 
-namespace korva {
+namespace korva::testing {
 namespace {
 
-using testing::Narrow;
-
-// The ratio as the rules hold it: a 32-bit float, widened.
-constexpr double kDefault = static_cast<double>(0.8f);
-
-struct SimilarityCase {
-    const char* what;
-    const WChar* text;
-    const WChar* pattern;
-    double ratio;
-    bool ignoreCase;
-    double expected;
-};
-
-const SimilarityCase kCases[] = {
-    {"both missing", nullptr, nullptr, kDefault, false, 1.0},
-    {"both empty", KW(""), KW(""), kDefault, false, 1.0},
-    {"empty and missing", KW(""), nullptr, kDefault, false, 1.0},
-    {"text missing", nullptr, KW("abc"), kDefault, false, 0.0},
-    {"pattern empty", KW("abc"), KW(""), kDefault, false, 0.0},
-    {"identical", KW("Secret2024"), KW("Secret2024"), kDefault, false, 1.0},
-    // 10 characters allow one edit at 0.8.
-    {"last character differs", KW("Secret2024"), KW("Secret2025"), kDefault, false, 0.9},
-    // The pattern occurs in the text: the characters around it cost nothing.
-    {"old inside new", KW("xyzSecret2024xyz"), KW("Secret2024"), kDefault, false, 1.0},
-    // The other way round 6 extra characters are far beyond the 3 edits 16 characters allow.
-    {"new inside old", KW("Secret2024"), KW("xyzSecret2024xyz"), kDefault, false, 0.0},
-    {"one appended, old as pattern", KW("Secret2024!"), KW("Secret2024"), kDefault, false, 1.0},
-    {"one appended, new as pattern", KW("Secret2024"), KW("Secret2024!"), kDefault, false, 1.0 - 1.0 / 11.0},
-    {"nine characters, one differs", KW("abcdefghi"), KW("abcdXfghi"), kDefault, false, 1.0 - 1.0 / 9.0},
-    {"ten characters, four of the first six differ", KW("abcdefghij"), KW("XbXdXXghij"), kDefault, false,
-     0.0},
-    // Full name against the lower-case name without its blank plus a digit: one edit one way, two the other.
-    {"full name in password", KW("johnsmith1"), KW("John Smith"), kDefault, true, 0.9},
-    {"password in full name", KW("John Smith"), KW("johnsmith1"), kDefault, true, 0.0},
-    {"first name in capitals, case ignored", KW("JOHN"), KW("John"), kDefault, true, 1.0},
-    {"first name in capitals, case counts", KW("JOHN"), KW("John"), kDefault, false, 0.0},
-    // A 5-character pattern allows no edit at 0.8 (1 - 0.8 is slightly below 0.2).
-    {"five characters allow no edit", KW("John"), KW("John1"), kDefault, true, 0.0},
-    {"logon name plus digit", KW("jsmith"), KW("jsmith1"), kDefault, false, 1.0 - 1.0 / 7.0},
-    {"logon name with capitals", KW("JSmith"), KW("jsmith"), kDefault, false, 0.0},
-    // Only A-Z fold; other letters keep their case.
-    {"non-ASCII letters keep their case", KW("\u00C9t\u00E9"), KW("\u00E9t\u00E9"), 1.0, true, 0.0},
-    // Ratio 0.5 allows floor(n / 2) edits: 2 of 4, not 3.
-    {"ratio 0.5, two edits", KW("abXX"), KW("abcd"), 0.5, false, 0.5},
-    {"ratio 0.5, three edits", KW("aXXX"), KW("abcd"), 0.5, false, 0.0},
-    {"ratio 1 allows no edit", KW("abcX"), KW("abcd"), 1.0, false, 0.0},
-    {"ratio above 1 allows no edit", KW("abcX"), KW("abcd"), 1.5, false, 0.0},
-    {"negative ratio is 0", KW("XXXd"), KW("abcd"), -3.0, false, 0.25},
-    // The text position is not reset between pattern offsets: once the scan for "a" has passed the "b" of the
-    // text, the offset that starts the pattern at its "b" finds nothing (a fresh scan would give 0.5).
-    {"text position carries over", KW("ba"), KW("abac"), 0.0, false, 0.25},
-    {"text position carries over, longer", KW("ccaba"), KW("acca"), 0.0, false, 0.5},
-};
+constexpr double kDefault = static_cast<double>(kDefaultSimilarityRatio);  // the float ratio, widened
 
 TEST(Similarity, KnownValues) {
-    for (const SimilarityCase& c : kCases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_DOUBLE_EQ(Similarity(c.text, c.pattern, c.ratio, c.ignoreCase), c.expected);
-        // The literal search agrees on every known value.
-        EXPECT_EQ(Similarity(c.text, c.pattern, c.ratio, c.ignoreCase),
-                  reference::Similarity(c.text, c.pattern, c.ratio, c.ignoreCase));
+    struct Row {
+        const WChar* text;
+        const WChar* pattern;
+        double ratio;
+        bool ignoreCase;
+        double expected;
+    };
+    const Row rows[] = {
+        {nullptr, nullptr, kDefault, false, 1.0},
+        {KW(""), nullptr, kDefault, false, 1.0},  // empty counts as missing
+        {nullptr, KW("abc"), kDefault, false, 0.0},
+        {KW("abc"), KW(""), kDefault, false, 0.0},
+        {KW("Secret2024"), KW("Secret2025"), kDefault, false, 0.9},        // 10 characters allow one edit
+        {KW("xyzSecret2024xyz"), KW("Secret2024"), kDefault, false, 1.0},  // text around the match is free
+        {KW("Secret2024"), KW("xyzSecret2024xyz"), kDefault, false, 0.0},
+        {KW("Secret2024"), KW("Secret2024!"), kDefault, false, 1.0 - 1.0 / 11.0},
+        {KW("JOHN"), KW("John"), kDefault, true, 1.0},
+        {KW("JOHN"), KW("John"), kDefault, false, 0.0},
+        {KW("John"), KW("John1"), kDefault, true, 0.0},              // 1 - 0.8f is below 0.2: no edit
+        {KW("\u00C9t\u00E9"), KW("\u00E9t\u00E9"), 1.0, true, 0.0},  // only A-Z fold
+        {KW("abXX"), KW("abcd"), 0.5, false, 0.5},                   // 0.5 allows 2 edits of 4...
+        {KW("aXXX"), KW("abcd"), 0.5, false, 0.0},                   // ...not 3
+        {KW("abcX"), KW("abcd"), 1.5, false, 0.0},                   // above 1 is 1: no edit
+        {KW("XXXd"), KW("abcd"), -3.0, false, 0.25},                 // below 0 is 0
+        // The text position carries over between pattern offsets (a fresh scan would give 0.5 for both).
+        {KW("ba"), KW("abac"), 0.0, false, 0.25},
+        {KW("ccaba"), KW("acca"), 0.0, false, 0.5},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.text) + " / " + U8(r.pattern));
+        EXPECT_DOUBLE_EQ(Similarity(r.text, r.pattern, r.ratio, r.ignoreCase), r.expected);
+        EXPECT_EQ(reference::Similarity(r.text, r.pattern, r.ratio, r.ignoreCase), r.expected);
     }
 }
 
 TEST(Similarity, EditsAllowedByLengthAtTheDefaultRatio) {
-    // n <= 5: none; 6-10: 1; 11-15: 2; 16-20: 3. A pattern with e substitutions of a character the text lacks
-    // is found exactly when e is within the allowance.
+    // n <= 5 characters: no edit; 6-10: 1; 11-15: 2; 16-20: 3.
     for (size_t n = 1; n <= 20; ++n) {
         const size_t allowed = n <= 5 ? 0 : (n - 1) / 5;
         const WString pattern(n, u'a');
@@ -88,39 +63,29 @@ TEST(Similarity, EditsAllowedByLengthAtTheDefaultRatio) {
             for (size_t i = 0; i < edits; ++i)
                 text[i * n / (edits + 1)] = u'#';
             SCOPED_TRACE("n=" + std::to_string(n) + " edits=" + std::to_string(edits));
-            const double expected =
-                edits <= allowed ? 1.0 - static_cast<double>(edits) / static_cast<double>(n) : 0.0;
+            const double expected = edits <= allowed ? 1.0 - static_cast<double>(edits) / n : 0.0;
             EXPECT_DOUBLE_EQ(Similarity(text.c_str(), pattern.c_str(), kDefault, false), expected);
-            EXPECT_EQ(reference::Similarity(text.c_str(), pattern.c_str(), kDefault, false), expected);
         }
     }
 }
 
 TEST(Similarity, LongInputsGiveExactValues) {
-    // Beyond the reach of the literal search: 256 characters with scattered changes.
+    // Beyond the literal search's reach: 256 characters, so the rows come from many checkpointed blocks.
     WString pattern;
     for (int i = 0; i < 256; ++i)
         pattern.push_back(static_cast<WChar>(u'a' + (i * 7) % 26));
-    WString text = pattern;
-    text[3] = u'#';
-    text[100] = u'#';
-    text[200] = u'#';
-    EXPECT_DOUBLE_EQ(Similarity(text.c_str(), pattern.c_str(), kDefault, false), 1.0 - 3.0 / 256.0);
-    EXPECT_DOUBLE_EQ(Similarity(text.c_str(), pattern.c_str(), 0.0, false), 1.0 - 3.0 / 256.0);
-    // 52 changes exceed the 51 edits that 256 characters allow at 0.8; at ratio 0 they are within reach.
     WString far = pattern;
-    for (int i = 0; i < 52; ++i)
-        far[static_cast<size_t>(i) * 4 + 1] = u'#';
+    for (size_t i = 0; i < 52; ++i)
+        far[i * 4 + 1] = u'#';
+    // 52 changes exceed the 51 edits 256 characters allow at 0.8, and are within reach at 0.
     EXPECT_DOUBLE_EQ(Similarity(far.c_str(), pattern.c_str(), kDefault, false), 0.0);
     EXPECT_DOUBLE_EQ(Similarity(far.c_str(), pattern.c_str(), 0.0, false), 1.0 - 52.0 / 256.0);
-    // A text holding none of the pattern's characters offers no place to start, even at ratio 0.
-    const WString other(256, u'#');
-    EXPECT_DOUBLE_EQ(Similarity(other.c_str(), pattern.c_str(), 0.0, false), 0.0);
+    far[51 * 4 + 1] = pattern[51 * 4 + 1];
+    EXPECT_DOUBLE_EQ(Similarity(far.c_str(), pattern.c_str(), kDefault, false), 1.0 - 51.0 / 256.0);
 }
 
-// The fast evaluation must give exactly what the literal search gives, for every input: many random small
-// inputs over small alphabets (so that repeats, partial matches and the carried-over text position all
-// occur), with and without case folding, at the ratios that set different bounds.
+// Many random small inputs over small alphabets, so that repeats, partial matches and the carried-over
+// text position all occur, at ratios that set different bounds.
 TEST(Similarity, EqualsTheLiteralSearchOnRandomInputs) {
     std::mt19937 random(20240611);
     const double ratios[] = {0.0,  0.1,      0.2, 0.25, 1.0 / 3.0, 0.5,  0.6,
@@ -129,7 +94,7 @@ TEST(Similarity, EqualsTheLiteralSearchOnRandomInputs) {
     constexpr int kInputs = 200000;
     int nonZero = 0;
     for (int i = 0; i < kInputs; ++i) {
-        const size_t letters = 1 + random() % 4;  // alphabets of 1 to 4 letters
+        const size_t letters = 1 + random() % 4;
         const bool mixedCase = random() % 3 == 0;
         auto make = [&](size_t length) {
             WString s;
@@ -149,16 +114,154 @@ TEST(Similarity, EqualsTheLiteralSearchOnRandomInputs) {
         const double fast = Similarity(text.c_str(), pattern.c_str(), ratio, ignoreCase);
         const double literal = reference::Similarity(text.c_str(), pattern.c_str(), ratio, ignoreCase);
         if (fast != literal) {
-            ADD_FAILURE() << "text '" << Narrow(text) << "' pattern '" << Narrow(pattern) << "' ratio "
-                          << ratio << " ignoreCase " << ignoreCase << ": " << fast << " != " << literal;
+            ADD_FAILURE() << "text '" << U8(text) << "' pattern '" << U8(pattern) << "' ratio " << ratio
+                          << " ignoreCase " << ignoreCase << ": " << fast << " != " << literal;
             return;
         }
         nonZero += literal != 0.0 ? 1 : 0;
     }
-    // The inputs exercise both outcomes in earnest.
+    // Both outcomes occur in earnest.
     EXPECT_GT(nonZero, kInputs / 5);
     EXPECT_LT(nonZero, kInputs * 4 / 5);
 }
 
+TEST(SimilarityRuleTest, PasswordRefusedWhenSimilarBothWays) {
+    struct Row {
+        bool check;
+        const WChar* oldPassword;
+        const WChar* newPassword;
+        bool valid;
+    };
+    const Row rows[] = {
+        {true, KW("Secret2024"), KW("Secret2025"), false},       // 0.9 both ways
+        {true, KW("Secret2024"), KW("xyzSecret2024xyz"), true},  // 1.0 one way, 0.0 the other
+        {true, KW("Secret2024"), KW("Secret2024!"), false},      // 1.0 and 0.909
+        {true, KW("Secret2024"), KW("sECRET2024"), true},        // case counts
+        {true, nullptr, KW("Secret2024"), true},                 // nothing to compare with
+        {false, KW("Secret2024"), KW("Secret2024"), true},       // the check is off
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.oldPassword) + " -> " + U8(r.newPassword));
+        CapturedLog log;
+        const auto rule = CreatePasswordSimilarityRule(r.check);
+        bool valid = !r.valid;
+        EXPECT_EQ(rule->Test(log.log, &valid, nullptr, r.newPassword, nullptr, r.oldPassword), 0);
+        EXPECT_EQ(valid, r.valid);
+        EXPECT_FALSE(log.Has(KW("Secret"))) << log.Dump();  // passwords never reach the log
+    }
+}
+
+TEST(SimilarityRuleTest, RatioElement) {
+    struct Row {
+        const WChar* element;
+        int32_t result;
+        bool check;
+        float ratio;
+    };
+    const Row rows[] = {
+        {KW("<PasswordRatio Enabled='7'>0.5</PasswordRatio>"), 0, true, 0.5f},
+        {KW("<PasswordRatio Enabled='0'>-</PasswordRatio>"), 0, false, 0.0f},
+        {KW("<PasswordRatio>0.5</PasswordRatio>"), -11, false, 0.8f},  // "Enabled" is required
+        {KW("<PasswordRatio Enabled='1'>0.3</PasswordRatio><PasswordRatio Enabled='1'>.5</PasswordRatio>"), 0,
+         true, 0.8f},  // a ratio that is not a number puts the default back
+        {KW("<PasswordRatio Enabled='1'>1000000000000000000000000000000000000000</PasswordRatio>"), 0, true,
+         FLT_MAX},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.element));
+        CapturedLog log;
+        CRulePasswordSimilarity rule;
+        EXPECT_EQ(
+            LoadRule(rule, log.log, KW("<Rule>") + WString(r.element) + KW("<Enabled>1</Enabled></Rule>")),
+            r.result);
+        EXPECT_EQ(rule.GetCheckPassword(), r.check);
+        EXPECT_EQ(rule.GetPasswordRatio(), r.ratio);
+        EXPECT_TRUE(rule.IsEnabled());
+    }
+}
+
+// John Smith (account name JSMITH) in the fake directory, and his user scope.
+class NameSimilarityTest : public ::testing::Test {
+  protected:
+    NameSimilarityTest() {
+        directory_.AddCanonicalName(KW("a.b/John Smith"), KW("CN=John Smith,DC=a,DC=b"));
+        directory_.AddObject(KW("CN=John Smith,DC=a,DC=b"))
+            .SetUserProperty(UserProperty::FirstName, KW("John"))
+            .SetUserProperty(UserProperty::LastName, KW("Smith"))
+            .SetUserProperty(UserProperty::FullName, KW("John Smith"))
+            .SetText(KW("sAMAccountName"), KW("JSMITH"));
+        user_.SetType(ST_USERS);
+        user_.SetCanonicalName(KW("a.b/John Smith"));
+    }
+    ~NameSimilarityTest() override { EXPECT_EQ(directory_.OpenObjects(), 0); }
+
+    // The verdict, starting from `start` so that a rule that writes none is caught.
+    bool Valid(bool username, bool fullname, const WChar* password, bool start) {
+        const auto rule = CreateNameSimilarityRule(username, fullname);
+        EXPECT_EQ(rule->Test(log_.log, &start, &user_, password, nullptr, nullptr), 0);
+        return start;
+    }
+
+    FakeDirectory directory_;
+    CScope user_;
+    CapturedLog log_;
+};
+
+TEST_F(NameSimilarityTest, NamesIgnoreCaseAndTheLogonNameCountsIt) {
+    struct Row {
+        bool username;
+        bool fullname;
+        const WChar* upn;
+        const WChar* password;
+        bool valid;
+    };
+    const Row rows[] = {
+        {false, true, KW("js@a.b"), KW("johnsmith1"), true},    // 0.9 one way, 0.0 the other
+        {false, true, KW("js@a.b"), KW("JOHN"), false},         // the first name
+        {false, true, KW("js@a.b"), KW("smith"), false},        // the last name
+        {false, true, KW("js@a.b"), KW("johnsmith"), false},    // the full name, one edit either way
+        {false, true, KW("js@a.b"), KW("jsmith"), false},       // the account name
+        {true, false, KW("jsmith@a.b"), KW("jsmith1"), false},  // the logon name: 0.857
+        {true, false, KW("jsmith@a.b"), KW("JSmith"), true},    // two capitals are two edits
+        {true, false, KW("jsmith"), KW("jsmith"), true},        // without an "@" there is no logon name
+        {true, true, KW("js@a.b"), KW("js"), false},            // passed by the names, refused by the logon
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.upn) + " / " + U8(r.password));
+        user_.SetName(r.upn);
+        EXPECT_EQ(Valid(r.username, r.fullname, r.password, !r.valid), r.valid) << log_.Dump();
+    }
+}
+
+TEST_F(NameSimilarityTest, DirectoryFailures) {
+    using Op = FakeDirectory::Op;
+    struct Row {
+        Op op;
+        int32_t fault;
+        bool namesRead;   // the other names were still compared
+        int32_t summary;  // the code of the "unable to test" line; 0 when there is none
+        const WChar* line;
+    };
+    const Row rows[] = {
+        {Op::CanonicalToDistinguishedName, -6, false, -6,
+         KW("Failed to convert canonical name 'a.b/John Smith'")},
+        {Op::BindObject, kInjected, false, -7, KW("Failed to bind user object in Active Directoy.")},
+        {Op::GetInfo, kInjected, true, 0, KW("Failed to load property cache of bound object.")},
+        {Op::GetUserProperty, kInjected, true, 0, KW("Failed to get first name of bound object.")},
+    };
+    user_.SetName(KW("jsmith@a.b"));
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.line));
+        log_.records.clear();
+        directory_.FailNext(r.op, r.fault);
+        // "smith" is refused when the names can be compared; otherwise not even the logon name is compared.
+        EXPECT_EQ(Valid(true, true, KW("smith"), r.namesRead), !r.namesRead) << log_.Dump();
+        EXPECT_TRUE(log_.Has(r.line, 0, r.fault)) << log_.Dump();
+        EXPECT_EQ(log_.Has(KW("unable to test password for similiarities.")), r.summary != 0);
+        EXPECT_EQ(log_.Has(KW("unable to test password for similiarities."), kLogError, r.summary),
+                  r.summary != 0);
+    }
+}
+
 }  // namespace
-}  // namespace korva
+}  // namespace korva::testing

@@ -1,18 +1,21 @@
-// Helpers shared by the policy engine's tests: a log that keeps its records, and XML fragments parsed into
-// elements.
+// Helpers of the policy engine's tests: a log that keeps its records, and XML text parsed into an element.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "infra/log.h"
 #include "platform/text.h"
+#include "policy/rule_base.h"
 #include "policy/xml_dom.h"
 
 namespace korva::testing {
+
+constexpr int32_t kInjected = static_cast<int32_t>(0x80070005u);  // E_ACCESSDENIED, as an injected failure
 
 inline std::string U8(WStringView text) {
     return Utf16ToUtf8(text);
@@ -21,63 +24,46 @@ inline std::string U8(const WChar* text) {
     return text != nullptr ? Utf16ToUtf8(text) : std::string("(null)");
 }
 
-// A cGjLog whose records are kept for inspection.
 class CapturedLog : public cGjLogHandler {
   public:
     CapturedLog() { log.AddHandler(this); }
     void Log(LogRecord record) override { records.push_back(std::move(record)); }
 
-    // Index of the first record at or after `from` whose message contains `text` (and has `level` when not
-    // 0); -1 when there is none.
-    int Find(WStringView text, uint32_t level = 0, size_t from = 0) const {
-        for (size_t i = from; i < records.size(); ++i) {
-            if (records[i].message.find(text) != WString::npos && (level == 0 || records[i].level == level)) {
-                return static_cast<int>(i);
+    // True when a record contains `text`, at `level` unless 0, with `code` when given.
+    bool Has(WStringView text, uint32_t level = 0, std::optional<int32_t> code = std::nullopt) const {
+        for (const LogRecord& r : records) {
+            if (r.message.find(text) != WString::npos && (level == 0 || r.level == level) &&
+                (!code || r.code == static_cast<uint32_t>(*code))) {
+                return true;
             }
         }
-        return -1;
+        return false;
     }
-    bool Has(WStringView text, uint32_t level = 0) const { return Find(text, level) >= 0; }
-    // The record containing `text`; fails the test when there is none.
-    const LogRecord& Get(WStringView text) const {
-        const int index = Find(text);
-        EXPECT_GE(index, 0) << "no log line contains \"" << U8(text) << "\"\n" << Dump();
-        static const LogRecord kNone;
-        return index >= 0 ? records[static_cast<size_t>(index)] : kNone;
-    }
-    // Expects a record containing `text` with this level and code.
-    void ExpectLine(WStringView text, uint32_t level, int32_t code = 0) const {
-        const int index = Find(text);
-        ASSERT_GE(index, 0) << "no log line contains \"" << U8(text) << "\"\n" << Dump();
-        EXPECT_EQ(records[static_cast<size_t>(index)].level, level) << U8(text);
-        EXPECT_EQ(static_cast<int32_t>(records[static_cast<size_t>(index)].code), code) << U8(text);
-    }
-    // True when `first` is logged, and `second` after it.
-    bool InOrder(WStringView first, WStringView second) const {
-        const int a = Find(first);
-        return a >= 0 && Find(second, 0, static_cast<size_t>(a) + 1) >= 0;
-    }
-    size_t CountErrors() const {
+    size_t Count(WStringView text) const {
         size_t count = 0;
-        for (const LogRecord& record : records) {
-            count += record.level == kLogError ? 1 : 0;
-        }
+        for (const LogRecord& r : records)
+            count += r.message.find(text) != WString::npos ? 1 : 0;
+        return count;
+    }
+    size_t Errors() const {
+        size_t count = 0;
+        for (const LogRecord& r : records)
+            count += r.level == kLogError ? 1 : 0;
         return count;
     }
     std::string Dump() const {
         std::string text;
-        for (const LogRecord& record : records) {
-            text += "  [" + std::to_string(record.level) + "] " + U8(record.message) + "\n";
-        }
+        for (const LogRecord& r : records)
+            text += "  [" + std::to_string(r.level) + "/" + std::to_string(static_cast<int32_t>(r.code)) +
+                    "] " + U8(r.message) + "\n";
         return text;
     }
-    void Clear() { records.clear(); }
 
     cGjLog log;
     std::vector<LogRecord> records;
 };
 
-// A parsed XML fragment and its root element.
+// A parsed XML text and its root element.
 struct ParsedElement {
     std::unique_ptr<xml::Document> document;
     xml::Node element;
@@ -86,11 +72,9 @@ struct ParsedElement {
 inline ParsedElement ParseElement(WStringView text) {
     ParsedElement parsed;
     WString error;
-    const int32_t status = xml::Document::Parse(text, &parsed.document, &error);
-    EXPECT_EQ(status, 0) << U8(error) << "\n" << U8(text);
-    if (status != 0 || parsed.document == nullptr) {
+    EXPECT_EQ(xml::Document::Parse(text, &parsed.document, &error), 0) << U8(error) << "\n" << U8(text);
+    if (parsed.document == nullptr)
         return parsed;
-    }
     std::vector<xml::Node> children;
     parsed.document->Root().GetChildNodes(&children);
     for (const xml::Node& child : children) {
@@ -100,6 +84,12 @@ inline ParsedElement ParseElement(WStringView text) {
         }
     }
     return parsed;
+}
+
+// Parses `xml` and loads `rule` from its root element.
+inline int32_t LoadRule(CRuleBase& rule, cGjLog& log, WStringView xml, const WChar* version = nullptr) {
+    const ParsedElement parsed = ParseElement(xml);
+    return rule.LoadFromXML(log, parsed.element, version);
 }
 
 }  // namespace korva::testing
