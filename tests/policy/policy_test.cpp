@@ -13,15 +13,12 @@
 namespace korva::testing {
 namespace {
 
-constexpr const WChar* kPolicyDn =
-    KW("CN=QmhPasswordPolicy,CN=Valexor,CN=Quillmarsh,CN=Program Data,DC=a,DC=b");
-
 // Two policies for a.b; the first covers the Users container only.
 const std::string kDocument =
-    "<PolicyList version='1.8.0.1037'><Policy name='First'><Configuration>0</Configuration>"
-    "<Rule type='1'><Enabled>1</Enabled><MinimumAge>60</MinimumAge></Rule><Scope "
-    "type='2'><SID>a.b/Users</SID>"
-    "</Scope></Policy><Policy name='Second'><Scope type='3'><SID>a.b</SID></Scope></Policy></PolicyList>";
+    "<PolicyList version='1.8.0.1037'><Policy name='First'><Configuration>0</Configuration><Rule type='1'>"
+    "<Enabled>1</Enabled><MinimumAge>60</MinimumAge></Rule><Scope "
+    "type='2'><SID>a.b/Users</SID></Scope></Policy>"
+    "<Policy name='Second'><Scope type='3'><SID>a.b</SID></Scope></Policy></PolicyList>";
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
     return text.replace(text.find(from), from.size(), to);
@@ -40,7 +37,6 @@ TEST(TimeSuffixTest, CutsOnlyATrailingNumberSignPair) {
         {"<a/>##", "<a/>##", nullptr},
         {"<r>[#]</r>", "<r>[#]</r>", nullptr},
         {"###", "", "#"},
-        {"", "", nullptr},
     };
     for (const Row& r : rows) {
         CapturedLog log;
@@ -53,15 +49,24 @@ TEST(TimeSuffixTest, CutsOnlyATrailingNumberSignPair) {
     }
 }
 
-class PolicyListTest : public ::testing::Test {
+// The document of the domain a.b.c in the fake directory; a user of a.b.
+class PolicyTest : public ::testing::Test {
   protected:
-    ~PolicyListTest() override {
+    PolicyTest() {
+        user_.SetType(ST_USERS);
+        user_.SetName(KW("jo@a.b"));
+        user_.SetCanonicalName(KW("a.b/Users/Jo"));
+    }
+    ~PolicyTest() override {
         EXPECT_EQ(directory_.OpenObjects(), 0);
         EXPECT_EQ(directory_.OpenArrayAccesses(), 0);
     }
-    int32_t Load(const std::string& bytes) {
-        directory_.AddObject(kPolicyDn, false).SetBytes(KW("msDS-ByteArray"), bytes);
-        return list_.LoadFromDirectory(log_.log, KW("a.b"));
+    int32_t LoadList(const std::string& bytes) {
+        directory_
+            .AddObject(KW("CN=QmhPasswordPolicy,CN=Valexor,CN=Quillmarsh,CN=Program Data,DC=a,DC=b,DC=c"),
+                       false)
+            .SetBytes(KW("msDS-ByteArray"), bytes);
+        return list_.LoadFromDirectory(log_.log, KW("a.b.c"));
     }
     std::string Names() const {
         std::string names;
@@ -69,24 +74,21 @@ class PolicyListTest : public ::testing::Test {
             names += U8(policy->GetName()) + ";";
         return names;
     }
+    int32_t Load(const WChar* children) {
+        const ParsedElement parsed =
+            ParseElement(KW("<Policy name='P'>") + WString(children) + KW("</Policy>"));
+        policy_ = std::make_unique<CPolicy>(CPolicy::ForLoading{});  // a second load would add to the scopes
+        return policy_->LoadFromXML(log_.log, parsed.element, nullptr);
+    }
 
     FakeDirectory directory_;
     CapturedLog log_;
     CPolicylist list_;
+    CScope user_;
+    std::unique_ptr<CPolicy> policy_;
 };
 
-TEST_F(PolicyListTest, LoadsTheDocumentOfTheDomain) {
-    directory_
-        .AddObject(KW("CN=QmhPasswordPolicy,CN=Valexor,CN=Quillmarsh,CN=Program Data,DC=a,DC=b,DC=c"), false)
-        .SetBytes(KW("msDS-ByteArray"), kDocument + "#77#");
-    EXPECT_EQ(list_.LoadFromDirectory(log_.log, KW("a.b.c")), 0) << log_.Dump();
-    EXPECT_EQ(Names(), "First;Second;");
-    EXPECT_TRUE(log_.Has(KW("Found time '77'."), kLogDebug));
-    EXPECT_TRUE(log_.Has(KW("Found policy '") + AsciiToWide(kDocument) + KW("' found in domain 'a.b.c'."),
-                         kLogInformation));  // without the suffix
-}
-
-TEST_F(PolicyListTest, VersionDecidesTheUnitOfMinimumAge) {
+TEST_F(PolicyTest, VersionDecidesTheUnitOfMinimumAge) {
     struct Row {
         const char* attribute;
         int32_t minutes;
@@ -97,13 +99,16 @@ TEST_F(PolicyListTest, VersionDecidesTheUnitOfMinimumAge) {
                         {"version='1.8'", 60 * 1440},
                         {"", 60 * 1440}};
     for (const Row& r : rows) {
-        EXPECT_EQ(Load(Replace(kDocument, "version='1.8.0.1037'", r.attribute)), 0) << r.attribute;
+        EXPECT_EQ(LoadList(Replace(kDocument, "version='1.8.0.1037'", r.attribute) + "#77#"), 0)
+            << log_.Dump();
+        EXPECT_EQ(Names(), "First;Second;");
         const auto& rule = static_cast<const CRuleHistoryMinimumAge&>(*list_.front()->GetRules().front());
         EXPECT_EQ(rule.GetMinimumMinutes(), r.minutes) << r.attribute;
     }
+    EXPECT_TRUE(log_.Has(KW("Found time '77'."), kLogDebug));
 }
 
-TEST_F(PolicyListTest, DocumentAndFetchFailures) {
+TEST_F(PolicyTest, DocumentAndFetchFailures) {
     using Op = FakeDirectory::Op;
     struct Row {
         std::string bytes;
@@ -115,19 +120,16 @@ TEST_F(PolicyListTest, DocumentAndFetchFailures) {
     const Row rows[] = {
         {"<PolicyList><P name='x'>", Op::Get, 0, 1, KW("Failed to load XML from string.")},
         {"<Policies/>", Op::Get, 0, -12, KW("Can only process exactly 1 Policy list node, size '0'")},
-        {"<PolicyList><PolicyList><P name='x'/></PolicyList></PolicyList>", Op::Get, 0, -12,
-         KW("Can only process exactly 1 Policy list node, size '2'")},
+        {"<PolicyList><PolicyList><P name='x'/></PolicyList></PolicyList>", Op::Get, 0, -12, KW("size '2'")},
         {"<PolicyList version='1.0'></PolicyList>", Op::Get, 0, -12, KW("No policy node found.")},
         {"", Op::Get, 0, 87, KW("Unable to determine size of XML.")},
-        {std::string("\0<PolicyList/>", 14), Op::Get, 0, -3, KW("No policy found in domain 'a.b'.")},
+        {std::string("\0<PolicyList/>", 14), Op::Get, 0, -3, KW("No policy found in domain 'a.b.c'.")},
         {kDocument, Op::Get, kEAdsPropertyNotFound, -3, KW("No policy object found in Active Directoy.")},
-        {kDocument, Op::BindObject, kInjected, kInjected,
-         KW("Failed to bind policy object in Active Directoy.")},
+        {kDocument, Op::BindObject, kInjected, kInjected, KW("Failed to bind policy object")},
         {kDocument, Op::Get, kInjected, kInjected, KW("Unable to load policy object from Active Directoy.")},
         {kDocument, Op::ArrayAccess, kInjected, kInjected,
          KW("Unable to increment lock count of policy array.")},
-        {kDocument, Op::ArrayUnaccess, kInjected, kInjected,
-         KW("Unable to decrement lock count of policy array.")},
+        {kDocument, Op::ArrayUnaccess, kInjected, kInjected, KW("Unable to decrement lock count")},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(U8(r.line));
@@ -136,7 +138,7 @@ TEST_F(PolicyListTest, DocumentAndFetchFailures) {
         if (r.fault != 0) {
             directory_.FailNext(r.op, r.fault);
         }
-        EXPECT_EQ(Load(r.bytes), r.result);
+        EXPECT_EQ(LoadList(r.bytes), r.result);
         EXPECT_TRUE(list_.empty());
         const bool error = r.result != -3;
         EXPECT_TRUE(log_.Has(r.line, error ? kLogError : kLogInformation, error ? r.result : 0))
@@ -144,12 +146,12 @@ TEST_F(PolicyListTest, DocumentAndFetchFailures) {
     }
 }
 
-TEST_F(PolicyListTest, FailedPoliciesAndOtherNodesAreLeftOut) {
+TEST_F(PolicyTest, FailedPoliciesAndOtherNodesAreLeftOut) {
     EXPECT_EQ(
-        Load("<PolicyList><!-- c --><?pi x?>text<![CDATA[c]]><Policy name='A'><Configuration>0"
-             "</Configuration></Policy><Policy><Configuration>0</Configuration></Policy><Policy name='C'>"
-             "<Rule type='99'><Enabled>1</Enabled></Rule></Policy><Anything name='D'><Configuration>0"
-             "</Configuration></Anything></PolicyList>"),
+        LoadList("<PolicyList><!-- c --><?pi x?>text<![CDATA[c]]><Policy name='A'><Configuration>0"
+                 "</Configuration></Policy><Policy><Configuration>0</Configuration></Policy><Policy name='C'>"
+                 "<Rule type='99'><Enabled>1</Enabled></Rule></Policy><Anything name='D'><Configuration>0"
+                 "</Configuration></Anything></PolicyList>"),
         0);
     EXPECT_EQ(Names(), "A;D;");
     EXPECT_TRUE(log_.Has(KW("An error occurred loading policy from XML."), kLogError, -12));  // no name
@@ -158,7 +160,7 @@ TEST_F(PolicyListTest, FailedPoliciesAndOtherNodesAreLeftOut) {
     EXPECT_TRUE(log_.Has(KW("Skipping text in policy list"), kLogWarning));
 }
 
-TEST_F(PolicyListTest, FirstEnabledApplicablePolicy) {
+TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
     struct Row {
         std::string document;  // empty: nothing loaded
         const WChar* user;
@@ -171,47 +173,29 @@ TEST_F(PolicyListTest, FirstEnabledApplicablePolicy) {
         {Replace(kDocument, "<Configuration>0", "<Configuration>1"), KW("a.b/Users/Jo"), 0, "Second"},
         {kDocument, KW("c.d/Users/Jo"), -5, "(none)"},
         {"", KW("a.b/Users/Jo"), -4, "(none)"},
-        // A policy whose scope cannot be refreshed is passed over.
-        {"<PolicyList><Policy name='Broken'><Scope type='0'><SID>S-1-5-21-500</SID></Scope></Policy>"
-         "<Policy name='Domain'><Scope type='3'><SID>a.b</SID></Scope></Policy></PolicyList>",
-         KW("a.b/Users/Jo"), 0, "Domain"},
+        // A policy without scopes never applies; one whose only scope cannot be refreshed is passed over; one
+        // whose first scope cannot be refreshed applies through its second.
+        {"<PolicyList><Policy name='None'><Configuration>0</Configuration></Policy><Policy name='Bad'><Scope "
+         "type='0'><SID>S-1-5-21-9</SID></Scope></Policy><Policy name='Two'><Scope "
+         "type='0'><SID>S-1-5-21-9</SID>"
+         "</Scope><Scope type='3'><SID>a.b</SID></Scope></Policy></PolicyList>",
+         KW("a.b/Users/Jo"), 0, "Two"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(U8(r.user) + " " + r.document);
         list_.clear();
         if (!r.document.empty()) {
-            ASSERT_EQ(Load(r.document), 0);
+            ASSERT_EQ(LoadList(r.document), 0);
         }
-        CScope user;
-        user.SetType(ST_USERS);
-        user.SetCanonicalName(r.user);
-        CPolicy* policy = reinterpret_cast<CPolicy*>(&user);  // a stale value is cleared
-        EXPECT_EQ(list_.GetApplicablePolicy(log_.log, user, &policy), r.result) << log_.Dump();
+        user_.SetCanonicalName(r.user);
+        CPolicy* policy = reinterpret_cast<CPolicy*>(&user_);  // a stale value is cleared
+        EXPECT_EQ(list_.GetApplicablePolicy(log_.log, user_, &policy), r.result) << log_.Dump();
         EXPECT_EQ(policy != nullptr ? U8(policy->GetName()) : "(none)", r.chosen);
     }
     EXPECT_TRUE(log_.Has(KW("Skipping policy 'First', because it is disabled."), kLogDebug));
+    EXPECT_TRUE(log_.Has(KW("determine if policy 'Bad' applies"), kLogDebug, FakeDirectory::kNoneMapped));
+    EXPECT_FALSE(log_.Has(KW("determine if policy 'Two' applies")));
 }
-
-// A user of a.b, an empty directory (so that every SID is unknown), and policies loaded from XML.
-class PolicyTest : public ::testing::Test {
-  protected:
-    PolicyTest() {
-        user_.SetType(ST_USERS);
-        user_.SetName(KW("jo@a.b"));
-        user_.SetCanonicalName(KW("a.b/Users/Jo"));
-    }
-    void Load(const WChar* children) {
-        const ParsedElement parsed =
-            ParseElement(KW("<Policy name='P'>") + WString(children) + KW("</Policy>"));
-        policy_ = std::make_unique<CPolicy>(CPolicy::ForLoading{});
-        ASSERT_EQ(policy_->LoadFromXML(log_.log, parsed.element, nullptr), 0) << log_.Dump();
-    }
-
-    FakeDirectory directory_;
-    CapturedLog log_;
-    CScope user_;
-    std::unique_ptr<CPolicy> policy_;
-};
 
 TEST_F(PolicyTest, LoadFromXml) {
     struct Row {
@@ -221,7 +205,6 @@ TEST_F(PolicyTest, LoadFromXml) {
         const WChar* error;  // an Error line with the result (-11 when 0), or null for none at all
     };
     const Row rows[] = {
-        {nullptr, -12, true, nullptr},  // no name: refused silently
         {KW(""), -12, true, KW("Policy is empty.")},
         {KW("<Configuration>1</Configuration>"), 0, false, nullptr},
         {KW("<Configuration>2</Configuration>"), 0, true, nullptr},
@@ -238,45 +221,18 @@ TEST_F(PolicyTest, LoadFromXml) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(U8(r.children));
-        CapturedLog log;
-        CPolicy policy(CPolicy::ForLoading{});  // not reused: a second load would add to the scopes
-        const WString xml = r.children != nullptr
-                                ? KW("<Policy name='P'>") + WString(r.children) + KW("</Policy>")
-                                : KW("<Policy><Configuration>0</Configuration></Policy>");
-        const ParsedElement parsed = ParseElement(xml);
-        EXPECT_EQ(policy.LoadFromXML(log.log, parsed.element, nullptr), r.result);
-        EXPECT_EQ(policy.IsEnabled(), r.enabled);
-        if (r.error != nullptr) {
-            EXPECT_TRUE(log.Has(r.error, kLogError, r.result != 0 ? r.result : -11)) << log.Dump();
-        } else {
-            EXPECT_EQ(log.Errors(), 0u) << log.Dump();
-        }
+        log_.records.clear();
+        EXPECT_EQ(Load(r.children), r.result);
+        EXPECT_EQ(policy_->IsEnabled(), r.enabled);
+        EXPECT_TRUE(r.error != nullptr || log_.Errors() == 0) << log_.Dump();
+        EXPECT_TRUE(r.error == nullptr || log_.Has(r.error, kLogError, r.result != 0 ? r.result : -11));
     }
-}
-
-TEST_F(PolicyTest, AppliesWhenOneScopeMatches) {
-    struct Row {
-        const WChar* scopes;
-        bool applies;
-        int32_t result;  // of the last scope operation
-    };
-    const Row rows[] = {
-        {KW("<Configuration>0</Configuration>"), false, 0},  // no scopes
-        {KW("<Scope type='3'><SID>a.b</SID></Scope>"), true, 0},
-        {KW("<Scope type='3'><SID>c.d</SID></Scope>"), false, 0},
-        {KW("<Scope type='3'><SID>c.d</SID></Scope><Scope type='2'><SID>a.b/Users</SID></Scope>"), true, 0},
-        // The first scope's refresh fails; the second matches and decides the result.
-        {KW("<Scope type='0'><SID>S-1-5-21-500</SID></Scope><Scope type='3'><SID>a.b</SID></Scope>"), true,
-         0},
-        {KW("<Scope type='0'><SID>S-1-5-21-500</SID></Scope>"), false, FakeDirectory::kNoneMapped},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.scopes));
-        Load(r.scopes);
-        bool applies = !r.applies;
-        EXPECT_EQ(policy_->AppliesTo(log_.log, user_, &applies), r.result) << log_.Dump();
-        EXPECT_EQ(applies, r.applies);
-    }
+    // A policy without a name is refused silently.
+    log_.records.clear();
+    CPolicy nameless(CPolicy::ForLoading{});
+    EXPECT_EQ(nameless.LoadFromXML(log_.log, ParseElement(KW("<Policy><Note/></Policy>")).element, nullptr),
+              -12);
+    EXPECT_TRUE(log_.records.empty()) << log_.Dump();
 }
 
 TEST_F(PolicyTest, TestPassword) {
@@ -307,10 +263,11 @@ TEST_F(PolicyTest, TestPassword) {
         // The age rule cannot read the unknown user: the test ends there and the rules after it do not count.
         {KW("<Rule type='2'><Enabled>1</Enabled></Rule><Rule type='1'><Enabled>1</Enabled></Rule>"
             "<Rule type='3'><Enabled>1</Enabled><MaximumLength>1</MaximumLength></Rule>"),
-         KW("abcdef"), kLangEnglish, FakeDirectory::kCrackFailed, "+", KW("H\r\n")}};
+         KW("abcdef"), kLangEnglish, FakeDirectory::kCrackFailed, "+", KW("H\r\n")},
+    };
     for (const Row& r : rows) {
         SCOPED_TRACE(U8(r.rules));
-        Load(r.rules);
+        ASSERT_EQ(Load(r.rules), 0) << log_.Dump();
         bool verdict = false;
         std::vector<bool> results{false};
         WString feedback = KW("H");

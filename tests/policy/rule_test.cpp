@@ -1,6 +1,9 @@
-// The rules: the shared children and readers, the factory, and the length, minimum age, regular-expression
-// and blacklist rules.
+// The rules: strict integers, reading Rule elements through the factory, verdicts, the minimum age read from
+// the directory, and the built-in texts.
 #include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cstdio>
 
 #include "platform/clock.h"
 #include "policy/rule_blacklist.h"
@@ -15,24 +18,18 @@
 namespace korva::testing {
 namespace {
 
-TEST(RuleBaseTest, StringToIntAcceptsOnlyStrictDecimalText) {
+TEST(RuleTest, StringToIntAcceptsOnlyStrictDecimalText) {
     struct Row {
         const WChar* text;
         bool ok;
         int32_t value;  // also written on failure
     };
     const Row rows[] = {
-        {KW("42"), true, 42},
-        {KW("-17"), true, -17},
-        {KW("007"), true, 7},
-        {KW("-"), true, 0},
-        {KW("-2147483648"), true, -2147483647 - 1},
+        {KW("42"), true, 42},         {KW("007"), true, 7},
+        {KW("-"), true, 0},           {KW("-2147483648"), true, INT32_MIN},
         {KW("2147483648"), false, 0},  // does not fit: not a number
-        {KW("-2147483649"), false, 0},
-        {KW(""), false, 0},
-        {nullptr, false, 0},
-        {KW("+1"), false, 0},
-        {KW(" 1"), false, 0},
+        {KW(""), false, 0},           {nullptr, false, 0},
+        {KW("+1"), false, 0},         {KW(" 1"), false, 0},
         {KW("1-"), false, 0},
     };
     for (const Row& r : rows) {
@@ -42,38 +39,142 @@ TEST(RuleBaseTest, StringToIntAcceptsOnlyStrictDecimalText) {
     }
 }
 
-TEST(RuleBaseTest, EnabledFollowsTheNumber) {
+// A rule's type, enabled flag and settings as text, e.g. "1 on 1440" or "8 off i1 [a][]".
+std::string Settings(const CRuleBase& rule) {
+    char text[64];
+    std::string s = std::to_string(rule.GetType()) + (rule.IsEnabled() ? " on" : " off");
+    if (const auto* age = dynamic_cast<const CRuleHistoryMinimumAge*>(&rule))
+        s += " " + std::to_string(age->GetMinimumMinutes());
+    if (const auto* minimum = dynamic_cast<const CRuleLengthMinimum*>(&rule))
+        s += " " + std::to_string(minimum->GetMinimum());
+    if (const auto* maximum = dynamic_cast<const CRuleLengthMaximum*>(&rule))
+        s += " " + std::to_string(maximum->GetMaximum());
+    if (const auto* regex = dynamic_cast<const CRuleRegex*>(&rule))
+        s += " kind" + std::to_string(regex->GetKind()) +
+             (regex->GetExpressionValidatesPassword() ? " validates" : "");
+    if (const auto* list = dynamic_cast<const CRuleBlackList*>(&rule)) {
+        s += " i" + std::to_string(list->GetInterpretation());
+        for (const WString& item : list->GetItems())
+            s += "[" + U8(item) + "]";
+    }
+    if (const auto* name = dynamic_cast<const CRuleNameSimilarity*>(&rule)) {
+        std::snprintf(text, sizeof text, " %s%g %s%g", name->GetCheckUsername() ? "user" : "",
+                      name->GetUsernameRatio(), name->GetCheckFullname() ? "full" : "",
+                      name->GetFullnameRatio());
+        s += text;
+    }
+    if (const auto* password = dynamic_cast<const CRulePasswordSimilarity*>(&rule)) {
+        std::snprintf(text, sizeof text, " %s%g", password->GetCheckPassword() ? "check" : "",
+                      password->GetPasswordRatio());
+        s += text;
+    }
+    return s;
+}
+
+TEST(RuleTest, FactoryReadsRuleElements) {
     struct Row {
-        const WChar* children;
-        bool enabled;
-        bool conversionError;
+        const WChar* xml;
+        const WChar* version;  // the document's; null when it has none
+        int32_t result;
+        const char* settings;  // of each rule created, "|" between them
+        const WChar* error;    // an Error line with -11; null when none is logged
     };
     const Row rows[] = {
-        {KW("<Enabled>5</Enabled>"), true, false},
-        {KW("<Enabled>0</Enabled>"), false, false},
-        {KW("<Enabled>-3</Enabled>"), false, false},
-        {KW("<Enabled>true</Enabled>"), false, true},
-        {KW("<enabled>1</enabled>"), false, false},                    // names are case-sensitive
-        {KW("<Enabled>1</Enabled><Enabled>x</Enabled>"), true, true},  // a bad later one keeps the value
+        {KW("<Rule type='1'><Enabled>1</Enabled></Rule>"), nullptr, 0, "1 on 1440", nullptr},
+        {KW("<Rule type='2'><Enabled>5</Enabled></Rule>"), nullptr, 0, "2 on 6", nullptr},
+        {KW("<Rule type='3'><Enabled>0</Enabled></Rule>"), nullptr, 0, "3 off 18", nullptr},
+        {KW("<Rule type='4'><Enabled>1</Enabled></Rule>"), nullptr, 0, "6 on 0.8 0.8|7 on 0.8", nullptr},
+        {KW("<Rule type='5'><Enabled>-3</Enabled></Rule>"), nullptr, 0, "5 off kind0", nullptr},
+        {KW("<Rule type='6'/>"), nullptr, -12, "6 off 0.8 0.8", KW("Failed to load name similarity rule")},
+        {KW("<Rule type='7'><enabled>1</enabled></Rule>"), nullptr, 0, "7 off 0.8", nullptr},  // case counts
+        {KW("<Rule type='8'><Enabled>true</Enabled></Rule>"), nullptr, 0, "8 off i0",
+         KW("enabled node to bool")},
+        {KW("<Rule type='2'><Enabled>1</Enabled><Enabled>x</Enabled></Rule>"), nullptr, 0, "2 on 6",
+         KW("enabled node to bool")},  // a bad later value keeps the earlier one
+        {KW("<Rule><Enabled>1</Enabled></Rule>"), nullptr, -11, "", nullptr},  // no type: silently
+        {KW("<Rule type='0'/>"), nullptr, -11, "", KW("Unknown rule type detected.")},
+        {KW("<Rule type='9'/>"), nullptr, -11, "", KW("Unknown rule type detected.")},
+        {KW("<Rule type='-1'/>"), nullptr, -11, "", KW("Unknown rule type detected.")},
+        {KW("<Rule type=' 2'/>"), nullptr, -11, "", KW("Unknown rule type detected.")},
+        {KW("<Rule type='2'><MinimumLength>+8</MinimumLength></Rule>"), nullptr, 0, "2 off 6",
+         KW("minimum length to integer")},
+        {KW("<Rule type='3'><MaximumLength>12</MaximumLength></Rule>"), nullptr, 0, "3 off 12", nullptr},
+        // A minimum age is in days in documents older than 1.8.0.1037, in minutes from that version on.
+        {KW("<Rule type='1'><MinimumAge>2</MinimumAge></Rule>"), nullptr, 0, "1 off 2880", nullptr},
+        {KW("<Rule type='1'><MinimumAge>2</MinimumAge></Rule>"), KW("1.7"), 0, "1 off 2880", nullptr},
+        {KW("<Rule type='1'><MinimumAge>2</MinimumAge></Rule>"), KW("1.8"), 0, "1 off 2880", nullptr},
+        {KW("<Rule type='1'><MinimumAge>2</MinimumAge></Rule>"), KW("1.8.0.1036"), 0, "1 off 2880", nullptr},
+        {KW("<Rule type='1'><MinimumAge>2</MinimumAge></Rule>"), KW("1.8.0.1037"), 0, "1 off 2", nullptr},
+        {KW("<Rule type='1'><MinimumAge>2</MinimumAge></Rule>"), KW("1.8.1"), 0, "1 off 2", nullptr},
+        {KW("<Rule type='1'><MinimumAge>2</MinimumAge></Rule>"), KW("2.0"), 0, "1 off 2", nullptr},
+        {KW("<Rule type='1'><MinimumAge>one</MinimumAge></Rule>"), KW("2.0"), 0, "1 off 1440",
+         KW("minimum password age to integer")},
+        {KW("<Rule type='1'><MinimumAge>2000000</MinimumAge></Rule>"), nullptr, 0, "1 off 2147483647",
+         nullptr},  // held at the largest age rather than wrapped
+        {KW("<Rule type='5'><Regex "
+            "Type='2'>x</Regex><ExpressionValidatesPassword>2</ExpressionValidatesPassword>"
+            "</Rule>"),
+         nullptr, 0, "5 off kind2 validates", nullptr},
+        {KW("<Rule type='5'><Regex "
+            "Type='1'>x</Regex><ExpressionValidatesPassword>0</ExpressionValidatesPassword>"
+            "</Rule>"),
+         nullptr, 0, "5 off kind1", nullptr},
+        {KW("<Rule type='5'><ExpressionValidatesPassword>-1</ExpressionValidatesPassword></Rule>"), nullptr,
+         0, "5 off kind0", nullptr},
+        {KW("<Rule type='5'><ExpressionValidatesPassword>1</ExpressionValidatesPassword>"
+            "<ExpressionValidatesPassword>yes</ExpressionValidatesPassword></Rule>"),
+         nullptr, 0, "5 off kind0 validates", KW("ExpressionValidatesPassword node to bool")},
+        {KW("<Rule type='5'><Regex>x</Regex><Enabled>1</Enabled></Rule>"), nullptr, -11, "5 off kind0",
+         KW("Failed to load regular expression rule")},  // "Type" is required; the load stops there
+        {KW("<Rule type='5'><Regex Type='2x'>x</Regex></Rule>"), nullptr, 0, "5 off kind0",
+         KW("type attribute of regular expression rule")},
+        // Lists add up, an empty item is kept, the last interpretation counts.
+        {KW("<Rule type='8'><Blacklist "
+            "Interpretation='0'><Item>a</Item><item>b</item><Item/></Blacklist><Note/>"
+            "<Blacklist Interpretation='1'><Item>c</Item></Blacklist></Rule>"),
+         nullptr, 0, "8 off i1[a][][c]", nullptr},
+        {KW("<Rule type='8'><Blacklist><Item>a</Item></Blacklist></Rule>"), nullptr, -11, "8 off i0",
+         KW("Failed to load blacklist rule")},  // "Interpretation" is required
+        {KW("<Rule type='8'><Blacklist Interpretation='x'><Item>a</Item></Blacklist></Rule>"), nullptr, 0,
+         "8 off i0[a]", KW("interpretation attribute of blacklist rule")},
+        // Each similarity rule reads its own ratios; "Enabled" is required, and a bad ratio means the
+        // default.
+        {KW("<Rule type='4'><UsernameRatio Enabled='1'>0.7</UsernameRatio><PasswordRatio Enabled='7'>0.5"
+            "</PasswordRatio><FullnameRatio Enabled='0'>-</FullnameRatio></Rule>"),
+         nullptr, 0, "6 off user0.7 0|7 off check0.5", nullptr},
+        {KW("<Rule type='7'><PasswordRatio>0.5</PasswordRatio></Rule>"), nullptr, -11, "7 off 0.8",
+         KW("Failed to load password similarity rule")},
+        {KW("<Rule type='7'><PasswordRatio Enabled='1'>.5</PasswordRatio></Rule>"), nullptr, 0,
+         "7 off check0.8", KW("similarity ratio to float")},
+        {KW("<Rule type='7'><PasswordRatio "
+            "Enabled='1'>1000000000000000000000000000000000000000</PasswordRatio>"
+            "</Rule>"),
+         nullptr, 0, "7 off check3.40282e+38", nullptr},  // beyond the float range: the largest float
     };
     for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.xml) + " " + U8(r.version));
         CapturedLog log;
-        CRuleLengthMinimum rule;
-        EXPECT_EQ(LoadRule(rule, log.log, KW("<Rule>") + WString(r.children) + KW("</Rule>")), 0);
-        EXPECT_EQ(rule.IsEnabled(), r.enabled) << U8(r.children);
-        EXPECT_EQ(log.Has(KW("value of enabled node to bool."), kLogError, -11), r.conversionError);
+        RuleList rules;
+        EXPECT_EQ(CreateRule(log.log, ParseElement(r.xml).element, &rules, r.version), r.result)
+            << log.Dump();
+        std::string settings;
+        for (const auto& rule : rules)
+            settings += (settings.empty() ? "" : "|") + Settings(*rule);
+        EXPECT_EQ(settings, r.settings);
+        EXPECT_TRUE(r.error != nullptr ? log.Has(r.error, kLogError, r.result != 0 ? r.result : -11)
+                                       : log.Errors() == 0)
+            << log.Dump();
     }
 }
 
-TEST(RuleBaseTest, DescriptionsByLanguage) {
+TEST(RuleTest, DescriptionsByLanguage) {
     CapturedLog log;
     CRuleLengthMinimum rule;
     ASSERT_EQ(
-        LoadRule(
-            rule, log.log,
-            KW("<Rule><Description languageid='9'>first</Description><Description LanguageID='9'>"
-               "second</Description><Description languageid='19'>nl</Description><Description "
-               "languageid='1031'>any</Description><Description languageid=' 7'>bad</Description></Rule>")),
+        LoadRule(rule, log.log,
+                 KW("<Rule><Description languageid='9'>first</Description><Description LanguageID='9'>second"
+                    "</Description><Description languageid='19'>nl</Description><Description languageid="
+                    "'1031'>any</Description><Description languageid=' 7'>bad</Description></Rule>")),
         0);
     // The attribute's name ignores case; a later text replaces an earlier one; a bad id means English.
     EXPECT_EQ(U8(rule.GetDescription(kLangEnglish)), "bad");
@@ -86,99 +187,89 @@ TEST(RuleBaseTest, DescriptionsByLanguage) {
     EXPECT_EQ(rule.GetDescription(kLangGerman), nullptr);
 }
 
-TEST(RuleBaseTest, FactoryCreatesTheRulesOfTheType) {
-    struct Row {
-        const WChar* type;  // null: no type attribute
-        int32_t result;
-        std::vector<int32_t> types;
-        bool unknownLogged;
-    };
-    const Row rows[] = {
-        {KW("1"), 0, {1}, false},    {KW("2"), 0, {2}, false}, {KW("3"), 0, {3}, false},
-        {KW("4"), 0, {6, 7}, false}, {KW("5"), 0, {5}, false}, {KW("6"), 0, {6}, false},
-        {KW("7"), 0, {7}, false},    {KW("8"), 0, {8}, false}, {nullptr, -11, {}, false},  // silently
-        {KW("0"), -11, {}, true},    {KW("9"), -11, {}, true}, {KW("-1"), -11, {}, true},
-        {KW(" 2"), -11, {}, true},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.type));
-        CapturedLog log;
-        const WString type = r.type != nullptr ? KW(" type='") + WString(r.type) + KW("'") : WString();
-        const ParsedElement parsed = ParseElement(KW("<Rule") + type + KW("><Enabled>1</Enabled></Rule>"));
-        RuleList rules;
-        EXPECT_EQ(CreateRule(log.log, parsed.element, &rules, nullptr), r.result) << log.Dump();
-        std::vector<int32_t> types;
-        for (const auto& rule : rules) {
-            types.push_back(rule->GetType());
-            EXPECT_TRUE(rule->IsEnabled());
-        }
-        EXPECT_EQ(types, r.types);
-        EXPECT_EQ(log.Has(KW("Unknown rule type detected."), kLogError, -11), r.unknownLogged);
-        EXPECT_TRUE(r.unknownLogged || log.Errors() == 0) << log.Dump();
-        EXPECT_TRUE(r.type != nullptr || log.records.empty()) << log.Dump();
-    }
+std::shared_ptr<CRuleBase> Min(int32_t limit) {
+    return std::make_shared<CRuleLengthMinimum>(DescriptionMap{}, limit);
+}
+std::shared_ptr<CRuleBase> Max(int32_t limit) {
+    return std::make_shared<CRuleLengthMaximum>(DescriptionMap{}, limit);
+}
+// A rule of `kind` with `expression`, or the built-in rule of that kind when it is null.
+std::shared_ptr<CRuleBase> Regex(int32_t kind, const WChar* expression = nullptr, bool validates = false) {
+    if (expression == nullptr)
+        return CreateRegexRule(kind, nullptr);
+    return std::make_shared<CRuleRegex>(DescriptionMap{}, kind, expression, WStringView(), validates);
+}
+std::shared_ptr<CRuleBase> List(int32_t interpretation, std::initializer_list<const WChar*> items) {
+    auto list = std::make_shared<CRuleBlackList>(DescriptionMap{}, interpretation);
+    for (const WChar* item : items)
+        list->AddItem(item);
+    return list;
 }
 
-TEST(LengthRuleTest, LimitsAreInclusive) {
+TEST(RuleTest, Verdicts) {
     struct Row {
-        int32_t type;  // 2 minimum, 3 maximum
-        int32_t limit;
+        std::shared_ptr<CRuleBase> rule;
         const WChar* password;
+        const WChar* oldPassword;
+        int32_t result;
         bool valid;
     };
+    const WChar* kSmiley = KW("\U0001F600");  // a surrogate pair: two code units
     const Row rows[] = {
-        {2, 8, KW("abcdefg"), false},
-        {2, 8, KW("abcdefgh"), true},
-        {2, 0, nullptr, true},
-        {2, 1, nullptr, false},
-        {2, 2, KW("\U0001F600"), true},  // a surrogate pair is two code units
-        {2, 3, KW("\U0001F600"), false},
-        {3, 18, KW("123456789012345678"), true},
-        {3, 18, KW("1234567890123456789"), false},
-        {3, 0, nullptr, true},
-        {3, -1, nullptr, false},
+        {Min(8), KW("abcdefg"), nullptr, 0, false},
+        {Min(8), KW("abcdefgh"), nullptr, 0, true},
+        {Min(0), nullptr, nullptr, 0, true},
+        {Min(1), nullptr, nullptr, 0, false},
+        {Min(2), kSmiley, nullptr, 0, true},
+        {Min(3), kSmiley, nullptr, 0, false},
+        {Max(18), KW("123456789012345678"), nullptr, 0, true},
+        {Max(18), KW("1234567890123456789"), nullptr, 0, false},
+        {Max(0), nullptr, nullptr, 0, true},
+        {Max(-1), nullptr, nullptr, 0, false},
+        {Regex(kRegexRepeatingCharacters), KW("aabbccdd"), nullptr, 0, true},  // pairs are allowed
+        {Regex(kRegexRepeatingCharacters), KW("ab111cd"), nullptr, 0, false},
+        {Regex(kRegexRepeatingCharacters), nullptr, nullptr, 0, true},
+        {Regex(kRegexCharacterRequirements, KW("[A-Z]"), true), KW("passWord"), nullptr, 0, true},
+        {Regex(kRegexCharacterRequirements, KW("[A-Z]"), true), KW("\u00C4pfel"), nullptr, 0, false},
+        {Regex(kRegexCharacterRequirements, KW("[A-Z]"), true), nullptr, nullptr, 0, false},
+        {Regex(kRegexPlain, KW("abc")), KW("xxabcxx"), nullptr, 0, false},
+        {Regex(kRegexPlain, KW("abc")), KW("xxABCxx"), nullptr, 0, true},  // case counts
+        {Regex(kRegexPlain, KW("abc")), KW(""), nullptr, 0, false},        // a plain rule refuses ""
+        {Regex(kRegexCharacterRequirements, KW(""), true), KW(""), nullptr, 0, true},  // no expression: valid
+        {Regex(kRegexPlain), nullptr, nullptr, 0, true},
+        {Regex(kRegexPlain, KW("(abc")), KW("s3cret"), nullptr, -1, false},
+        {List(kBlackListWords, {KW("Password"), KW("Winter")}), KW("wINTER"), nullptr, 0, false},
+        {List(kBlackListWords, {KW("Password")}), KW("Password1"), nullptr, 0, true},
+        {List(kBlackListWords, {KW("\u00E9t\u00E9")}), KW("\u00C9T\u00C9"), nullptr, 0, true},  // A-Z fold
+        {List(kBlackListWords, {KW("Password")}), KW(""), nullptr, 0, true},
+        {List(kBlackListWords, {KW("Password"), KW("")}), nullptr, nullptr, 0, false},  // empty matches none
+        {List(kBlackListExpressions, {KW("abcd")}), KW("xxAbcdxx"), nullptr, 0, true},
+        {List(kBlackListExpressions, {KW("^x"), KW("[0-9]{4}$")}), KW("summer2024"), nullptr, 0, false},
+        {List(kBlackListExpressions, {KW("")}), KW("xyz"), nullptr, 0,
+         true},  // an empty expression is skipped
+        {List(kBlackListExpressions, {KW("no"), KW("(abc"), KW("xz")}), KW("xz"), nullptr, -1,
+         false},                                                         // stops
+        {List(2, {KW("Password")}), KW("password"), nullptr, 0, false},  // any other interpretation: words
+        {List(-1, {KW("^pass")}), KW("password"), nullptr, 0, true},
+        {CreatePasswordSimilarityRule(true), KW("Secret2025"), KW("Secret2024"), 0, false},  // 0.9 both ways
+        {CreatePasswordSimilarityRule(true), KW("xyzSecret2024xyz"), KW("Secret2024"), 0, true},  // 1.0 and 0
+        {CreatePasswordSimilarityRule(true), KW("Secret2024!"), KW("Secret2024"), 0, false},  // 1.0 and 0.909
+        {CreatePasswordSimilarityRule(true), KW("sECRET2024"), KW("Secret2024"), 0, true},    // case counts
+        {CreatePasswordSimilarityRule(true), KW("Secret2024"), nullptr, 0, true},  // nothing to compare with
+        {CreatePasswordSimilarityRule(false), KW("Secret2024"), KW("Secret2024"), 0, true},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(std::to_string(r.type) + " " + std::to_string(r.limit) + " " + U8(r.password));
+        SCOPED_TRACE(U8(GetRuleName(r.rule.get())) + ": " + U8(r.password) + " / " + U8(r.oldPassword));
         CapturedLog log;
-        const std::unique_ptr<CRuleBase> rule =
-            r.type == 2
-                ? std::unique_ptr<CRuleBase>(std::make_unique<CRuleLengthMinimum>(DescriptionMap{}, r.limit))
-                : std::make_unique<CRuleLengthMaximum>(DescriptionMap{}, r.limit);
         bool valid = !r.valid;
-        EXPECT_EQ(rule->Test(log.log, &valid, nullptr, r.password, nullptr, nullptr), 0);
+        EXPECT_EQ(r.rule->Test(log.log, &valid, nullptr, r.password, nullptr, r.oldPassword), r.result);
         EXPECT_EQ(valid, r.valid);
-        EXPECT_TRUE(log.Has(r.valid ? KW("valid = TRUE") : KW("valid = FALSE"), kLogDebug));
+        EXPECT_EQ(log.Errors(), r.result != 0 ? 1u : 0u) << log.Dump();
+        EXPECT_TRUE(r.password == nullptr || r.password[0] == 0 || !log.Has(r.password)) << log.Dump();
     }
 }
 
-TEST(MinimumAgeTest, UnitDependsOnDocumentVersion) {
-    struct Row {
-        const WChar* version;  // null: the document has none
-        const WChar* age;
-        int32_t minutes;
-    };
-    const Row rows[] = {
-        {nullptr, KW("2"), 2880},
-        {KW("1.7"), KW("2"), 2880},
-        {KW("1.8"), KW("2"), 2880},
-        {KW("1.8.0.1036"), KW("2"), 2880},
-        {KW("1.8.0.1037"), KW("2"), 2},
-        {KW("1.8.1"), KW("2"), 2},
-        {KW("2.0"), KW("2"), 2},
-        {KW("2.0"), KW("one"), 1440},
-        {nullptr, KW("2000000"), 2147483647},  // held at the largest age rather than wrapped
-    };
-    for (const Row& r : rows) {
-        CapturedLog log;
-        CRuleHistoryMinimumAge rule;
-        const WString xml = KW("<Rule><MinimumAge>") + WString(r.age) + KW("</MinimumAge></Rule>");
-        EXPECT_EQ(LoadRule(rule, log.log, xml, r.version), 0);
-        EXPECT_EQ(rule.GetMinimumMinutes(), r.minutes) << U8(r.version) << " " << U8(r.age);
-    }
-}
-
-TEST(MinimumAgeTest, AgeFromTheDirectoryInWholeMinutes) {
+TEST(RuleTest, MinimumAgeFromTheDirectoryInWholeMinutes) {
     using Op = FakeDirectory::Op;
     constexpr int64_t kNow = 133500000000000000;  // a FILETIME in 2024
     constexpr int64_t kSecond = platform::kFileTimeTicksPerSecond;
@@ -202,7 +293,6 @@ TEST(MinimumAgeTest, AgeFromTheDirectoryInWholeMinutes) {
         {0, 525600, Op::Get, 0, 0, true, nullptr},  // must change at next logon: 1601, centuries old
         {kNow, 0, Op::CanonicalToDistinguishedName, -6, -6, false, KW("canonical name 'a.b/Users/Jo'")},
         {kNow, 0, Op::BindObject, kInjected, kInjected, false, KW("Failed to bind user object")},
-        {kNow, 0, Op::GetInfo, kInjected, kInjected, false, KW("Failed to load property cache")},
         {kNow, 0, Op::Get, kEAdsPropertyNotFound, kEAdsPropertyNotFound, false,
          KW("Unable to get time and date")},
         {kNotInteger, 0, Op::Get, 0, kENoInterface, false, KW("Unable to query interface of pwdLastSet")},
@@ -237,139 +327,7 @@ TEST(MinimumAgeTest, AgeFromTheDirectoryInWholeMinutes) {
     }
 }
 
-TEST(RegexRuleTest, Verdicts) {
-    struct Row {
-        int32_t kind;
-        const WChar* expression;  // null: the built-in rule of that kind
-        bool validates;
-        const WChar* password;
-        int32_t result;
-        bool valid;
-    };
-    const Row rows[] = {
-        {kRegexRepeatingCharacters, nullptr, false, KW("aabbccdd"), 0, true},  // pairs are allowed
-        {kRegexRepeatingCharacters, nullptr, false, KW("ab111cd"), 0, false},
-        {kRegexRepeatingCharacters, nullptr, false, nullptr, 0, true},
-        {kRegexCharacterRequirements, KW("[A-Z]"), true, KW("passWord"), 0, true},
-        {kRegexCharacterRequirements, KW("[A-Z]"), true, KW("\u00C4pfel"), 0, false},
-        {kRegexCharacterRequirements, KW("[A-Z]"), true, nullptr, 0, false},  // nothing meets a requirement
-        {kRegexPlain, KW("abc"), false, KW("xxabcxx"), 0, false},
-        {kRegexPlain, KW("abc"), false, KW("xxABCxx"), 0, true},  // case counts
-        {kRegexPlain, KW("abc"), false, KW(""), 0, false},        // a plain rule refuses an empty password
-        {kRegexCharacterRequirements, KW(""), true, KW(""), 0, true},  // no expression accepts everything
-        {kRegexPlain, nullptr, true, nullptr, 0, true},
-        {kRegexPlain, KW("(abc"), false, KW("password"), -1, false},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(std::to_string(r.kind) + " " + U8(r.expression) + " " + U8(r.password));
-        CapturedLog log;
-        const std::unique_ptr<CRuleBase> rule =
-            r.expression == nullptr ? CreateRegexRule(r.kind, nullptr)
-                                    : std::make_unique<CRuleRegex>(DescriptionMap{}, r.kind, r.expression,
-                                                                   WStringView(), r.validates);
-        bool valid = !r.valid;
-        EXPECT_EQ(rule->Test(log.log, &valid, nullptr, r.password, nullptr, nullptr), r.result);
-        EXPECT_EQ(valid, r.valid);
-        EXPECT_EQ(log.Has(KW("evalutating regular expression '(abc'"), kLogError, -1), r.result == -1);
-    }
-}
-
-TEST(RegexRuleTest, LoadFromXml) {
-    struct Row {
-        const WChar* children;
-        int32_t result;
-        int32_t kind;
-        bool validates;
-        bool conversionError;  // logged with -11
-    };
-    const Row rows[] = {
-        {KW("<Regex Type='2'>x</Regex><ExpressionValidatesPassword>2</ExpressionValidatesPassword>"), 0, 2,
-         true, false},
-        {KW("<Regex Type='1'>x</Regex><ExpressionValidatesPassword>0</ExpressionValidatesPassword>"), 0, 1,
-         false, false},
-        {KW("<ExpressionValidatesPassword>1</ExpressionValidatesPassword><ExpressionValidatesPassword>-1"
-            "</ExpressionValidatesPassword>"),
-         0, 0, false, false},
-        {KW("<ExpressionValidatesPassword>1</ExpressionValidatesPassword><ExpressionValidatesPassword>yes"
-            "</ExpressionValidatesPassword>"),
-         0, 0, true, true},                              // a bad later one keeps the value
-        {KW("<Regex>x</Regex>"), -11, 0, false, false},  // "Type" is required
-        {KW("<Regex Type='2x'>x</Regex>"), 0, 0, false, true},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.children));
-        CapturedLog log;
-        CRuleRegex rule;
-        EXPECT_EQ(LoadRule(rule, log.log, KW("<Rule>") + WString(r.children) + KW("</Rule>")), r.result);
-        EXPECT_EQ(rule.GetKind(), r.kind);
-        EXPECT_EQ(rule.GetExpressionValidatesPassword(), r.validates);
-        EXPECT_EQ(log.Errors(), r.conversionError ? 1u : 0u) << log.Dump();
-        EXPECT_EQ(log.Has(KW("Failed to convert value of"), kLogError, -11), r.conversionError);
-    }
-}
-
-TEST(BlackListRuleTest, Verdicts) {
-    struct Row {
-        int32_t interpretation;
-        std::vector<const WChar*> items;
-        const WChar* password;
-        int32_t result;
-        bool valid;
-    };
-    const Row rows[] = {
-        {kBlackListWords, {KW("Password"), KW("Winter")}, KW("wINTER"), 0, false},  // a word, any case
-        {kBlackListWords, {KW("Password")}, KW("Password1"), 0, true},
-        {kBlackListWords, {KW("\u00E9t\u00E9")}, KW("\u00C9T\u00C9"), 0, true},  // only A-Z fold
-        {kBlackListWords, {KW("Password")}, KW(""), 0, true},
-        {kBlackListWords, {KW("Password"), KW("")}, nullptr, 0, false},  // an empty item refuses no password
-        {kBlackListExpressions, {KW("abcd")}, KW("xxabcdxx"), 0, false},
-        {kBlackListExpressions, {KW("abcd")}, KW("xxAbcdxx"), 0, true},
-        {kBlackListExpressions, {KW("^x"), KW("[0-9]{4}$")}, KW("summer2024"), 0, false},
-        {kBlackListExpressions, {KW("")}, KW("xyz"), 0, true},  // an empty expression is skipped
-        {kBlackListExpressions, {KW("no"), KW("(abc"), KW("x")}, KW("x"), -1, false},  // stops at the bad one
-        {2, {KW("Password")}, KW("password"), 0, false},  // any other interpretation reads words
-        {-1, {KW("^pass")}, KW("password"), 0, true},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(std::to_string(r.interpretation) + " " + U8(r.password));
-        CRuleBlackList rule({}, r.interpretation);
-        for (const WChar* item : r.items)
-            rule.AddItem(item);
-        CapturedLog log;
-        bool valid = !r.valid;
-        EXPECT_EQ(rule.Test(log.log, &valid, nullptr, r.password, nullptr, nullptr), r.result);
-        EXPECT_EQ(valid, r.valid);
-        // Only the failure is logged; a refusal is reported by the policy.
-        EXPECT_EQ(log.records.size(), r.result != 0 ? 1u : 0u) << log.Dump();
-    }
-}
-
-TEST(BlackListRuleTest, LoadFromXml) {
-    CapturedLog log;
-    CRuleBlackList rule;
-    ASSERT_EQ(
-        LoadRule(
-            rule, log.log,
-            KW("<Rule><Enabled>1</Enabled><Blacklist Interpretation='0'><Item>one</Item><item>case counts"
-               "</item><Item></Item></Blacklist><Note/><Blacklist Interpretation='1'><Item>two</Item>"
-               "</Blacklist></Rule>")),
-        0);
-    // Lists add up, an empty item is kept, the last interpretation counts.
-    EXPECT_EQ(rule.GetItems(), (std::vector<WString>{KW("one"), KW(""), KW("two")}));
-    EXPECT_EQ(rule.GetInterpretation(), kBlackListExpressions);
-    EXPECT_TRUE(rule.IsEnabled());
-    // "Interpretation" is required (-11, silently); one that is not a number is logged.
-    EXPECT_EQ(LoadRule(rule, log.log, KW("<Rule><Blacklist><Item>a</Item></Blacklist></Rule>")), -11);
-    EXPECT_TRUE(rule.GetItems().empty());
-    EXPECT_EQ(log.Errors(), 0u) << log.Dump();
-    EXPECT_EQ(
-        LoadRule(rule, log.log, KW("<Rule><Blacklist Interpretation='x'><Item>a</Item></Blacklist></Rule>")),
-        0);
-    EXPECT_EQ(rule.GetItems().size(), 1u);
-    EXPECT_TRUE(log.Has(KW("interpretation attribute of blacklist rule to integer."), kLogError, -11));
-}
-
-TEST(BuiltInTextsTest, NonAsciiTextsSurviveTheCompiler) {
+TEST(RuleTest, BuiltInTextsKeepTheirNonAsciiCharacters) {
     struct Row {
         DescriptionMap texts;
         uint32_t language;

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <random>
 
 #include "policy/rule_similarity.h"
@@ -123,61 +122,6 @@ TEST(Similarity, EqualsTheLiteralSearchOnRandomInputs) {
     // Both outcomes occur in earnest.
     EXPECT_GT(nonZero, kInputs / 5);
     EXPECT_LT(nonZero, kInputs * 4 / 5);
-}
-
-TEST(SimilarityRuleTest, PasswordRefusedWhenSimilarBothWays) {
-    struct Row {
-        bool check;
-        const WChar* oldPassword;
-        const WChar* newPassword;
-        bool valid;
-    };
-    const Row rows[] = {
-        {true, KW("Secret2024"), KW("Secret2025"), false},       // 0.9 both ways
-        {true, KW("Secret2024"), KW("xyzSecret2024xyz"), true},  // 1.0 one way, 0.0 the other
-        {true, KW("Secret2024"), KW("Secret2024!"), false},      // 1.0 and 0.909
-        {true, KW("Secret2024"), KW("sECRET2024"), true},        // case counts
-        {true, nullptr, KW("Secret2024"), true},                 // nothing to compare with
-        {false, KW("Secret2024"), KW("Secret2024"), true},       // the check is off
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.oldPassword) + " -> " + U8(r.newPassword));
-        CapturedLog log;
-        const auto rule = CreatePasswordSimilarityRule(r.check);
-        bool valid = !r.valid;
-        EXPECT_EQ(rule->Test(log.log, &valid, nullptr, r.newPassword, nullptr, r.oldPassword), 0);
-        EXPECT_EQ(valid, r.valid);
-        EXPECT_FALSE(log.Has(KW("Secret"))) << log.Dump();  // passwords never reach the log
-    }
-}
-
-TEST(SimilarityRuleTest, RatioElement) {
-    struct Row {
-        const WChar* element;
-        int32_t result;
-        bool check;
-        float ratio;
-    };
-    const Row rows[] = {
-        {KW("<PasswordRatio Enabled='7'>0.5</PasswordRatio>"), 0, true, 0.5f},
-        {KW("<PasswordRatio Enabled='0'>-</PasswordRatio>"), 0, false, 0.0f},
-        {KW("<PasswordRatio>0.5</PasswordRatio>"), -11, false, 0.8f},  // "Enabled" is required
-        {KW("<PasswordRatio Enabled='1'>0.3</PasswordRatio><PasswordRatio Enabled='1'>.5</PasswordRatio>"), 0,
-         true, 0.8f},  // a ratio that is not a number puts the default back
-        {KW("<PasswordRatio Enabled='1'>1000000000000000000000000000000000000000</PasswordRatio>"), 0, true,
-         FLT_MAX},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.element));
-        CapturedLog log;
-        CRulePasswordSimilarity rule;
-        EXPECT_EQ(
-            LoadRule(rule, log.log, KW("<Rule>") + WString(r.element) + KW("<Enabled>1</Enabled></Rule>")),
-            r.result);
-        EXPECT_EQ(rule.GetCheckPassword(), r.check);
-        EXPECT_EQ(rule.GetPasswordRatio(), r.ratio);
-        EXPECT_TRUE(rule.IsEnabled());
-    }
 }
 
 // John Smith (account name JSMITH) in the fake directory, and his user scope.

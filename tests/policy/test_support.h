@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,17 +40,9 @@ class CapturedLog : public cGjLogHandler {
         }
         return false;
     }
-    size_t Count(WStringView text) const {
-        size_t count = 0;
-        for (const LogRecord& r : records)
-            count += r.message.find(text) != WString::npos ? 1 : 0;
-        return count;
-    }
     size_t Errors() const {
-        size_t count = 0;
-        for (const LogRecord& r : records)
-            count += r.level == kLogError ? 1 : 0;
-        return count;
+        return static_cast<size_t>(std::count_if(records.begin(), records.end(),
+                                                 [](const LogRecord& r) { return r.level == kLogError; }));
     }
     std::string Dump() const {
         std::string text;
@@ -73,16 +66,12 @@ inline ParsedElement ParseElement(WStringView text) {
     ParsedElement parsed;
     WString error;
     EXPECT_EQ(xml::Document::Parse(text, &parsed.document, &error), 0) << U8(error) << "\n" << U8(text);
-    if (parsed.document == nullptr)
-        return parsed;
     std::vector<xml::Node> children;
-    parsed.document->Root().GetChildNodes(&children);
-    for (const xml::Node& child : children) {
-        if (child.IsElement()) {
-            parsed.element = child;
-            break;
-        }
-    }
+    if (parsed.document != nullptr)
+        parsed.document->Root().GetChildNodes(&children);
+    const auto root =
+        std::find_if(children.begin(), children.end(), [](const xml::Node& n) { return n.IsElement(); });
+    parsed.element = root != children.end() ? *root : xml::Node();
     return parsed;
 }
 
