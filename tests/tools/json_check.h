@@ -1,246 +1,95 @@
-// A strict JSON reader for the tools' tests: the whole text must be one value by the JSON grammar, strings
-// valid UTF-8 without raw control characters, no member name twice in one object. Strings are read into
-// UTF-16 so that an escaped lone surrogate comes back as the code unit it stands for.
+// A strict JSON checker for the tools' tests: one value by the RFC 8259 grammar, strings in valid UTF-8
+// without raw control characters. It also lists every scalar by its path ("policies/0/rules/1/type") with its
+// text as written (strings keep their quotes and escapes), so that tests can read values without a DOM.
 #pragma once
 
-#include <cstdlib>
-#include <memory>
+#include <cstddef>
+#include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
-
-#include "platform/text.h"
 
 namespace korva::tools::testing {
 
-struct JsonValue {
-    enum class Kind { Null, Bool, Number, String, Array, Object };
-    Kind kind = Kind::Null;
-    bool boolean = false;
-    double number = 0;
-    std::string numberText;  // the number as written
-    WString text;
-    std::vector<JsonValue> items;
-    std::vector<std::pair<std::string, JsonValue>> members;
+using JsonScalars = std::map<std::string, std::string>;
 
-    bool IsNull() const { return kind == Kind::Null; }
-    // The member `name`, or null when this is no object or has no such member.
-    const JsonValue* Find(std::string_view name) const {
-        for (const auto& [key, value] : members) {
-            if (key == name) {
-                return &value;
-            }
-        }
-        return nullptr;
-    }
-};
-
-class JsonReader {
+class JsonCheck {
   public:
-    // True when `text` is exactly one JSON value (white space around it allowed); *error says where not.
-    static bool Parse(std::string_view text, JsonValue* out, std::string* error) {
-        JsonReader reader(text);
-        const bool ok = reader.Value(out, 0) && (reader.SkipSpace(), reader.pos_ == text.size());
-        if (!ok && error != nullptr) {
-            *error = "invalid JSON at offset " + std::to_string(reader.pos_);
-        }
-        return ok;
+    // True when `text` is exactly one JSON value with only white space around it.
+    static bool Valid(std::string_view text, JsonScalars* scalars = nullptr) {
+        JsonCheck check(text, scalars);
+        return check.Value("") && check.Space() && check.pos_ == text.size();
     }
 
   private:
-    explicit JsonReader(std::string_view text) : s_(text) {}
-
-    void SkipSpace() {
-        while (pos_ < s_.size() &&
-               (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r')) {
-            ++pos_;
-        }
+    JsonCheck(std::string_view text, JsonScalars* scalars) : s_(text), scalars_(scalars) {}
+    bool More() const { return pos_ < s_.size(); }
+    // Each of these takes the next byte(s) when they fit, else leaves them.
+    bool In(std::string_view set) { return More() && set.find(s_[pos_]) != set.npos && (++pos_, true); }
+    bool Tail(int bytes, uint8_t low = 0x80, uint8_t high = 0xBF) {
+        const auto byte = static_cast<uint8_t>(More() ? s_[pos_] : 0);
+        return bytes == 0 || (byte >= low && byte <= high && ++pos_ && Tail(bytes - 1));
     }
-    bool Eat(char c) {
-        SkipSpace();
-        if (pos_ < s_.size() && s_[pos_] == c) {
-            ++pos_;
-            return true;
-        }
-        return false;
+    bool Space() { return !In(" \t\r\n") || Space(); }
+    bool Eat(char c) { return Space() && In({&c, 1}); }
+    bool Word(std::string_view word) { return s_.substr(pos_, word.size()) == word && (pos_ += word.size()); }
+    bool Digits() { return In("0123456789") && (Digits() || true); }
+    bool Hex() { return In("0123456789abcdefABCDEF"); }
+    // No leading zero: "01" stops after the "0", and what follows fails the caller.
+    bool Number() {
+        return (In("-") || true) && (In("0") || Digits()) && (!In(".") || Digits()) &&
+               (!In("eE") || ((In("+-") || true) && Digits()));
     }
-    bool Literal(std::string_view word) {
-        if (s_.substr(pos_, word.size()) != word) {
+    // The rest of a UTF-8 sequence by RFC 3629: the lead byte fixes its length and the range of the first
+    // continuation byte, which rules out overlong forms, surrogates and code points past U+10FFFF.
+    bool Utf8(uint8_t lead) {
+        const uint8_t low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+        const uint8_t high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+        return lead >= 0xC2 && lead <= 0xF4 && Tail(1 + (lead >= 0xE0) + (lead >= 0xF0), low, high);
+    }
+    bool String() {
+        if (!In("\"")) {
             return false;
         }
-        pos_ += word.size();
-        return true;
-    }
-
-    bool Value(JsonValue* out, int depth) {
-        if (depth > 64) {
-            return false;
-        }
-        SkipSpace();
-        if (pos_ >= s_.size()) {
-            return false;
-        }
-        const char c = s_[pos_];
-        if (c == '{') {
-            ++pos_;
-            out->kind = JsonValue::Kind::Object;
-            if (Eat('}')) {
-                return true;
-            }
-            do {
-                JsonValue key;
-                SkipSpace();
-                if (!String(&key.text) || !Eat(':')) {
-                    return false;
-                }
-                const std::string name = Utf16ToUtf8(key.text);
-                if (out->Find(name) != nullptr) {
-                    return false;  // a member twice
-                }
-                out->members.emplace_back(name, JsonValue());
-                if (!Value(&out->members.back().second, depth + 1)) {
-                    return false;
-                }
-            } while (Eat(','));
-            return Eat('}');
-        }
-        if (c == '[') {
-            ++pos_;
-            out->kind = JsonValue::Kind::Array;
-            if (Eat(']')) {
-                return true;
-            }
-            do {
-                out->items.emplace_back();
-                if (!Value(&out->items.back(), depth + 1)) {
-                    return false;
-                }
-            } while (Eat(','));
-            return Eat(']');
-        }
-        if (c == '"') {
-            out->kind = JsonValue::Kind::String;
-            return String(&out->text);
-        }
-        if (c == 't' || c == 'f') {
-            out->kind = JsonValue::Kind::Bool;
-            out->boolean = c == 't';
-            return Literal(c == 't' ? "true" : "false");
-        }
-        if (c == 'n') {
-            out->kind = JsonValue::Kind::Null;
-            return Literal("null");
-        }
-        out->kind = JsonValue::Kind::Number;
-        return Number(out);
-    }
-
-    bool Digits() {
-        const size_t start = pos_;
-        while (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9') {
-            ++pos_;
-        }
-        return pos_ > start;
-    }
-
-    bool Number(JsonValue* out) {
-        const size_t start = pos_;
-        if (pos_ < s_.size() && s_[pos_] == '-') {
-            ++pos_;
-        }
-        if (pos_ < s_.size() && s_[pos_] == '0') {
-            ++pos_;
-        } else if (!Digits()) {
-            return false;
-        }
-        if (pos_ < s_.size() && s_[pos_] == '.') {
-            ++pos_;
-            if (!Digits()) {
-                return false;
-            }
-        }
-        if (pos_ < s_.size() && (s_[pos_] == 'e' || s_[pos_] == 'E')) {
-            ++pos_;
-            if (pos_ < s_.size() && (s_[pos_] == '+' || s_[pos_] == '-')) {
-                ++pos_;
-            }
-            if (!Digits()) {
-                return false;
-            }
-        }
-        out->numberText = std::string(s_.substr(start, pos_ - start));
-        out->number = std::strtod(out->numberText.c_str(), nullptr);
-        return true;
-    }
-
-    static int Hex(char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
-
-    // A string literal into UTF-16; raw bytes must be valid UTF-8 (checked by a round trip of each sequence).
-    bool String(WString* out) {
-        if (pos_ >= s_.size() || s_[pos_] != '"') {
-            return false;
-        }
-        ++pos_;
-        std::string raw;
-        auto flush = [&]() {
-            if (!raw.empty()) {
-                const WString converted = Utf8ToUtf16(raw);
-                if (Utf16ToUtf8(converted) != raw) {
-                    return false;  // not valid UTF-8: the conversion replaced something
-                }
-                out->append(converted);
-                raw.clear();
-            }
-            return true;
-        };
-        while (pos_ < s_.size()) {
-            const auto c = static_cast<unsigned char>(s_[pos_++]);
+        while (More()) {
+            const auto c = static_cast<uint8_t>(s_[pos_++]);
             if (c == '"') {
-                return flush();
+                return true;
             }
-            if (c < 0x20) {
+            if (c < 0x20 || (c == '\\' && !(In("u") ? Hex() && Hex() && Hex() && Hex() : In("\"\\/bfnrt"))) ||
+                (c >= 0x80 && !Utf8(c))) {
                 return false;
             }
-            if (c != '\\') {
-                raw += static_cast<char>(c);
-                continue;
-            }
-            if (!flush() || pos_ >= s_.size()) {
-                return false;
-            }
-            const char e = s_[pos_++];
-            static constexpr std::string_view kShort = "\"\\/bfnrt";
-            static constexpr char16_t kMeaning[] = u"\"\\/\b\f\n\r\t";
-            if (const size_t k = kShort.find(e); k != std::string_view::npos) {
-                out->push_back(static_cast<WChar>(kMeaning[k]));
-                continue;
-            }
-            if (e != 'u' || pos_ + 4 > s_.size()) {
-                return false;
-            }
-            int unit = 0;
-            for (int k = 0; k < 4; ++k) {
-                const int digit = Hex(s_[pos_++]);
-                if (digit < 0) {
-                    return false;
-                }
-                unit = unit * 16 + digit;
-            }
-            out->push_back(static_cast<WChar>(unit));
         }
         return false;
+    }
+    bool Value(const std::string& path) {
+        const size_t start = (Space(), pos_);
+        if (!In("{[")) {
+            const bool ok = String() || Word("true") || Word("false") || Word("null") || Number();
+            return ok && (scalars_ == nullptr || ((*scalars_)[path] = s_.substr(start, pos_ - start), true));
+        }
+        const char close = s_[start] == '{' ? '}' : ']';
+        for (size_t i = 0; !(i == 0 && Eat(close)); ++i) {
+            const size_t key = (Space(), pos_);
+            if (close == '}' && !(String() && Eat(':'))) {
+                return false;
+            }
+            const std::string name = close == '}'
+                                         ? std::string(s_.substr(key + 1, s_.rfind('"', pos_) - key - 1))
+                                         : std::to_string(i);
+            if (!Value(path.empty() ? name : path + "/" + name)) {
+                return false;
+            }
+            if (!Eat(',')) {
+                return Eat(close);
+            }
+        }
+        return true;
     }
 
     std::string_view s_;
+    JsonScalars* scalars_;
     size_t pos_ = 0;
 };
 

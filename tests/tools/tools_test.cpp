@@ -1,0 +1,335 @@
+#include "tools/policy_lint.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <initializer_list>
+#include <limits>
+#include <random>
+#include <regex>
+#include <set>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/win_errors.h"
+#include "tests/tools/json_check.h"
+#include "tools/json_writer.h"
+
+namespace korva::tools {
+namespace {
+
+using testing::JsonCheck;
+using testing::JsonScalars;
+
+// Concatenation by appending (gcc 12 warns falsely about the inserting forms of operator+ when optimising).
+std::string Cat(std::initializer_list<std::string_view> parts) {
+    std::string joined;
+    for (const std::string_view part : parts) {
+        joined.append(part);
+    }
+    return joined;
+}
+
+const std::string kGoodPolicy =
+    "<Policy name=\"p\"><Rule type=\"2\"><Enabled>1</Enabled><MinimumLength>8</MinimumLength></Rule>"
+    "<Scope type=\"3\"><SID>a.b</SID></Scope></Policy>";
+
+std::string Doc(std::string_view children, std::string_view attributes = "") {
+    return Cat({"<PolicyList", attributes, ">", children, "</PolicyList>"});
+}
+
+std::string Nested(int depth) {
+    return depth == 0 ? "x" : Cat({"<n>", Nested(depth - 1), "</n>"});
+}
+
+LintResult Lint(std::string_view bytes, bool json = true, uint32_t mask = kLogAll) {
+    return LintDocumentBytes(bytes, KW("test.xml"), LintOptions{json, mask});
+}
+
+// The scalars of JSON output, which must be valid.
+JsonScalars Scalars(const std::string& json) {
+    JsonScalars scalars;
+    EXPECT_TRUE(JsonCheck::Valid(json, &scalars)) << json.substr(0, 2000);
+    return scalars;
+}
+
+// The values of the scalars whose paths match `pattern`.
+std::set<std::string> ValuesAt(const JsonScalars& json, const char* pattern) {
+    const std::regex re(pattern);
+    std::set<std::string> values;
+    for (const auto& [path, value] : json) {
+        if (std::regex_search(path, re)) {
+            values.insert(value);
+        }
+    }
+    return values;
+}
+
+TEST(JsonQuoteTest, EscapesWhatJsonReservesAndKeepsTheRestAsUtf8) {
+    const std::pair<WString, std::string> cases[] = {
+        {KW("a\"b\\c/\x7F"), "\"a\\\"b\\\\c/\x7F\""},  // DEL and the slash need no escape
+        {KW("a\r\n\tb"), "\"a\\u000D\\u000A\\u0009b\""},
+        {WString(KW("x")) + WChar(0) + WChar(0x1F), "\"x\\u0000\\u001F\""},
+        {KW("\u00e8\u5bc6"), "\"\xC3\xA8\xE5\xAF\x86\""},
+        {WString{WChar(0xD83D), WChar(0xDE00)}, "\"\xF0\x9F\x98\x80\""},
+        // Half a pair has no UTF-8 form: it stays visible as an escape and the output stays valid JSON.
+        {WString{WChar('a'), WChar(0xD800), WChar('b')}, "\"a\\uD800b\""},
+        {WString{WChar(0xD800), WChar(0xD83D), WChar(0xDE00)}, "\"\\uD800\xF0\x9F\x98\x80\""},
+    };
+    for (const auto& [input, expected] : cases) {
+        EXPECT_EQ(JsonQuote(input), expected);
+        EXPECT_TRUE(JsonCheck::Valid(expected)) << expected;
+    }
+}
+
+TEST(JsonWriterTest, FloatsAreShortestAndReadBackExactly) {
+    // JSON has no NaN and no infinity.
+    const std::pair<float, const char*> cases[] = {{0.8f, "0.8"},
+                                                   {1.0f, "1"},
+                                                   {-0.5f, "-0.5"},
+                                                   {std::numeric_limits<float>::max(), "3.4028235e+38"},
+                                                   {std::numeric_limits<float>::denorm_min(), "1e-45"},
+                                                   {std::numeric_limits<float>::quiet_NaN(), "null"},
+                                                   {-std::numeric_limits<float>::infinity(), "null"}};
+    for (const auto& [value, text] : cases) {
+        JsonWriter json;
+        json.Float(value);
+        EXPECT_EQ(json.Text(), text);
+    }
+    // Ratios as documents write them, and awkward values around them.
+    for (int i = -2000; i <= 2000; ++i) {
+        const float value = static_cast<float>(i) / 1000.0f * 1.0001f;
+        JsonWriter json;
+        json.Float(value);
+        ASSERT_TRUE(JsonCheck::Valid(json.Text())) << json.Text();
+        EXPECT_EQ(std::strtof(json.Text().c_str(), nullptr), value) << json.Text();
+    }
+}
+
+// The checker the tools' tests rely on refuses what RFC 8259 refuses.
+TEST(JsonCheckTest, AcceptsJsonOnly) {
+    for (const char* good :
+         {"-0.5e+3", " [1, {\"a\": [], \"\\u00e8\\\"\": null}] ", "\"\\uD800\xC3\xA8\xF0\x9F\x98\x80\""}) {
+        EXPECT_TRUE(JsonCheck::Valid(good)) << good;
+    }
+    for (const char* bad :
+         {"", "01", "1.", "-", "1e", "[1,]", "{\"a\" 1}", "{1: 2}", "1 2", "tru", "\"a", "\"\t\"", "\"\\x\"",
+          "\"\\u12\"", "\"\xC3\"", "\"\xC0\xAF\"", "\"\xED\xA0\x80\"", "\"\xF4\x90\x80\x80\""}) {
+        EXPECT_FALSE(JsonCheck::Valid(bad)) << bad;
+    }
+}
+
+TEST(PolicyLintTest, ExitCodeMessageAndPoliciesFollowTheLoad) {
+    // Document, exit code, what standard error says ("" for nothing), policies loaded.
+    const std::tuple<std::string, int, std::string, size_t> cases[] = {
+        {Doc("<!-- c --><?pi x?>stray" + kGoodPolicy), 0, "", 1},
+        {Doc(kGoodPolicy) + "#1764979200#", 0, "", 1},
+        {Doc(Cat({"<Policy name=\"d\"><Extra>", Nested(200), "</Extra>", kGoodPolicy.substr(17)})), 0, "", 1},
+        {Cat({Doc(kGoodPolicy), std::string_view("\0<x", 3)}), 0, "ends at the NUL byte at offset 163;", 1},
+        {Doc(kGoodPolicy + "<Policy><Rule type=\"2\"><Enabled>1</Enabled></Rule></Policy>"), 1,
+         "1 of 2 policy elements left out", 1},
+        {"hello", 2, "not well-formed XML", 0},
+        {Doc(kGoodPolicy).substr(0, 150), 2, "not well-formed XML", 0},
+        {Cat({"<!DOCTYPE PolicyList [<!ENTITY e \"x\">]>", Doc(kGoodPolicy)}), 2, "not well-formed XML", 0},
+        {Doc(Cat({"<Policy name=\"d\">", Nested(300), "</Policy>"})), 2, "nested deeper than 256", 0},
+        {"<Policies>" + kGoodPolicy + "</Policies>", 2, "exactly one PolicyList element; this one has 0", 0},
+        {Doc(Doc(kGoodPolicy)), 2, "this one has 2", 0},
+        {"<PolicyList>\n</PolicyList>", 2, "the PolicyList element has no children", 0},
+        {Doc("<!-- nothing yet -->"), 2, "holds no policy element", 0},
+    };
+    for (const auto& [bytes, exitCode, err, loaded] : cases) {
+        SCOPED_TRACE(bytes.substr(0, 80));
+        const LintResult json = Lint(bytes);
+        EXPECT_EQ(json.exitCode, exitCode) << json.err;
+        EXPECT_NE(json.err.find(err), std::string::npos) << json.err;
+        EXPECT_EQ(json.err.rfind("korva-policy: test.xml: ", 0) == 0, !err.empty()) << json.err;
+        JsonScalars root = Scalars(json.out);
+        EXPECT_EQ(root.count("policies/0/name") + root.count("policies/1/name"), loaded);
+        // "result" is the load path's own: 0 whenever the document itself loaded.
+        EXPECT_EQ(root["result"] == "0", exitCode != 2 || err == "holds no policy element");
+        EXPECT_NE(root.count("log/0/message"), 0u);  // the engine logs every outcome
+
+        const LintResult text = Lint(bytes, false);
+        EXPECT_EQ(text.exitCode, exitCode);
+        EXPECT_EQ(text.err, json.err);
+        EXPECT_EQ(text.out.rfind("Document: test.xml\nResult: ", 0), 0u) << text.out;
+    }
+}
+
+// Every kind of rule and scope field, and values the engine replaces by defaults.
+const std::string kSettings = Doc(
+    "<Policy name=\"settings\"><Configuration>3</Configuration>"
+    "<Rule type=\"2\"><Enabled>1</Enabled><MinimumLength>eight</MinimumLength></Rule>"
+    "<Rule type=\"5\"><Enabled>0</Enabled><Regex Type=\"1\">(.)\\1{3,}</Regex><Data>3</Data></Rule>"
+    "<Rule type=\"4\"><Enabled>1</Enabled><UsernameRatio Enabled=\"1\">0.1</UsernameRatio>"
+    "<FullnameRatio Enabled=\"0\">.5</FullnameRatio><Description languageid=\"19\">n\xC3\xA4</Description>"
+    "<Description>en\t\"q\"</Description></Rule>"
+    "<Rule type=\"8\"><Enabled>1</Enabled><Blacklist Interpretation=\"0\"><Item>a</Item><Item></Item>"
+    "</Blacklist></Rule><Scope type=\"1\"><SID>S-1</SID><Groups><Group>CN=b</Group><Group>CN=a</Group>"
+    "</Groups></Scope><Scope type=\"7\"><Name>n</Name></Scope></Policy><!-- c -->",
+    " version=\"1.8.0.1037\"");
+
+TEST(PolicyLintTest, MutatedDocumentsNeverCrashAndAlwaysGiveValidJson) {
+    std::mt19937 random(20251205);
+    const char kBytes[] = "<>/=\"'#&;!?- \0\xC3\xFF\xED\xA0x";
+    for (int round = 0; round < 100; ++round) {
+        std::string bytes = kSettings + "#42#";
+        for (int edits = 1 + static_cast<int>(random() % 4); edits > 0 && !bytes.empty(); --edits) {
+            const size_t at = random() % bytes.size();
+            const unsigned kind = random() % 3;
+            if (kind == 0) {
+                bytes[at] = kBytes[random() % (sizeof(kBytes) - 1)];
+            } else {
+                bytes.erase(at, kind == 1 ? 1 + random() % 8 : std::string::npos);
+            }
+        }
+        const LintResult result = Lint(bytes);
+        ASSERT_TRUE(result.exitCode == 0 || result.exitCode == 1 || result.exitCode == 2) << bytes;
+        ASSERT_TRUE(JsonCheck::Valid(result.out)) << bytes;
+        // Exit 2 always comes with its reason.
+        EXPECT_EQ(result.exitCode == 2, result.err.find("not loaded") != std::string::npos) << result.err;
+    }
+}
+
+TEST(PolicyLintTest, InvalidUtf8IsReadAsThePlatformConversionReadsIt) {
+    // Truncated, overlong, an encoded surrogate, past U+10FFFF, stray continuation bytes.
+    for (const char* sequence :
+         {"\xFF", "\xE2\x82", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80"}) {
+        SCOPED_TRACE(sequence);
+        const std::string description = Cat({"a", sequence, "b"});
+        const std::string bytes =
+            Doc(Cat({"<Policy name=\"p\"><Rule type=\"2\"><Enabled>1</Enabled><Description>", description,
+                     "</Description></Rule></Policy>"}));
+        const LintResult result = Lint(bytes);
+        // Invalid bytes do not stop the load; the linter points at the first of them.
+        EXPECT_EQ(result.exitCode, 0);
+        const auto note = Cat({"not valid UTF-8 from offset ", std::to_string(bytes.find(sequence)), ";"});
+        EXPECT_NE(result.err.find(note), std::string::npos) << result.err;
+        const std::string shown = Scalars(result.out)["policies/0/rules/0/descriptions/9"];
+        EXPECT_EQ(shown, JsonQuote(Utf8ToUtf16(description)));
+        EXPECT_NE(shown.find("\xEF\xBF\xBD"), std::string::npos);  // U+FFFD
+    }
+    EXPECT_EQ(Lint(Doc("<Policy name=\"\xE5\xAF\x86\"/>")).err.find("UTF-8"), std::string::npos);
+}
+
+TEST(PolicyLintTest, TimeSuffixAndVersionAsTheEngineReadsThem) {
+    // Suffix, version attribute, minimum age; then the JSON time, version and minimum age in minutes.
+    const char* const cases[][4] = {
+        {"", "", "2", "null null 2880"},  // no version: days
+        {"#1764979200#", " version=\"1.8.0.1036\"", "2", "\"1764979200\" \"1.8.0.1036\" 2880"},
+        {"#77#", " version=\"1.8.0.1037\"", "60", "\"77\" \"1.8.0.1037\" 60"},
+        {"", " VERSION=\"2.0\"", "5", "null \"2.0\" 5"},  // the name's case does not matter
+        {"", " version=\"1.8.0.1037\"", "one", "null \"1.8.0.1037\" 1440"},  // no number: one day
+        {"##", "", "1", "null null "},  // no "#" but the last two: the text stays whole, not XML
+    };
+    for (const auto& c : cases) {
+        const std::string rule =
+            Cat({"<Rule type=\"1\"><Enabled>1</Enabled><MinimumAge>", c[2], "</MinimumAge></Rule>"});
+        JsonScalars root = Scalars(Lint(Doc("<Policy name=\"p\">" + rule + "</Policy>", c[1]) + c[0]).out);
+        EXPECT_EQ(Cat({root["time"], " ", root["version"], " ", root["policies/0/rules/0/minimumAge"]}),
+                  c[3]);
+    }
+    // A "#" inside the document ends the search: the cut falls there, and the rest is the time.
+    const LintResult cut = Lint("<PolicyList><Policy name=\"a#b\"/></PolicyList>##");
+    EXPECT_EQ(Scalars(cut.out)["time"], "\"b\\\"/></PolicyList>#\"");
+}
+
+TEST(PolicyLintTest, JsonCarriesEveryRuleSettingAndScopeField) {
+    const LintResult result = Lint(kSettings);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    JsonScalars root = Scalars(result.out);
+    const std::pair<const char*, const char*> expected[] = {
+        {"policies/0/enabled", "false"},            // configuration bit 0 set
+        {"policies/0/rules/0/minimumLength", "6"},  // "eight" is no number: the default
+        {"policies/0/rules/1/expression", "\"(.)\\\\1{3,}\""},
+        {"policies/0/rules/2/type", "6"},  // type 4 makes a 6 and a 7
+        {"policies/0/rules/2/usernameRatio", "0.1"},
+        {"policies/0/rules/2/fullnameRatio", "0.8"},  // ".5" is no ratio: the default
+        {"policies/0/rules/2/descriptions/9", "\"en\\u0009\\\"q\\\"\""},
+        {"policies/0/rules/3/type", "7"},
+        {"policies/0/rules/3/descriptions/19", "\"n\xC3\xA4\""},
+        {"policies/0/rules/4/items/1", "null"},  // the empty item is kept, without text
+        {"policies/0/scopes/0/sid", "\"S-1\""},
+        {"policies/0/scopes/0/groups/0", "\"CN=a\""},  // the group set is ordered
+        {"policies/0/scopes/1/type", "7"},             // kept, though it matches nobody
+    };
+    for (const auto& [path, value] : expected) {
+        EXPECT_EQ(root[path], value) << path;
+    }
+}
+
+TEST(PolicyLintTest, LevelMaskSelectsTheLogRecordsByTheLogsOwnRule) {
+    // Stray text logs a Warning, the unnamed policy an Error, the load Information and Debug lines.
+    const std::string bytes = Doc("stray<Policy><Rule type=\"2\"/></Policy>" + kGoodPolicy);
+    const std::pair<uint32_t, std::set<std::string>> cases[] = {
+        {kLogAll, {"\"Error\"", "\"Warning\"", "\"Information\"", "\"Debug\""}},
+        {17, {"\"Error\"", "\"Warning\""}},
+        {2, {"\"Information\"", "\"Warning\""}},  // Warning is 22: it passes 2 and 4 too
+    };
+    for (const auto& [mask, levels] : cases) {
+        const LintResult result = Lint(bytes, true, mask);
+        EXPECT_EQ(result.exitCode, 1) << mask;  // the mask never changes the verdict
+        EXPECT_EQ(ValuesAt(Scalars(result.out), "/level$"), levels);
+    }
+}
+
+TEST(PolicyToolTest, CommandLinesAndFiles) {
+    WString folder;
+    ASSERT_EQ(platform::Files().MakeTempDirectory(&folder), winerr::kSuccess);
+    const auto write = [&folder](const char* name, const std::string& bytes) {
+        const WString path = platform::JoinPath(folder, AsciiToWide(name));
+        EXPECT_EQ(platform::WriteWholeFile(path.c_str(), bytes.data(), bytes.size()), winerr::kSuccess);
+        return Utf16ToUtf8(path);
+    };
+    const std::string good = write("good.xml", Doc(kGoodPolicy));
+    // Exactly the size of the directory attribute still loads: a good document padded with a comment.
+    const std::string padding(kMaxDocumentBytes - Doc(kGoodPolicy).size() - 7, 'x');
+    const std::string padded = Doc(Cat({"<!--", padding, "-->", kGoodPolicy}));
+    const std::string missing = Utf16ToUtf8(platform::JoinPath(folder, KW("missing.xml")));
+    // Arguments, exit code, what standard output and standard error say.
+    const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
+        {{}, 64, "", "a command is required"},
+        {{"lint", good, "--level"}, 64, "", "--level needs a mask"},
+        {{"lint", "--help"}, 0, "Exit codes:", ""},
+        {{"lint", good}, 0, "Policy 1: \"p\"", ""},
+        {{"lint", "--level=Error", good}, 0, "Log (0 records, level mask 0x00000001)", ""},
+        {{"lint", "--level", "error,WARNING", good}, 0, "level mask 0x00000011", ""},
+        {{"lint", "--level=0x16", "--level", "Errors", good}, 64, "", "'Errors' is not a level mask"},
+        {{"lint", write("limit.xml", padded), "--json"}, 0, "\"result\": 0", ""},
+        {{"lint", write("large.xml", padded + " ")}, 2, "", "larger than 1000000 bytes"},
+        {{"lint", "--json", missing}, 2, "\"result\": 2,", "cannot read the file"},
+        {{"lint", write("empty.xml", "")}, 2, "Result: ", "the document is empty"},
+    };
+    for (const auto& [args, exitCode, out, err] : cases) {
+        SCOPED_TRACE(args.empty() ? "" : args[0] + " " + args.back());
+        const LintResult result = RunPolicyTool(args);
+        EXPECT_EQ(result.exitCode, exitCode) << result.err;
+        EXPECT_NE(result.out.find(out), std::string::npos) << result.out;
+        EXPECT_NE(result.err.find(err), std::string::npos) << result.err;
+        // Usage errors show the usage on standard error and nothing on standard output; others no usage.
+        EXPECT_EQ(result.err.find("Usage:") != std::string::npos, exitCode == 64);
+        EXPECT_EQ(result.out.empty(), exitCode == 64 || out.empty()) << result.out;
+    }
+    EXPECT_EQ(platform::Files().RemoveDirectoryTree(folder.c_str()), winerr::kSuccess);
+}
+
+TEST(PolicyExampleTest, ShowsEveryRuleTypeAndScopeTypeAndLoadsWhole) {
+    // The build copies the shipped example next to this test.
+    const LintResult result = RunPolicyTool({"lint", "--json", "policies.xml"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "");  // valid UTF-8, nothing left out
+    JsonScalars root = Scalars(result.out);
+    EXPECT_EQ(root["time"] + root["version"], "\"1764979200\"\"1.8.0.1037\"");
+    // Type 4 leaves no trace in the loaded rules (it makes a 6 and a 7).
+    EXPECT_EQ(ValuesAt(root, "rules/[0-9]+/type$"),
+              (std::set<std::string>{"1", "2", "3", "5", "6", "7", "8"}));
+    EXPECT_EQ(ValuesAt(root, "scopes/[0-9]+/type$"), (std::set<std::string>{"0", "1", "2", "3", "4", "5"}));
+    // The engine logged no error and no warning while loading it.
+    EXPECT_EQ(ValuesAt(root, "/level$"), (std::set<std::string>{"\"Debug\"", "\"Information\""}));
+}
+
+}  // namespace
+}  // namespace korva::tools
