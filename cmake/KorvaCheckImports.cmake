@@ -1,5 +1,5 @@
 cmake_minimum_required(VERSION 3.25)
-# cmake -DOBJDUMP=<objdump> -DFILES=<a.dll|b.exe|...> -P KorvaCheckImports.cmake
+# cmake -DOBJDUMP=<objdump> -DFILES=<a.dll|b.exe|...> [-DQUIET=ON] -P KorvaCheckImports.cmake
 # Fails when a PE file imports a DLL outside the system set, e.g. libstdc++-6.dll or libwinpthread-1.dll from
 # a link that was not fully static. Such a file would not load on a clean Windows machine.
 set(korva_system_dlls
@@ -34,7 +34,9 @@ foreach(file IN LISTS korva_files)
             set(korva_failed TRUE)
         endif()
     endforeach()
-    message(STATUS "${file}: ${imports}")
+    if(NOT QUIET)
+        message(STATUS "${file}: ${imports}")
+    endif()
 endforeach()
 if(korva_failed)
     message(FATAL_ERROR "import check failed")

@@ -25,3 +25,12 @@ if(KORVA_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
     add_link_options(-fsanitize=address,undefined)
 endif()
+
+# korva_check_windows_imports(<target>): after each link, fails the build when the program or DLL imports
+# anything but Windows system DLLs (a runtime DLL of the compiler means a link that was not fully static).
+function(korva_check_windows_imports target)
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DFILES=$<TARGET_FILE:${target}> -DQUIET=ON
+                -P ${PROJECT_SOURCE_DIR}/cmake/KorvaCheckImports.cmake
+        VERBATIM)
+endfunction()
