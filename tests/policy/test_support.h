@@ -11,7 +11,6 @@
 
 #include "infra/log.h"
 #include "platform/text.h"
-#include "policy/rule_base.h"
 #include "policy/xml_dom.h"
 
 namespace korva::testing {
@@ -73,12 +72,6 @@ inline ParsedElement ParseElement(WStringView text) {
         std::find_if(children.begin(), children.end(), [](const xml::Node& n) { return n.IsElement(); });
     parsed.element = root != children.end() ? *root : xml::Node();
     return parsed;
-}
-
-// Parses `xml` and loads `rule` from its root element.
-inline int32_t LoadRule(CRuleBase& rule, cGjLog& log, WStringView xml, const WChar* version = nullptr) {
-    const ParsedElement parsed = ParseElement(xml);
-    return rule.LoadFromXML(log, parsed.element, version);
 }
 
 }  // namespace korva::testing
