@@ -153,13 +153,13 @@ int32_t FakeDirectory::Lookup(Op op, WStringView kind, WStringView key, WString*
 }
 
 void FakeDirectory::FailNext(Op op, int32_t code, WStringView match) {
-    faults_.push_back(Fault{op, code, WString(match)});
+    faults_.emplace_back(op, code, AsciiLower(match));
 }
 
 int32_t FakeDirectory::TakeFault(Op op, WStringView name) {
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-        if (it->op == op && AsciiLower(name).find(AsciiLower(it->match)) != WString::npos) {
-            const int32_t code = it->code;
+        if (std::get<0>(*it) == op && AsciiLower(name).find(std::get<2>(*it)) != WString::npos) {
+            const int32_t code = std::get<1>(*it);
             faults_.erase(it);
             return code;
         }

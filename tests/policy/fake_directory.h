@@ -83,18 +83,13 @@ class FakeDirectory final : public Directory {
     int openArrayAccesses_ = 0;
 
   private:
-    struct Fault {
-        Op op;
-        int32_t code;
-        WString match;
-    };
     void Put(WStringView kind, WStringView key, WStringView value);
 
     std::map<WString, Object> objects_;  // by distinguished name in ASCII lower case
     std::map<WString, WString> names_;   // by "dn:", "sid:", "dns:", "dc:" or "crack<format>:" and the key
     std::map<WString, std::tuple<WString, WString, uint32_t>> accounts_;  // SID -> account, domain, use
     WString joinedDomain_;
-    std::vector<Fault> faults_;
+    std::vector<std::tuple<Op, int32_t, WString>> faults_;  // op, code, match
     ScopedDirectoryOverride override_;
 };
 

@@ -61,14 +61,11 @@ TEST(LoadFailureTest, EachReadFailureIsLoggedAndReturned) {
         // The shared children's failures are logged; the rule's own result stands.
         {kLength, Op::Text, KW("Enabled"), 0, KW("Failed to get value of enabled node.")},
         {kAge, Op::AttributeValue, KW("languageid"), 0, KW("Failed to get value of attribute.")},
-        {kAge, Op::Text, KW("MinimumAge"), kI, KW("Failed to get value of minimum password age node.")},
         {kRegex, Op::Text, KW("Regex"), kI, KW("Failed to get value of regex node.")},
-        {kRegex, Op::GetAttribute, KW("Regex"), 0, KW("Failed to get type attribute.")},
         {kBlackList, Op::GetAttribute, KW("Blacklist"), 0, KW("Failed to get interpretation attribute.")},
         {kBlackList, Op::Text, KW("Item"), kI, KW("Failed to get value of item node.")},
         {kSimilarity, Op::Text, KW("UsernameRatio"), kI, KW("Failed to get value of ratio of similarity.")},
         {kScope, Op::HasChildren, KW("Scope"), kI, KW("if scope node has children.")},
-        {kScope, Op::Text, KW("SID"), kI, KW("Failed to get value of SID node.")},
         // A group whose name cannot be read fails the group list, which ends the scope's load.
         {kScope, Op::BaseName, KW("Group"), kI, KW("Failed to get value of groups node.")},
     };

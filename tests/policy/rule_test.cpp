@@ -1,9 +1,7 @@
-// The rules: strict integers, reading Rule elements through the factory, verdicts, the minimum age read from
-// the directory, and the built-in texts.
+// The rules: strict integers, Rule elements through the factory, verdicts, minimum age, built-in texts.
 #include <gtest/gtest.h>
 
-#include <cfloat>
-#include <cstdio>
+#include <sstream>
 
 #include "platform/clock.h"
 #include "policy/rule_blacklist.h"
@@ -39,36 +37,29 @@ TEST(RuleTest, StringToIntAcceptsOnlyStrictDecimalText) {
     }
 }
 
-// A rule's type, enabled flag and settings as text, e.g. "1 on 1440" or "8 off i1 [a][]".
+// A rule's type, enabled flag and settings as text, e.g. "1 on 1440" or "8 off i1[a][]".
 std::string Settings(const CRuleBase& rule) {
-    char text[64];
-    std::string s = std::to_string(rule.GetType()) + (rule.IsEnabled() ? " on" : " off");
+    std::ostringstream s;
+    s << rule.GetType() << (rule.IsEnabled() ? " on" : " off");
     if (const auto* age = dynamic_cast<const CRuleHistoryMinimumAge*>(&rule))
-        s += " " + std::to_string(age->GetMinimumMinutes());
+        s << " " << age->GetMinimumMinutes();
     if (const auto* minimum = dynamic_cast<const CRuleLengthMinimum*>(&rule))
-        s += " " + std::to_string(minimum->GetMinimum());
+        s << " " << minimum->GetMinimum();
     if (const auto* maximum = dynamic_cast<const CRuleLengthMaximum*>(&rule))
-        s += " " + std::to_string(maximum->GetMaximum());
+        s << " " << maximum->GetMaximum();
     if (const auto* regex = dynamic_cast<const CRuleRegex*>(&rule))
-        s += " kind" + std::to_string(regex->GetKind()) +
-             (regex->GetExpressionValidatesPassword() ? " validates" : "");
+        s << " kind" << regex->GetKind() << (regex->GetExpressionValidatesPassword() ? " validates" : "");
     if (const auto* list = dynamic_cast<const CRuleBlackList*>(&rule)) {
-        s += " i" + std::to_string(list->GetInterpretation());
+        s << " i" << list->GetInterpretation();
         for (const WString& item : list->GetItems())
-            s += "[" + U8(item) + "]";
+            s << "[" << U8(item) << "]";
     }
-    if (const auto* name = dynamic_cast<const CRuleNameSimilarity*>(&rule)) {
-        std::snprintf(text, sizeof text, " %s%g %s%g", name->GetCheckUsername() ? "user" : "",
-                      name->GetUsernameRatio(), name->GetCheckFullname() ? "full" : "",
-                      name->GetFullnameRatio());
-        s += text;
-    }
-    if (const auto* password = dynamic_cast<const CRulePasswordSimilarity*>(&rule)) {
-        std::snprintf(text, sizeof text, " %s%g", password->GetCheckPassword() ? "check" : "",
-                      password->GetPasswordRatio());
-        s += text;
-    }
-    return s;
+    if (const auto* name = dynamic_cast<const CRuleNameSimilarity*>(&rule))
+        s << (name->GetCheckUsername() ? " user" : " ") << name->GetUsernameRatio()
+          << (name->GetCheckFullname() ? " full" : " ") << name->GetFullnameRatio();
+    if (const auto* password = dynamic_cast<const CRulePasswordSimilarity*>(&rule))
+        s << (password->GetCheckPassword() ? " check" : " ") << password->GetPasswordRatio();
+    return s.str();
 }
 
 TEST(RuleTest, FactoryReadsRuleElements) {
@@ -77,7 +68,8 @@ TEST(RuleTest, FactoryReadsRuleElements) {
         const WChar* version;  // the document's; null when it has none
         int32_t result;
         const char* settings;  // of each rule created, "|" between them
-        const WChar* error;    // an Error line with -11; null when none is logged
+        const WChar*
+            error;  // an Error line with the result (or -11); null: none, and no line at all on failure
     };
     const Row rows[] = {
         {KW("<Rule type='1'><Enabled>1</Enabled></Rule>"), nullptr, 0, "1 on 1440", nullptr},
@@ -86,19 +78,18 @@ TEST(RuleTest, FactoryReadsRuleElements) {
         {KW("<Rule type='4'><Enabled>1</Enabled></Rule>"), nullptr, 0, "6 on 0.8 0.8|7 on 0.8", nullptr},
         {KW("<Rule type='5'><Enabled>-3</Enabled></Rule>"), nullptr, 0, "5 off kind0", nullptr},
         {KW("<Rule type='6'/>"), nullptr, -12, "6 off 0.8 0.8", KW("Failed to load name similarity rule")},
-        {KW("<Rule type='7'><enabled>1</enabled></Rule>"), nullptr, 0, "7 off 0.8", nullptr},  // case counts
+        {KW("<Rule type='7'><enabled>1</enabled></Rule>"), nullptr, 0, "7 off 0.8",
+         nullptr},  // names' case counts
         {KW("<Rule type='8'><Enabled>true</Enabled></Rule>"), nullptr, 0, "8 off i0",
          KW("enabled node to bool")},
         {KW("<Rule type='2'><Enabled>1</Enabled><Enabled>x</Enabled></Rule>"), nullptr, 0, "2 on 6",
          KW("enabled node to bool")},  // a bad later value keeps the earlier one
         {KW("<Rule><Enabled>1</Enabled></Rule>"), nullptr, -11, "", nullptr},  // no type: silently
         {KW("<Rule type='0'/>"), nullptr, -11, "", KW("Unknown rule type detected.")},
-        {KW("<Rule type='9'/>"), nullptr, -11, "", KW("Unknown rule type detected.")},
         {KW("<Rule type='-1'/>"), nullptr, -11, "", KW("Unknown rule type detected.")},
         {KW("<Rule type=' 2'/>"), nullptr, -11, "", KW("Unknown rule type detected.")},
         {KW("<Rule type='2'><MinimumLength>+8</MinimumLength></Rule>"), nullptr, 0, "2 off 6",
          KW("minimum length to integer")},
-        {KW("<Rule type='3'><MaximumLength>12</MaximumLength></Rule>"), nullptr, 0, "3 off 12", nullptr},
         // A minimum age is in days in documents older than 1.8.0.1037, in minutes from that version on.
         {KW("<Rule type='1'><MinimumAge>2</MinimumAge></Rule>"), nullptr, 0, "1 off 2880", nullptr},
         {KW("<Rule type='1'><MinimumAge>2</MinimumAge></Rule>"), KW("1.7"), 0, "1 off 2880", nullptr},
@@ -157,7 +148,7 @@ TEST(RuleTest, FactoryReadsRuleElements) {
             settings += (settings.empty() ? "" : "|") + Settings(*rule);
         EXPECT_EQ(settings, r.settings);
         EXPECT_TRUE(r.error != nullptr ? log.Has(r.error, kLogError, r.result != 0 ? r.result : -11)
-                                       : log.Errors() == 0)
+                                       : (r.result == 0 ? log.Errors() == 0 : log.records.empty()))
             << log.Dump();
     }
 }
@@ -217,7 +208,6 @@ TEST(RuleTest, Verdicts) {
         {Max(-1), nullptr, nullptr, 0, false},
         {Regex(kRegexRepeatingCharacters), KW("aabbccdd"), nullptr, 0, true},  // pairs are allowed
         {Regex(kRegexRepeatingCharacters), KW("ab111cd"), nullptr, 0, false},
-        {Regex(kRegexRepeatingCharacters), nullptr, nullptr, 0, true},
         {Regex(kRegexCharacterRequirements, KW("[A-Z]"), true), KW("passWord"), nullptr, 0, true},
         {Regex(kRegexCharacterRequirements, KW("[A-Z]"), true), KW("\u00C4pfel"), nullptr, 0, false},
         {Regex(kRegexCharacterRequirements, KW("[A-Z]"), true), nullptr, nullptr, 0, false},
@@ -229,7 +219,6 @@ TEST(RuleTest, Verdicts) {
         {Regex(kRegexPlain, KW("(abc")), KW("s3cret"), nullptr, -1, false},
         {List(kBlackListWords, {KW("Password"), KW("Winter")}), KW("wINTER"), nullptr, 0, false},
         {List(kBlackListWords, {KW("\u00E9t\u00E9")}), KW("\u00C9T\u00C9"), nullptr, 0, true},  // A-Z fold
-        {List(kBlackListWords, {KW("Password")}), KW(""), nullptr, 0, true},
         {List(kBlackListWords, {KW("Password"), KW("")}), nullptr, nullptr, 0, false},  // empty matches none
         {List(kBlackListExpressions, {KW("abcd")}), KW("xxAbcdxx"), nullptr, 0, true},
         {List(kBlackListExpressions, {KW("^x"), KW("[0-9]{4}$")}), KW("summer2024"), nullptr, 0, false},
@@ -277,7 +266,6 @@ TEST(RuleTest, MinimumAgeFromTheDirectoryInWholeMinutes) {
         {kNow + 30 * kSecond, 0, Op::Get, 0, 0, true, nullptr},         // in the future, truncated to 0
         {0, 525600, Op::Get, 0, 0, true, nullptr},  // must change at next logon: 1601, centuries old
         {kNow, 0, Op::CanonicalToDistinguishedName, -6, -6, false, KW("canonical name 'a.b/Users/Jo'")},
-        {kNow, 0, Op::BindObject, kInjected, kInjected, false, KW("Failed to bind user object")},
         {kNow, 0, Op::Get, kEAdsPropertyNotFound, kEAdsPropertyNotFound, false, KW("get time and date")},
         {kNotInteger, 0, Op::Get, 0, kENoInterface, false, KW("Unable to query interface of pwdLastSet")},
         {-1, 0, Op::Get, 0, -23, false, KW("Unable to convert date object to systemtime.")},
@@ -292,7 +280,7 @@ TEST(RuleTest, MinimumAgeFromTheDirectoryInWholeMinutes) {
     scope.SetType(ST_USERS);
     scope.SetCanonicalName(KW("a.b/Users/Jo"));
     for (const Row& r : rows) {
-        SCOPED_TRACE(std::to_string((kNow - r.lastSet) / kSecond) + " s, fault " + std::to_string(r.fault));
+        SCOPED_TRACE("pwdLastSet " + std::to_string(r.lastSet) + ", fault " + std::to_string(r.fault));
         CapturedLog log;
         if (r.lastSet == kNotInteger) {
             user.Set(KW("pwdLastSet"), AttributeValue::Kind::Object);

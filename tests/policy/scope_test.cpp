@@ -1,5 +1,4 @@
-// Scopes: matching by canonical name and by group membership, loading from XML, names from the directory and
-// user scopes.
+// Scopes: matching by name and by group membership, loading from XML, names from the directory, user scopes.
 #include "policy/scope.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +10,7 @@ namespace korva::testing {
 namespace {
 
 // Whether a scope of `type` named `scope` covers the user scope `user`.
-bool Matches(int32_t type, const WChar* scope, const WChar* user, CapturedLog& log, int32_t result = 0,
+bool Matches(int32_t type, const WChar* scope, const WChar* user, CapturedLog& log,
              int32_t userType = ST_USERS) {
     CScope policyScope;
     policyScope.SetType(type);
@@ -20,7 +19,7 @@ bool Matches(int32_t type, const WChar* scope, const WChar* user, CapturedLog& l
     userScope.SetType(userType);
     userScope.SetCanonicalName(user);
     bool matched = true;  // Match must clear it
-    EXPECT_EQ(policyScope.Match(log.log, userScope, &matched), result) << log.Dump();
+    EXPECT_EQ(policyScope.Match(log.log, userScope, &matched), 0) << log.Dump();
     return matched;
 }
 
@@ -43,17 +42,14 @@ TEST(ScopeMatchTest, ByCanonicalName) {
         {ST_SINGLEOU, KW("a.b/Sales"), KW("a.b/Sales/East/J"), true},  // "/" at 5 of 6 is not below 6 - 1
         {ST_SINGLEOU, KW("a.b/Sales"), KW("a.b/Sales/East/Jo"), false},
         {ST_SINGLEOU, KW("a.b/Sales"), KW("a.b/Sales/"), false},  // nothing remains after the separator
-        {ST_SINGLEOU, KW("a.b/Sales"), KW("a.b/Sales/J"), true},
         {ST_SINGLEOU, KW("A.B/SALES"), KW("a.b/Sales/John"), true},
         {ST_DOMAIN, KW("a.b"), KW("a.b.c/Users/Jo"), true},  // a prefix with no separator after it
         {ST_DOMAIN, KW("a.b/"), KW("a.b.c/Users/Jo"), false},
-        {ST_DOMAIN, KW("A.B"), KW("a.b/Users/John"), true},
         {ST_DOMAIN, KW("a.b.c"), KW("a.b"), false},
         {ST_USERS, KW("a.b/users/JOHN"), KW("a.b/Users/John"), true},
         {ST_USERS, KW("a.b/Users/John"), KW("a.b/Users/Johnny"), false},
         {ST_OU, nullptr, KW("a.b/Users/John"), false},  // a unit or domain without a name covers no one
         {ST_DOMAIN, nullptr, KW("a.b/Users/John"), false},
-        {ST_SINGLEOU, nullptr, KW("John"), false},
         {ST_NONE, KW("a.b"), KW("a.b/Users/John"), false},
         {9, KW("a.b"), KW("a.b/Users/John"), false},
     };
@@ -64,8 +60,8 @@ TEST(ScopeMatchTest, ByCanonicalName) {
     }
     // Only a resolved user scope is covered, whatever its name.
     CapturedLog log;
-    EXPECT_FALSE(Matches(ST_DOMAIN, KW("a.b"), KW("a.b/Users/John"), log, 0, ST_NONE));
-    EXPECT_FALSE(Matches(ST_USERS, KW("a.b/Users/John"), KW("a.b/Users/John"), log, 0, ST_GROUPS));
+    EXPECT_FALSE(Matches(ST_DOMAIN, KW("a.b"), KW("a.b/Users/John"), log, ST_NONE));
+    EXPECT_FALSE(Matches(ST_USERS, KW("a.b/Users/John"), KW("a.b/Users/John"), log, ST_GROUPS));
 }
 
 // John is in Sales Staff, which is in All Staff, and in Loop A; Loop A and Loop B contain each other; Mary
@@ -121,10 +117,8 @@ TEST_F(GroupTest, GroupsListedInTheDocumentAndWalkFailures) {
         {Op::Get, KW(""), 0, 0, true, nullptr},
         {Op::CanonicalToDistinguishedName, KW("John"), -6, -6, false, KW("canonical name 'a.b/Sales/John'")},
         // A broken link keeps what was gathered: John's direct groups still meet Sales Staff.
-        {Op::BindObject, KW("Loop A"), kInjected, 0, true,
-         KW("Failed to bind user object in Active Directoy.")},
-        {Op::Get, KW("memberOf"), kInjected, 0, false,
-         KW("Failed to get memberOf attribute of bound object.")},
+        {Op::BindObject, KW("Loop A"), kInjected, 0, true, KW("Failed to bind user object")},
+        {Op::Get, KW("memberOf"), kInjected, 0, false, KW("Failed to get memberOf attribute")},
         {Op::ArrayAccess, KW(""), kInjected, 0, false, KW("Error occurred while accessing the result array")},
         {Op::ArrayUnaccess, KW(""), kInjected, 0, true, KW("Error occurred while freeing the result array")},
     };

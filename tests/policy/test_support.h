@@ -31,13 +31,10 @@ class CapturedLog : public cGjLogHandler {
 
     // True when a record contains `text`, at `level` unless 0, with `code` when given.
     bool Has(WStringView text, uint32_t level = 0, std::optional<int32_t> code = std::nullopt) const {
-        for (const LogRecord& r : records) {
-            if (r.message.find(text) != WString::npos && (level == 0 || r.level == level) &&
-                (!code || r.code == static_cast<uint32_t>(*code))) {
-                return true;
-            }
-        }
-        return false;
+        return std::any_of(records.begin(), records.end(), [&](const LogRecord& r) {
+            return r.message.find(text) != WString::npos && (level == 0 || r.level == level) &&
+                   (!code || r.code == static_cast<uint32_t>(*code));
+        });
     }
     size_t Errors() const {
         return static_cast<size_t>(std::count_if(records.begin(), records.end(),
