@@ -14,14 +14,14 @@ namespace korva {
 constexpr int32_t kRegistryWrongType = -1;
 
 class RegistryConnection {
-public:
+  public:
     RegistryConnection() = default;
     ~RegistryConnection();
     RegistryConnection(const RegistryConnection&) = delete;
     RegistryConnection& operator=(const RegistryConnection&) = delete;
 
-    // Connects to `predefinedRoot` (platform::kHkeyLocalMachine or kHkeyClassesRoot) of `computer` (null = this
-    // computer), closing any earlier root. 0 or a Windows error code.
+    // Connects to `predefinedRoot` (platform::kHkeyLocalMachine or kHkeyClassesRoot) of `computer` (null =
+    // this computer), closing any earlier root. 0 or a Windows error code.
     int32_t Connect(const WChar* computer, platform::RegKey predefinedRoot);
     void Close();
     bool IsConnected() const { return root_ != 0; }
@@ -31,16 +31,18 @@ public:
     // 0 with *value the text as stored (REG_EXPAND_SZ not expanded, an empty REG_SZ empty); an error code or
     // kRegistryWrongType with *value cleared.
     int32_t ReadString(const WChar* subKey, const WChar* valueName, WString* value) const;
-    // Creates missing keys; stores REG_SZ including the terminating zero. 0 or the first failing call's error.
+    // Creates missing keys; stores REG_SZ including the terminating zero. 0 or the first failing call's
+    // error.
     int32_t WriteString(const WChar* subKey, const WChar* valueName, const WChar* text) const;
     // Deletes a key without sub-keys; returns the platform's result, which callers may ignore.
     int32_t DeleteKey(const WChar* subKey) const;
 
-private:
+  private:
     // Opens `subKey` for reading: 32-bit view first, then the native view; 0 or the second error.
     int32_t OpenForRead(const WChar* subKey, platform::RegKey* key) const;
     // RegQueryValueExW with a 256-byte buffer that grows to the reported size plus 10 bytes.
-    int32_t ReadRaw(platform::RegKey key, const WChar* valueName, uint32_t* type, std::vector<uint8_t>* data) const;
+    int32_t ReadRaw(platform::RegKey key, const WChar* valueName, uint32_t* type,
+                    std::vector<uint8_t>* data) const;
 
     platform::RegKey root_ = 0;
 };

@@ -1,6 +1,6 @@
-// The process-wide instances, created when the library is loaded and destroyed when it is unloaded: the shared
-// diagnostic file handler (no file), the trace-log settings (no file, mask 7) and the localised-text collection
-// (English, no file).
+// The process-wide instances, created when the library is loaded and destroyed when it is unloaded: the
+// shared diagnostic file handler (no file), the trace-log settings (no file, mask 7) and the localised-text
+// collection (English, no file).
 #pragma once
 
 namespace korva {

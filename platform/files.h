@@ -3,10 +3,10 @@
 // (a file opened without write sharing cannot be opened for writing again until closed) — which is what
 // the system relies on: its own log writers excluding each other.
 //
-// Errors as Windows gives them on both builds: 2 for a missing file, 3 for a missing folder on the way, 80 for
-// CreateNew on an existing file, 32 for a share-mode conflict (deleting a file that is open without delete
-// sharing included), 5 for a folder opened as a file or a read or write the handle's access does not allow,
-// 87 for TruncateExisting without write access, 131 for a seek before the start, 6 after Close.
+// Errors as Windows gives them on both builds: 2 for a missing file, 3 for a missing folder on the way, 80
+// for CreateNew on an existing file, 32 for a share-mode conflict (deleting a file that is open without
+// delete sharing included), 5 for a folder opened as a file or a read or write the handle's access does not
+// allow, 87 for TruncateExisting without write access, 131 for a seek before the start, 6 after Close.
 #pragma once
 
 #include <cstdint>

@@ -318,7 +318,7 @@ TEST(ErrorTextTest, HResultTexts) {
         {0x80004005, KW("Unspecified error.")},
         {0x80004006, KW("Thread local storage failure.")},
         {0x8000FFFF, KW("Catastrophic failure.")},
-        {0x80004017, KW("A RunAs specification must be <domain name>\\<user name> or simply <user name>.")},
+        {0x80070057, KW("One or more arguments are invalid.")},
         {0x8000500D,
          KW("The property cannot be found in the cache. Verify that GetInfo has been called implicitly or "
             "explicitly. If the attribute is an operational attribute, it must be explicitly retrieved with "
