@@ -19,7 +19,7 @@ void* ImageBase() {
 // are destroyed after it, both on dlclose and at process exit. A destructor function would run at exit only
 // after those statics are gone.
 class ModuleLifetime {
-public:
+  public:
     ModuleLifetime() { korva::StartProcessInstances(ImageBase()); }
     ~ModuleLifetime() { korva::StopProcessInstances(); }
     ModuleLifetime(const ModuleLifetime&) = delete;

@@ -31,7 +31,7 @@ std::wstring ModulePath() {
 }
 
 class LoadedModule {
-public:
+  public:
     LoadedModule() : handle_(LoadLibraryW(ModulePath().c_str())), error_(GetLastError()) {}
     ~LoadedModule() { Unload(); }
     LoadedModule(const LoadedModule&) = delete;
@@ -46,7 +46,7 @@ public:
         return freed;
     }
 
-private:
+  private:
     HMODULE handle_;
     DWORD error_;
 };
@@ -62,7 +62,7 @@ std::string ModulePath() {
 }
 
 class LoadedModule {
-public:
+  public:
     LoadedModule() : handle_(dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL)) {
         if (handle_ == nullptr) {
             const char* message = dlerror();
@@ -82,7 +82,7 @@ public:
         return closed;
     }
 
-private:
+  private:
     void* handle_;
     std::string error_;
 };
@@ -99,9 +99,9 @@ TEST(ModuleTest, LoadsUnloadsAndLoadsAgain) {
 }
 
 TEST(ModuleTest, StaysLoadedUntilTheProcessExits) {
-    // A host may never unload the module. The handle is left open on purpose, so the process exit of this very
-    // test program runs the module's teardown with the module still loaded: a teardown that touches instances
-    // already destroyed by then crashes or hangs the program after all tests passed.
+    // A host may never unload the module. The handle is left open on purpose, so the process exit of this
+    // very test program runs the module's teardown with the module still loaded: a teardown that touches
+    // instances already destroyed by then crashes or hangs the program after all tests passed.
     static LoadedModule* const kept = new LoadedModule;
     ASSERT_TRUE(kept->Loaded()) << kept->Error();
 }
@@ -137,7 +137,7 @@ std::wstring ExpectedVersionText() {
 }
 
 class ModuleVersionTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const std::wstring path = ModulePath();
         DWORD ignored = 0;
