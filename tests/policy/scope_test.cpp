@@ -191,7 +191,7 @@ TEST(ScopeLoadTest, TypeAndChildren) {
 constexpr const WChar* kJohnSid = KW("S-1-5-1");
 constexpr const WChar* kGroupSid = KW("S-1-5-2");
 
-// John (jsmith) and Sales Staff in domain A (a.b), to which the computer is joined.
+// John (jsmith) and the group Staff in domain A (a.b), to which the computer is joined.
 class ScopeDirectoryTest : public ::testing::Test {
   protected:
     ScopeDirectoryTest() {
