@@ -82,23 +82,12 @@ int32_t CRuleBase::LoadFromXML(cGjLog& log, const xml::Node& element, const WCha
     (void)version;
     descriptions_.clear();
 
-    bool hasChildren = false;
-    int32_t status = element.HasChildNodes(&hasChildren);
-    if (status != xml::kSOk) {
-        log.LogHResult(kLogError, status, KW("Failed to determine if rule node has children."));
-        return status;
-    }
-    if (!hasChildren) {
-        log.LogWithCode(kLogError, kResultEmpty, KW("Rule is empty."));
-        return kResultEmpty;
-    }
     std::vector<xml::Node> children;
-    status = element.GetChildNodes(&children);
+    int32_t status = OpenRuleChildren(log, element, KW("An error occurred getting rule data."),
+                                      KW("Load rule data from XML."), &children);
     if (status != xml::kSOk) {
-        log.LogHResult(kLogError, status, KW("An error occurred getting rule data."));
         return status;
     }
-    log.LogMessage(kLogDebug, KW("Load rule data from XML."));
 
     int32_t result = 0;
     for (const xml::Node& child : children) {
@@ -153,10 +142,8 @@ int32_t CRuleBase::LoadFromXML(cGjLog& log, const xml::Node& element, const WCha
     return result;
 }
 
-int32_t CRuleBase::LoadIntegerChild(cGjLog& log, const xml::Node& element, const WChar* version,
-                                    const IntegerChildTexts& texts,
-                                    const std::function<void(int32_t)>& converted,
-                                    const std::function<void()>& invalid) {
+int32_t OpenRuleChildren(cGjLog& log, const xml::Node& element, const WChar* listFailure,
+                         const WChar* loading, std::vector<xml::Node>* children) {
     bool hasChildren = false;
     int32_t status = element.HasChildNodes(&hasChildren);
     if (status != xml::kSOk) {
@@ -167,14 +154,25 @@ int32_t CRuleBase::LoadIntegerChild(cGjLog& log, const xml::Node& element, const
         log.LogWithCode(kLogError, kResultEmpty, KW("Rule is empty."));
         return kResultEmpty;
     }
-    std::vector<xml::Node> children;
-    status = element.GetChildNodes(&children);
+    status = element.GetChildNodes(children);
     if (status != xml::kSOk) {
-        log.LogHResult(kLogError, status, KW("%s"), texts.listFailure);
+        log.LogHResult(kLogError, status, KW("%s"), listFailure);
         return status;
     }
-    if (texts.loadingDebug != nullptr) {
-        log.LogMessage(kLogDebug, KW("%s"), texts.loadingDebug);
+    if (loading != nullptr) {
+        log.LogMessage(kLogDebug, KW("%s"), loading);
+    }
+    return xml::kSOk;
+}
+
+int32_t CRuleBase::LoadIntegerChild(cGjLog& log, const xml::Node& element, const WChar* version,
+                                    const IntegerChildTexts& texts,
+                                    const std::function<void(int32_t)>& converted,
+                                    const std::function<void()>& invalid) {
+    std::vector<xml::Node> children;
+    int32_t status = OpenRuleChildren(log, element, texts.listFailure, texts.loadingDebug, &children);
+    if (status != xml::kSOk) {
+        return status;
     }
 
     int32_t result = 0;

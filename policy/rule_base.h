@@ -131,6 +131,12 @@ const WChar* GetRuleName(const CRuleBase* rule);
 // A number that does not fit in 32 bits is not a number.
 bool StringToInt(const WChar* text, int32_t* value);
 
+// The opening every rule loader shares: whether the element has children (none: "Rule is empty.", -12), then
+// its child list. `listFailure` is logged when the list cannot be read, `loading` (null for none) at Debug
+// before the children are walked. 0 with `children` filled, or the code the loader returns.
+int32_t OpenRuleChildren(cGjLog& log, const xml::Node& element, const WChar* listFailure,
+                         const WChar* loading, std::vector<xml::Node>* children);
+
 // The first attribute of `element` whose local name equals `name`, ASCII case ignored: 0 with a copy of its
 // text, or S_FALSE (1) with *value cleared and nothing logged when there is none, or the DOM's HRESULT.
 int32_t ReadAttribute(cGjLog& log, const xml::Node& element, const WChar* name, WString* value);

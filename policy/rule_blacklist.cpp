@@ -101,23 +101,12 @@ int32_t CRuleBlackList::TestExpressions(cGjLog& log, const WChar* newPassword, b
 int32_t CRuleBlackList::LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) {
     items_.clear();
 
-    bool hasChildren = false;
-    int32_t hr = element.HasChildNodes(&hasChildren);
-    if (hr != xml::kSOk) {
-        log.LogHResult(kLogError, hr, KW("Failed to determine if rule node has children."));
-        return hr;
-    }
-    if (!hasChildren) {
-        log.LogWithCode(kLogError, kResultEmpty, KW("Rule is empty."));
-        return kResultEmpty;
-    }
     std::vector<xml::Node> children;
-    hr = element.GetChildNodes(&children);
+    int32_t hr = OpenRuleChildren(log, element, KW("An error occurred getting rule data."),
+                                  KW("Load rule data from XML."), &children);
     if (hr != xml::kSOk) {
-        log.LogHResult(kLogError, hr, KW("An error occurred getting rule data."));
         return hr;
     }
-    log.LogMessage(kLogDebug, KW("Load rule data from XML."));
 
     int32_t result = 0;
     for (const xml::Node& child : children) {

@@ -104,23 +104,12 @@ int32_t LoadRatioChild(cGjLog& log, const xml::Node& child, const RatioChild& te
 template <typename ReadChild>
 int32_t LoadSimilarityElement(cGjLog& log, const xml::Node& element, const WChar* version, CRuleBase& rule,
                               ReadChild readChild) {
-    bool hasChildren = false;
-    int32_t hr = element.HasChildNodes(&hasChildren);
-    if (hr != xml::kSOk) {
-        log.LogHResult(kLogError, hr, KW("Failed to determine if rule node has children."));
-        return hr;
-    }
-    if (!hasChildren) {
-        log.LogWithCode(kLogError, kResultEmpty, KW("Rule is empty."));
-        return kResultEmpty;
-    }
     std::vector<xml::Node> children;
-    hr = element.GetChildNodes(&children);
+    int32_t hr = OpenRuleChildren(log, element, KW("An error occurred getting similarity rule data."),
+                                  KW("Load similarity rule data from XML."), &children);
     if (hr != xml::kSOk) {
-        log.LogHResult(kLogError, hr, KW("An error occurred getting similarity rule data."));
         return hr;
     }
-    log.LogMessage(kLogDebug, KW("Load similarity rule data from XML."));
     int32_t result = 0;
     for (const xml::Node& child : children) {
         WString name;
