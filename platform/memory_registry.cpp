@@ -748,12 +748,15 @@ int32_t MemoryRegistry::Connect(const WChar* machine, RegKey predefined, RegKey*
     return winerr::kSuccess;
 }
 
-int32_t MemoryRegistry::OpenKey(RegKey parent, const WChar* subKey, uint32_t access, RegKey* out) {
+// RegOpenKeyExW and RegCreateKeyExW differ only in whether missing keys are made (and creating needs a name).
+int32_t MemoryRegistry::OpenOrCreateKey(Op op, RegKey parent, const WChar* subKey, uint32_t access,
+                                        RegKey* out) {
+    const bool create = op == Op::CreateKey;
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    if (const auto fault = impl_->TakeFault(Op::OpenKey, impl_->MatchText(parent, subKey))) {
+    if (const auto fault = impl_->TakeFault(op, impl_->MatchText(parent, subKey))) {
         return *fault;
     }
-    if (out == nullptr) {
+    if (out == nullptr || (create && subKey == nullptr)) {
         return winerr::kInvalidParameter;
     }
     *out = 0;
@@ -764,7 +767,7 @@ int32_t MemoryRegistry::OpenKey(RegKey parent, const WChar* subKey, uint32_t acc
         return result;
     }
     Node* node = nullptr;
-    result = impl_->Resolve(parentNode, subKey, access, false, &node);
+    result = impl_->Resolve(parentNode, subKey, access, create, &node);
     if (result != winerr::kSuccess) {
         return result;
     }
@@ -772,28 +775,12 @@ int32_t MemoryRegistry::OpenKey(RegKey parent, const WChar* subKey, uint32_t acc
     return winerr::kSuccess;
 }
 
+int32_t MemoryRegistry::OpenKey(RegKey parent, const WChar* subKey, uint32_t access, RegKey* out) {
+    return OpenOrCreateKey(Op::OpenKey, parent, subKey, access, out);
+}
+
 int32_t MemoryRegistry::CreateKey(RegKey parent, const WChar* subKey, uint32_t access, RegKey* out) {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    if (const auto fault = impl_->TakeFault(Op::CreateKey, impl_->MatchText(parent, subKey))) {
-        return *fault;
-    }
-    if (out == nullptr || subKey == nullptr) {
-        return winerr::kInvalidParameter;
-    }
-    *out = 0;
-    Node* parentNode = nullptr;
-    uint32_t parentAccess = 0;
-    int32_t result = impl_->Lookup(parent, &parentNode, &parentAccess);
-    if (result != winerr::kSuccess) {
-        return result;
-    }
-    Node* node = nullptr;
-    result = impl_->Resolve(parentNode, subKey, access, true, &node);
-    if (result != winerr::kSuccess) {
-        return result;
-    }
-    *out = impl_->AddHandle(node, EffectiveAccess(access));
-    return winerr::kSuccess;
+    return OpenOrCreateKey(Op::CreateKey, parent, subKey, access, out);
 }
 
 int32_t MemoryRegistry::QueryValue(RegKey key, const WChar* name, uint32_t* type, uint8_t* data,

@@ -64,6 +64,8 @@ class MemoryRegistry final : public Registry {
     WString SaveRegText() const;
 
   private:
+    int32_t OpenOrCreateKey(Op op, RegKey parent, const WChar* subKey, uint32_t access, RegKey* out);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
