@@ -1,6 +1,6 @@
 #include "directory/directory.h"
 
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva {
 

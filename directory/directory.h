@@ -22,21 +22,12 @@
 #include <memory>
 #include <vector>
 
+#include "platform/result_codes.h"
 #include "platform/text.h"
 
 namespace korva {
 
 class cGjLog;
-
-// HRESULTs the engine tells apart.
-constexpr int32_t kENotImpl = static_cast<int32_t>(0x80004001u);
-constexpr int32_t kENoInterface = static_cast<int32_t>(0x80004002u);
-constexpr int32_t kEFail = static_cast<int32_t>(0x80004005u);
-constexpr int32_t kEInvalidArg = static_cast<int32_t>(0x80070057u);
-// E_ADS_PROPERTY_NOT_FOUND: the attribute has no value on the object.
-constexpr int32_t kEAdsPropertyNotFound = static_cast<int32_t>(0x8000500Du);
-// E_ADS_CANT_CONVERT_DATATYPE: the value is not of the kind the caller can use.
-constexpr int32_t kEAdsCantConvertDatatype = static_cast<int32_t>(0x80005008u);
 
 // A binary security identifier.
 using SidBytes = std::vector<uint8_t>;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/clock.h"
+#include "platform/result_codes.h"
 #include "platform/text.h"
 
 namespace korva {
@@ -45,8 +46,6 @@ int64_t TimeDifference(const platform::SystemTime& a, const platform::SystemTime
 void AddSeconds(platform::SystemTime* time, int64_t seconds);
 void SubtractSeconds(platform::SystemTime* time, int64_t seconds);
 
-// Result of RecordDateText when the date text is not available.
-constexpr int32_t kDateTextUnavailable = -2;
 // The pattern used when none is given: day-month-year and a 24-hour clock.
 inline constexpr const WChar* kRecordDatePattern = KW("%d-%m-%Y %H:%M:%S");
 // Maximum length of a formatted date text, in characters.

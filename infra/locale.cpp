@@ -7,7 +7,7 @@
 #include "infra/registry_connection.h"
 #include "platform/files.h"
 #include "platform/language.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva {
 

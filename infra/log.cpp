@@ -12,7 +12,7 @@
 #include "platform/files.h"
 #include "platform/format.h"
 #include "platform/registry.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva {
 

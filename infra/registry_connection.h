@@ -6,12 +6,10 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/result_codes.h"
 #include "platform/text.h"
 
 namespace korva {
-
-// Result of a reader when the value exists but has the wrong type.
-constexpr int32_t kRegistryWrongType = -1;
 
 class RegistryConnection {
   public:

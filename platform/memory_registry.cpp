@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "platform/files.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva::platform {
 namespace {
@@ -742,7 +742,7 @@ int32_t MemoryRegistry::Connect(const WChar* machine, RegKey predefined, RegKey*
         return winerr::kInvalidHandle;
     }
     if (machine != nullptr && machine[0] != 0) {
-        return 53;  // ERROR_BAD_NETPATH: only this computer's registry exists here
+        return winerr::kBadNetpath;  // only this computer's registry exists here
     }
     *out = impl_->AddHandle(impl_->roots[*root].get(), kMaximumAllowed | kKeyAllAccess);
     return winerr::kSuccess;

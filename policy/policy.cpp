@@ -38,18 +38,18 @@ int32_t CPolicy::LoadFromXML(cGjLog& log, const xml::Node& element, const WChar*
 
     WString name;
     int32_t status = element.GetAttribute(KW("name"), &name);
-    if (status != xml::kSOk && status != xml::kSFalse) {
+    if (status != kSOk && status != kSFalse) {
         log.LogHResult(kLogError, status, KW("Failed to get name in attribute node."));
         return status;
     }
-    if (status == xml::kSFalse) {
+    if (status == kSFalse) {
         return kResultEmpty;
     }
     name_ = name;
 
     bool hasChildren = false;
     status = element.HasChildNodes(&hasChildren);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         log.LogHResult(kLogError, status, KW("Failed to determine if policy node has children."));
         return status;
     }
@@ -59,7 +59,7 @@ int32_t CPolicy::LoadFromXML(cGjLog& log, const xml::Node& element, const WChar*
     }
     std::vector<xml::Node> children;
     status = element.GetChildNodes(&children);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         log.LogHResult(kLogError, status, KW("An error occurred getting policy data."));
         return status;
     }
@@ -69,7 +69,7 @@ int32_t CPolicy::LoadFromXML(cGjLog& log, const xml::Node& element, const WChar*
     for (const xml::Node& child : children) {
         WString childName;
         status = child.GetBaseName(&childName);
-        if (status != xml::kSOk) {
+        if (status != kSOk) {
             log.LogHResult(kLogError, status, KW("An error occurred getting base name of child."));
             result = status;
             continue;
@@ -77,7 +77,7 @@ int32_t CPolicy::LoadFromXML(cGjLog& log, const xml::Node& element, const WChar*
         if (childName == KW("Configuration")) {
             WString text;
             status = child.GetText(&text);
-            if (status != xml::kSOk) {
+            if (status != kSOk) {
                 log.LogHResult(kLogError, status, KW("Failed to get value of Configuration node."));
                 return status;
             }

@@ -3,7 +3,7 @@
 #include "directory/directory.h"
 #include "infra/log.h"
 #include "platform/format.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 #include "policy/scope.h"
 #include "policy/xml_dom.h"
 
@@ -197,8 +197,8 @@ int32_t CPolicylist::LoadFromXML(cGjLog& log, const WChar* text) {
         log.LogHResult(kLogError, status, KW("Failed to create DOM document."));
         return status;
     }
-    if (status != xml::kSOk || document == nullptr) {
-        const int32_t reported = status != xml::kSOk ? status : xml::kSFalse;
+    if (status != kSOk || document == nullptr) {
+        const int32_t reported = status != kSOk ? status : kSFalse;
         log.LogHResult(kLogError, reported, KW("Failed to load XML from string."));
         return reported;
     }
@@ -208,7 +208,7 @@ int32_t CPolicylist::LoadFromXML(cGjLog& log, const WChar* text) {
 int32_t CPolicylist::LoadFromDocument(cGjLog& log, const xml::Document& document) {
     std::vector<xml::Node> lists;
     int32_t status = document.GetElementsByTagName(kPolicyListTag, &lists);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         log.LogHResult(kLogError, status, KW("An error occurred getting policy list node from XML."));
         return status;
     }
@@ -221,7 +221,7 @@ int32_t CPolicylist::LoadFromDocument(cGjLog& log, const xml::Document& document
 
     WString version;
     status = ReadAttribute(log, policyList, KW("version"), &version);
-    if (status != xml::kSOk && status != xml::kSFalse) {
+    if (status != kSOk && status != kSFalse) {
         log.LogHResult(kLogDebug, status, KW("Failed to get type 'version'."));
         version.clear();
     }
@@ -229,7 +229,7 @@ int32_t CPolicylist::LoadFromDocument(cGjLog& log, const xml::Document& document
 
     bool hasChildren = false;
     status = policyList.HasChildNodes(&hasChildren);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         log.LogWithCode(kLogError, kResultEmpty, KW("Failed to determine if policy list node has children."));
         return status;
     }
@@ -239,7 +239,7 @@ int32_t CPolicylist::LoadFromDocument(cGjLog& log, const xml::Document& document
     }
     std::vector<xml::Node> children;
     status = policyList.GetChildNodes(&children);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         log.LogHResult(kLogError, status, KW("An error occurred getting policies node from policy list."));
         return status;
     }

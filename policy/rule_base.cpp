@@ -36,13 +36,13 @@ int32_t ReadAttribute(cGjLog& log, const xml::Node& element, const WChar* name, 
     value->clear();
     std::vector<xml::Attribute> attributes;
     const int32_t status = element.GetAttributes(&attributes);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         log.LogHResult(kLogError, status, KW("Failed to get value of attribute."));
         return status;
     }
     const WStringView wanted(name);
     for (const xml::Attribute& attribute : attributes) {
-        if (attribute.nameStatus != xml::kSOk) {
+        if (attribute.nameStatus != kSOk) {
             log.LogHResult(kLogError, attribute.nameStatus,
                            KW("An error occurred getting base name of child."));
             continue;
@@ -50,14 +50,14 @@ int32_t ReadAttribute(cGjLog& log, const xml::Node& element, const WChar* name, 
         if (!EqualsNoCaseAscii(attribute.baseName, wanted)) {
             continue;
         }
-        if (attribute.valueStatus != xml::kSOk) {
+        if (attribute.valueStatus != kSOk) {
             log.LogHResult(kLogError, attribute.valueStatus, KW("Failed to get value of attribute."));
             return attribute.valueStatus;
         }
         *value = attribute.value;
-        return xml::kSOk;
+        return kSOk;
     }
-    return xml::kSFalse;
+    return kSFalse;
 }
 
 const WChar* CRuleBase::GetDescription(uint32_t language) const {
@@ -85,7 +85,7 @@ int32_t CRuleBase::LoadFromXML(cGjLog& log, const xml::Node& element, const WCha
     std::vector<xml::Node> children;
     int32_t status = OpenRuleChildren(log, element, KW("An error occurred getting rule data."),
                                       KW("Load rule data from XML."), &children);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         return status;
     }
 
@@ -93,7 +93,7 @@ int32_t CRuleBase::LoadFromXML(cGjLog& log, const xml::Node& element, const WCha
     for (const xml::Node& child : children) {
         WString name;
         status = child.GetBaseName(&name);
-        if (status != xml::kSOk) {
+        if (status != kSOk) {
             log.LogHResult(kLogError, status, KW("An error occurred getting base name of child."));
             result = status;
             continue;
@@ -101,7 +101,7 @@ int32_t CRuleBase::LoadFromXML(cGjLog& log, const xml::Node& element, const WCha
         if (name == KW("Enabled")) {
             WString text;
             status = child.GetText(&text);
-            if (status != xml::kSOk) {
+            if (status != kSOk) {
                 log.LogHResult(kLogError, status, KW("Failed to get value of enabled node."));
                 return status;
             }
@@ -116,14 +116,14 @@ int32_t CRuleBase::LoadFromXML(cGjLog& log, const xml::Node& element, const WCha
         } else if (name == KW("Description")) {
             WString text;
             status = child.GetText(&text);
-            if (status != xml::kSOk) {
+            if (status != kSOk) {
                 log.LogHResult(kLogError, status, KW("Failed to get value of description node."));
                 return status;
             }
             uint32_t language = kLangEnglish;
             WString languageText;
             status = ReadAttribute(log, child, KW("languageid"), &languageText);
-            if (status != xml::kSOk) {
+            if (status != kSOk) {
                 // Absent (S_FALSE) or unreadable: English, and the status is remembered.
                 result = status;
             } else {
@@ -146,7 +146,7 @@ int32_t OpenRuleChildren(cGjLog& log, const xml::Node& element, const WChar* lis
                          const WChar* loading, std::vector<xml::Node>* children) {
     bool hasChildren = false;
     int32_t status = element.HasChildNodes(&hasChildren);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         log.LogHResult(kLogError, status, KW("Failed to determine if rule node has children."));
         return status;
     }
@@ -155,14 +155,14 @@ int32_t OpenRuleChildren(cGjLog& log, const xml::Node& element, const WChar* lis
         return kResultEmpty;
     }
     status = element.GetChildNodes(children);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         log.LogHResult(kLogError, status, KW("%s"), listFailure);
         return status;
     }
     if (loading != nullptr) {
         log.LogMessage(kLogDebug, KW("%s"), loading);
     }
-    return xml::kSOk;
+    return kSOk;
 }
 
 int32_t CRuleBase::LoadIntegerChild(cGjLog& log, const xml::Node& element, const WChar* version,
@@ -171,7 +171,7 @@ int32_t CRuleBase::LoadIntegerChild(cGjLog& log, const xml::Node& element, const
                                     const std::function<void()>& invalid) {
     std::vector<xml::Node> children;
     int32_t status = OpenRuleChildren(log, element, texts.listFailure, texts.loadingDebug, &children);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         return status;
     }
 
@@ -179,7 +179,7 @@ int32_t CRuleBase::LoadIntegerChild(cGjLog& log, const xml::Node& element, const
     for (const xml::Node& child : children) {
         WString name;
         status = child.GetBaseName(&name);
-        if (status != xml::kSOk) {
+        if (status != kSOk) {
             log.LogHResult(kLogError, status, KW("An error occurred getting base name of child."));
             result = status;
             continue;
@@ -189,7 +189,7 @@ int32_t CRuleBase::LoadIntegerChild(cGjLog& log, const xml::Node& element, const
         }
         WString text;
         status = child.GetText(&text);
-        if (status != xml::kSOk) {
+        if (status != kSOk) {
             // The shared children are then not read.
             log.LogHResult(kLogError, status, KW("%s"), texts.readFailure);
             return status;
@@ -225,11 +225,11 @@ void LoadNewRule(cGjLog& log, const xml::Node& element, const WChar* version, st
 int32_t CreateRule(cGjLog& log, const xml::Node& element, RuleList* rules, const WChar* version) {
     WString typeText;
     const int32_t status = element.GetAttribute(KW("type"), &typeText);
-    if (status != xml::kSOk && status != xml::kSFalse) {
+    if (status != kSOk && status != kSFalse) {
         log.LogHResult(kLogError, status, KW("Failed to get type attribute."));
         return status;
     }
-    if (status == xml::kSFalse) {
+    if (status == kSFalse) {
         return kResultInvalidValue;
     }
     int32_t type = 0;

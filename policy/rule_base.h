@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/result_codes.h"
 #include "platform/text.h"
 
 namespace korva {
@@ -41,15 +42,6 @@ enum LanguageId : uint32_t {
     kLangPortuguese = 22,
     kLangRussian = 25,
 };
-
-// The engine's own result codes (Windows error codes and HRESULTs pass through unchanged).
-constexpr int32_t kResultNoPolicyDocument = -3;
-constexpr int32_t kResultPolicyListEmpty = -4;
-constexpr int32_t kResultNoApplicablePolicy = -5;
-constexpr int32_t kResultInvalidValue = -11;  // missing required attribute, not a number, unknown rule type
-constexpr int32_t kResultEmpty = -12;         // an element that must have content is empty or missing
-constexpr int32_t kResultNullEntry = -16;
-constexpr int32_t kResultTimeConversion = -23;
 
 // Language -> description text. An empty text counts as no text.
 using DescriptionMap = std::map<uint32_t, WString>;

@@ -104,7 +104,7 @@ int32_t CRuleBlackList::LoadFromXML(cGjLog& log, const xml::Node& element, const
     std::vector<xml::Node> children;
     int32_t hr = OpenRuleChildren(log, element, KW("An error occurred getting rule data."),
                                   KW("Load rule data from XML."), &children);
-    if (hr != xml::kSOk) {
+    if (hr != kSOk) {
         return hr;
     }
 
@@ -112,7 +112,7 @@ int32_t CRuleBlackList::LoadFromXML(cGjLog& log, const xml::Node& element, const
     for (const xml::Node& child : children) {
         WString name;
         hr = child.GetBaseName(&name);
-        if (hr != xml::kSOk) {
+        if (hr != kSOk) {
             log.LogHResult(kLogError, hr, KW("An error occurred getting base name of child."));
             result = hr;
             continue;
@@ -122,7 +122,7 @@ int32_t CRuleBlackList::LoadFromXML(cGjLog& log, const xml::Node& element, const
 
         WString interpretation;
         hr = child.GetAttribute(KW("Interpretation"), &interpretation);
-        if (hr != xml::kSOk && hr != xml::kSFalse) {
+        if (hr != kSOk && hr != kSFalse) {
             // The load ends here with what it has so far; the shared children are not read.
             log.LogHResult(kLogError, hr, KW("Failed to get interpretation attribute."));
             return result;
@@ -142,7 +142,7 @@ int32_t CRuleBlackList::LoadFromXML(cGjLog& log, const xml::Node& element, const
 
         std::vector<xml::Node> items;
         hr = child.GetChildNodes(&items);
-        if (hr != xml::kSOk) {
+        if (hr != kSOk) {
             log.LogHResult(kLogError, hr, KW("An error occurred getting blacklist items."));
             return hr;
         }
@@ -150,7 +150,7 @@ int32_t CRuleBlackList::LoadFromXML(cGjLog& log, const xml::Node& element, const
         for (const xml::Node& item : items) {
             WString itemName;
             hr = item.GetBaseName(&itemName);
-            if (hr != xml::kSOk) {
+            if (hr != kSOk) {
                 log.LogHResult(kLogError, hr, KW("An error occurred getting base name of child."));
                 result = hr;
                 continue;
@@ -159,7 +159,7 @@ int32_t CRuleBlackList::LoadFromXML(cGjLog& log, const xml::Node& element, const
                 continue;
             WString text;
             hr = item.GetText(&text);
-            if (hr != xml::kSOk) {
+            if (hr != kSOk) {
                 log.LogHResult(kLogError, hr, KW("Failed to get value of item node."));
                 return hr;
             }

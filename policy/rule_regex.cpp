@@ -152,7 +152,7 @@ int32_t CRuleRegex::LoadFromXML(cGjLog& log, const xml::Node& element, const WCh
     std::vector<xml::Node> children;
     int32_t hr = OpenRuleChildren(log, element, KW("An error occurred getting rule data."),
                                   KW("Load rule data from XML."), &children);
-    if (hr != xml::kSOk) {
+    if (hr != kSOk) {
         return hr;
     }
 
@@ -160,7 +160,7 @@ int32_t CRuleRegex::LoadFromXML(cGjLog& log, const xml::Node& element, const WCh
     for (const xml::Node& child : children) {
         WString name;
         hr = child.GetBaseName(&name);
-        if (hr != xml::kSOk) {
+        if (hr != kSOk) {
             log.LogHResult(kLogError, hr, KW("An error occurred getting base name of child."));
             result = hr;
             continue;
@@ -168,7 +168,7 @@ int32_t CRuleRegex::LoadFromXML(cGjLog& log, const xml::Node& element, const WCh
         if (name == KW("Regex")) {
             WString text;
             hr = child.GetText(&text);
-            if (hr != xml::kSOk) {
+            if (hr != kSOk) {
                 log.LogHResult(kLogError, hr, KW("Failed to get value of regex node."));
                 return hr;
             }
@@ -177,7 +177,7 @@ int32_t CRuleRegex::LoadFromXML(cGjLog& log, const xml::Node& element, const WCh
 
             WString type;
             hr = child.GetAttribute(KW("Type"), &type);
-            if (hr != xml::kSOk && hr != xml::kSFalse) {
+            if (hr != kSOk && hr != kSFalse) {
                 // The load ends here with what it has so far; the shared children are not read.
                 log.LogHResult(kLogError, hr, KW("Failed to get type attribute."));
                 return result;
@@ -196,7 +196,7 @@ int32_t CRuleRegex::LoadFromXML(cGjLog& log, const xml::Node& element, const WCh
         } else if (name == KW("Data")) {
             WString text;
             hr = child.GetText(&text);
-            if (hr != xml::kSOk) {
+            if (hr != kSOk) {
                 log.LogHResult(kLogError, hr, KW("Failed to get value of data node."));
                 return hr;
             }
@@ -205,7 +205,7 @@ int32_t CRuleRegex::LoadFromXML(cGjLog& log, const xml::Node& element, const WCh
         } else if (name == KW("ExpressionValidatesPassword")) {
             WString text;
             hr = child.GetText(&text);
-            if (hr != xml::kSOk) {
+            if (hr != kSOk) {
                 log.LogHResult(kLogError, hr, KW("Failed to get value of ExpressionValidatesPassword node."));
                 return hr;
             }

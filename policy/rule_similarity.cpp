@@ -107,14 +107,14 @@ int32_t LoadSimilarityElement(cGjLog& log, const xml::Node& element, const WChar
     std::vector<xml::Node> children;
     int32_t hr = OpenRuleChildren(log, element, KW("An error occurred getting similarity rule data."),
                                   KW("Load similarity rule data from XML."), &children);
-    if (hr != xml::kSOk) {
+    if (hr != kSOk) {
         return hr;
     }
     int32_t result = 0;
     for (const xml::Node& child : children) {
         WString name;
         hr = child.GetBaseName(&name);
-        if (hr != xml::kSOk) {
+        if (hr != kSOk) {
             log.LogHResult(kLogError, hr, KW("An error occurred getting base name of child."));
             result = hr;
             continue;
@@ -172,7 +172,7 @@ bool StringToFloat(const WChar* text, float* value) {
 int32_t LoadRatioElement(cGjLog& log, const xml::Node& element, float* ratio, bool* flag) {
     WString enabled;
     int32_t hr = element.GetAttribute(KW("Enabled"), &enabled);
-    if (hr != xml::kSOk && hr != xml::kSFalse) {
+    if (hr != kSOk && hr != kSFalse) {
         log.LogHResult(kLogError, hr, KW("Failed to get enabled attribute."));
         return 0;
     }
@@ -189,7 +189,7 @@ int32_t LoadRatioElement(cGjLog& log, const xml::Node& element, float* ratio, bo
 
     WString text;
     hr = element.GetText(&text);
-    if (hr != xml::kSOk) {
+    if (hr != kSOk) {
         log.LogHResult(kLogError, hr, KW("Failed to get value of ratio of similarity."));
         return hr;
     }
@@ -324,7 +324,7 @@ int32_t GetUserNames(cGjLog& log, const CRuleNameSimilarity& rule, const CScope*
         if (hr < 0 || user == nullptr) {
             log.LogHResult(kLogError, hr < 0 ? hr : kEFail,
                            KW("Failed to bind user object in Active Directoy."));
-            result = -7;
+            result = kResultUserNotBound;
         } else {
             log.LogMessage(kLogDebug, KW("Trying to extract information from bound object."));
             int32_t step = user->GetInfo();

@@ -10,7 +10,7 @@
 #include "directory/directory.h"
 #include "infra/log.h"
 #include "platform/format.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 #include "policy/rule_base.h"
 #include "policy/xml_dom.h"
 
@@ -31,7 +31,7 @@ int32_t ReadChildText(cGjLog& log, const xml::Node& child, WString* field, const
                       const WChar* success) {
     WString text;
     const int32_t status = child.GetText(&text);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         log.LogHResult(kLogError, status, failure);
         return status;
     }
@@ -65,7 +65,7 @@ CScope::~CScope() = default;
 int32_t CScope::LoadFromXML(cGjLog& log, const xml::Node& element) {
     bool hasChildren = false;
     int32_t status = element.HasChildNodes(&hasChildren);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         log.LogHResult(kLogError, status, KW("Failed to determine if scope node has children."));
         return status;
     }
@@ -76,11 +76,11 @@ int32_t CScope::LoadFromXML(cGjLog& log, const xml::Node& element) {
 
     WString typeText;
     status = element.GetAttribute(KW("type"), &typeText);
-    if (status != xml::kSOk && status != xml::kSFalse) {
+    if (status != kSOk && status != kSFalse) {
         log.LogHResult(kLogError, status, KW("Failed to get type attribute."));
         return status;
     }
-    if (status == xml::kSFalse)
+    if (status == kSFalse)
         return kResultInvalidValue;  // "type" is required
 
     int32_t result = 0;
@@ -96,7 +96,7 @@ int32_t CScope::LoadFromXML(cGjLog& log, const xml::Node& element) {
 
     std::vector<xml::Node> children;
     status = element.GetChildNodes(&children);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         log.LogHResult(kLogError, status, KW("An error occurred getting scope data."));
         return status;
     }
@@ -105,7 +105,7 @@ int32_t CScope::LoadFromXML(cGjLog& log, const xml::Node& element) {
     for (const xml::Node& child : children) {
         WString name;
         status = child.GetBaseName(&name);
-        if (status != xml::kSOk) {
+        if (status != kSOk) {
             log.LogHResult(kLogError, status, KW("An error occurred getting base name of child."));
             result = status;
             continue;
@@ -140,7 +140,7 @@ int32_t CScope::LoadGroupsFromXML(cGjLog& log, const xml::Node& element) {
     groups_.clear();
     bool hasChildren = false;
     int32_t status = element.HasChildNodes(&hasChildren);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         log.LogHResult(kLogError, status, KW("Failed to determine if groups node has children."));
         return status;
     }
@@ -151,7 +151,7 @@ int32_t CScope::LoadGroupsFromXML(cGjLog& log, const xml::Node& element) {
     }
     std::vector<xml::Node> children;
     status = element.GetChildNodes(&children);
-    if (status != xml::kSOk) {
+    if (status != kSOk) {
         log.LogHResult(kLogError, status, KW("An error occurred getting group set data."));
         return status;
     }
@@ -161,7 +161,7 @@ int32_t CScope::LoadGroupsFromXML(cGjLog& log, const xml::Node& element) {
     for (const xml::Node& child : children) {
         WString name;
         status = child.GetBaseName(&name);
-        if (status != xml::kSOk) {
+        if (status != kSOk) {
             log.LogHResult(kLogError, status, KW("An error occurred getting base name of child."));
             result = status;
             continue;
@@ -170,7 +170,7 @@ int32_t CScope::LoadGroupsFromXML(cGjLog& log, const xml::Node& element) {
             continue;
         WString text;
         status = child.GetText(&text);
-        if (status != xml::kSOk) {
+        if (status != kSOk) {
             log.LogHResult(kLogError, status, KW("Failed to get value of group node."));
             return status;
         }

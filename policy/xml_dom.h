@@ -25,16 +25,11 @@
 #include <memory>
 #include <vector>
 
+#include "platform/result_codes.h"
 #include "platform/text.h"
 
 namespace korva::xml {
 
-constexpr int32_t kSOk = 0;
-constexpr int32_t kSFalse = 1;
-constexpr int32_t kEFail = static_cast<int32_t>(0x80004005u);
-constexpr int32_t kEOutOfMemory = static_cast<int32_t>(0x8007000Eu);
-constexpr int32_t kEInvalidArg = static_cast<int32_t>(0x80070057u);
-constexpr int32_t kENoInterface = static_cast<int32_t>(0x80004002u);
 // Deepest element nesting accepted (the root element is at depth 1).
 constexpr int kMaxDepth = 256;
 

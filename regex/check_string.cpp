@@ -4,6 +4,8 @@
 
 #include <pcre2.h>
 
+#include "platform/result_codes.h"
+
 namespace korva::regex {
 namespace {
 
@@ -22,8 +24,6 @@ struct MatchDataFree {
     void operator()(pcre2_match_data* p) const { pcre2_match_data_free(p); }
 };
 
-constexpr int32_t kFailed = -1;
-
 PCRE2_SPTR AsPcre(const WChar* text) {
     return reinterpret_cast<PCRE2_SPTR>(text);
 }
@@ -32,7 +32,7 @@ int32_t Search(const WChar* text, const WChar* pattern, bool* matched) {
     std::unique_ptr<pcre2_compile_context, CompileContextFree> compileContext(
         pcre2_compile_context_create(nullptr));
     if (!compileContext) {
-        return kFailed;
+        return kResultRegexFailed;
     }
     pcre2_set_max_pattern_length(compileContext.get(), kMaxPatternLength);
 
@@ -44,12 +44,12 @@ int32_t Search(const WChar* text, const WChar* pattern, bool* matched) {
     std::unique_ptr<pcre2_code, CodeFree> code(pcre2_compile(AsPcre(pattern), PCRE2_ZERO_TERMINATED, 0,
                                                              &errorCode, &errorOffset, compileContext.get()));
     if (!code) {
-        return kFailed;
+        return kResultRegexFailed;
     }
 
     std::unique_ptr<pcre2_match_context, MatchContextFree> matchContext(pcre2_match_context_create(nullptr));
     if (!matchContext) {
-        return kFailed;
+        return kResultRegexFailed;
     }
     // A pattern may lower these limits with (*LIMIT_MATCH=...) and the like, but never raise them.
     pcre2_set_match_limit(matchContext.get(), kMatchLimit);
@@ -59,7 +59,7 @@ int32_t Search(const WChar* text, const WChar* pattern, bool* matched) {
     // Only whether a match exists is read, so one pair of offsets is enough.
     std::unique_ptr<pcre2_match_data, MatchDataFree> matchData(pcre2_match_data_create(1, nullptr));
     if (!matchData) {
-        return kFailed;
+        return kResultRegexFailed;
     }
 
     const int rc = pcre2_match(code.get(), AsPcre(text), PCRE2_ZERO_TERMINATED, 0, 0, matchData.get(),
@@ -71,7 +71,7 @@ int32_t Search(const WChar* text, const WChar* pattern, bool* matched) {
     // Every other negative result is a failure: a work limit reached (PCRE2_ERROR_MATCHLIMIT, _DEPTHLIMIT,
     // _HEAPLIMIT), memory exhausted, or invalid UTF-16 in a text searched by a pattern that opted into
     // (*UTF).
-    return rc == PCRE2_ERROR_NOMATCH ? 0 : kFailed;
+    return rc == PCRE2_ERROR_NOMATCH ? 0 : kResultRegexFailed;
 }
 
 }  // namespace

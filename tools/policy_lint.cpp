@@ -8,7 +8,7 @@
 
 #include "infra/error_texts.h"
 #include "platform/files.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 #include "policy/policy_list.h"
 #include "policy/rule_blacklist.h"
 #include "policy/rule_length.h"
@@ -356,7 +356,7 @@ std::string RenderText(const Report& report, uint32_t mask) {
 struct DocumentFacts {
     std::optional<WString> time;
     std::optional<WString> version;
-    int32_t parseStatus = xml::kSFalse;
+    int32_t parseStatus = kSFalse;
     WString parseError;
     size_t policyLists = 0;
     size_t policyElements = 0;
@@ -379,11 +379,11 @@ DocumentFacts InspectDocument(std::string_view bytes) {
 
     std::unique_ptr<xml::Document> document;
     facts.parseStatus = xml::Document::Parse(text, &document, &facts.parseError);
-    if (facts.parseStatus != xml::kSOk || document == nullptr) {
+    if (facts.parseStatus != kSOk || document == nullptr) {
         return facts;
     }
     std::vector<xml::Node> lists;
-    if (document->GetElementsByTagName(KW("PolicyList"), &lists) != xml::kSOk) {
+    if (document->GetElementsByTagName(KW("PolicyList"), &lists) != kSOk) {
         return facts;
     }
     facts.policyLists = lists.size();
@@ -392,11 +392,11 @@ DocumentFacts InspectDocument(std::string_view bytes) {
     }
     WString version;
     // The engine reads the version the same way and treats an empty one as none.
-    if (ReadAttribute(silent, lists.front(), KW("version"), &version) == xml::kSOk && !version.empty()) {
+    if (ReadAttribute(silent, lists.front(), KW("version"), &version) == kSOk && !version.empty()) {
         facts.version = std::move(version);
     }
     std::vector<xml::Node> children;
-    if (lists.front().GetChildNodes(&children) == xml::kSOk) {
+    if (lists.front().GetChildNodes(&children) == kSOk) {
         for (const xml::Node& child : children) {
             ++(child.IsElement() ? facts.policyElements : facts.otherNodes);
         }
@@ -424,9 +424,9 @@ std::string NotLoadedReason(const Report& report, const DocumentFacts& facts) {
             return "the document is empty (0 bytes)";
         case kResultNoPolicyDocument:
             return "the document has no text before its time suffix or first NUL byte";
-        case xml::kSFalse:
+        case kSFalse:
             return "not well-formed XML: " + Utf8(facts.parseError);
-        case xml::kEOutOfMemory:
+        case kEOutOfMemory:
             return "out of memory while parsing the document";
         case kResultEmpty:
             if (facts.policyLists != 1) {

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva::platform::os {
 
@@ -40,7 +40,7 @@ int32_t WinErrorFromErrno(int error) {
         case EDQUOT:
             return 1295;  // ERROR_DISK_QUOTA_EXCEEDED
         case EFBIG:
-            return 223;  // ERROR_FILE_TOO_LARGE
+            return winerr::kFileTooLarge;
         case ENAMETOOLONG:
             return 206;  // ERROR_FILENAME_EXCED_RANGE
         case ENOTEMPTY:

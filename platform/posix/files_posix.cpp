@@ -15,7 +15,7 @@
 
 #include "platform/os_defaults.h"
 #include "platform/posix/errno_map.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva::platform {
 namespace {
@@ -439,7 +439,7 @@ class PosixFileSystem final : public FileSystem {
             return PathError(errno, utf8);
         }
         if (!S_ISDIR(info.st_mode)) {
-            return 267;  // ERROR_DIRECTORY: the name is not a folder
+            return winerr::kDirectory;
         }
         return RemoveTree(utf8);
     }

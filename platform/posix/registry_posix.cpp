@@ -4,7 +4,7 @@
 
 #include "platform/memory_registry.h"
 #include "platform/os_defaults.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva::platform {
 namespace {

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "platform/sync.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva::platform {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/os_defaults.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva::platform {
 namespace {

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "platform/os_defaults.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva::platform {
 namespace {

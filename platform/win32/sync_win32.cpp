@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "platform/sync.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva::platform {
 

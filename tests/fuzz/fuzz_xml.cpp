@@ -27,25 +27,25 @@ void Walk(const xml::Document& doc) {
         pending.pop_back();
         ++visited;
         WString text;
-        Require(node.GetBaseName(&text) == xml::kSOk);
-        Require(node.GetText(&text) == xml::kSOk);
+        Require(node.GetBaseName(&text) == kSOk);
+        Require(node.GetText(&text) == kSOk);
         std::vector<xml::Attribute> attributes;
         const int32_t status = node.GetAttributes(&attributes);
-        Require(status == (node.IsElement() ? xml::kSOk : xml::kENoInterface));
+        Require(status == (node.IsElement() ? kSOk : kENoInterface));
         for (const xml::Attribute& a : attributes) {
             // The exact lookup finds every attribute the collection lists, with the same value.
             WString value;
-            Require(node.GetAttribute(a.name, &value) == xml::kSOk && value == a.value);
+            Require(node.GetAttribute(a.name, &value) == kSOk && value == a.value);
         }
         bool hasChildren = false;
-        Require(node.HasChildNodes(&hasChildren) == xml::kSOk);
+        Require(node.HasChildNodes(&hasChildren) == kSOk);
         std::vector<xml::Node> children;
-        Require(node.GetChildNodes(&children) == xml::kSOk);
+        Require(node.GetChildNodes(&children) == kSOk);
         Require(hasChildren == !children.empty());
         pending.insert(pending.end(), children.begin(), children.end());
     }
     std::vector<xml::Node> found;
-    Require(doc.GetElementsByTagName(KW("PolicyList"), &found) == xml::kSOk);
+    Require(doc.GetElementsByTagName(KW("PolicyList"), &found) == kSOk);
     Require(visited > 1);  // the document node and at least the root element
 }
 
@@ -56,11 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<xml::Document> doc;
     WString error;
     const int32_t status = xml::Document::Parse(text, &doc, &error);
-    if (status == xml::kSOk) {
+    if (status == kSOk) {
         Require(doc != nullptr);
         Walk(*doc);
     } else {
-        Require(status == xml::kSFalse && !doc && !error.empty());
+        Require(status == kSFalse && !doc && !error.empty());
     }
     return 0;
 }

@@ -12,7 +12,7 @@
 #include "platform/language.h"
 #include "platform/memory_registry.h"
 #include "platform/sync.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva {
 namespace {

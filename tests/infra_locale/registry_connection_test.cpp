@@ -9,7 +9,7 @@
 #include "platform/format.h"
 #include "platform/memory_registry.h"
 #include "platform/sync.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva::platform {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "platform/files.h"
 #include "platform/memory_registry.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva::platform {
 namespace {

@@ -6,7 +6,7 @@
 #include "platform/clock.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva::platform {
 namespace {

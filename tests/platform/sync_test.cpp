@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 
 namespace korva::platform {
 namespace {

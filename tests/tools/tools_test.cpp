@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/win_errors.h"
+#include "platform/result_codes.h"
 #include "tests/tools/json_check.h"
 #include "tools/json_writer.h"
 

@@ -1,0 +1,92 @@
+// Every result code the system uses, in one place: Windows error codes, HRESULTs and the system's own negative
+// codes. Operations return a 32-bit int: 0 is success, Windows errors and HRESULTs pass through unchanged, and
+// the negative codes below are the system's own. Both builds use these numbers, so a result means the same
+// thing whichever platform produced it. No other file defines a code or returns a bare number for one.
+#pragma once
+
+#include <cstdint>
+
+namespace korva::winerr {
+
+constexpr int32_t kSuccess = 0;
+constexpr int32_t kInvalidFunction = 1;
+constexpr int32_t kFileNotFound = 2;
+constexpr int32_t kPathNotFound = 3;
+constexpr int32_t kAccessDenied = 5;
+constexpr int32_t kInvalidHandle = 6;
+constexpr int32_t kNotEnoughMemory = 8;
+constexpr int32_t kOutOfMemory = 14;
+constexpr int32_t kWriteFault = 29;
+constexpr int32_t kReadFault = 30;
+constexpr int32_t kGenFailure = 31;
+constexpr int32_t kSharingViolation = 32;
+constexpr int32_t kHandleEof = 38;
+constexpr int32_t kNotSupported = 50;
+constexpr int32_t kBadNetpath = 53;
+constexpr int32_t kFileExists = 80;
+constexpr int32_t kInvalidParameter = 87;
+constexpr int32_t kDiskFull = 112;
+constexpr int32_t kCallNotImplemented = 120;
+constexpr int32_t kInsufficientBuffer = 122;
+constexpr int32_t kInvalidName = 123;
+constexpr int32_t kNegativeSeek = 131;
+constexpr int32_t kFileTooLarge = 223;
+constexpr int32_t kAlreadyExists = 183;
+constexpr int32_t kMoreData = 234;
+constexpr int32_t kNoMoreItems = 259;
+constexpr int32_t kDirectory = 267;  // ERROR_DIRECTORY: the name is not a folder
+constexpr int32_t kNoUnicodeTranslation = 1113;
+constexpr int32_t kNotFound = 1168;
+constexpr int32_t kBadPathname = 161;
+constexpr int32_t kKeyDeleted = 1018;
+constexpr int32_t kBadDbFile = 1009;  // ERROR_BADDB: a registry file that cannot be read
+constexpr int32_t kChildMustBeVolatile = 1021;
+constexpr int32_t kWrongPassword = 1323;
+constexpr int32_t kIllFormedPassword = 1324;
+constexpr int32_t kPasswordRestriction = 1325;
+
+}  // namespace korva::winerr
+
+namespace korva {
+
+// HRESULTs.
+constexpr int32_t kSOk = 0;
+constexpr int32_t kSFalse = 1;
+constexpr int32_t kENotImpl = static_cast<int32_t>(0x80004001u);
+constexpr int32_t kENoInterface = static_cast<int32_t>(0x80004002u);
+constexpr int32_t kEPointer = static_cast<int32_t>(0x80004003u);
+constexpr int32_t kEAbort = static_cast<int32_t>(0x80004004u);
+constexpr int32_t kEFail = static_cast<int32_t>(0x80004005u);
+constexpr int32_t kEUnexpected = static_cast<int32_t>(0x8000FFFFu);
+constexpr int32_t kEAccessDenied = static_cast<int32_t>(0x80070005u);
+constexpr int32_t kEOutOfMemory = static_cast<int32_t>(0x8007000Eu);
+constexpr int32_t kEInvalidArg = static_cast<int32_t>(0x80070057u);
+constexpr int32_t kClassENoAggregation = static_cast<int32_t>(0x80040110u);
+constexpr int32_t kClassEClassNotAvailable = static_cast<int32_t>(0x80040111u);
+constexpr int32_t kRegdbEClassNotReg = static_cast<int32_t>(0x80040154u);
+// E_ADS_PROPERTY_NOT_FOUND: the attribute has no value on the object.
+constexpr int32_t kEAdsPropertyNotFound = static_cast<int32_t>(0x8000500Du);
+// E_ADS_CANT_CONVERT_DATATYPE: the value is not of the kind the caller can use.
+constexpr int32_t kEAdsCantConvertDatatype = static_cast<int32_t>(0x80005008u);
+
+// HRESULT_FROM_WIN32: a Windows error code as an HRESULT (0 stays 0, values that already are HRESULTs stay).
+constexpr int32_t HResultFromWin32(int32_t code) {
+    return code <= 0 ? code : static_cast<int32_t>((static_cast<uint32_t>(code) & 0xFFFFu) | 0x80070000u);
+}
+
+// The system's own negative codes.
+constexpr int32_t kRegistryWrongType = -1;    // a registry value of the wrong type
+constexpr int32_t kResultRegexFailed = -1;    // a regular expression did not compile or hit its work limits
+constexpr int32_t kDateTextUnavailable = -2;  // date text not available
+constexpr int32_t kResultNoPolicyDocument = -3;
+constexpr int32_t kResultPolicyListEmpty = -4;
+constexpr int32_t kResultNoApplicablePolicy = -5;
+constexpr int32_t kResultNameNotCracked = -6;   // a directory name could not be cracked
+constexpr int32_t kResultUserNotBound = -7;     // the user object could not be bound
+constexpr int32_t kResultExceptionCaught = -8;  // an exception was caught at the controller boundary
+constexpr int32_t kResultInvalidValue = -11;    // missing required attribute, not a number, unknown rule type
+constexpr int32_t kResultEmpty = -12;           // an element that must have content is empty or missing
+constexpr int32_t kResultNullEntry = -16;       // a null entry in a list
+constexpr int32_t kResultTimeConversion = -23;  // a directory time value could not be converted
+
+}  // namespace korva
