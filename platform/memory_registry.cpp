@@ -22,6 +22,8 @@ constexpr size_t kMaxKeyComponent = 255;
 
 constexpr WStringView kRegeditHeader = KW("Windows Registry Editor Version 5.00");
 constexpr WStringView kRegedit4Header = KW("REGEDIT4");
+// Far beyond any settings file this registry stands in for; a larger file is refused unread.
+constexpr uint64_t kMaxRegFileBytes = 64u * 1024u * 1024u;
 constexpr WStringView kWow6432Node = KW("WOW6432Node");
 
 struct RootName {
@@ -729,15 +731,16 @@ MemoryRegistry::~MemoryRegistry() = default;
 
 int32_t MemoryRegistry::Connect(const WChar* machine, RegKey predefined, RegKey* out) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
+    if (out == nullptr) {
+        return winerr::kInvalidParameter;
+    }
+    // A failure, injected or not, leaves no handle behind, as RegConnectRegistryW does.
+    *out = 0;
     const std::optional<size_t> root = Impl::RootIndex(predefined);
     if (const auto fault =
             impl_->TakeFault(Op::Connect, AsciiLower(root ? WString(kRoots[*root].name) : WString()))) {
         return *fault;
     }
-    if (out == nullptr) {
-        return winerr::kInvalidParameter;
-    }
-    *out = 0;
     if (!root) {
         return winerr::kInvalidHandle;
     }
@@ -753,13 +756,17 @@ int32_t MemoryRegistry::OpenOrCreateKey(Op op, RegKey parent, const WChar* subKe
                                         RegKey* out) {
     const bool create = op == Op::CreateKey;
     std::lock_guard<std::mutex> lock(impl_->mutex);
+    if (out == nullptr) {
+        return winerr::kInvalidParameter;
+    }
+    // A failure, injected or not, leaves no handle behind, as RegOpenKeyExW and RegCreateKeyExW do.
+    *out = 0;
     if (const auto fault = impl_->TakeFault(op, impl_->MatchText(parent, subKey))) {
         return *fault;
     }
-    if (out == nullptr || (create && subKey == nullptr)) {
+    if (create && subKey == nullptr) {
         return winerr::kInvalidParameter;
     }
-    *out = 0;
     Node* parentNode = nullptr;
     uint32_t parentAccess = 0;
     int32_t result = impl_->Lookup(parent, &parentNode, &parentAccess);
@@ -971,7 +978,7 @@ WString MemoryRegistry::SaveRegText() const {
 
 int32_t MemoryRegistry::LoadRegFile(const WChar* path) {
     std::vector<uint8_t> bytes;
-    const int32_t result = ReadWholeFile(path, &bytes);
+    const int32_t result = ReadWholeFile(path, kMaxRegFileBytes, &bytes);
     if (result != winerr::kSuccess) {
         return result;
     }

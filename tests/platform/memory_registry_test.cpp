@@ -8,6 +8,8 @@
 
 #include "platform/files.h"
 #include "platform/result_codes.h"
+#include "tests/support/fake_registry.h"
+#include "tests/support/result_assert.h"
 
 namespace korva::platform {
 namespace {
@@ -15,18 +17,15 @@ namespace {
 constexpr uint32_t kRead32 = kKeyRead | kKeyWow64_32Key;
 constexpr uint32_t kWrite32 = kKeyWrite | kKeyWow64_32Key;
 
-class MemoryRegistryTest : public testing::Test {
+class MemoryRegistryTest : public ::testing::Test {
   protected:
-    // Every test closes what it opens: a leaked handle fails the test that leaked it.
-    ~MemoryRegistryTest() override { EXPECT_EQ(reg_.OpenHandleCount(), 0u); }
-
     int32_t Write(RegKey root, const WChar* path, uint32_t access, const WChar* name, const WString& text) {
         RegKey key = 0;
         int32_t result = reg_.CreateKey(root, path, access, &key);
         if (result == winerr::kSuccess) {
             result = reg_.SetValue(key, name, kRegSz, reinterpret_cast<const uint8_t*>(text.c_str()),
                                    static_cast<uint32_t>((text.size() + 1) * sizeof(WChar)));
-            reg_.CloseKey(key);
+            EXPECT_OK(reg_.CloseKey(key));
         }
         return result;
     }
@@ -39,12 +38,13 @@ class MemoryRegistryTest : public testing::Test {
         if (result == winerr::kSuccess) {
             uint32_t size = sizeof(buffer) - sizeof(WChar);
             result = reg_.QueryValue(key, name, nullptr, reinterpret_cast<uint8_t*>(buffer), &size);
-            reg_.CloseKey(key);
+            EXPECT_OK(reg_.CloseKey(key));
         }
         return result == winerr::kSuccess ? Utf16ToUtf8(buffer) : "error " + std::to_string(result);
     }
 
-    MemoryRegistry reg_;
+    // Every test closes what it opens: a leaked handle fails the test that leaked it.
+    korva::testing::FakeRegistry reg_;
 };
 
 TEST_F(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
@@ -87,7 +87,7 @@ TEST_F(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
         EXPECT_EQ(Read(c.root, c.path, c.access, c.name), c.expected)
             << Utf16ToUtf8(c.path) << " " << c.access;
     }
-    reg_.CloseKey(software32);
+    EXPECT_OK(reg_.CloseKey(software32));
 }
 
 TEST_F(MemoryRegistryTest, QueryFollowsTheMoreDataProtocol) {
@@ -112,7 +112,7 @@ TEST_F(MemoryRegistryTest, QueryFollowsTheMoreDataProtocol) {
             EXPECT_EQ(buffer[300], 0xEE);  // nothing written beyond the data
         }
     }
-    reg_.CloseKey(key);
+    EXPECT_OK(reg_.CloseKey(key));
 }
 
 TEST_F(MemoryRegistryTest, DeleteRefusesKeysWithSubKeysAndHandlesAllowOnlyTheirAccess) {
@@ -127,7 +127,7 @@ TEST_F(MemoryRegistryTest, DeleteRefusesKeysWithSubKeysAndHandlesAllowOnlyTheirA
     uint32_t size = 4;
     EXPECT_EQ(reg_.SetValue(readOnly, KW("x"), kRegDword, value, 4), winerr::kAccessDenied);
     EXPECT_EQ(reg_.QueryValue(key, KW("x"), nullptr, value, &size), winerr::kAccessDenied);
-    reg_.CloseKey(readOnly);
+    EXPECT_OK(reg_.CloseKey(readOnly));
     // Windows refuses with access denied rather than deleting a tree.
     EXPECT_EQ(reg_.DeleteKey(kHkeyClassesRoot, KW("CLSID\\{P}")), winerr::kAccessDenied);
     EXPECT_TRUE(reg_.HasKey(KW("HKEY_CLASSES_ROOT\\CLSID\\{P}\\InprocServer32")));
@@ -187,7 +187,7 @@ void ExpectAll(MemoryRegistry& reg, const std::vector<Stored>& values) {
         data.resize(size);
         EXPECT_EQ(type, v.type);
         EXPECT_EQ(data, v.data);
-        reg.CloseKey(key);
+        EXPECT_OK(reg.CloseKey(key));
     }
 }
 
@@ -215,7 +215,7 @@ TEST(RegFileTest, TrickyValuesSurviveTextAndFileAndHandWrittenFilesLoad) {
         {k, KW("type 0x1234"), 0x1234, {9}},
         {KW("SOFTWARE\\WOW6432Node\\Korva"), KW("32-bit view"), kRegDword, Bytes(&dword, 4)},
     };
-    MemoryRegistry source;
+    korva::testing::FakeRegistry source;
     for (const Stored& v : values) {
         source.PutValue(KW("HKEY_LOCAL_MACHINE\\") + v.key, v.name, v.type, v.data.data(),
                         static_cast<uint32_t>(v.data.size()));
@@ -228,7 +228,7 @@ TEST(RegFileTest, TrickyValuesSurviveTextAndFileAndHandWrittenFilesLoad) {
                            "\"dword\"=dword:0000abcd\r\n")),
               WString::npos);
     EXPECT_NE(text.find(KW("\r\n\"quoted \\\"name\\\"\"=\"say \\\"hi\\\"\"\r\n")), WString::npos);
-    MemoryRegistry loaded;
+    korva::testing::FakeRegistry loaded;
     ASSERT_EQ(loaded.LoadRegText(text), winerr::kSuccess);
     ExpectAll(loaded, values);
     EXPECT_EQ(loaded.SaveRegText(), text);  // nothing drifts over repeated round trips
@@ -239,9 +239,9 @@ TEST(RegFileTest, TrickyValuesSurviveTextAndFileAndHandWrittenFilesLoad) {
     const WString path = JoinPath(folder, KW("settings.reg"));
     ASSERT_EQ(source.SaveRegFile(path.c_str()), winerr::kSuccess);
     std::vector<uint8_t> bytes;
-    ASSERT_EQ(ReadWholeFile(path.c_str(), &bytes), winerr::kSuccess);
+    ASSERT_EQ(ReadWholeFile(path.c_str(), 1u << 20, &bytes), winerr::kSuccess);
     EXPECT_EQ(Bytes(bytes.data(), 4), (std::vector<uint8_t>{0xFF, 0xFE, 'W', 0}));
-    MemoryRegistry fromFile;
+    korva::testing::FakeRegistry fromFile;
     ASSERT_EQ(fromFile.LoadRegFile(path.c_str()), winerr::kSuccess);
     ExpectAll(fromFile, values);
 
@@ -279,7 +279,7 @@ TEST(RegFileTest, MalformedTextIsRefusedAndChangesNothing) {
     };
     for (const WString& text : kCases) {
         SCOPED_TRACE(Utf16ToUtf8(text));
-        MemoryRegistry reg;
+        korva::testing::FakeRegistry reg;
         reg.PutDword(KW("HKLM\\SOFTWARE\\Keep"), KW("v"), 7);
         const WString before = reg.SaveRegText();
         EXPECT_EQ(reg.LoadRegText(text), winerr::kBadDbFile);
