@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -406,6 +407,36 @@ TEST_F(LogTest, TraceLog) {
                   Trace("Information", "cGbCredentialProvider::Initialize") + Trace("Message", "eight") +
                   Trace("Message", "three") + Trace("Warning", "x", "00:15:03 - 12/05/26"),
               Read(path_));
+}
+
+// "Log Mask" picks the trace levels written; absent or not a number, it is 7.
+TEST_F(LogTest, TraceMaskComesFromTheRegistry) {
+    registry_.PutString(kTraceKey, KW("Log File"), path_);
+    const struct {
+        const char* stored;  // in order: each row replaces the one before
+        std::function<void()> store;
+        std::string levels;
+    } kCases[] = {
+        {"absent", [] {}, "1 2 4 "},
+        {"2", [&] { registry_.PutDword(kTraceKey, KW("Log Mask"), 2); }, "2 "},
+        {"9", [&] { registry_.PutDword(kTraceKey, KW("Log Mask"), 9); }, "1 8 "},
+        {"text", [&] { registry_.PutString(kTraceKey, KW("Log Mask"), KW("2")); }, "1 2 4 "},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.stored);
+        DeleteIfThere(path_);
+        c.store();
+        LoadTraceLogSettingsFromRegistry();
+        for (const uint32_t level : {1u, 2u, 4u, 8u}) {
+            TraceLog(level, KW("%u"), level);
+        }
+        std::string levels;
+        const std::string text = Read(path_);
+        for (size_t at = text.find(": "); at != std::string::npos; at = text.find(": ", at + 1)) {
+            levels += text.substr(at + 2, 1) + " ";
+        }
+        EXPECT_EQ(levels, c.levels);
+    }
 }
 
 TEST_F(LogTest, TraceFileAboveTheLimitIsEmptiedBeforeTheLine) {

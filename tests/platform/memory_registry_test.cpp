@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -158,6 +160,44 @@ TEST_F(MemoryRegistryTest, FailNextFailsOneMatchingCallInOrder) {
     EXPECT_FALSE(reg_.HasKey(KW("HKLM\\SOFTWARE\\New")));
 }
 
+// A failed connect, open or create leaves no handle behind, whether the failure is real or injected, so that a
+// holder of the out-parameter never closes a stale value.
+TEST_F(MemoryRegistryTest, FailuresLeaveTheOutputHandleZero) {
+    using Op = MemoryRegistry::Op;
+    const struct {
+        const char* what;
+        std::optional<Op> fault;
+        std::function<int32_t(RegKey*)> call;
+        int32_t expected;
+    } kCases[] = {
+        {"missing key", std::nullopt,
+         [&](RegKey* k) { return reg_.OpenKey(kHkeyLocalMachine, KW("SOFTWARE\\Missing"), kKeyRead, k); },
+         winerr::kFileNotFound},
+        {"unknown parent", std::nullopt,
+         [&](RegKey* k) { return reg_.CreateKey(0x4321, KW("x"), kKeyWrite, k); }, winerr::kInvalidHandle},
+        {"remote computer", std::nullopt,
+         [&](RegKey* k) { return reg_.Connect(KW("\\\\elsewhere"), kHkeyLocalMachine, k); },
+         winerr::kBadNetpath},
+        {"injected open", Op::OpenKey,
+         [&](RegKey* k) { return reg_.OpenKey(kHkeyLocalMachine, KW("SOFTWARE"), kKeyRead, k); },
+         winerr::kAccessDenied},
+        {"injected create", Op::CreateKey,
+         [&](RegKey* k) { return reg_.CreateKey(kHkeyLocalMachine, KW("SOFTWARE\\New"), kKeyWrite, k); },
+         winerr::kAccessDenied},
+        {"injected connect", Op::Connect,
+         [&](RegKey* k) { return reg_.Connect(nullptr, kHkeyLocalMachine, k); }, winerr::kAccessDenied},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        if (c.fault) {
+            reg_.FailNext(*c.fault, winerr::kAccessDenied);
+        }
+        RegKey key = 0xBAD;
+        EXPECT_RESULT(c.expected, c.call(&key));
+        EXPECT_EQ(key, 0u);
+    }
+}
+
 // The regedit text format: round trips, hand-written files and malformed input.
 std::vector<uint8_t> Bytes(const void* data, size_t size) {
     const auto* p = static_cast<const uint8_t*>(data);
@@ -201,6 +241,7 @@ TEST(RegFileTest, TrickyValuesSurviveTextAndFileAndHandWrittenFilesLoad) {
         {k, KW("quoted \"name\""), kRegSz, Text(KW("say \"hi\""))},
         {k, KW("back\\slash"), kRegSz, Text(KW("C:\\dir\\"))},
         {k, KW("non-BMP"), kRegSz, Text(nonBmp)},
+        {k, KW("\x4E2D\x6587"), kRegSz, Text(KW("\x03A9 \x20AC \x00E9"))},  // code units above 0xFF
         {k, KW("empty"), kRegSz, Text(KW(""))},
         {k, KW(""), kRegSz, Text(KW("the default"))},
         {k, KW("@"), kRegSz, Text(KW("a value named @"))},
@@ -240,7 +281,13 @@ TEST(RegFileTest, TrickyValuesSurviveTextAndFileAndHandWrittenFilesLoad) {
     ASSERT_EQ(source.SaveRegFile(path.c_str()), winerr::kSuccess);
     std::vector<uint8_t> bytes;
     ASSERT_EQ(ReadWholeFile(path.c_str(), 1u << 20, &bytes), winerr::kSuccess);
-    EXPECT_EQ(Bytes(bytes.data(), 4), (std::vector<uint8_t>{0xFF, 0xFE, 'W', 0}));
+    // Every code unit little-endian, its high byte included, after the byte-order mark.
+    std::vector<uint8_t> expectedBytes = {0xFF, 0xFE};
+    for (const WChar unit : text) {
+        expectedBytes.push_back(static_cast<uint8_t>(unit % 256));
+        expectedBytes.push_back(static_cast<uint8_t>(unit / 256));
+    }
+    EXPECT_EQ(bytes, expectedBytes);
     korva::testing::FakeRegistry fromFile;
     ASSERT_EQ(fromFile.LoadRegFile(path.c_str()), winerr::kSuccess);
     ExpectAll(fromFile, values);
