@@ -1,11 +1,10 @@
 // The registry seam. The interface has Win32's semantics (handles, access masks with the WOW64 view flags,
 // RegQueryValueExW's ERROR_MORE_DATA protocol, Windows error codes), so RegistryConnection is written once.
 //
-// Implementations:
-//  - Windows: thin wrappers over advapi32 (platform/win32/registry_win32.cpp).
-//  - MemoryRegistry (portable): an in-memory store with both views. On Linux it is the process-wide registry,
-//    loaded from and saved to the regedit-format file named by KORVA_REGISTRY_FILE. Tests on both builds use
-//    it as a fake with injected failures.
+// On Windows the implementation is a thin wrapper over advapi32 (platform/win32/registry_win32.cpp). The
+// portable MemoryRegistry is an in-memory store with both views: on Linux the process-wide registry, loaded
+// from and saved to the regedit-format file named by KORVA_REGISTRY_FILE, and on both builds the tests' fake
+// with injected failures.
 #pragma once
 
 #include <cstdint>
