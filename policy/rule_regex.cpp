@@ -240,10 +240,21 @@ std::unique_ptr<CRuleBase> CreateRegexRule(int32_t kind, const WChar* expression
     return std::make_unique<CRuleRegex>(BuiltInRegexDescriptions(kind), kind, given, WStringView(), true);
 }
 
-int32_t GetRegexKind(const CRuleBase& rule) {
-    if (rule.GetType() != CRuleRegex::kType)
-        return -1;
-    return static_cast<const CRuleRegex&>(rule).GetKind();
+const WChar* CRuleRegex::GetDisplayName() const {
+    switch (kind_) {
+        case kRegexRepeatingCharacters:
+            return KW("Repeating characters");
+        case kRegexCharacterRequirements:
+            return KW("Character requirements");
+        default:
+            return CRuleBase::GetDisplayName();
+    }
+}
+
+RuleSettings CRuleRegex::DescribeSettings() const {
+    return {RuleSetting::Int("kind", kind_), RuleSetting::Text("expression", GetExpression()),
+            RuleSetting::Text("data", GetData()),
+            RuleSetting::Bool("expressionValidatesPassword", expressionValidatesPassword_)};
 }
 
 }  // namespace korva

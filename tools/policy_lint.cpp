@@ -5,16 +5,13 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <type_traits>
+#include <variant>
 
 #include "infra/error_texts.h"
 #include "platform/files.h"
 #include "platform/result_codes.h"
 #include "policy/policy_list.h"
-#include "policy/rule_blacklist.h"
-#include "policy/rule_length.h"
-#include "policy/rule_min_age.h"
-#include "policy/rule_regex.h"
-#include "policy/rule_similarity.h"
 #include "policy/scope.h"
 #include "policy/xml_dom.h"
 #include "tools/json_writer.h"
@@ -58,28 +55,23 @@ class SettingSink {
 };
 
 void VisitSettings(const CRuleBase& rule, SettingSink& sink) {
-    if (const auto* age = dynamic_cast<const CRuleHistoryMinimumAge*>(&rule)) {
-        sink.Int("minimumAge", age->GetMinimumMinutes());
-    } else if (const auto* minimum = dynamic_cast<const CRuleLengthMinimum*>(&rule)) {
-        sink.Int("minimumLength", minimum->GetMinimum());
-    } else if (const auto* maximum = dynamic_cast<const CRuleLengthMaximum*>(&rule)) {
-        sink.Int("maximumLength", maximum->GetMaximum());
-    } else if (const auto* regex = dynamic_cast<const CRuleRegex*>(&rule)) {
-        sink.Int("kind", regex->GetKind());
-        sink.Text("expression", regex->GetExpression());
-        sink.Text("data", regex->GetData());
-        sink.Bool("expressionValidatesPassword", regex->GetExpressionValidatesPassword());
-    } else if (const auto* names = dynamic_cast<const CRuleNameSimilarity*>(&rule)) {
-        sink.Bool("checkUsername", names->GetCheckUsername());
-        sink.Bool("checkFullname", names->GetCheckFullname());
-        sink.Float("usernameRatio", names->GetUsernameRatio());
-        sink.Float("fullnameRatio", names->GetFullnameRatio());
-    } else if (const auto* password = dynamic_cast<const CRulePasswordSimilarity*>(&rule)) {
-        sink.Bool("checkPassword", password->GetCheckPassword());
-        sink.Float("passwordRatio", password->GetPasswordRatio());
-    } else if (const auto* blacklist = dynamic_cast<const CRuleBlackList*>(&rule)) {
-        sink.Int("interpretation", blacklist->GetInterpretation());
-        sink.TextList("items", blacklist->GetItems());
+    for (const RuleSetting& setting : rule.DescribeSettings()) {
+        std::visit(
+            [&](const auto& value) {
+                using T = std::decay_t<decltype(value)>;
+                if constexpr (std::is_same_v<T, int64_t>) {
+                    sink.Int(setting.name, value);
+                } else if constexpr (std::is_same_v<T, bool>) {
+                    sink.Bool(setting.name, value);
+                } else if constexpr (std::is_same_v<T, float>) {
+                    sink.Float(setting.name, value);
+                } else if constexpr (std::is_same_v<T, const WChar*>) {
+                    sink.Text(setting.name, value);
+                } else {
+                    sink.TextList(setting.name, *value);
+                }
+            },
+            setting.value);
     }
 }
 
