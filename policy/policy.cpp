@@ -5,7 +5,7 @@
 #include "policy/rule_length.h"
 #include "policy/rule_min_age.h"
 #include "policy/scope.h"
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 
 namespace korva {
 

@@ -5,7 +5,7 @@
 #include "platform/format.h"
 #include "platform/result_codes.h"
 #include "policy/scope.h"
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 
 namespace korva {
 

@@ -6,7 +6,7 @@
 #include "infra/log.h"
 #include "policy/rule_length.h"
 #include "policy/rule_min_age.h"
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 
 namespace korva {
 

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "infra/log.h"
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 #include "regex/check_string.h"
 
 namespace korva {

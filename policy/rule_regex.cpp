@@ -6,7 +6,7 @@
 
 #include "infra/log.h"
 #include "platform/format.h"
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 #include "regex/check_string.h"
 
 namespace korva {

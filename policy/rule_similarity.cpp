@@ -11,7 +11,7 @@
 #include "platform/format.h"
 #include "policy/scope.h"
 #include "policy/similarity.h"
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 
 namespace korva {
 namespace {

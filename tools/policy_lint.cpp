@@ -13,7 +13,7 @@
 #include "platform/result_codes.h"
 #include "policy/policy_list.h"
 #include "policy/scope.h"
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 #include "tools/json_writer.h"
 
 namespace korva::tools {
