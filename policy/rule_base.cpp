@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "infra/log.h"
+#include "policy/load_report.h"
 #include "policy/rule_length.h"
 #include "policy/rule_min_age.h"
 #include "xml/xml_dom.h"
@@ -111,6 +112,9 @@ int32_t CRuleBase::LoadFromXML(cGjLog& log, const xml::Node& element, const WCha
                 enabled_ = value >= 1;
                 log.LogMessage(kLogDebug, KW("Successfully set enabled."));
             } else {
+                ReportNotANumber(child, nullptr, text, [this] {
+                    return WString(enabled_ ? KW("1 (an earlier Enabled)") : KW("0 (the rule is off)"));
+                });
                 log.LogWithCode(kLogError, kResultInvalidValue,
                                 KW("Failed to convert value of enabled node to bool."));
             }
@@ -132,6 +136,8 @@ int32_t CRuleBase::LoadFromXML(cGjLog& log, const xml::Node& element, const WCha
                 if (StringToInt(languageText.c_str(), &value)) {
                     language = static_cast<uint32_t>(value);
                 } else {
+                    ReportNotANumber(child, KW("languageid"), languageText,
+                                     [] { return WString(KW("9 (English)")); });
                     log.LogMessage(kLogDebug,
                                    KW("Failed to convert value of languageid attribute to integer."));
                 }
@@ -169,7 +175,7 @@ int32_t OpenRuleChildren(cGjLog& log, const xml::Node& element, const WChar* lis
 int32_t CRuleBase::LoadIntegerChild(cGjLog& log, const xml::Node& element, const WChar* version,
                                     const IntegerChildTexts& texts,
                                     const std::function<void(int32_t)>& converted,
-                                    const std::function<void()>& invalid) {
+                                    const std::function<WString()>& invalid) {
     std::vector<xml::Node> children;
     int32_t status = OpenRuleChildren(log, element, texts.listFailure, texts.loadingDebug, &children);
     if (status != kSOk) {
@@ -199,7 +205,8 @@ int32_t CRuleBase::LoadIntegerChild(cGjLog& log, const xml::Node& element, const
         if (StringToInt(text.c_str(), &value)) {
             converted(value);
         } else {
-            invalid();
+            const WString used = invalid();
+            ReportNotANumber(child, nullptr, text, [&used] { return used; });
             log.LogWithCode(kLogError, kResultInvalidValue, KW("%s"), texts.convertFailure);
         }
     }

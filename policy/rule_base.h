@@ -124,11 +124,12 @@ class CRuleBase {
 
   protected:
     // Reads such an element: `converted` receives the value of each strict-integer child text, `invalid` is
-    // called for each one that is not (both log their own success lines), then the shared children are read
-    // with CRuleBase::LoadFromXML, whose result is not used. 0, -12 (no children), or the DOM's HRESULT.
+    // called for each one that is not and returns what is used instead, for the load report (both log their
+    // own success lines), then the shared children are read with CRuleBase::LoadFromXML, whose result is not
+    // used. 0, -12 (no children), or the DOM's HRESULT.
     int32_t LoadIntegerChild(cGjLog& log, const xml::Node& element, const WChar* version,
                              const IntegerChildTexts& texts, const std::function<void(int32_t)>& converted,
-                             const std::function<void()>& invalid);
+                             const std::function<WString()>& invalid);
 
     // For Clone and for tests of the concrete rules.
     void CopyBaseTo(CRuleBase& target) const {

@@ -1,6 +1,7 @@
 #include "policy/rule_length.h"
 
 #include "infra/log.h"
+#include "policy/load_report.h"
 #include "platform/format.h"
 
 namespace korva {
@@ -142,7 +143,10 @@ int32_t CRuleLengthLimit::LoadFromXML(cGjLog& log, const xml::Node& element, con
             limit_ = value;
             log.LogMessage(kLogDebug, KW("%s"), traits.setMessage);
         },
-        [&] { limit_ = traits.defaultLimit; });
+        [&] {
+            limit_ = traits.defaultLimit;
+            return Format(KW("%d (the default)"), limit_);
+        });
 }
 
 RuleSettings CRuleLengthLimit::DescribeSettings() const {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "infra/log.h"
+#include "policy/load_report.h"
 #include "platform/format.h"
 #include "xml/xml_dom.h"
 #include "regex/check_string.h"
@@ -189,6 +190,8 @@ int32_t CRuleRegex::LoadFromXML(cGjLog& log, const xml::Node& element, const WCh
                 kind_ = kind;
                 log.LogMessage(kLogDebug, KW("Successfully determined if type of regular expression."));
             } else {
+                ReportNotANumber(child, KW("Type"), type,
+                                 [this] { return Format(KW("%d (unchanged)"), kind_); });
                 log.LogWithCode(
                     kLogError, kResultInvalidValue,
                     KW("Failed to convert value of type attribute of regular expression rule to integer."));
@@ -214,6 +217,9 @@ int32_t CRuleRegex::LoadFromXML(cGjLog& log, const xml::Node& element, const WCh
                 expressionValidatesPassword_ = value >= 1;
                 log.LogMessage(kLogDebug, KW("Successfully set ExpressionValidatesPassword."));
             } else {
+                ReportNotANumber(child, nullptr, text, [this] {
+                    return WString(expressionValidatesPassword_ ? KW("1 (unchanged)") : KW("0 (unchanged)"));
+                });
                 log.LogWithCode(kLogError, kResultInvalidValue,
                                 KW("Failed to convert value of ExpressionValidatesPassword node to bool."));
             }

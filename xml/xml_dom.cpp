@@ -301,6 +301,34 @@ int32_t Node::GetBaseName(WString* out) const {
     }
 }
 
+WString Node::Path() const {
+    if (node_ == nullptr) {
+        return WString();
+    }
+    // Walked from the node up; each step is prepended.
+    WString path;
+    for (pugi::xml_node node = AsPugi(node_); node && node.type() == pugi::node_element;
+         node = node.parent()) {
+        size_t index = 1;
+        size_t count = 1;
+        for (pugi::xml_node other = node.previous_sibling(node.name()); other;
+             other = other.previous_sibling(node.name())) {
+            ++index;
+            ++count;
+        }
+        for (pugi::xml_node other = node.next_sibling(node.name()); other;
+             other = other.next_sibling(node.name())) {
+            ++count;
+        }
+        WString step = KW("/") + Wide(node.name());
+        if (count > 1) {
+            step += KW("[") + AsciiToWide(std::to_string(index)) + KW("]");
+        }
+        path.insert(0, step);
+    }
+    return path;
+}
+
 int32_t Node::GetText(WString* out) const {
     if (const int32_t status = Check(Op::Text, out)) {
         return status;

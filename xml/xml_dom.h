@@ -81,6 +81,12 @@ class Node {
     // Every child node: elements, text, CDATA, comments, processing instructions.
     int32_t GetChildNodes(std::vector<Node>* out) const;
 
+    // Where an element sits, for people reading a report: its qualified name and its ancestors', root first,
+    // "/PolicyList/Policy[2]/Rule/MinimumLength"; "[n]" counts from 1 among siblings of the same name and is
+    // written only when there are several. Empty for a handle to no node. Not fallible by injection: it is
+    // no part of reading a document.
+    WString Path() const;
+
   private:
     friend class Document;
     int32_t Check(Op op, const void* out) const;

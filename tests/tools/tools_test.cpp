@@ -1,3 +1,4 @@
+#include "tools/lint_command.h"
 #include "tools/policy_lint.h"
 
 #include <gtest/gtest.h>
@@ -261,6 +262,65 @@ TEST(PolicyLintTest, JsonCarriesEveryRuleSettingAndScopeField) {
     }
 }
 
+// A numeric value the engine cannot read as written is replaced silently; the linter names each one, once,
+// and --strict fails the document for it.
+TEST(PolicyLintTest, ValuesThatAreNotNumbersAreFindings) {
+    // The policy's children, then each finding as "path|text|used" ("" for none).
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"<Rule type=\"2\"><Enabled>1</Enabled><MinimumLength> 8</MinimumLength></Rule>",
+         {"/PolicyList/Policy/Rule/MinimumLength| 8|6 (the default)"}},
+        {"<Configuration>x</Configuration><Rule type=\"3\"><MaximumLength>9 </MaximumLength></Rule>",
+         {"/PolicyList/Policy/Configuration|x|0 (the policy is on)",
+          "/PolicyList/Policy/Rule/MaximumLength|9 |18 (the default)"}},
+        // Type 4 makes two rules that both read "Enabled": one finding.
+        {"<Rule type=\"4\"><Enabled>on</Enabled><PasswordRatio Enabled=\"1\">0,8</PasswordRatio></Rule>",
+         {"/PolicyList/Policy/Rule/Enabled|on|0 (the rule is off)",
+          "/PolicyList/Policy/Rule/PasswordRatio|0,8|0.8 (the default)"}},
+        {"<Rule type=\"1\"><MinimumAge>+1</MinimumAge><Description languageid=\"nl\">d</Description></Rule>"
+         "<Rule type=\"7\"><PasswordRatio Enabled=\"yes\">0.5</PasswordRatio></Rule>",
+         {"/PolicyList/Policy/Rule[1]/MinimumAge|+1|1440 minutes (the default)",
+          "/PolicyList/Policy/Rule[1]/Description/@languageid|nl|9 (English)",
+          "/PolicyList/Policy/Rule[2]/PasswordRatio/@Enabled|yes|0 (unchanged)"}},
+        {"<Rule type=\"5\"><Regex Type=\"2x\">a</Regex><ExpressionValidatesPassword>1 "
+         "</ExpressionValidatesPassword></Rule><Rule type=\"8\"><Blacklist Interpretation=\"\"/></Rule>",
+         {"/PolicyList/Policy/Rule[1]/Regex/@Type|2x|0 (unchanged)",
+          "/PolicyList/Policy/Rule[1]/ExpressionValidatesPassword|1 |0 (unchanged)",
+          "/PolicyList/Policy/Rule[2]/Blacklist/@Interpretation||0 (unchanged)"}},
+        {"<Rule type=\"2\"><Enabled>1</Enabled><MinimumLength>-</MinimumLength></Rule>", {}},
+    };
+    for (const auto& [children, expected] : cases) {
+        SCOPED_TRACE(children);
+        const std::string bytes =
+            Doc(Cat({"<Policy name=\"p\">", children, "<Scope type=\"3\"><SID>a.b</SID></Scope></Policy>"}));
+        const LintResult json = Lint(bytes);
+        JsonScalars root = Scalars(json.out);
+        std::vector<std::string> found;
+        for (size_t i = 0; root.count("findings/" + std::to_string(i) + "/path") != 0; ++i) {
+            const std::string at = "findings/" + std::to_string(i) + "/";
+            found.push_back(Cat({root[at + "path"], "|", root[at + "text"], "|", root[at + "used"]}));
+        }
+        std::vector<std::string> quoted;
+        for (const std::string& finding : expected) {
+            const size_t a = finding.find('|');
+            const size_t b = finding.find('|', a + 1);
+            quoted.push_back(Cat({JsonQuote(Utf8ToUtf16(finding.substr(0, a))), "|",
+                                  JsonQuote(Utf8ToUtf16(finding.substr(a + 1, b - a - 1))), "|",
+                                  JsonQuote(Utf8ToUtf16(finding.substr(b + 1)))}));
+        }
+        EXPECT_EQ(found, quoted);
+        // Findings never change the verdict by themselves; --strict makes any of them exit 1.
+        EXPECT_EQ(json.exitCode, 0) << json.err;
+        const LintResult strict = LintDocumentBytes(bytes, KW("test.xml"), LintOptions{false, kLogAll, true});
+        EXPECT_EQ(strict.exitCode, expected.empty() ? 0 : 1) << strict.err;
+        EXPECT_EQ(strict.err.find("see the findings") != std::string::npos, !expected.empty()) << strict.err;
+        EXPECT_EQ(strict.out.find("\nFindings (") != std::string::npos, !expected.empty());
+        if (!expected.empty()) {
+            const std::string line = expected.front().substr(0, expected.front().find('|')) + ": ";
+            EXPECT_NE(strict.out.find(line), std::string::npos) << strict.out;
+        }
+    }
+}
+
 TEST(PolicyLintTest, LevelMaskSelectsTheLogRecordsByTheLogsOwnRule) {
     // Stray text logs a Warning, the unnamed policy an Error, the load Information and Debug lines.
     const std::string bytes = Doc("stray<Policy><Rule type=\"2\"/></Policy>" + kGoodPolicy);
@@ -294,6 +354,12 @@ TEST(PolicyToolTest, CommandLinesAndFiles) {
         {{}, 64, "", "a command is required"},
         {{"lint", good, "--level"}, 64, "", "--level needs a mask"},
         {{"lint", "--help"}, 0, "Exit codes:", ""},
+        {{"lint", "--strict",
+          write("finding.xml", Doc("<Policy name=\"p\"><Rule type=\"2\"><MinimumLength>"
+                                   "8 </MinimumLength></Rule></Policy>"))},
+         1,
+         "MinimumLength: \"8 \" is not a number; the logon screen uses 6",
+         "see the findings"},
         {{"lint", good}, 0, "Policy 1: \"p\"", ""},
         {{"lint", "--level=Error", good}, 0, "Log (0 records, level mask 0x00000001)", ""},
         {{"lint", "--level", "error,WARNING", good}, 0, "level mask 0x00000011", ""},
