@@ -166,6 +166,10 @@ TEST(RuleTest, FactoryReadsRuleElements) {
          KW("Failed to load password similarity rule")},
         {KW("<Rule type='7'><PasswordRatio Enabled='1'>.5</PasswordRatio></Rule>"), nullptr, 0, "7 off y 0.8",
          KW("similarity ratio to float")},
+        {KW("<Rule type='7'><PasswordRatio Enabled='1'>0,8</PasswordRatio></Rule>"), nullptr, 0,
+         "7 off y 0.8", KW("similarity ratio to float")},  // no decimal comma, whatever the locale
+        {KW("<Rule type='7'><PasswordRatio Enabled='1'>1.2.3</PasswordRatio></Rule>"), nullptr, 0,
+         "7 off y 0.8", KW("similarity ratio to float")},
         {KW("<Rule type='7'><PasswordRatio Enabled='1'>1000000000000000000000000000000000000000"
             "</PasswordRatio></Rule>"),
          nullptr, 0, "7 off y 3.40282e+38", nullptr},  // beyond the float range: the largest float
@@ -241,6 +245,9 @@ TEST(RuleTest, Verdicts) {
         {Max(-1), nullptr, nullptr, 0, false},
         {Regex(kRegexRepeatingCharacters), KW("aabbccdd"), nullptr, 0, true},  // pairs are allowed
         {Regex(kRegexRepeatingCharacters), KW("ab111cd"), nullptr, 0, false},
+        {Regex(kRegexRepeatingCharacters), KW("111cd"), nullptr, 0, false},  // a run at the very start
+        {Regex(kRegexRepeatingCharacters), KW("ab111"), nullptr, 0, false},  // and at the very end
+        {Regex(kRegexRepeatingCharacters), KW(""), nullptr, 0, true},        // nothing repeats in ""
         {Regex(kRegexCharacterRequirements, KW("[A-Z]"), true), KW("passWord"), nullptr, 0, true},
         {Regex(kRegexCharacterRequirements, KW("[A-Z]"), true), KW("\u00C4pfel"), nullptr, 0, false},
         {Regex(kRegexCharacterRequirements, KW("[A-Z]"), true), nullptr, nullptr, 0, false},
@@ -256,6 +263,8 @@ TEST(RuleTest, Verdicts) {
         {List(kBlackListExpressions, {KW("abcd")}), KW("xxAbcdxx"), nullptr, 0, true},
         {List(kBlackListExpressions, {KW("^x"), KW("[0-9]{4}$")}), KW("summer2024"), nullptr, 0, false},
         {List(kBlackListExpressions, {KW("")}), KW("xyz"), nullptr, 0, true},  // an empty item is skipped
+        {List(kBlackListWords, {}), KW(""), nullptr, 0, true},  // an empty list refuses nothing
+        {List(kBlackListExpressions, {}), KW(""), nullptr, 0, true},
         {List(kBlackListExpressions, {KW("(abc"), KW("xz")}), KW("xz"), nullptr, -1, false},  // ends there
         {List(2, {KW("Password")}), KW("password"), nullptr, 0, false},  // any other interpretation: words
         {List(-1, {KW("^pass")}), KW("password"), nullptr, 0, true},
@@ -297,6 +306,7 @@ TEST(RuleTest, MinimumAgeFromTheDirectoryInWholeMinutes) {
         {kNow - 1440 * kMinute, 1440, Op::Get, 0, 0, true, nullptr},
         {kNow - 599 * kSecond / 10, 1, Op::Get, 0, 0, false, nullptr},  // 59.9 s is no whole minute
         {kNow + 30 * kSecond, 0, Op::Get, 0, 0, true, nullptr},         // in the future, truncated to 0
+        {kNow + 61 * kSecond, 0, Op::Get, 0, 0, false, nullptr},  // more than a minute ahead: a negative age
         {0, 525600, Op::Get, 0, 0, true, nullptr},  // must change at next logon: 1601, centuries old
         {kNow, 0, Op::CanonicalToDistinguishedName, -6, -6, false, KW("canonical name 'a.b/Users/Jo'")},
         {kNow, 0, Op::Get, kEAdsPropertyNotFound, kEAdsPropertyNotFound, false, KW("get time and date")},
@@ -340,6 +350,22 @@ TEST(RuleTest, BuiltInTextsKeepTheirNonAsciiCharacters) {
     };
     const Row rows[] = {
         {MinimumLengthDescriptions(6), kLangPolish, KW("najmniej 6 znak\u00F3w.")},
+        // Each language's text under its own identifier.
+        {MinimumLengthDescriptions(6), kLangEnglish, KW("at least 6 characters")},
+        {MinimumLengthDescriptions(6), kLangDutch, KW("minimaal 6 karakters")},
+        {MinimumLengthDescriptions(6), kLangFrench, KW("au minimum 6 caract")},
+        {MinimumLengthDescriptions(6), kLangGerman, KW("mindestens 6 Zeichen")},
+        {MinimumLengthDescriptions(6), kLangSpanish, KW("al menos 6 caracteres")},
+        {MinimumLengthDescriptions(6), kLangItalian, KW("almeno 6 caratteri")},
+        {MinimumLengthDescriptions(6), kLangPortuguese, KW("pelo menos 6 caracteres")},
+        {MinimumLengthDescriptions(6), kLangCzech, KW("Heslo mus\u00ED m\u00EDt")},
+        {MinimumLengthDescriptions(6), kLangChinese, KW("\u5BC6\u7801\u5FC5\u987B")},
+        {MinimumLengthDescriptions(6), kLangRussian, KW("\u041F\u0430\u0440\u043E\u043B\u044C")},
+        {MinimumLengthDescriptions(6), kLangFinnish, KW("Salasanassa")},
+        {MinimumLengthDescriptions(6), kLangHungarian, KW("A jelsz\u00F3nak")},
+        {MaximumLengthDescriptions(18), kLangDutch, KW("maximaal 18")},
+        {MaximumLengthDescriptions(18), kLangGerman, KW("nicht l\u00E4nger als 18")},
+        {MaximumLengthDescriptions(18), kLangSpanish, KW("m\u00E1s de 18")},
         {MaximumLengthDescriptions(18), kLangChinese, KW("\u8D85\u8FC718\u4E2A\u5B57\u7B26\u3002")},
         {MinimumAgeDescriptions(1440), kLangCzech, KW("nejm\u00E9n\u011B 1440 minut star\u00E9.")},
         {BuiltInRegexDescriptions(0), kLangFrench, KW("Expression r\u00E9guli\u00E8re.")},
