@@ -33,8 +33,9 @@ void Require(bool condition) {
     }
 }
 
-// John Smith in CORP, member of Sales Staff, password set on 2020-01-01; the seed documents name his and
-// his group's SIDs, canonical names and distinguished names.
+// John Smith in CORP, member of Sales Staff, password set on 2020-01-01. The starting corpus
+// (tests/fuzz/corpus/fuzz_loader/) names his and his group's SIDs, canonical names and distinguished names, so
+// that mutated documents reach the scope and rule code rather than stopping at an unknown user.
 void Populate(testing::FakeDirectory& directory) {
     directory.AddFlatDomain(KW("CORP"), kDomain);
     directory.SetJoinedDomain(KW("CORP"));
