@@ -45,6 +45,17 @@ constexpr int32_t kWrongPassword = 1323;
 constexpr int32_t kIllFormedPassword = 1324;
 constexpr int32_t kPasswordRestriction = 1325;
 
+// File-system conditions the Linux build maps errno values to.
+constexpr int32_t kTooManyOpenFiles = 4;
+constexpr int32_t kNotSameDevice = 17;
+constexpr int32_t kWriteProtect = 19;
+constexpr int32_t kDirNotEmpty = 145;
+constexpr int32_t kBusy = 170;
+constexpr int32_t kFilenameExcedRange = 206;
+constexpr int32_t kIoDevice = 1117;
+constexpr int32_t kDiskQuotaExceeded = 1295;
+constexpr int32_t kCantResolveFilename = 1921;
+
 }  // namespace korva::winerr
 
 namespace korva {
