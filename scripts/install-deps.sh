@@ -8,6 +8,8 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     # libraries of the Linux build, test and benchmark frameworks
     libpcre2-dev libpugixml-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
+    # the LDAP client (OpenLDAP) with Kerberos for SASL GSSAPI binds
+    libldap-dev libsasl2-modules-gssapi-mit
     # fuzzing (libFuzzer comes with clang's runtime)
     clang clang-14 libclang-rt-14-dev llvm-14
     # Windows cross build; dpkg-dev, tar and gzip for fetching and unpacking the third-party sources
@@ -15,6 +17,8 @@ packages=(
     dpkg-dev tar gzip xz-utils
     # running the Windows programs, with a virtual display for window tests
     wine wine64 xvfb xauth
+    # the directory integration tests: a Samba AD domain controller in a network namespace, LDAP tools
+    samba samba-ad-dc samba-ad-provision winbind krb5-user ldap-utils ldb-tools iproute2
 )
 
 # One dpkg-query for all; a package dpkg has never heard of is simply absent from the answer.
