@@ -209,6 +209,29 @@ populate() {
     }
 }
 
+# A Kerberos ticket for alice, for the tests of SASL GSSAPI binds: KRB5_CONFIG=STATE_DIR/krb5.conf,
+# KRB5CCNAME=FILE:STATE_DIR/alice.ccache.
+get_ticket() {
+    cat >"$state/krb5.conf" <<CONF
+[libdefaults]
+	default_realm = $realm
+	dns_lookup_realm = false
+	dns_lookup_kdc = false
+	rdns = false
+	dns_canonicalize_hostname = false
+[realms]
+	$realm = {
+		kdc = 127.0.0.1
+	}
+CONF
+    rm -f "$state/alice.ccache"
+    printf 'Alice-Pass-1\n' | KRB5_CONFIG=$state/krb5.conf KRB5CCNAME=FILE:$state/alice.ccache \
+        in_ns kinit alice@$realm >>"$log" 2>&1 || {
+        say "kinit for alice failed; see $log"
+        return 1
+    }
+}
+
 stop_samba() {
     local pid supervisor i
     if [[ -f $state/samba.pid ]]; then
@@ -262,7 +285,7 @@ start)
     mkdir -p "/etc/netns/$netns"
     echo "127.0.0.1 localhost dc1.corp.example.test corp.example.test" >"/etc/netns/$netns/hosts"
     start_samba
-    if ! wait_for_ldap || ! populate; then
+    if ! wait_for_ldap || ! populate || ! get_ticket; then
         stop_all
         exit 1
     fi

@@ -285,6 +285,9 @@ class PosixLdapSession final : public LdapSession {
             return kLdapTimeout;
         }
         SetApiTimeout(ms);
+        // The service ticket is for the name the caller connected to, not for whatever a reverse look-up of
+        // the address says (127.0.0.1 becomes the local host's name).
+        (void)ldap_set_option(ld_.get(), LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
         const int rc = ldap_sasl_interactive_bind_s(ld_.get(), nullptr, "GSSAPI", nullptr, nullptr,
                                                     LDAP_SASL_QUIET, NoPrompts, nullptr);
         if (rc != LDAP_SUCCESS) {

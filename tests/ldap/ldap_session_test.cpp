@@ -169,6 +169,26 @@ TEST_F(LdapSessionTest, AnonymousSessionReadsTheRootDse) {
     EXPECT_EQ(Utf8ToUtf16(Bytes(context->values.at(0))), kDomainDn);
 }
 
+#if !defined(_WIN32)
+TEST_F(LdapSessionTest, KerberosBindUsesTheCallersTicket) {
+    // The fixture got alice a ticket (KRB5CCNAME); the service ticket is for the name connected to.
+    LdapSettings settings = ServerSettings();
+    settings.host = KW("dc1.corp.example.test");
+    settings.bind = LdapBind::SaslGssapi;
+    std::unique_ptr<LdapSession> session;
+    ASSERT_EQ(OpenLdapSession(settings, &session), kLdapSuccess);
+    std::vector<LdapEntry> entries;
+    EXPECT_EQ(
+        session->Search(kAlice, LdapScope::Base, KW("(objectClass=*)"), {KW("sAMAccountName")}, &entries),
+        kLdapSuccess);
+    ASSERT_EQ(entries.size(), 1u);
+    // Signed in as alice, the server lets her modify nothing of the policy.
+    EXPECT_EQ(session->Modify(KW("CN=QmhPasswordPolicy,") + kPolicyContainer,
+                              {{LdapModOp::Replace, KW("msDS-ByteArray"), {ToValue("x")}}}),
+              kLdapInsufficientRights);
+}
+#endif
+
 struct SearchCase {
     const char* name;
     WString base;
