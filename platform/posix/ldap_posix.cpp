@@ -159,6 +159,11 @@ class PosixLdapSession final : public LdapSession {
         }
         switch (settings.bind) {
             case LdapBind::Anonymous:
+                // Nothing to send: connect now, so that an unreachable server fails here and not in a search.
+                if (const int rc = ldap_connect(ld_.get()); rc != LDAP_SUCCESS) {
+                    ReadSessionMessage();
+                    return Normalise(rc);
+                }
                 return kLdapSuccess;
             case LdapBind::Simple:
                 return SimpleBind(settings);
@@ -188,7 +193,7 @@ class PosixLdapSession final : public LdapSession {
             return Normalise(rc);
         }
         LdapMessageHandle result;
-        const int32_t waited = Wait(msgid, ms, result.put());
+        const int32_t waited = Wait(msgid, result.put());
         if (waited != kLdapSuccess) {
             return waited;
         }
@@ -226,7 +231,7 @@ class PosixLdapSession final : public LdapSession {
         if (rc != LDAP_SUCCESS) {
             return Normalise(rc);
         }
-        return WaitAndParse(msgid, ms);
+        return WaitAndParse(msgid);
     }
 
     int32_t Modify(WStringView dn, const std::vector<LdapModification>& changes) override {
@@ -248,7 +253,7 @@ class PosixLdapSession final : public LdapSession {
         if (rc != LDAP_SUCCESS) {
             return Normalise(rc);
         }
-        return WaitAndParse(msgid, ms);
+        return WaitAndParse(msgid);
     }
 
     void SetDeadline(LdapDeadline deadline) override { deadline_ = deadline; }
@@ -276,7 +281,7 @@ class PosixLdapSession final : public LdapSession {
             ReadSessionMessage();
             return Normalise(rc);
         }
-        return WaitAndParse(msgid, ms);
+        return WaitAndParse(msgid);
     }
 
     int32_t GssapiBind() {
@@ -296,8 +301,14 @@ class PosixLdapSession final : public LdapSession {
         return Normalise(rc);
     }
 
-    // Waits for the whole answer to msgid; abandons it when the time runs out.
-    int32_t Wait(int msgid, uint32_t ms, LDAPMessage** result) {
+    // Waits for the whole answer to msgid; abandons it when the time runs out. The time left is taken after
+    // sending, since sending may have had to connect first.
+    int32_t Wait(int msgid, LDAPMessage** result) {
+        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        if (ms == 0) {
+            (void)ldap_abandon_ext(ld_.get(), msgid, nullptr, nullptr);
+            return kLdapTimeout;
+        }
         timeval tv = ToTimeval(ms);
         const int type = ldap_result(ld_.get(), msgid, LDAP_MSG_ALL, &tv, result);
         if (type == 0) {
@@ -313,9 +324,9 @@ class PosixLdapSession final : public LdapSession {
         return kLdapSuccess;
     }
 
-    int32_t WaitAndParse(int msgid, uint32_t ms) {
+    int32_t WaitAndParse(int msgid) {
         LdapMessageHandle result;
-        const int32_t waited = Wait(msgid, ms, result.put());
+        const int32_t waited = Wait(msgid, result.put());
         if (waited != kLdapSuccess) {
             return waited;
         }

@@ -247,7 +247,7 @@ class Win32LdapSession final : public LdapSession {
             return Normalise(rc);
         }
         LdapMessageHandle result;
-        if (const int32_t waited = Wait(msgid, ms, result.put()); waited != kLdapSuccess) {
+        if (const int32_t waited = Wait(msgid, result.put()); waited != kLdapSuccess) {
             return waited;
         }
         std::vector<LdapEntry> entries;
@@ -278,7 +278,7 @@ class Win32LdapSession final : public LdapSession {
         if (rc != LDAP_SUCCESS) {
             return Normalise(rc);
         }
-        return WaitAndParse(msgid, ms);
+        return WaitAndParse(msgid);
     }
 
     int32_t Modify(WStringView dn, const std::vector<LdapModification>& changes) override {
@@ -300,7 +300,7 @@ class Win32LdapSession final : public LdapSession {
         if (rc != LDAP_SUCCESS) {
             return Normalise(rc);
         }
-        return WaitAndParse(msgid, ms);
+        return WaitAndParse(msgid);
     }
 
     void SetDeadline(LdapDeadline deadline) override { deadline_ = deadline; }
@@ -320,10 +320,17 @@ class Win32LdapSession final : public LdapSession {
             const ULONG last = LdapGetLastError();
             return last != LDAP_SUCCESS ? Normalise(last) : kLdapServerDown;
         }
-        return WaitAndParse(msgid, ms);
+        return WaitAndParse(msgid);
     }
 
-    int32_t Wait(ULONG msgid, uint32_t ms, LDAPMessage** result) {
+    // Waits for the whole answer to msgid; abandons it when the time runs out. The time left is taken after
+    // sending, since sending may have had to connect first.
+    int32_t Wait(ULONG msgid, LDAPMessage** result) {
+        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        if (ms == 0) {
+            (void)ldap_abandon(ld_.get(), msgid);
+            return kLdapTimeout;
+        }
         l_timeval tv = ToLTimeval(ms);
         const ULONG type = ldap_result(ld_.get(), msgid, LDAP_MSG_ALL, &tv, result);
         if (type == 0) {
@@ -337,9 +344,9 @@ class Win32LdapSession final : public LdapSession {
         return kLdapSuccess;
     }
 
-    int32_t WaitAndParse(ULONG msgid, uint32_t ms) {
+    int32_t WaitAndParse(ULONG msgid) {
         LdapMessageHandle result;
-        if (const int32_t waited = Wait(msgid, ms, result.put()); waited != kLdapSuccess) {
+        if (const int32_t waited = Wait(msgid, result.put()); waited != kLdapSuccess) {
             return waited;
         }
         return ParseResult(result.get());

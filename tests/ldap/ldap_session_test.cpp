@@ -436,15 +436,18 @@ TEST_F(LdapSessionTest, ASpentBudgetStopsEveryLaterCallWithoutTheNetwork) {
 struct UnreachableCase {
     const char* name;
     bool silent;  // a listener that never answers; otherwise a closed port
+    LdapBind bind;
     uint32_t operationMs;
     uint32_t budgetMs;
     int32_t result;
 };
 
 const UnreachableCase kUnreachableCases[] = {
-    {"closed port", false, 1000, 3000, kLdapServerDown},
-    {"silent server, operation limit first", true, 700, 3000, kLdapTimeout},
-    {"silent server, budget first", true, 10000, 1000, kLdapTimeout},
+    {"closed port", false, LdapBind::Simple, 1000, 3000, kLdapServerDown},
+    // Without a bind there is nothing to send, yet the session must not pretend to be connected.
+    {"closed port, anonymous", false, LdapBind::Anonymous, 1000, 3000, kLdapServerDown},
+    {"silent server, operation limit first", true, LdapBind::Simple, 700, 3000, kLdapTimeout},
+    {"silent server, budget first", true, LdapBind::Simple, 10000, 1000, kLdapTimeout},
 };
 
 TEST(LdapUnreachableTest, FailsWithinTheBudget) {
@@ -458,6 +461,7 @@ TEST(LdapUnreachableTest, FailsWithinTheBudget) {
         settings.operationTimeLimitMs = c.operationMs;
         settings.budgetMs = c.budgetMs;
         settings.connectTimeoutMs = 1000;
+        settings.bind = c.bind;
         std::unique_ptr<LdapSession> session;
         const auto start = steady_clock::now();
         EXPECT_EQ(OpenLdapSession(settings, &session), c.result);
