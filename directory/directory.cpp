@@ -4,9 +4,11 @@ namespace korva {
 
 namespace {
 
+// The platform's own directory where it has one (Windows), otherwise one that answers "not implemented".
 DirectoryBackend& DefaultBackend() {
     static UnavailableDirectoryBackend unavailable;
-    return unavailable;
+    static const std::unique_ptr<DirectoryBackend> system = CreateSystemDirectoryBackend();
+    return system != nullptr ? *system : unavailable;
 }
 
 Directory*& Current() {
