@@ -1,5 +1,7 @@
 #include "directory/directory.h"
 
+#include "directory/configuration.h"
+
 namespace korva {
 
 namespace {
@@ -11,16 +13,41 @@ DirectoryBackend& DefaultBackend() {
     return system != nullptr ? *system : unavailable;
 }
 
-Directory*& Current() {
+Directory& Fallback() {
     static Directory fallback(DefaultBackend());
-    static Directory* current = &fallback;
+    return fallback;
+}
+
+Directory*& Current() {
+    static Directory* current = &Fallback();
     return current;
+}
+
+// The backend installed by SetDirectoryBackend and the directory over it.
+struct Configured {
+    std::unique_ptr<DirectoryBackend> backend;
+    std::unique_ptr<Directory> directory;
+};
+Configured& Installed() {
+    static Configured installed;
+    return installed;
 }
 
 }  // namespace
 
 Directory& Dir() {
     return *Current();
+}
+
+void SetDirectoryBackend(std::unique_ptr<DirectoryBackend> backend) {
+    Configured& installed = Installed();
+    Current() = &Fallback();
+    installed.directory.reset();
+    installed.backend = std::move(backend);
+    if (installed.backend != nullptr) {
+        installed.directory = std::make_unique<Directory>(*installed.backend);
+        Current() = installed.directory.get();
+    }
 }
 
 ScopedDirectoryBackend::ScopedDirectoryBackend(DirectoryBackend* backend)
