@@ -15,6 +15,7 @@ constexpr int32_t kPathNotFound = 3;
 constexpr int32_t kAccessDenied = 5;
 constexpr int32_t kInvalidHandle = 6;
 constexpr int32_t kNotEnoughMemory = 8;
+constexpr int32_t kInvalidData = 13;  // ERROR_INVALID_DATA: malformed input (an LDIF file)
 constexpr int32_t kOutOfMemory = 14;
 constexpr int32_t kWriteFault = 29;
 constexpr int32_t kReadFault = 30;
@@ -44,6 +45,7 @@ constexpr int32_t kChildMustBeVolatile = 1021;
 constexpr int32_t kWrongPassword = 1323;
 constexpr int32_t kIllFormedPassword = 1324;
 constexpr int32_t kPasswordRestriction = 1325;
+constexpr int32_t kInvalidSid = 1337;  // ERROR_INVALID_SID: a SID in neither a valid binary nor text form
 
 }  // namespace korva::winerr
 
