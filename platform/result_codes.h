@@ -92,3 +92,49 @@ constexpr int32_t kResultNullEntry = -16;       // a null entry in a list
 constexpr int32_t kResultTimeConversion = -23;  // a directory time value could not be converted
 
 }  // namespace korva
+
+namespace korva {
+
+// LDAP results. A server's result code passes through as the server sent it; the ones the system looks at by
+// name are listed first. Failures on the client side get one set of numbers on both builds, the ones Windows'
+// LDAP client uses (libldap's own negative codes are translated to them).
+constexpr int32_t kLdapSuccess = 0;
+constexpr int32_t kLdapOperationsError = 1;
+constexpr int32_t kLdapProtocolError = 2;
+constexpr int32_t kLdapTimeLimitExceeded = 3;
+constexpr int32_t kLdapSizeLimitExceeded = 4;
+constexpr int32_t kLdapAuthMethodNotSupported = 7;
+constexpr int32_t kLdapStrongAuthRequired = 8;
+constexpr int32_t kLdapReferral = 10;
+constexpr int32_t kLdapNoSuchAttribute = 16;
+constexpr int32_t kLdapUndefinedType = 17;
+constexpr int32_t kLdapConstraintViolation = 19;
+constexpr int32_t kLdapAttributeOrValueExists = 20;
+constexpr int32_t kLdapInvalidSyntax = 21;
+constexpr int32_t kLdapNoSuchObject = 32;
+constexpr int32_t kLdapInvalidDnSyntax = 34;
+constexpr int32_t kLdapInvalidCredentials = 49;
+constexpr int32_t kLdapInsufficientRights = 50;
+constexpr int32_t kLdapBusy = 51;
+constexpr int32_t kLdapUnavailable = 52;
+constexpr int32_t kLdapUnwillingToPerform = 53;
+constexpr int32_t kLdapNamingViolation = 64;
+constexpr int32_t kLdapObjectClassViolation = 65;
+constexpr int32_t kLdapNotAllowedOnNonLeaf = 66;
+constexpr int32_t kLdapAlreadyExists = 68;
+constexpr int32_t kLdapOther = 80;
+// Client side.
+constexpr int32_t kLdapServerDown = 0x51;     // no connection, or the connection was lost
+constexpr int32_t kLdapLocalError = 0x52;     // the client library failed
+constexpr int32_t kLdapEncodingError = 0x53;  // a request could not be encoded
+constexpr int32_t kLdapDecodingError = 0x54;  // an answer could not be decoded
+constexpr int32_t kLdapTimeout = 0x55;        // a time limit or the call's budget ran out
+constexpr int32_t kLdapAuthUnknown = 0x56;    // the bind method is not known to the client
+constexpr int32_t kLdapFilterError = 0x57;    // the search filter could not be parsed
+constexpr int32_t kLdapParamError = 0x59;     // bad arguments (an empty host, an unknown scope, ...)
+constexpr int32_t kLdapNoMemory = 0x5a;       // out of memory
+constexpr int32_t kLdapConnectError = 0x5b;   // a connection or the TLS handshake could not be made
+constexpr int32_t kLdapNotSupported = 0x5c;   // the platform's client cannot do what was asked
+constexpr int32_t kLdapNoResultsReturned = 0x5e;
+
+}  // namespace korva
