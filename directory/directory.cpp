@@ -58,26 +58,6 @@ Directory*& Current() {
 
 }  // namespace
 
-int32_t StoredByteArray::GetLowerBound(int32_t* lower) const {
-    *lower = 0;
-    return 0;
-}
-
-int32_t StoredByteArray::GetUpperBound(int32_t* upper) const {
-    *upper = static_cast<int32_t>(bytes_.size()) - 1;
-    return 0;
-}
-
-int32_t StoredByteArray::AccessData(const uint8_t** data) {
-    *data = bytes_.data();
-    return 0;
-}
-
-int32_t StoredTextArray::AccessData(const std::vector<WString>** values) {
-    *values = &values_;
-    return 0;
-}
-
 Directory& Dir() {
     return *Current();
 }

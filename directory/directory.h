@@ -22,132 +22,13 @@
 #include <memory>
 #include <vector>
 
+#include "directory/backend.h"
 #include "platform/result_codes.h"
 #include "platform/text.h"
 
 namespace korva {
 
 class cGjLog;
-
-// A binary security identifier.
-using SidBytes = std::vector<uint8_t>;
-
-// Which interface a bound object must offer: any directory object (IADs) or a user (IADsUser). Binding a
-// non-user object as User fails with kENoInterface.
-enum class ObjectInterface { Object, User };
-
-// Properties only a user object has (IADsUser::FirstName, LastName, FullName; LDAP givenName, sn,
-// displayName).
-enum class UserProperty { FirstName, LastName, FullName };
-
-// An octet-string value as the directory hands it over. On Windows it is a SAFEARRAY, and reading its bounds
-// and locking its data are separate calls that can each fail; the engine reports each step with its own
-// message. Bounds are inclusive: the byte count is upper - lower + 1.
-class ByteArray {
-  public:
-    virtual ~ByteArray() = default;
-    virtual int32_t GetLowerBound(int32_t* lower) const = 0;
-    virtual int32_t GetUpperBound(int32_t* upper) const = 0;
-    // Points *data at the first byte; stays valid until Unaccess.
-    virtual int32_t AccessData(const uint8_t** data) = 0;
-    virtual int32_t Unaccess() = 0;
-};
-
-// A multi-valued text attribute ("memberOf" with several values). Same shape as ByteArray, element by
-// element.
-class TextArray {
-  public:
-    virtual ~TextArray() = default;
-    virtual int32_t AccessData(const std::vector<WString>** values) = 0;
-    virtual int32_t Unaccess() = 0;
-};
-
-// Plain holders that never fail: what an LDAP client's implementation returns. Fakes derive from them to
-// fail.
-class StoredByteArray : public ByteArray {
-  public:
-    explicit StoredByteArray(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-    int32_t GetLowerBound(int32_t* lower) const override;
-    int32_t GetUpperBound(int32_t* upper) const override;
-    int32_t AccessData(const uint8_t** data) override;
-    int32_t Unaccess() override { return 0; }
-    const std::vector<uint8_t>& Bytes() const { return bytes_; }
-
-  private:
-    std::vector<uint8_t> bytes_;
-};
-
-class StoredTextArray : public TextArray {
-  public:
-    explicit StoredTextArray(std::vector<WString> values) : values_(std::move(values)) {}
-    int32_t AccessData(const std::vector<WString>** values) override;
-    int32_t Unaccess() override { return 0; }
-
-  private:
-    std::vector<WString> values_;
-};
-
-// One attribute value as read by DirectoryObject::Get.
-struct AttributeValue {
-    enum class Kind {
-        Empty,         // nothing usable (a value of a type the engine does not read)
-        Text,          // a single text value
-        TextList,      // several text values: `texts`
-        Bytes,         // a single octet string: `bytes`
-        ByteList,      // several octet-string values (the engine reads only single ones)
-        LargeInteger,  // an object offering IADsLargeInteger (or an LDAP Integer8): `largeInteger`
-        Object,        // an object that offers no IADsLargeInteger
-    };
-    Kind kind = Kind::Empty;
-    WString text;
-    std::shared_ptr<TextArray> texts;
-    std::shared_ptr<ByteArray> bytes;
-    int64_t largeInteger = 0;
-};
-
-// A bound directory object (ADsGetObject's result). Released when destroyed.
-class DirectoryObject {
-  public:
-    virtual ~DirectoryObject() = default;
-    // IADs::GetInfo: loads the property cache.
-    virtual int32_t GetInfo() = 0;
-    // IADs::Get: kEAdsPropertyNotFound when the attribute has no value.
-    virtual int32_t Get(const WChar* attribute, AttributeValue* value) = 0;
-    // IADsUser properties; kENoInterface when the object was not bound as a user.
-    virtual int32_t GetUserProperty(UserProperty property, WString* value) = 0;
-};
-
-// DsCrackNamesW name formats and flags the system uses.
-enum DsNameFormat : uint32_t {
-    kDsFqdn1779Name = 1,
-    kDsCanonicalName = 7,
-    kDsUserPrincipalName = 8,
-    kDsSidOrSidHistoryName = 11,
-};
-constexpr uint32_t kDsNameNoFlags = 0;
-constexpr uint32_t kDsNameFlagTrustReferral = 8;
-constexpr uint32_t kDsNameNoError = 0;
-constexpr uint32_t kDsNameErrorDomainOnly = 5;
-
-// The first item of a name-cracking result.
-struct CrackedName {
-    bool hasItem = false;  // false: the result held no item
-    uint32_t status = 0;   // DS_NAME_ERROR_*
-    WString domain;        // the item's domain (DS_NAME_ERROR_DOMAIN_ONLY names the domain to retry in)
-    WString name;          // the item's name; empty when the item holds none
-};
-
-// A session with a domain controller (DsBindW); unbound when destroyed.
-class DomainControllerBinding {
-  public:
-    virtual ~DomainControllerBinding() = default;
-    // DsCrackNamesW with exactly one name: 0 (the call worked; see out->status) or the call's error.
-    virtual int32_t CrackName(uint32_t flags, uint32_t offeredFormat, uint32_t desiredFormat,
-                              const WChar* name, CrackedName* out) = 0;
-};
-
-// SidNameUse values (LookupAccountSidW's account use).
-enum SidNameUse : uint32_t { kSidTypeUser = 1, kSidTypeGroup = 2, kSidTypeDomain = 3, kSidTypeAlias = 4 };
 
 class Directory {
   public:

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "directory/directory.h"
+#include "directory/backend.h"
 #include "platform/text.h"
 
 namespace korva {

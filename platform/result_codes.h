@@ -45,7 +45,14 @@ constexpr int32_t kChildMustBeVolatile = 1021;
 constexpr int32_t kWrongPassword = 1323;
 constexpr int32_t kIllFormedPassword = 1324;
 constexpr int32_t kPasswordRestriction = 1325;
-constexpr int32_t kInvalidSid = 1337;  // ERROR_INVALID_SID: a SID in neither a valid binary nor text form
+constexpr int32_t kNoneMapped = 1332;              // ERROR_NONE_MAPPED: no account or SID of that name
+constexpr int32_t kInvalidSid = 1337;              // ERROR_INVALID_SID
+constexpr int32_t kNoSuchDomain = 1355;            // ERROR_NO_SUCH_DOMAIN
+constexpr int32_t kTimeout = 1460;                 // ERROR_TIMEOUT
+constexpr int32_t kNerrSetupNotJoined = 2692;      // NERR_SetupNotJoined
+constexpr int32_t kDnsErrorRcodeNameError = 9003;  // DNS_ERROR_RCODE_NAME_ERROR: no such DNS name
+constexpr int32_t kDsNameErrorNotFound = 8459;     // ERROR_DS_NAME_ERROR_NOT_FOUND
+constexpr int32_t kDsNoSuchObject = 8240;          // ERROR_DS_NO_SUCH_OBJECT
 
 }  // namespace korva::winerr
 
@@ -70,6 +77,13 @@ constexpr int32_t kRegdbEClassNotReg = static_cast<int32_t>(0x80040154u);
 constexpr int32_t kEAdsPropertyNotFound = static_cast<int32_t>(0x8000500Du);
 // E_ADS_CANT_CONVERT_DATATYPE: the value is not of the kind the caller can use.
 constexpr int32_t kEAdsCantConvertDatatype = static_cast<int32_t>(0x80005008u);
+
+// E_ADS_BAD_PATHNAME: an ADsPath that is not understood.
+constexpr int32_t kEAdsBadPathname = static_cast<int32_t>(0x80005000u);
+// HRESULT_FROM_WIN32(ERROR_DS_NO_SUCH_OBJECT): ADSI's answer for an LDAP path naming no object.
+constexpr int32_t kEDsNoSuchObject = static_cast<int32_t>(0x80072030u);
+// HRESULT_FROM_WIN32(ERROR_DS_NAME_ERROR_NOT_FOUND): NameTranslate's answer for a name it cannot find.
+constexpr int32_t kEDsNameNotFound = static_cast<int32_t>(0x80072116u);
 
 // HRESULT_FROM_WIN32: a Windows error code as an HRESULT (0 stays 0, values that already are HRESULTs stay).
 constexpr int32_t HResultFromWin32(int32_t code) {

@@ -40,6 +40,9 @@ class FakeObject final : public DirectoryObject {
     }
     ~FakeObject() override { --owner_.openObjects_; }
 
+    int32_t QueryInterface(ObjectInterface iface) override {
+        return iface == ObjectInterface::User && !object_.isUser ? kENoInterface : 0;
+    }
     int32_t GetInfo() override { return owner_.TakeFault(Op::GetInfo); }
 
     int32_t Get(const WChar* attribute, AttributeValue* value) override {
