@@ -115,8 +115,8 @@ TEST_F(LdifDirectoryTest, ScopesStayInsideTheirNamingContext) {
          "corp|Users|Domain Users|IT|Alex Berg|Berg, Mia|Operators|Staff|Loop|Newsletter"},
         {"ou=it , dc=CORP,dc=example,dc=test", LdapScope::OneLevel, "Alex Berg|Berg, Mia|Operators"},
         {"CN=Berg\\2C Mia,OU=IT," + std::string(kDomain), LdapScope::Base, "Berg, Mia"},
-        {configuration, LdapScope::Subtree, "Configuration|Partitions|CORP"},
-        {"CN=Partitions," + configuration, LdapScope::OneLevel, "CORP"},
+        {configuration, LdapScope::Subtree, "Configuration|Partitions|CORP|OTHER"},
+        {"CN=Partitions," + configuration, LdapScope::OneLevel, "CORP|OTHER"},
         {"<SID=S-1-5-21-1-2-3-1105>", LdapScope::Base, "Berg, Mia"},
         {"<sid=S-1-5-21-1-2-3-1110>", LdapScope::Subtree, "Operators"},
     };
@@ -156,7 +156,9 @@ TEST_F(LdifDirectoryTest, Filters) {
     };
     const Row rows[] = {
         {"(sAMAccountName=ALEX.BERG)", "Alex Berg"},
-        {"(&(objectClass=user)(givenName=M\xC3\xAD" "a))", "Berg, Mia"},
+        {"(&(objectClass=user)(givenName=M\xC3\xAD"
+         "a))",
+         "Berg, Mia"},
         {"(objectSid=S-1-5-21-1-2-3-1104)", "Alex Berg"},
         {"(objectSid=" + ldapfilter::EscapeValue(SidValue("S-1-5-21-1-2-3-1105")) + ")", "Berg, Mia"},
         {"(objectSid=S-1-5-21-1-2-3)", "corp"},
