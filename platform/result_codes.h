@@ -15,6 +15,7 @@ constexpr int32_t kPathNotFound = 3;
 constexpr int32_t kAccessDenied = 5;
 constexpr int32_t kInvalidHandle = 6;
 constexpr int32_t kNotEnoughMemory = 8;
+constexpr int32_t kInvalidData = 13;  // ERROR_INVALID_DATA: malformed input (an LDIF file)
 constexpr int32_t kOutOfMemory = 14;
 constexpr int32_t kWriteFault = 29;
 constexpr int32_t kReadFault = 30;
@@ -52,6 +53,10 @@ constexpr int32_t kNerrSetupNotJoined = 2692;      // NERR_SetupNotJoined
 constexpr int32_t kDnsErrorRcodeNameError = 9003;  // DNS_ERROR_RCODE_NAME_ERROR: no such DNS name
 constexpr int32_t kDsNameErrorNotFound = 8459;     // ERROR_DS_NAME_ERROR_NOT_FOUND
 constexpr int32_t kDsNoSuchObject = 8240;          // ERROR_DS_NO_SUCH_OBJECT
+constexpr int32_t kLogonFailure = 1326;            // ERROR_LOGON_FAILURE: bad user name or password
+constexpr int32_t kDsOperationsError = 8224;       // ERROR_DS_OPERATIONS_ERROR
+constexpr int32_t kDsInvalidDnSyntax = 8242;       // ERROR_DS_INVALID_DN_SYNTAX
+constexpr int32_t kDsServerDown = 8250;            // ERROR_DS_SERVER_DOWN: the server is not operational
 
 }  // namespace korva::winerr
 
