@@ -39,6 +39,9 @@ const AddressCase kAddressCases[] = {
     {"port too big", KW("ldap://dc1:65536"), KW(""), 0, LdapTransport::Plain, kLdapParamError, "", 0, false},
     {"port not a number", KW("ldap://dc1:38x"), KW(""), 0, LdapTransport::Plain, kLdapParamError, "", 0,
      false},
+    // Digits beyond what a port can have are refused before they are added up.
+    {"six-digit port", KW("ldap://dc1:000389"), KW(""), 0, LdapTransport::Plain, kLdapParamError, "", 0,
+     false},
     {"empty port", KW("ldap://dc1:"), KW(""), 0, LdapTransport::Plain, kLdapParamError, "", 0, false},
     {"path after host", KW("ldap://dc1/DC=corp"), KW(""), 0, LdapTransport::Plain, kLdapParamError, "", 0,
      false},
