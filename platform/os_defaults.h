@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/language.h"
+#include "platform/ldap.h"
 #include "platform/registry.h"
 #include "platform/system_messages.h"
 
@@ -16,6 +17,7 @@ FileSystem& DefaultFileSystem();
 Clock& DefaultClock();
 Language& DefaultLanguage();
 SystemMessages& DefaultSystemMessages();
+LdapConnector& DefaultLdapConnector();
 
 // Calendar helpers shared by the clocks: day of the year (0-365) and the conversion of Unix seconds to a
 // FileTime (false when the result would lie outside the FileTime range).

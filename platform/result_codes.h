@@ -15,6 +15,7 @@ constexpr int32_t kPathNotFound = 3;
 constexpr int32_t kAccessDenied = 5;
 constexpr int32_t kInvalidHandle = 6;
 constexpr int32_t kNotEnoughMemory = 8;
+constexpr int32_t kInvalidData = 13;  // ERROR_INVALID_DATA: malformed input (an LDIF file)
 constexpr int32_t kOutOfMemory = 14;
 constexpr int32_t kWriteFault = 29;
 constexpr int32_t kReadFault = 30;
@@ -44,6 +45,18 @@ constexpr int32_t kChildMustBeVolatile = 1021;
 constexpr int32_t kWrongPassword = 1323;
 constexpr int32_t kIllFormedPassword = 1324;
 constexpr int32_t kPasswordRestriction = 1325;
+constexpr int32_t kNoneMapped = 1332;              // ERROR_NONE_MAPPED: no account or SID of that name
+constexpr int32_t kInvalidSid = 1337;              // ERROR_INVALID_SID
+constexpr int32_t kNoSuchDomain = 1355;            // ERROR_NO_SUCH_DOMAIN
+constexpr int32_t kTimeout = 1460;                 // ERROR_TIMEOUT
+constexpr int32_t kNerrSetupNotJoined = 2692;      // NERR_SetupNotJoined
+constexpr int32_t kDnsErrorRcodeNameError = 9003;  // DNS_ERROR_RCODE_NAME_ERROR: no such DNS name
+constexpr int32_t kDsNameErrorNotFound = 8459;     // ERROR_DS_NAME_ERROR_NOT_FOUND
+constexpr int32_t kDsNoSuchObject = 8240;          // ERROR_DS_NO_SUCH_OBJECT
+constexpr int32_t kLogonFailure = 1326;            // ERROR_LOGON_FAILURE: bad user name or password
+constexpr int32_t kDsOperationsError = 8224;       // ERROR_DS_OPERATIONS_ERROR
+constexpr int32_t kDsInvalidDnSyntax = 8242;       // ERROR_DS_INVALID_DN_SYNTAX
+constexpr int32_t kDsServerDown = 8250;            // ERROR_DS_SERVER_DOWN: the server is not operational
 
 // File-system conditions the Linux build maps errno values to.
 constexpr int32_t kTooManyOpenFiles = 4;
@@ -80,6 +93,13 @@ constexpr int32_t kEAdsPropertyNotFound = static_cast<int32_t>(0x8000500Du);
 // E_ADS_CANT_CONVERT_DATATYPE: the value is not of the kind the caller can use.
 constexpr int32_t kEAdsCantConvertDatatype = static_cast<int32_t>(0x80005008u);
 
+// E_ADS_BAD_PATHNAME: an ADsPath that is not understood.
+constexpr int32_t kEAdsBadPathname = static_cast<int32_t>(0x80005000u);
+// HRESULT_FROM_WIN32(ERROR_DS_NO_SUCH_OBJECT): ADSI's answer for an LDAP path naming no object.
+constexpr int32_t kEDsNoSuchObject = static_cast<int32_t>(0x80072030u);
+// HRESULT_FROM_WIN32(ERROR_DS_NAME_ERROR_NOT_FOUND): NameTranslate's answer for a name it cannot find.
+constexpr int32_t kEDsNameNotFound = static_cast<int32_t>(0x80072116u);
+
 // HRESULT_FROM_WIN32: a Windows error code as an HRESULT (0 stays 0, values that already are HRESULTs stay).
 constexpr int32_t HResultFromWin32(int32_t code) {
     return code <= 0 ? code : static_cast<int32_t>((static_cast<uint32_t>(code) & 0xFFFFu) | 0x80070000u);
@@ -99,5 +119,51 @@ constexpr int32_t kResultInvalidValue = -11;    // missing required attribute, n
 constexpr int32_t kResultEmpty = -12;           // an element that must have content is empty or missing
 constexpr int32_t kResultNullEntry = -16;       // a null entry in a list
 constexpr int32_t kResultTimeConversion = -23;  // a directory time value could not be converted
+
+}  // namespace korva
+
+namespace korva {
+
+// LDAP results. A server's result code passes through as the server sent it; the ones the system looks at by
+// name are listed first. Failures on the client side get one set of numbers on both builds, the ones Windows'
+// LDAP client uses (libldap's own negative codes are translated to them).
+constexpr int32_t kLdapSuccess = 0;
+constexpr int32_t kLdapOperationsError = 1;
+constexpr int32_t kLdapProtocolError = 2;
+constexpr int32_t kLdapTimeLimitExceeded = 3;
+constexpr int32_t kLdapSizeLimitExceeded = 4;
+constexpr int32_t kLdapAuthMethodNotSupported = 7;
+constexpr int32_t kLdapStrongAuthRequired = 8;
+constexpr int32_t kLdapReferral = 10;
+constexpr int32_t kLdapNoSuchAttribute = 16;
+constexpr int32_t kLdapUndefinedType = 17;
+constexpr int32_t kLdapConstraintViolation = 19;
+constexpr int32_t kLdapAttributeOrValueExists = 20;
+constexpr int32_t kLdapInvalidSyntax = 21;
+constexpr int32_t kLdapNoSuchObject = 32;
+constexpr int32_t kLdapInvalidDnSyntax = 34;
+constexpr int32_t kLdapInvalidCredentials = 49;
+constexpr int32_t kLdapInsufficientRights = 50;
+constexpr int32_t kLdapBusy = 51;
+constexpr int32_t kLdapUnavailable = 52;
+constexpr int32_t kLdapUnwillingToPerform = 53;
+constexpr int32_t kLdapNamingViolation = 64;
+constexpr int32_t kLdapObjectClassViolation = 65;
+constexpr int32_t kLdapNotAllowedOnNonLeaf = 66;
+constexpr int32_t kLdapAlreadyExists = 68;
+constexpr int32_t kLdapOther = 80;
+// Client side.
+constexpr int32_t kLdapServerDown = 0x51;     // no connection, or the connection was lost
+constexpr int32_t kLdapLocalError = 0x52;     // the client library failed
+constexpr int32_t kLdapEncodingError = 0x53;  // a request could not be encoded
+constexpr int32_t kLdapDecodingError = 0x54;  // an answer could not be decoded
+constexpr int32_t kLdapTimeout = 0x55;        // a time limit or the call's budget ran out
+constexpr int32_t kLdapAuthUnknown = 0x56;    // the bind method is not known to the client
+constexpr int32_t kLdapFilterError = 0x57;    // the search filter could not be parsed
+constexpr int32_t kLdapParamError = 0x59;     // bad arguments (an empty host, an unknown scope, ...)
+constexpr int32_t kLdapNoMemory = 0x5a;       // out of memory
+constexpr int32_t kLdapConnectError = 0x5b;   // a connection or the TLS handshake could not be made
+constexpr int32_t kLdapNotSupported = 0x5c;   // the platform's client cannot do what was asked
+constexpr int32_t kLdapNoResultsReturned = 0x5e;
 
 }  // namespace korva

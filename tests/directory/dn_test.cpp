@@ -1,0 +1,127 @@
+// Distinguished names: which spellings name the same object, which texts are no DN, parents, ancestry and
+// canonical names.
+#include "directory/dn.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace korva::dn {
+namespace {
+
+std::string Key(const std::string& text) {
+    std::string key;
+    return Normalize(text, &key) ? key : "(refused)";
+}
+
+TEST(DnTest, SpellingsOfTheSameName) {
+    const std::pair<const char*, const char*> same[] = {
+        {"CN=Alex Berg,OU=IT,DC=corp,DC=example", "cn=alex berg,ou=it,dc=CORP,dc=Example"},
+        {"CN=Alex Berg , OU=IT,DC=corp", "CN=Alex Berg,OU=IT,DC=corp"},
+        {"  CN = Alex Berg,OU=IT", "CN=Alex Berg,OU=IT"},
+        {"CN=a;OU=b", "CN=a,OU=b"},
+        {"CN=Berg\\, Alex,OU=IT", "CN=Berg\\2C Alex,OU=IT"},
+        {"CN=\"Berg, Alex\",OU=IT", "CN=Berg\\, Alex,OU=IT"},
+        {"CN=R\\&D", "CN=R&D"},
+        {"CN=\\ lead\\ ", "CN=\\20lead\\20"},
+        {"CN=a+UID=b,DC=x", "UID=b+CN=a,DC=x"},
+        {"CN=M\\C3\\BCller", "CN=M\xC3\xBCller"},
+        {"CN=#04024869", "cn=#04024869"},
+        {"", "   "},
+    };
+    for (const auto& [a, b] : same) {
+        EXPECT_NE(Key(a), "(refused)") << a;
+        EXPECT_EQ(Key(a), Key(b)) << a << " / " << b;
+    }
+    const std::pair<const char*, const char*> different[] = {
+        {"CN=Berg\\, Alex,OU=IT", "CN=Berg,CN=Alex,OU=IT"},
+        {"CN=a b", "CN=ab"},
+        {"CN=\\ a", "CN=a"},
+        {"CN=a,OU=b", "CN=a,OU=b,DC=c"},
+        {"CN=#04024869", "CN=\\#04024869"},
+        {"CN=a+CN=b", "CN=a,CN=b"},
+    };
+    for (const auto& [a, b] : different) {
+        EXPECT_NE(Key(a), Key(b)) << a << " / " << b;
+    }
+}
+
+TEST(DnTest, RefusesWhatIsNoDn) {
+    for (const char* text : {"CN", "CN=a,", "CN=a,,OU=b", "=a", "CN=a\\", "CN=a\\4", "CN=a\\4x", "CN=\"open",
+                             "CN=\"a\"b", "C N=a", "CN=a+", "CN=#0", "CN=#zz", "CN=a,OU"}) {
+        std::vector<Rdn> rdns;
+        EXPECT_FALSE(Parse(text, &rdns)) << text;
+        EXPECT_TRUE(rdns.empty()) << text;
+        EXPECT_EQ(Key(text), "(refused)") << text;
+    }
+}
+
+TEST(DnTest, ParsesValuesUnescaped) {
+    std::vector<Rdn> rdns;
+    ASSERT_TRUE(Parse("CN=Berg\\, Alex+UID=ab ,OU=R\\26D\\ ,DC=x", &rdns));
+    ASSERT_EQ(rdns.size(), 3u);
+    ASSERT_EQ(rdns[0].size(), 2u);
+    EXPECT_EQ(rdns[0][0].type, "CN");
+    EXPECT_EQ(rdns[0][0].value, "Berg, Alex");
+    EXPECT_EQ(rdns[0][1].value, "ab");
+    EXPECT_EQ(rdns[1][0].value, "R&D ");
+    EXPECT_EQ(rdns[2][0].type, "DC");
+}
+
+TEST(DnTest, ParentsAndAncestors) {
+    const std::string user = Key("CN=Berg\\, Alex,OU=IT,DC=corp,DC=example");
+    EXPECT_EQ(ParentKey(user), Key("OU=IT,DC=corp,DC=example"));
+    EXPECT_EQ(ParentKey(Key("DC=example")), "");
+    EXPECT_EQ(ParentKey(""), "");
+    EXPECT_TRUE(IsSameOrBelow(user, Key("DC=corp,DC=example")));
+    EXPECT_TRUE(IsSameOrBelow(user, user));
+    EXPECT_TRUE(IsSameOrBelow(user, ""));
+    EXPECT_FALSE(IsSameOrBelow(Key("DC=corp,DC=example"), user));
+    EXPECT_FALSE(IsSameOrBelow(Key("CN=a,DC=xcorp"), Key("DC=corp")));
+    EXPECT_FALSE(IsSameOrBelow(Key("CN=a,XDC=corp"), Key("DC=corp")));  // a longer type, not a separator
+    // "OU=a\,DC=corp" is one RDN whose value ends in ",DC=corp": not below DC=corp.
+    EXPECT_FALSE(IsSameOrBelow(Key("OU=a\\,DC=corp"), Key("DC=corp")));
+    EXPECT_TRUE(
+        IsSameOrBelow(Key("OU=a\\\\,DC=corp"), Key("DC=corp")));  // an escaped backslash, then a comma
+}
+
+TEST(DnTest, CanonicalNames) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"CN=Alex Berg,OU=Operators,OU=IT,DC=corp,DC=example,DC=com",
+         "corp.example.com/IT/Operators/Alex Berg"},
+        {"DC=corp,DC=example,DC=com", "corp.example.com/"},
+        {"CN=Users,DC=corp", "corp/Users"},
+        {"CN=a\\/b,OU=x/y,DC=c", "c/x\\/y/a\\/b"},
+        {"CN=Berg\\, Alex,DC=c", "c/Berg, Alex"},
+        {"CN=Partitions,CN=Configuration,DC=corp,DC=example", "corp.example/Configuration/Partitions"},
+    };
+    for (const auto& [text, canonical] : rows) {
+        std::vector<Rdn> rdns;
+        ASSERT_TRUE(Parse(text, &rdns)) << text;
+        std::string result;
+        EXPECT_TRUE(ToCanonicalName(rdns, &result)) << text;
+        EXPECT_EQ(result, canonical) << text;
+    }
+    for (const char* text : {"CN=a,O=b", "", "DC=a,CN=b"}) {
+        std::vector<Rdn> rdns;
+        ASSERT_TRUE(Parse(text, &rdns)) << text;
+        std::string result = "x";
+        EXPECT_FALSE(ToCanonicalName(rdns, &result)) << text;
+        EXPECT_TRUE(result.empty());
+    }
+}
+
+TEST(DnTest, EscapedValuesReadBack) {
+    for (const std::string& value :
+         std::vector<std::string>{"plain", "Berg, Alex", " lead", "trail ", "#hash", "a+b=c", "q\"uo<t>e;",
+                                  "back\\slash", std::string("nul\0x", 5), "mid#dle"}) {
+        std::vector<Rdn> rdns;
+        ASSERT_TRUE(Parse("CN=" + EscapeValue(value) + ",DC=x", &rdns)) << value;
+        ASSERT_EQ(rdns.size(), 2u) << value;
+        EXPECT_EQ(rdns[0][0].value, value);
+    }
+}
+
+}  // namespace
+}  // namespace korva::dn

@@ -1,0 +1,593 @@
+// The LDAP backend against the small test domain served by the offline directory: the locator, name
+// cracking, account look-ups, NameTranslate and bound objects answer as the Windows calls would, and LDAP
+// failures reach the caller as the Windows codes those calls give.
+#include "directory/ldap_backend.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "directory/sid_text.h"
+#include "tests/directory/ldif_test_support.h"
+
+namespace korva::testing {
+namespace {
+
+using platform::LdapEntry;
+using platform::LdapModification;
+using platform::LdapModOp;
+using platform::LdapScope;
+using platform::LdapSession;
+
+constexpr const WChar* kAlexDn = KW("CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test");
+constexpr const WChar* kMiaDn = KW("CN=Berg\\, Mia,OU=IT,DC=corp,DC=example,DC=test");
+
+std::string U8(WStringView text) {
+    return Utf16ToUtf8(text);
+}
+
+// Wraps the offline directory's connector: opening can be made to fail, and searches can be made to fail
+// after a number of them have gone through.
+class FaultyConnector final : public platform::LdapConnector {
+  public:
+    explicit FaultyConnector(platform::LdapConnector& inner) : inner_(inner) {}
+
+    void FailOpen(int32_t code) { openFailure_ = code; }
+    // The first `passing` searches from now on work; every later one fails with `code`.
+    void FailSearchesAfter(int passing, int32_t code) {
+        passing_ = passing;
+        searchFailure_ = code;
+    }
+
+    int32_t Open(const platform::LdapSettings& settings, std::unique_ptr<LdapSession>* out) override {
+        out->reset();
+        if (openFailure_ != 0) {
+            return openFailure_;
+        }
+        std::unique_ptr<LdapSession> inner;
+        const int32_t result = inner_.Open(settings, &inner);
+        if (result == 0) {
+            *out = std::make_unique<Session>(*this, std::move(inner));
+        }
+        return result;
+    }
+
+  private:
+    class Session final : public LdapSession {
+      public:
+        Session(FaultyConnector& owner, std::unique_ptr<LdapSession> inner)
+            : owner_(owner), inner_(std::move(inner)) {}
+        int32_t Search(WStringView base, LdapScope scope, WStringView filter,
+                       const std::vector<WString>& attributes, std::vector<LdapEntry>* out) override {
+            if (owner_.searchFailure_ != 0 && owner_.passing_-- <= 0) {
+                out->clear();
+                return owner_.searchFailure_;
+            }
+            return inner_->Search(base, scope, filter, attributes, out);
+        }
+        int32_t Add(WStringView dn, const std::vector<platform::LdapAttribute>& attributes) override {
+            return inner_->Add(dn, attributes);
+        }
+        int32_t Modify(WStringView dn, const std::vector<LdapModification>& changes) override {
+            return inner_->Modify(dn, changes);
+        }
+        void SetDeadline(platform::LdapDeadline deadline) override { inner_->SetDeadline(deadline); }
+        WString LastServerMessage() const override { return inner_->LastServerMessage(); }
+
+      private:
+        FaultyConnector& owner_;
+        std::unique_ptr<LdapSession> inner_;
+    };
+
+    platform::LdapConnector& inner_;
+    int32_t openFailure_ = 0;
+    int32_t searchFailure_ = 0;
+    int passing_ = 0;
+};
+
+// The fixture owns the offline directory, the faulty connector around it and a backend configured with
+// nothing but the controller's address, so that the domain's names are read from the directory.
+class LdapBackendTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        LoadDirectory("small_domain.ldif", &directory_, &session_);
+        faulty_ = std::make_unique<FaultyConnector>(*directory_);
+        LdapBackendSettings settings;
+        settings.connection.uri = KW("ldap://dc1.corp.example.test:389");
+        backend_ = std::make_unique<LdapDirectoryBackend>(std::move(settings), faulty_.get());
+    }
+
+    std::unique_ptr<LdifDirectory> directory_;
+    std::unique_ptr<LdapSession> session_;
+    std::unique_ptr<FaultyConnector> faulty_;
+    std::unique_ptr<LdapDirectoryBackend> backend_;
+};
+
+TEST_F(LdapBackendTest, JoinInformationAndLocator) {
+    WString name;
+    uint32_t status = 0;
+    ASSERT_EQ(backend_->GetJoinInformation(&name, &status), 0);
+    EXPECT_EQ(U8(name), "CORP");  // from the crossRef of the domain
+    EXPECT_EQ(status, kNetSetupDomainName);
+
+    struct Row {
+        const WChar* domain;
+        uint32_t flags;
+        int32_t result;
+        const char* controller;
+        const char* domainName;
+    };
+    const Row rows[] = {
+        {KW("CORP"), kDsIsFlatName | kDsReturnDnsName, 0, "\\\\dc1.corp.example.test", "corp.example.test"},
+        {KW("corp"), kDsReturnFlatName, 0, "\\\\DC1", "CORP"},
+        {KW("CORP.example.TEST"), kDsReturnDnsName, 0, "\\\\dc1.corp.example.test", "corp.example.test"},
+        {nullptr, kDsReturnFlatName, 0, "\\\\DC1", "CORP"},
+        {KW("corp.example.test"), kDsIsFlatName | kDsReturnDnsName, winerr::kNoSuchDomain, "", ""},
+        {KW("OTHER"), kDsIsFlatName | kDsReturnDnsName, winerr::kNoSuchDomain, "", ""},
+    };
+    for (const Row& r : rows) {
+        DomainControllerInfo info;
+        info.domainName = KW("stale");
+        EXPECT_EQ(backend_->GetDcName(r.domain, r.flags, &info), r.result)
+            << (r.domain ? U8(r.domain) : "(null)");
+        EXPECT_EQ(U8(info.domainControllerName), r.controller);
+        EXPECT_EQ(U8(info.domainName), r.domainName);
+    }
+}
+
+TEST_F(LdapBackendTest, ConfiguredNamesNeedNoDirectory) {
+    LdapBackendSettings settings;
+    settings.dnsDomain = KW("corp.example.test");
+    settings.flatDomain = KW("CORPX");
+    settings.controllerName = KW("dc9.corp.example.test");
+    LdapDirectoryBackend configured(std::move(settings), faulty_.get());
+    WString name;
+    uint32_t status = 0;
+    faulty_->FailOpen(kLdapServerDown);
+    ASSERT_EQ(configured.GetJoinInformation(&name, &status), 0);  // nothing to ask the controller
+    EXPECT_EQ(U8(name), "CORPX");
+    faulty_->FailOpen(0);
+    DomainControllerInfo info;
+    ASSERT_EQ(configured.GetDcName(KW("CORPX"), kDsIsFlatName | kDsReturnDnsName, &info), 0);
+    EXPECT_EQ(U8(info.domainControllerName), "\\\\dc9.corp.example.test");
+
+    LdapBackendSettings workgroup;
+    workgroup.joined = false;
+    workgroup.flatDomain = KW("WORKGROUP");
+    LdapDirectoryBackend unjoined(std::move(workgroup), faulty_.get());
+    ASSERT_EQ(unjoined.GetJoinInformation(&name, &status), 0);
+    EXPECT_EQ(status, kNetSetupWorkgroupName);
+    EXPECT_EQ(U8(name), "WORKGROUP");
+}
+
+TEST_F(LdapBackendTest, CrackNames) {
+    struct Row {
+        uint32_t offered;
+        const WChar* name;
+        uint32_t desired;
+        uint32_t status;
+        const char* result;
+        const char* domain;
+    };
+    const char* alexDn = "CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test";
+    const Row rows[] = {
+        {kDsUserPrincipalName, KW("alex.berg@corp.example.test"), kDsSidOrSidHistoryName, 0,
+         "S-1-5-21-1-2-3-1104", "corp.example.test"},
+        {kDsUserPrincipalName, KW("ALEX.BERG@CORP.EXAMPLE.TEST"), kDsFqdn1779Name, 0, alexDn,
+         "corp.example.test"},
+        // Mia has no UPN: the account name with the domain's DNS or flat name stands in for one.
+        {kDsUserPrincipalName, KW("mia.berg@corp.example.test"), kDsFqdn1779Name, 0,
+         "CN=Berg\\, Mia,OU=IT,DC=corp,DC=example,DC=test", "corp.example.test"},
+        {kDsUserPrincipalName, KW("mia.berg@CORP"), kDsCanonicalName, 0, "corp.example.test/IT/Berg, Mia",
+         "corp.example.test"},
+        {kDsUserPrincipalName, KW("nobody@corp.example.test"), kDsFqdn1779Name, kDsNameErrorNotFound, "", ""},
+        {kDsUserPrincipalName, KW("someone@other.example.test"), kDsFqdn1779Name, kDsNameErrorDomainOnly, "",
+         "other.example.test"},
+        {kDsUserPrincipalName, KW("someone@elsewhere.test"), kDsFqdn1779Name, kDsNameErrorNotFound, "", ""},
+        {kDsUserPrincipalName, KW("alex.berg"), kDsFqdn1779Name, kDsNameErrorNoSyntacticalMapping, "", ""},
+        {kDsCanonicalName, KW("corp.example.test/IT/Alex Berg"), kDsFqdn1779Name, 0, alexDn,
+         "corp.example.test"},
+        {kDsCanonicalName, KW("CORP.EXAMPLE.TEST/it/alex berg"), kDsFqdn1779Name, 0, alexDn,
+         "corp.example.test"},
+        {kDsCanonicalName, KW("corp.example.test/IT"), kDsFqdn1779Name, 0, "OU=IT,DC=corp,DC=example,DC=test",
+         "corp.example.test"},
+        {kDsCanonicalName, KW("corp.example.test/"), kDsFqdn1779Name, 0, "DC=corp,DC=example,DC=test",
+         "corp.example.test"},
+        {kDsCanonicalName, KW("corp.example.test/IT/Nobody"), kDsFqdn1779Name, kDsNameErrorNotFound, "", ""},
+        {kDsCanonicalName, KW("corp.example.test/Users/Alex Berg"), kDsFqdn1779Name, kDsNameErrorNotFound, "",
+         ""},
+        {kDsCanonicalName, KW("corp.example.test/IT//Alex Berg"), kDsFqdn1779Name,
+         kDsNameErrorNoSyntacticalMapping, "", ""},
+        {kDsCanonicalName, KW("other.example.test/Users/x"), kDsFqdn1779Name, kDsNameErrorDomainOnly, "",
+         "other.example.test"},
+        {kDsCanonicalName, KW("corp.example.test"), kDsFqdn1779Name, kDsNameErrorNoSyntacticalMapping, "",
+         ""},
+        {kDsFqdn1779Name, KW("cn=operators,ou=it,dc=corp,dc=example,dc=test"), kDsCanonicalName, 0,
+         "corp.example.test/IT/Operators", "corp.example.test"},
+        {kDsFqdn1779Name, KW("CN=Nobody,DC=corp,DC=example,DC=test"), kDsCanonicalName, kDsNameErrorNotFound,
+         "", ""},
+        {kDsFqdn1779Name, KW("not a DN"), kDsCanonicalName, kDsNameErrorNoSyntacticalMapping, "", ""},
+        {kDsFqdn1779Name, kMiaDn, kDsUserPrincipalName, kDsNameErrorNoMapping, "", "corp.example.test"},
+        {kDsSidOrSidHistoryName, KW("S-1-5-21-1-2-3-1105"), 2, 0, "CORP\\mia.berg", "corp.example.test"},
+        {kDsSidOrSidHistoryName, KW("S-1-5-21-1-2-3-9999"), 2, kDsNameErrorNotFound, "", ""},
+        {kDsSidOrSidHistoryName, KW("S-1-5-x"), 2, kDsNameErrorNoSyntacticalMapping, "", ""},
+        {2, KW("corp\\Operators"), kDsSidOrSidHistoryName, 0, "S-1-5-21-1-2-3-1110", "corp.example.test"},
+        {2, KW("OTHER\\someone"), kDsSidOrSidHistoryName, kDsNameErrorDomainOnly, "", "other.example.test"},
+    };
+    std::unique_ptr<DomainControllerBinding> binding;
+    ASSERT_EQ(backend_->BindDomainController(KW("corp.example.test"), &binding), 0);
+    for (const Row& r : rows) {
+        CrackedName out;
+        out.name = KW("stale");
+        ASSERT_EQ(binding->CrackName(kDsNameFlagTrustReferral, r.offered, r.desired, r.name, &out), 0)
+            << U8(r.name);
+        EXPECT_TRUE(out.hasItem) << U8(r.name);
+        EXPECT_EQ(out.status, r.status) << U8(r.name);
+        EXPECT_EQ(U8(out.name), r.result) << U8(r.name);
+        EXPECT_EQ(U8(out.domain), r.domain) << U8(r.name);
+    }
+    // Formats this backend does not know fail the call itself.
+    CrackedName out;
+    EXPECT_EQ(binding->CrackName(0, 99, kDsFqdn1779Name, KW("x"), &out), winerr::kInvalidParameter);
+    EXPECT_EQ(binding->CrackName(0, kDsCanonicalName, 99, KW("corp.example.test/IT"), &out),
+              winerr::kInvalidParameter);
+    EXPECT_FALSE(out.hasItem);
+}
+
+TEST_F(LdapBackendTest, BindsOnlyItsOwnDomain) {
+    const std::pair<const WChar*, int32_t> rows[] = {
+        {KW("CORP"), 0},
+        {KW("corp.example.test"), 0},
+        {KW(""), 0},
+        {KW("OTHER"), winerr::kNoSuchDomain},
+        {KW("other.example.test"), winerr::kNoSuchDomain},
+    };
+    for (const auto& [domain, result] : rows) {
+        std::unique_ptr<DomainControllerBinding> binding;
+        EXPECT_EQ(backend_->BindDomainController(domain, &binding), result) << U8(domain);
+        EXPECT_EQ(binding != nullptr, result == 0) << U8(domain);
+    }
+}
+
+TEST_F(LdapBackendTest, LookupAccountName) {
+    struct Row {
+        const WChar* account;
+        int32_t result;
+        const char* sid;
+        const char* domain;
+        uint32_t use;
+    };
+    const Row rows[] = {
+        {KW("CORP\\alex.berg"), 0, "S-1-5-21-1-2-3-1104", "CORP", kSidTypeUser},
+        {KW("corp.example.test\\Mia.Berg"), 0, "S-1-5-21-1-2-3-1105", "CORP", kSidTypeUser},
+        {KW("alex.berg@corp.example.test"), 0, "S-1-5-21-1-2-3-1104", "CORP", kSidTypeUser},
+        {KW("mia.berg"), 0, "S-1-5-21-1-2-3-1105", "CORP", kSidTypeUser},
+        {KW("CORP\\Operators"), 0, "S-1-5-21-1-2-3-1110", "CORP", kSidTypeGroup},
+        {KW("corp"), 0, "S-1-5-21-1-2-3", "CORP", kSidTypeDomain},
+        {KW("CORP\\nobody"), winerr::kNoneMapped, "", "", 0},
+        {KW("OTHER\\someone"), winerr::kNoneMapped, "", "", 0},
+        {KW("BUILTIN\\Operators"), winerr::kNoneMapped, "", "", 0},  // not a built-in alias
+        {KW(""), winerr::kNoneMapped, "", "", 0},
+    };
+    for (const Row& r : rows) {
+        AccountSidBuffers buffers;
+        buffers.sidSize = 68;
+        buffers.domainSize = 16;
+        EXPECT_EQ(backend_->LookupAccountName(nullptr, r.account, &buffers), r.result) << U8(r.account);
+        WString sid;
+        if (r.result == 0) {
+            ASSERT_EQ(SidToText(buffers.sid, &sid), 0) << U8(r.account);
+            EXPECT_EQ(buffers.sidSize, buffers.sid.size());
+            EXPECT_EQ(buffers.domainSize, buffers.domain.size());
+        }
+        EXPECT_EQ(U8(sid), r.sid) << U8(r.account);
+        EXPECT_EQ(U8(buffers.domain), r.domain) << U8(r.account);
+        EXPECT_EQ(buffers.use, r.use) << U8(r.account);
+    }
+}
+
+TEST_F(LdapBackendTest, AccountLookupsGrowTheCallersBuffers) {
+    // Too small by one on either side: the sizes needed come back and nothing else is filled.
+    const std::pair<uint32_t, uint32_t> tooSmall[] = {{0, 0}, {27, 5}, {28, 4}};
+    for (const auto& [sidSize, domainSize] : tooSmall) {
+        AccountSidBuffers buffers;
+        buffers.sidSize = sidSize;
+        buffers.domainSize = domainSize;
+        EXPECT_EQ(backend_->LookupAccountName(nullptr, KW("CORP\\alex.berg"), &buffers),
+                  winerr::kInsufficientBuffer);
+        EXPECT_EQ(buffers.sidSize, 28u);
+        EXPECT_EQ(buffers.domainSize, 5u);  // "CORP" and its terminating zero
+        EXPECT_TRUE(buffers.sid.empty());
+        EXPECT_TRUE(buffers.domain.empty());
+    }
+    AccountSidBuffers exact;
+    exact.sidSize = 28;
+    exact.domainSize = 5;
+    EXPECT_EQ(backend_->LookupAccountName(nullptr, KW("CORP\\alex.berg"), &exact), 0);
+
+    SidBytes sid;
+    ASSERT_EQ(TextToSid(KW("S-1-5-21-1-2-3-1104"), &sid), 0);
+    AccountNameBuffers names;
+    names.nameSize = 9;  // "alex.berg" without room for its zero
+    names.domainSize = 5;
+    EXPECT_EQ(backend_->LookupAccountSid(nullptr, sid, &names), winerr::kInsufficientBuffer);
+    EXPECT_EQ(names.nameSize, 10u);
+    EXPECT_EQ(names.domainSize, 5u);
+    EXPECT_TRUE(names.name.empty());
+    EXPECT_EQ(backend_->LookupAccountSid(nullptr, sid, &names), 0);
+    EXPECT_EQ(U8(names.name), "alex.berg");
+    EXPECT_EQ(names.nameSize, 9u);
+    EXPECT_EQ(names.domainSize, 4u);
+}
+
+TEST_F(LdapBackendTest, LookupAccountSid) {
+    struct Row {
+        const char* sid;
+        int32_t result;
+        const char* name;
+        const char* domain;
+        uint32_t use;
+    };
+    const Row rows[] = {
+        {"S-1-5-21-1-2-3-1104", 0, "alex.berg", "CORP", kSidTypeUser},
+        {"S-1-5-21-1-2-3-513", 0, "Domain Users", "CORP", kSidTypeGroup},
+        {"S-1-5-21-1-2-3", 0, "CORP", "CORP", kSidTypeDomain},
+        {"S-1-5-21-1-2-3-1112", winerr::kNoneMapped, "", "", 0},  // Loop has no account name
+        {"S-1-5-21-1-2-3-9999", winerr::kNoneMapped, "", "", 0},
+    };
+    for (const Row& r : rows) {
+        SidBytes sid;
+        ASSERT_EQ(TextToSid(Utf8ToUtf16(r.sid), &sid), 0);
+        AccountNameBuffers buffers;
+        buffers.nameSize = 64;
+        buffers.domainSize = 64;
+        EXPECT_EQ(backend_->LookupAccountSid(nullptr, sid, &buffers), r.result) << r.sid;
+        EXPECT_EQ(U8(buffers.name), r.name) << r.sid;
+        EXPECT_EQ(U8(buffers.domain), r.domain) << r.sid;
+        EXPECT_EQ(buffers.use, r.use) << r.sid;
+    }
+    AccountNameBuffers buffers;
+    EXPECT_EQ(backend_->LookupAccountSid(nullptr, SidBytes{1, 5, 0}, &buffers), winerr::kInvalidSid);
+    SidBytes sid = {9};
+    EXPECT_EQ(backend_->StringToSid(nullptr, &sid), winerr::kInvalidSid);
+    EXPECT_TRUE(sid.empty());
+}
+
+TEST_F(LdapBackendTest, NameTranslate) {
+    std::unique_ptr<NameTranslator> translator;
+    ASSERT_EQ(backend_->CreateNameTranslate(&translator), kSOk);
+    WString name;
+    EXPECT_EQ(translator->Set(kAdsNameTypeUserPrincipalName, KW("alex.berg@corp.example.test")),
+              kEUnexpected);
+    EXPECT_EQ(translator->Init(kAdsNameInitTypeDomain, KW("OTHER")), HResultFromWin32(winerr::kNoSuchDomain));
+    EXPECT_EQ(translator->Init(7, KW("corp.example.test")), kEInvalidArg);
+    ASSERT_EQ(translator->Init(kAdsNameInitTypeDomain, KW("corp.example.test")), kSOk);
+    EXPECT_EQ(translator->Get(kAdsNameType1779, &name), kEUnexpected);  // nothing set yet
+    ASSERT_EQ(translator->Set(kAdsNameTypeUserPrincipalName, KW("alex.berg@corp.example.test")), kSOk);
+    ASSERT_EQ(translator->Get(kAdsNameType1779, &name), kSOk);
+    EXPECT_EQ(name, kAlexDn);
+    ASSERT_EQ(translator->Get(kAdsNameTypeCanonical, &name), kSOk);
+    EXPECT_EQ(U8(name), "corp.example.test/IT/Alex Berg");
+    EXPECT_EQ(translator->Set(kAdsNameTypeUserPrincipalName, KW("nobody@corp.example.test")),
+              kEDsNameNotFound);
+    EXPECT_EQ(translator->Get(kAdsNameType1779, &name), kEUnexpected);
+    EXPECT_TRUE(name.empty());
+    ASSERT_EQ(translator->Set(kAdsNameType1779, kMiaDn), kSOk);
+    EXPECT_EQ(translator->Get(kAdsNameTypeUserPrincipalName, &name), kEDsNameNotFound);  // Mia has no UPN
+    EXPECT_EQ(translator->Set(99, KW("x")), kEInvalidArg);
+}
+
+TEST_F(LdapBackendTest, BindObjectPaths) {
+    struct Row {
+        const WChar* path;
+        ObjectInterface iface;
+        int32_t result;
+    };
+    const Row rows[] = {
+        {KW("LDAP://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"), ObjectInterface::User, kSOk},
+        {KW("LDAP://dc1.corp.example.test/cn=alex berg,ou=it,dc=corp,dc=example,dc=test"),
+         ObjectInterface::User, kSOk},
+        {KW("LDAP://CN=Operators,OU=IT,DC=corp,DC=example,DC=test"), ObjectInterface::Object, kSOk},
+        {KW("LDAP://CN=Operators,OU=IT,DC=corp,DC=example,DC=test"), ObjectInterface::User, kENoInterface},
+        {KW("LDAP://rootDSE"), ObjectInterface::Object, kSOk},
+        {KW("LDAP://CN=Nobody,DC=corp,DC=example,DC=test"), ObjectInterface::Object, kEDsNoSuchObject},
+        {KW("ldap://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"), ObjectInterface::Object,
+         kEAdsBadPathname},
+        {KW("LDAP://"), ObjectInterface::Object, kEAdsBadPathname},
+        {KW("LDAP://CN=a,,DC=x"), ObjectInterface::Object, kEAdsBadPathname},
+        {KW("CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"), ObjectInterface::Object, kEAdsBadPathname},
+        {nullptr, ObjectInterface::Object, kEAdsBadPathname},
+    };
+    for (const Row& r : rows) {
+        std::unique_ptr<DirectoryObject> object;
+        EXPECT_EQ(backend_->BindObject(r.path, r.iface, &object), r.result)
+            << (r.path ? U8(r.path) : "(null)");
+        EXPECT_EQ(object != nullptr, r.result == kSOk);
+    }
+}
+
+TEST_F(LdapBackendTest, BoundObjectsReadAttributesAsAdsiHandsThemOver) {
+    std::unique_ptr<DirectoryObject> alex;
+    ASSERT_EQ(backend_->BindObject(KW("LDAP://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"),
+                                   ObjectInterface::User, &alex),
+              kSOk);
+    AttributeValue value;
+    ASSERT_EQ(alex->Get(KW("ObjectSID"), &value), kSOk);
+    ASSERT_EQ(value.kind, AttributeValue::Kind::Bytes);
+    const auto* bytes = dynamic_cast<const StoredByteArray*>(value.bytes.get());
+    ASSERT_NE(bytes, nullptr);
+    WString sid;
+    ASSERT_EQ(SidToText(bytes->Bytes(), &sid), 0);
+    EXPECT_EQ(U8(sid), "S-1-5-21-1-2-3-1104");
+
+    ASSERT_EQ(alex->Get(KW("pwdLastSet"), &value), kSOk);
+    EXPECT_EQ(value.kind, AttributeValue::Kind::LargeInteger);
+    EXPECT_EQ(value.largeInteger, 133800000000000000);
+
+    // Two groups: a list; Mia's one stored group: a single text.
+    ASSERT_EQ(alex->Get(KW("memberOf"), &value), kSOk);
+    ASSERT_EQ(value.kind, AttributeValue::Kind::TextList);
+    const std::vector<WString>* groups = nullptr;
+    ASSERT_EQ(value.texts->AccessData(&groups), 0);
+    ASSERT_EQ(groups->size(), 2u);
+    EXPECT_EQ(U8((*groups)[1]), "CN=Newsletter,DC=corp,DC=example,DC=test");
+    ASSERT_EQ(value.texts->Unaccess(), 0);
+    std::unique_ptr<DirectoryObject> mia;
+    ASSERT_EQ(backend_->BindObject((WString(KW("LDAP://")) + kMiaDn).c_str(), ObjectInterface::Object, &mia),
+              kSOk);
+    ASSERT_EQ(mia->Get(KW("memberOf"), &value), kSOk);
+    EXPECT_EQ(value.kind, AttributeValue::Kind::Text);
+    EXPECT_EQ(U8(value.text), "CN=Operators,OU=IT,DC=corp,DC=example,DC=test");
+    EXPECT_EQ(mia->Get(KW("mail"), &value), kEAdsPropertyNotFound);
+    EXPECT_EQ(value.kind, AttributeValue::Kind::Empty);
+
+    // User properties: only through the user interface, and only those the user has.
+    const std::pair<UserProperty, const char*> alexProperties[] = {{UserProperty::FirstName, "Alex"},
+                                                                   {UserProperty::LastName, "Berg"},
+                                                                   {UserProperty::FullName, "Alex Berg"}};
+    for (const auto& [property, text] : alexProperties) {
+        WString got;
+        EXPECT_EQ(alex->GetUserProperty(property, &got), kSOk);
+        EXPECT_EQ(U8(got), text);
+    }
+    WString got;
+    EXPECT_EQ(mia->GetUserProperty(UserProperty::FirstName, &got), kENoInterface);
+    ASSERT_EQ(mia->QueryInterface(ObjectInterface::User), kSOk);
+    EXPECT_EQ(mia->GetUserProperty(UserProperty::FirstName, &got), kSOk);
+    EXPECT_EQ(U8(got),
+              "M\xC3\xAD"
+              "a");
+    EXPECT_EQ(mia->GetUserProperty(UserProperty::FullName, &got), kEAdsPropertyNotFound);
+
+    // GetInfo reads the object again: a changed value shows, one that is no number cannot be converted.
+    ASSERT_EQ(session_->Modify(kAlexDn, {{LdapModOp::Replace, KW("pwdLastSet"), {{'1', '2', 'x'}}}}), 0);
+    ASSERT_EQ(alex->Get(KW("pwdLastSet"), &value), kSOk);  // still the value read at binding
+    ASSERT_EQ(alex->GetInfo(), kSOk);
+    EXPECT_EQ(alex->Get(KW("pwdLastSet"), &value), kEAdsCantConvertDatatype);
+}
+
+TEST(LdapBackendExampleTest, ReadsThePolicyDocumentOfTheExampleDomain) {
+    std::unique_ptr<LdifDirectory> directory;
+    std::unique_ptr<LdapSession> session;
+    LoadDirectory("corp.ldif", &directory, &session);
+    LdapBackendSettings settings;
+    settings.connection.uri = KW("ldap://dc1.corp.example.com");
+    LdapDirectoryBackend backend(std::move(settings), directory.get());
+    std::unique_ptr<DirectoryObject> policy;
+    ASSERT_EQ(backend.BindObject(KW("LDAP://CN=QmhPasswordPolicy,CN=Valexor,CN=Quillmarsh,CN=Program "
+                                    "Data,DC=corp,DC=example,DC=com"),
+                                 ObjectInterface::Object, &policy),
+              kSOk);
+    AttributeValue value;
+    ASSERT_EQ(policy->Get(KW("msDS-ByteArray"), &value), kSOk);
+    ASSERT_EQ(value.kind, AttributeValue::Kind::Bytes);
+    int32_t lower = -1;
+    int32_t upper = -1;
+    const uint8_t* data = nullptr;
+    ASSERT_EQ(value.bytes->GetLowerBound(&lower), 0);
+    ASSERT_EQ(value.bytes->GetUpperBound(&upper), 0);
+    ASSERT_EQ(value.bytes->AccessData(&data), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(upper - lower + 1)),
+              ReadTestFile("policies.xml"));
+    EXPECT_EQ(value.bytes->Unaccess(), 0);
+    WString flat;
+    uint32_t status = 0;
+    ASSERT_EQ(backend.GetJoinInformation(&flat, &status), 0);
+    EXPECT_EQ(U8(flat), "CORP");
+}
+
+TEST_F(LdapBackendTest, LdapFailuresBecomeTheWindowsCodesOfEachCall) {
+    const int32_t serverDown = HResultFromWin32(winerr::kDsServerDown);
+    auto dcName = [&] {
+        DomainControllerInfo info;
+        return backend_->GetDcName(KW("CORP"), kDsIsFlatName | kDsReturnDnsName, &info);
+    };
+    auto bind = [&] {
+        std::unique_ptr<DomainControllerBinding> binding;
+        return backend_->BindDomainController(KW("CORP"), &binding);
+    };
+    auto lookupName = [&] {
+        AccountSidBuffers buffers;
+        buffers.sidSize = buffers.domainSize = 100;
+        return backend_->LookupAccountName(nullptr, KW("CORP\\alex.berg"), &buffers);
+    };
+    auto lookupSid = [&] {
+        SidBytes sid;
+        EXPECT_EQ(TextToSid(KW("S-1-5-21-1-2-3-1104"), &sid), 0);
+        AccountNameBuffers buffers;
+        buffers.nameSize = buffers.domainSize = 100;
+        return backend_->LookupAccountSid(nullptr, sid, &buffers);
+    };
+    auto bindObject = [&] {
+        std::unique_ptr<DirectoryObject> object;
+        return backend_->BindObject(KW("LDAP://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"),
+                                    ObjectInterface::User, &object);
+    };
+    auto translate = [&] {
+        std::unique_ptr<NameTranslator> translator;
+        EXPECT_EQ(backend_->CreateNameTranslate(&translator), kSOk);
+        return translator->Init(kAdsNameInitTypeDomain, KW("corp.example.test"));
+    };
+    auto join = [&] {
+        WString name;
+        uint32_t status = 0;
+        return backend_->GetJoinInformation(&name, &status);
+    };
+    struct Row {
+        const char* what;
+        std::function<int32_t()> call;
+        int32_t openFailure;
+        int32_t searchFailure;
+        int32_t expected;
+    };
+    const Row rows[] = {
+        // A controller that cannot be reached: the locator finds no domain, the rest report the server.
+        {"GetDcName", dcName, kLdapServerDown, 0, winerr::kNoSuchDomain},
+        {"BindDomainController", bind, kLdapConnectError, 0, winerr::kNoSuchDomain},
+        {"NameTranslate::Init", translate, kLdapServerDown, 0, HResultFromWin32(winerr::kNoSuchDomain)},
+        {"LookupAccountName", lookupName, kLdapServerDown, 0, winerr::kDsServerDown},
+        {"GetJoinInformation", join, kLdapServerDown, 0, winerr::kDsServerDown},
+        {"BindObject", bindObject, kLdapServerDown, 0, serverDown},
+        // Refused credentials and spent budgets.
+        {"BindObject, bad password", bindObject, kLdapInvalidCredentials, 0,
+         HResultFromWin32(winerr::kLogonFailure)},
+        {"BindDomainController, bad password", bind, kLdapInvalidCredentials, 0, winerr::kLogonFailure},
+        {"LookupAccountSid, time out", lookupSid, 0, kLdapTimeout, winerr::kTimeout},
+        {"GetDcName, time out", dcName, 0, kLdapTimeout, winerr::kTimeout},
+        {"BindObject, time out", bindObject, 0, kLdapTimeLimitExceeded, HResultFromWin32(winerr::kTimeout)},
+        {"LookupAccountName, refused", lookupName, 0, kLdapInsufficientRights, winerr::kAccessDenied},
+        {"LookupAccountName, other", lookupName, 0, kLdapOther, winerr::kDsOperationsError},
+    };
+    for (const Row& r : rows) {
+        faulty_->FailOpen(r.openFailure);
+        faulty_->FailSearchesAfter(0, r.searchFailure);
+        EXPECT_EQ(r.call(), r.expected) << r.what;
+    }
+    faulty_->FailOpen(0);
+    faulty_->FailSearchesAfter(0, 0);
+
+    // A controller lost after binding: the cracking call fails with the server's code, no item.
+    std::unique_ptr<DomainControllerBinding> binding;
+    ASSERT_EQ(backend_->BindDomainController(KW("CORP"), &binding), 0);
+    faulty_->FailSearchesAfter(0, kLdapServerDown);
+    CrackedName out;
+    EXPECT_EQ(
+        binding->CrackName(0, kDsUserPrincipalName, kDsFqdn1779Name, KW("alex.berg@corp.example.test"), &out),
+        winerr::kDsServerDown);
+    EXPECT_FALSE(out.hasItem);
+    // ... and a bound object cannot read itself again.
+    faulty_->FailSearchesAfter(0, 0);
+    std::unique_ptr<DirectoryObject> object;
+    ASSERT_EQ(backend_->BindObject(KW("LDAP://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"),
+                                   ObjectInterface::User, &object),
+              kSOk);
+    faulty_->FailSearchesAfter(0, kLdapServerDown);
+    EXPECT_EQ(object->GetInfo(), serverDown);
+    faulty_->FailSearchesAfter(0, 0);
+    EXPECT_EQ(object->GetInfo(), kSOk);
+}
+
+}  // namespace
+}  // namespace korva::testing

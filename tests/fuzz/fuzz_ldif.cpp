@@ -1,0 +1,64 @@
+// The LDIF reader on arbitrary bytes, and the writer on whatever it accepts: a refusal must carry a message,
+// and an accepted file must come back unchanged through Write and Parse. A crash, a leak or a hang is a bug.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "directory/ldif.h"
+
+namespace {
+
+using namespace korva;
+
+void Require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+bool Same(const std::vector<ldif::Entry>& a, const std::vector<ldif::Entry>& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].dn != b[i].dn || a[i].attributes.size() != b[i].attributes.size()) {
+            return false;
+        }
+        for (size_t k = 0; k < a[i].attributes.size(); ++k) {
+            if (a[i].attributes[k].name != b[i].attributes[k].name ||
+                a[i].attributes[k].values != b[i].attributes[k].values) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    std::vector<ldif::Entry> entries;
+    ldif::ParseError error;
+    if (ldif::Parse(text, ldif::Limits{}, &entries, &error) != 0) {
+        Require(entries.empty() && !error.message.empty());
+    } else {
+        std::string written;
+        Require(ldif::Write(entries, &written) == 0);
+        std::vector<ldif::Entry> back;
+        Require(ldif::Parse(written, ldif::Limits{}, &back, &error) == 0);
+        Require(Same(entries, back));
+    }
+    // Tight limits take the refusal paths that large files would.
+    const ldif::Limits tight{size, 64, 4, 16};
+    entries.clear();
+    if (ldif::Parse(text, tight, &entries, &error) != 0) {
+        Require(entries.empty() && !error.message.empty());
+    } else {
+        Require(entries.size() <= tight.maxEntries);
+    }
+    return 0;
+}
