@@ -82,4 +82,10 @@ int32_t UnavailableDirectoryBackend::BindObject(const WChar*, ObjectInterface,
     return kENotImpl;
 }
 
+#if !defined(_WIN32)
+std::unique_ptr<DirectoryBackend> CreateSystemDirectoryBackend() {
+    return nullptr;
+}
+#endif
+
 }  // namespace korva

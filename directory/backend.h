@@ -319,6 +319,10 @@ class DirectoryBackend {
                                              std::unique_ptr<DirectoryObject>* object) = 0;
 };
 
+// The backend over the platform's own directory APIs (netapi32, NTDSAPI, advapi32, ADSI) in the Windows
+// build; null where the platform has none.
+std::unique_ptr<DirectoryBackend> CreateSystemDirectoryBackend();
+
 // The backend of a system whose directory has not been configured: every call fails at once with
 // ERROR_CALL_NOT_IMPLEMENTED (the Win32-style calls) or E_NOTIMPL (the COM-style calls).
 class UnavailableDirectoryBackend final : public DirectoryBackend {

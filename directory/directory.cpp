@@ -1,59 +1,36 @@
 #include "directory/directory.h"
 
-#include "platform/result_codes.h"
+#include "directory/configuration.h"
 
 namespace korva {
 
 namespace {
 
-// The directory before a real one is installed: nothing can be reached.
-class UnavailableDirectory final : public Directory {
-  public:
-    int32_t GetJoinedDomain(cGjLog&, WString* flatName) override {
-        flatName->clear();
-        return winerr::kCallNotImplemented;
-    }
-    int32_t FlatToDnsDomain(cGjLog&, const WChar*, WString* dnsName) override {
-        dnsName->clear();
-        return winerr::kCallNotImplemented;
-    }
-    int32_t GetUserSid(cGjLog&, const WChar*, const WChar*, WString* sid) override {
-        sid->clear();
-        return winerr::kCallNotImplemented;
-    }
-    int32_t LookupAccountBySid(cGjLog&, const SidBytes&, WString* accountName, WString* domainName,
-                               uint32_t* use) override {
-        accountName->clear();
-        domainName->clear();
-        *use = 0;
-        return winerr::kCallNotImplemented;
-    }
-    int32_t CanonicalToDistinguishedName(cGjLog&, const WChar*, WString* distinguishedName) override {
-        distinguishedName->clear();
-        return winerr::kCallNotImplemented;
-    }
-    int32_t BindObject(const WChar*, ObjectInterface, std::unique_ptr<DirectoryObject>* object) override {
-        object->reset();
-        return kENotImpl;
-    }
-    int32_t StringToSid(const WChar*, SidBytes* sid) override {
-        sid->clear();
-        return winerr::kCallNotImplemented;
-    }
-    int32_t SidToString(const SidBytes&, WString* sidText) override {
-        sidText->clear();
-        return winerr::kCallNotImplemented;
-    }
-    int32_t BindDomainController(const WChar*, std::unique_ptr<DomainControllerBinding>* binding) override {
-        binding->reset();
-        return winerr::kCallNotImplemented;
-    }
-};
+// The platform's own directory where it has one (Windows), otherwise one that answers "not implemented".
+DirectoryBackend& DefaultBackend() {
+    static UnavailableDirectoryBackend unavailable;
+    static const std::unique_ptr<DirectoryBackend> system = CreateSystemDirectoryBackend();
+    return system != nullptr ? *system : unavailable;
+}
+
+Directory& Fallback() {
+    static Directory fallback(DefaultBackend());
+    return fallback;
+}
 
 Directory*& Current() {
-    static UnavailableDirectory unavailable;
-    static Directory* current = &unavailable;
+    static Directory* current = &Fallback();
     return current;
+}
+
+// The backend installed by SetDirectoryBackend and the directory over it.
+struct Configured {
+    std::unique_ptr<DirectoryBackend> backend;
+    std::unique_ptr<Directory> directory;
+};
+Configured& Installed() {
+    static Configured installed;
+    return installed;
 }
 
 }  // namespace
@@ -62,12 +39,47 @@ Directory& Dir() {
     return *Current();
 }
 
-ScopedDirectoryOverride::ScopedDirectoryOverride(Directory* replacement) : previous_(Current()) {
-    Current() = replacement;
+void SetDirectoryBackend(std::unique_ptr<DirectoryBackend> backend) {
+    Configured& installed = Installed();
+    Current() = &Fallback();
+    installed.directory.reset();
+    installed.backend = std::move(backend);
+    if (installed.backend != nullptr) {
+        installed.directory = std::make_unique<Directory>(*installed.backend);
+        Current() = installed.directory.get();
+    }
 }
 
-ScopedDirectoryOverride::~ScopedDirectoryOverride() {
+ScopedDirectoryBackend::ScopedDirectoryBackend(DirectoryBackend* backend)
+    : directory_(*backend), previous_(Current()) {
+    Current() = &directory_;
+}
+
+ScopedDirectoryBackend::~ScopedDirectoryBackend() {
     Current() = previous_;
+}
+
+int32_t Directory::SidToString(const SidBytes& sid, WString* sidText) {
+    int32_t released = 0;  // a string the platform could not free is still a good answer
+    return backend_.SidToString(sid, sidText, &released);
+}
+
+std::pair<WString, WString> SplitAccountName(WStringView name) {
+    if (name.find(u'/') != WStringView::npos)
+        return {WString(), WString(name)};
+    const size_t start = name.substr(0, 2) == KW("\\\\") ? 2 : 0;
+    const size_t backslash = name.find(u'\\', start);
+    if (backslash == WStringView::npos)
+        return {WString(), WString(name)};
+    return {WString(name.substr(0, backslash)), WString(name.substr(backslash + 1))};
+}
+
+WString MakeUncServerName(WStringView name) {
+    if (name.size() <= 2)
+        return WString();
+    if (name.substr(0, 2) == KW("\\\\"))
+        return WString(name);
+    return (name[0] == u'\\' ? WString(KW("\\")) : WString(KW("\\\\"))) + WString(name);
 }
 
 WString DnsDomainToDistinguishedName(WStringView dnsName) {

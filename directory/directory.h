@@ -1,26 +1,21 @@
-// The directory seam: everything the policy engine, its scopes and the validation controller need from Active
-// Directory and the account database, as one abstract interface.
+// The directory's name and identity services: which domain the computer belongs to, the DNS name of a domain
+// known by its flat name, the SID of a user, the account behind a SID and the distinguished name of an object
+// known by its canonical name. They are written once, here, above DirectoryBackend (directory/backend.h):
+// the Windows APIs, an LDAP client or an offline snapshot answer the platform calls, and nothing in this file
+// or above it differs between them.
 //
-// Two kinds of operation sit behind it:
-//  - the name and identity services (join information, flat -> DNS domain name, a user's SID, the account
-//  behind
-//    a SID, canonical -> distinguished name). They take the caller's log and write their own diagnostics.
-//  - the raw directory calls the engine makes itself: bind an object by its LDAP path and read its
-//  attributes,
-//    convert SIDs between text and binary form, bind a domain controller and crack names. These log nothing;
-//    the engine logs their failures with its own texts.
+// Every service takes the caller's log, writes its own diagnostics there and returns 0 or the failing
+// platform call's code (a Windows error or an HRESULT, unchanged), or kResultNameNotCracked for a name the
+// directory could not crack. Outputs are empty on failure. The raw calls the policy engine makes itself
+// (binding an object, SID conversion, binding a domain controller) pass straight to the backend and log
+// nothing; the engine logs their failures with its own texts.
 //
-// Results follow Windows: 0 on success, otherwise a Windows error code or an HRESULT, passed through
-// unchanged, or the system's own negative codes. The same interface can be backed by the Windows APIs (ADSI,
-// NTDSAPI, netapi32, advapi32) or by an LDAP client; values are therefore plain data, not VARIANTs or
-// bervals.
-//
-// Tests install a fake with ScopedDirectoryOverride (tests/policy/fake_directory.h).
+// Tests install a fake backend with ScopedDirectoryBackend (tests/policy/fake_directory.h).
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <vector>
+#include <utility>
 
 #include "directory/backend.h"
 #include "platform/result_codes.h"
@@ -32,52 +27,102 @@ class cGjLog;
 
 class Directory {
   public:
-    virtual ~Directory() = default;
+    explicit Directory(DirectoryBackend& backend) : backend_(backend) {}
+    Directory(const Directory&) = delete;
+    Directory& operator=(const Directory&) = delete;
 
-    // --- Name and identity services (log their own diagnostics) ---
+    DirectoryBackend& Backend() const { return backend_; }
 
-    // The flat (NetBIOS) name of the domain the computer is joined to; *flatName empty and 0 when not joined.
-    virtual int32_t GetJoinedDomain(cGjLog& log, WString* flatName) = 0;
+    // --- Name and identity services ---
+
+    // The flat (NetBIOS) name of the domain the computer is joined to; 0 and no name when it is not joined.
+    [[nodiscard]] int32_t GetJoinedDomain(cGjLog& log, WString* flatName);
     // The DNS name of the domain with flat name `flatName`.
-    virtual int32_t FlatToDnsDomain(cGjLog& log, const WChar* flatName, WString* dnsName) = 0;
-    // The SID string (S-1-5-...) of `userName` in the domain `dnsDomain`.
-    virtual int32_t GetUserSid(cGjLog& log, const WChar* dnsDomain, const WChar* userName, WString* sid) = 0;
-    // The account name and flat domain name behind a SID.
-    virtual int32_t LookupAccountBySid(cGjLog& log, const SidBytes& sid, WString* accountName,
-                                       WString* domainName, uint32_t* use) = 0;
-    // The distinguished name (CN=...,OU=...,DC=...) of the object with canonical name `canonicalName`.
-    virtual int32_t CanonicalToDistinguishedName(cGjLog& log, const WChar* canonicalName,
-                                                 WString* distinguishedName) = 0;
+    [[nodiscard]] int32_t FlatToDnsDomain(cGjLog& log, const WChar* flatName, WString* dnsName);
+    // The SID string of `userName` in `dnsDomain`: by name cracking, then through ADSI, then by account look-up;
+    // the first that succeeds wins, and only the last one's failure is reported as the result.
+    [[nodiscard]] int32_t GetUserSid(cGjLog& log, const WChar* dnsDomain, const WChar* userName,
+                                     WString* sid);
+    // The account name and flat domain name behind a SID, and the account's SID_NAME_USE.
+    [[nodiscard]] int32_t LookupAccountBySid(cGjLog& log, const SidBytes& sid, WString* accountName,
+                                             WString* domainName, uint32_t* use);
+    // The distinguished name of the object with canonical name `canonicalName` (a.b.c/Sales/u).
+    [[nodiscard]] int32_t CanonicalToDistinguishedName(cGjLog& log, const WChar* canonicalName,
+                                                       WString* distinguishedName);
 
-    // --- Raw directory calls (log nothing) ---
+    // --- The steps the services are made of ---
+
+    // Binds a controller of `domain` and cracks one name. A name the controller can place only in another
+    // domain is cracked there when `followReferral` is set (once: the retry does not follow further).
+    [[nodiscard]] int32_t CrackName(cGjLog& log, const WChar* domain, uint32_t offeredFormat,
+                                    const WChar* name, uint32_t desiredFormat, bool followReferral,
+                                    WString* result);
+    // user@dnsDomain as a distinguished name, through NameTranslate.
+    [[nodiscard]] int32_t TranslateUpnToDistinguishedName(cGjLog& log, const WChar* dnsDomain,
+                                                          const WChar* userName, WString* distinguishedName);
+    // The user's SID string read from its directory object ("ObjectSID").
+    [[nodiscard]] int32_t GetUserSidViaAdsi(cGjLog& log, const WChar* dnsDomain, const WChar* userName,
+                                            WString* sid);
+    // The binary SID of an account ("domain\user" or "user"), asked of the local computer first and, when
+    // it does not know the name, of a controller of the name's domain.
+    [[nodiscard]] int32_t LookupSidByName(cGjLog& log, const WChar* accountName, SidBytes* sid);
+    // LookupSidByName, as a SID string.
+    [[nodiscard]] int32_t GetSidStringByLookupName(cGjLog& log, const WChar* accountName, WString* sid);
+    // "\\S" of a controller of `domain` (flat names); empty for no domain, for BUILTIN and on failure.
+    WString GetDomainControllerName(cGjLog& log, const WChar* domain);
+
+    // --- Raw calls of the engine (log nothing) ---
 
     // ADsGetObject(path) with the caller's own credentials, asking for `iface`.
-    virtual int32_t BindObject(const WChar* ldapPath, ObjectInterface iface,
-                               std::unique_ptr<DirectoryObject>* object) = 0;
-    // ConvertStringSidToSidW: a Windows error (1337 ERROR_INVALID_SID) for a missing or malformed text.
-    virtual int32_t StringToSid(const WChar* sidText, SidBytes* sid) = 0;
+    [[nodiscard]] int32_t BindObject(const WChar* ldapPath, ObjectInterface iface,
+                                     std::unique_ptr<DirectoryObject>* object) {
+        return backend_.BindObject(ldapPath, iface, object);
+    }
+    // ConvertStringSidToSidW: kInvalidSid for a missing or malformed text.
+    [[nodiscard]] int32_t StringToSid(const WChar* sidText, SidBytes* sid) {
+        return backend_.StringToSid(sidText, sid);
+    }
     // ConvertSidToStringSidW.
-    virtual int32_t SidToString(const SidBytes& sid, WString* sidText) = 0;
-    // DsBindW with no controller name and the domain name: a Windows error on failure.
-    virtual int32_t BindDomainController(const WChar* domainName,
-                                         std::unique_ptr<DomainControllerBinding>* binding) = 0;
-};
-
-// The process-wide directory. Until a real implementation is installed every call fails (E_NOTIMPL or
-// ERROR_CALL_NOT_IMPLEMENTED), which the engine reports as a directory that cannot be reached.
-Directory& Dir();
-
-// Replaces the process-wide directory until the guard is destroyed (tests, and the start-up of the library).
-class ScopedDirectoryOverride {
-  public:
-    explicit ScopedDirectoryOverride(Directory* replacement);
-    ~ScopedDirectoryOverride();
-    ScopedDirectoryOverride(const ScopedDirectoryOverride&) = delete;
-    ScopedDirectoryOverride& operator=(const ScopedDirectoryOverride&) = delete;
+    [[nodiscard]] int32_t SidToString(const SidBytes& sid, WString* sidText);
+    // DsBindW with no controller name and the domain name.
+    [[nodiscard]] int32_t BindDomainController(const WChar* domainName,
+                                               std::unique_ptr<DomainControllerBinding>* binding) {
+        return backend_.BindDomainController(domainName, binding);
+    }
 
   private:
+    DirectoryBackend& backend_;
+};
+
+// Most buffer-size retries LookupSidByName and LookupAccountBySid make before they give up with
+// ERROR_INSUFFICIENT_BUFFER (the platform reports exact sizes, so one retry normally suffices).
+constexpr int kMaxBufferRetries = 10;
+
+// The process-wide directory, over the process-wide backend: the Windows backend in the Windows build, one
+// that answers every call with "not implemented" elsewhere, until another is installed.
+Directory& Dir();
+
+// Installs `backend` as the process-wide backend until the guard is destroyed (tests; the library's start-up
+// installs the configured backend with SetDirectoryBackend).
+class ScopedDirectoryBackend {
+  public:
+    explicit ScopedDirectoryBackend(DirectoryBackend* backend);
+    ~ScopedDirectoryBackend();
+    ScopedDirectoryBackend(const ScopedDirectoryBackend&) = delete;
+    ScopedDirectoryBackend& operator=(const ScopedDirectoryBackend&) = delete;
+
+  private:
+    Directory directory_;
     Directory* previous_;
 };
+
+// Splits an account name at its first backslash into (domain part, user part): "A\u" gives ("A", "u"). A
+// name with a "/" or without a backslash is not split (no domain part). A leading "\\" is no separator.
+std::pair<WString, WString> SplitAccountName(WStringView name);
+
+// A server name with exactly two leading backslashes: "S" and "\S" give "\\S"; empty for a name of two
+// characters or fewer.
+WString MakeUncServerName(WStringView name);
 
 // "DC=" followed by the DNS name with every "." replaced by ",DC=": a.b.c gives DC=a,DC=b,DC=c; "" gives
 // "DC=".

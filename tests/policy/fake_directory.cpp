@@ -1,5 +1,9 @@
 #include "tests/policy/fake_directory.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
 #include "platform/format.h"
 
 namespace korva::testing {
@@ -19,9 +23,39 @@ class FakeArray final : public Stored {
     template <class Values>
     FakeArray(FakeDirectory& owner, Values values) : Stored(std::move(values)), owner_(owner) {}
     int32_t AccessData(const Element** data) override {
+        *data = nullptr;
         const int32_t fault = owner_.TakeFault(Op::ArrayAccess);
         owner_.openArrayAccesses_ += fault == 0 ? 1 : 0;
         return fault != 0 ? fault : Stored::AccessData(data);
+    }
+    int32_t Unaccess() override {
+        --owner_.openArrayAccesses_;
+        return owner_.TakeFault(Op::ArrayUnaccess);
+    }
+
+  private:
+    FakeDirectory& owner_;
+};
+
+class FakeBytes final : public StoredByteArray {
+  public:
+    FakeBytes(FakeDirectory& owner, std::vector<uint8_t> bytes)
+        : StoredByteArray(std::move(bytes)), owner_(owner) {}
+    int32_t GetLowerBound(int32_t* lower) const override {
+        *lower = 0;
+        const int32_t fault = owner_.TakeFault(Op::ArrayBounds, KW("lower"));
+        return fault != 0 ? fault : StoredByteArray::GetLowerBound(lower);
+    }
+    int32_t GetUpperBound(int32_t* upper) const override {
+        *upper = 0;
+        const int32_t fault = owner_.TakeFault(Op::ArrayBounds, KW("upper"));
+        return fault != 0 ? fault : StoredByteArray::GetUpperBound(upper);
+    }
+    int32_t AccessData(const uint8_t** data) override {
+        *data = nullptr;
+        const int32_t fault = owner_.TakeFault(Op::ArrayAccess);
+        owner_.openArrayAccesses_ += fault == 0 ? 1 : 0;
+        return fault != 0 ? fault : StoredByteArray::AccessData(data);
     }
     int32_t Unaccess() override {
         --owner_.openArrayAccesses_;
@@ -41,12 +75,19 @@ class FakeObject final : public DirectoryObject {
     ~FakeObject() override { --owner_.openObjects_; }
 
     int32_t QueryInterface(ObjectInterface iface) override {
+        if (const int32_t fault = owner_.TakeFault(Op::QueryInterface))
+            return fault;
         return iface == ObjectInterface::User && !object_.isUser ? kENoInterface : 0;
     }
+
     int32_t GetInfo() override { return owner_.TakeFault(Op::GetInfo); }
 
     int32_t Get(const WChar* attribute, AttributeValue* value) override {
-        const auto found = object_.attributes.find(Text(attribute));
+        *value = AttributeValue{};
+        // Attribute names are not case-sensitive.
+        const auto found =
+            std::find_if(object_.attributes.begin(), object_.attributes.end(),
+                         [&](const auto& entry) { return EqualsNoCaseAscii(entry.first, Text(attribute)); });
         if (const int32_t fault = owner_.TakeFault(Op::Get, Text(attribute)))
             return fault;
         if (found == object_.attributes.end())
@@ -56,6 +97,7 @@ class FakeObject final : public DirectoryObject {
     }
 
     int32_t GetUserProperty(UserProperty property, WString* value) override {
+        value->clear();
         const auto found = object_.userProperties.find(property);
         if (const int32_t fault = owner_.TakeFault(Op::GetUserProperty))
             return fault;
@@ -73,23 +115,86 @@ class FakeObject final : public DirectoryObject {
 
 class FakeBinding final : public DomainControllerBinding {
   public:
-    explicit FakeBinding(FakeDirectory& owner) : owner_(owner) { ++owner_.openBindings_; }
+    FakeBinding(FakeDirectory& owner, WStringView domain) : owner_(owner), domain_(AsciiLower(domain)) {
+        ++owner_.openBindings_;
+    }
     ~FakeBinding() override { --owner_.openBindings_; }
 
     int32_t CrackName(uint32_t, uint32_t, uint32_t format, const WChar* name, CrackedName* out) override {
-        constexpr int32_t kNotFound = 2;  // DS_NAME_ERROR_NOT_FOUND
-        const int32_t status =
-            owner_.Lookup(Op::CrackName, Format(KW("crack%u:"), format), Text(name), &out->name, kNotFound);
-        out->hasItem = status == 0 || status == kNotFound;
-        out->status = static_cast<uint32_t>(status);
-        return out->hasItem ? 0 : status;
+        *out = CrackedName{};
+        if (const int32_t fault = owner_.TakeFault(Op::CrackName, Text(name)))
+            return fault;
+        out->hasItem = true;
+        if (const int32_t status = owner_.TakeFault(Op::CrackStatus, Text(name))) {
+            out->status = static_cast<uint32_t>(status);
+            return 0;
+        }
+        WString result;
+        WString home;
+        if (!owner_.FindCracked(format, Text(name), &result, &home)) {
+            out->status = kDsNameErrorNotFound;
+        } else if (!home.empty() && AsciiLower(home) != domain_) {
+            out->status = kDsNameErrorDomainOnly;
+            out->domain = home;
+        } else {
+            out->domain = domain_;
+            out->name = result;
+        }
+        return 0;
     }
 
   private:
     FakeDirectory& owner_;
+    WString domain_;
+};
+
+class FakeTranslator final : public NameTranslator {
+  public:
+    explicit FakeTranslator(FakeDirectory& owner) : owner_(owner) { ++owner_.openTranslators_; }
+    ~FakeTranslator() override { --owner_.openTranslators_; }
+
+    int32_t Init(uint32_t, const WChar* domain) override {
+        if (const int32_t fault = owner_.TakeFault(Op::TranslateInit, Text(domain)))
+            return fault;
+        return owner_.CanBind(Text(domain)) ? 0 : HResultFromWin32(winerr::kNoSuchDomain);
+    }
+    int32_t Set(uint32_t type, const WChar* name) override {
+        dn_.clear();
+        if (const int32_t fault = owner_.TakeFault(Op::TranslateSet, Text(name)))
+            return fault;
+        const WString* found = owner_.FindPrincipal(Text(name));
+        if (type != kAdsNameTypeUserPrincipalName || found == nullptr)
+            return kEDsNameNotFound;
+        dn_ = *found;
+        return 0;
+    }
+    int32_t Get(uint32_t type, WString* name) override {
+        name->clear();
+        if (const int32_t fault = owner_.TakeFault(Op::TranslateGet))
+            return fault;
+        if (dn_.empty() || type != kAdsNameType1779)
+            return kEUnexpected;
+        *name = dn_;
+        return 0;
+    }
+
+  private:
+    FakeDirectory& owner_;
+    WString dn_;
 };
 
 }  // namespace
+
+FakeDirectory::~FakeDirectory() {
+    if (openObjects_ != 0 || openBindings_ != 0 || openArrayAccesses_ != 0 || openTranslators_ != 0 ||
+        comDepth_ != 0) {
+        std::fprintf(stderr,
+                     "FakeDirectory leaked: %d objects, %d bindings, %d array locks, %d name translators, "
+                     "COM initialised %d more times than left\n",
+                     openObjects_, openBindings_, openArrayAccesses_, openTranslators_, comDepth_);
+        std::abort();
+    }
+}
 
 AttributeValue& FakeDirectory::Object::Set(WStringView attribute, AttributeValue::Kind kind) {
     AttributeValue& value = attributes[WString(attribute)] = AttributeValue{};
@@ -109,8 +214,8 @@ FakeDirectory::Object& FakeDirectory::Object::SetTexts(WStringView attribute, st
 }
 
 FakeDirectory::Object& FakeDirectory::Object::SetBytes(WStringView attribute, std::string_view bytes) {
-    Set(attribute, AttributeValue::Kind::Bytes).bytes = std::make_shared<FakeArray<StoredByteArray, uint8_t>>(
-        *owner, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    Set(attribute, AttributeValue::Kind::Bytes).bytes =
+        std::make_shared<FakeBytes>(*owner, std::vector<uint8_t>(bytes.begin(), bytes.end()));
     return *this;
 }
 
@@ -131,28 +236,45 @@ FakeDirectory::Object& FakeDirectory::AddObject(WStringView distinguishedName, b
     return object;
 }
 
+void FakeDirectory::AddCrackedName(uint32_t desiredFormat, WStringView name, WStringView result,
+                                   WStringView homeDomain) {
+    cracked_[Format(KW("%u:"), desiredFormat) + AsciiLower(name)] = {WString(result), WString(homeDomain)};
+}
+
+void FakeDirectory::AddCanonicalName(WStringView canonical, WStringView dn) {
+    AddCrackedName(kDsFqdn1779Name, canonical, dn);
+    const size_t slash = canonical.find(u'/');
+    if (slash != WStringView::npos && slash > 0)
+        AddDomainController(canonical.substr(0, slash));
+}
+
 void FakeDirectory::AddUserSid(WStringView dnsDomain, WStringView user, WStringView sid) {
-    Put(KW("sid:"), WString(dnsDomain) + KW("\\") + WString(user), sid);
+    AddAccountName({}, WString(dnsDomain) + KW("\\") + WString(user), sid);
+}
+
+void FakeDirectory::AddAccountName(WStringView system, WStringView name, WStringView sid,
+                                   WStringView domain) {
+    accountNames_[AsciiLower(system) + KW("|") + AsciiLower(name)] = {WString(sid), WString(domain)};
 }
 
 void FakeDirectory::AddAccount(WStringView sid, WStringView account, WStringView domain, uint32_t use) {
     accounts_[WString(sid)] = {WString(account), WString(domain), use};
 }
 
-void FakeDirectory::AddCrackedName(uint32_t desiredFormat, WStringView name, WStringView result) {
-    Put(Format(KW("crack%u:"), desiredFormat), name, result);
+void FakeDirectory::AddFlatDomain(WStringView flatName, WStringView dnsName, WStringView controller) {
+    domains_.push_back({WString(flatName), WString(dnsName), WString(controller)});
+    AddDomainController(flatName);
+    AddDomainController(dnsName);
 }
 
-void FakeDirectory::Put(WStringView kind, WStringView key, WStringView value) {
-    names_[WString(kind) + AsciiLower(key)] = WString(value);
+void FakeDirectory::SetJoinedDomain(WStringView flatName) {
+    joinedName_ = WString(flatName);
+    joinStatus_ = kNetSetupDomainName;
 }
 
-int32_t FakeDirectory::Lookup(Op op, WStringView kind, WStringView key, WString* out, int32_t missing) {
-    const auto found = names_.find(WString(kind) + AsciiLower(key));
-    if (const int32_t fault = TakeFault(op, key))
-        return fault;
-    *out = found != names_.end() ? found->second : WString();
-    return found != names_.end() ? 0 : missing;
+void FakeDirectory::SetWorkgroup(WStringView name) {
+    joinedName_ = WString(name);
+    joinStatus_ = kNetSetupWorkgroupName;
 }
 
 void FakeDirectory::FailNext(Op op, int32_t code, WStringView match) {
@@ -160,6 +282,7 @@ void FakeDirectory::FailNext(Op op, int32_t code, WStringView match) {
 }
 
 int32_t FakeDirectory::TakeFault(Op op, WStringView name) {
+    ++calls_[static_cast<size_t>(op)];
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
         if (std::get<0>(*it) == op && AsciiLower(name).find(std::get<2>(*it)) != WString::npos) {
             const int32_t code = std::get<1>(*it);
@@ -170,69 +293,181 @@ int32_t FakeDirectory::TakeFault(Op op, WStringView name) {
     return 0;
 }
 
-int32_t FakeDirectory::GetJoinedDomain(cGjLog&, WString* flatName) {
-    *flatName = joinedDomain_;
-    return TakeFault(Op::GetJoinedDomain);
+bool FakeDirectory::CanBind(WStringView domain) const {
+    // No domain name: a controller of the computer's own domain, which the fake always finds.
+    return domain.empty() ||
+           std::find(controllers_.begin(), controllers_.end(), AsciiLower(domain)) != controllers_.end();
 }
 
-int32_t FakeDirectory::FlatToDnsDomain(cGjLog&, const WChar* flatName, WString* dnsName) {
-    return Lookup(Op::FlatToDnsDomain, KW("dns:"), Text(flatName), dnsName, kNoSuchDomain);
+bool FakeDirectory::FindCracked(uint32_t desiredFormat, WStringView name, WString* result,
+                                WString* home) const {
+    const auto found = cracked_.find(Format(KW("%u:"), desiredFormat) + AsciiLower(name));
+    if (found == cracked_.end())
+        return false;
+    std::tie(*result, *home) = found->second;
+    return true;
 }
 
-int32_t FakeDirectory::GetUserSid(cGjLog&, const WChar* dnsDomain, const WChar* userName, WString* sid) {
-    return Lookup(Op::GetUserSid, KW("sid:"), Text(dnsDomain) + KW("\\") + Text(userName), sid, kNoneMapped);
+const WString* FakeDirectory::FindPrincipal(WStringView upn) const {
+    const auto found = principals_.find(AsciiLower(upn));
+    return found != principals_.end() ? &found->second : nullptr;
 }
 
-int32_t FakeDirectory::LookupAccountBySid(cGjLog&, const SidBytes& sid, WString* accountName,
-                                          WString* domainName, uint32_t* use) {
-    const WString text(sid.begin(), sid.end());
-    const auto found = accounts_.find(text);
-    if (const int32_t fault = TakeFault(Op::LookupAccountBySid, text))
+int32_t FakeDirectory::GetJoinInformation(WString* name, uint32_t* status) {
+    name->clear();
+    *status = kNetSetupUnknownStatus;
+    if (const int32_t fault = TakeFault(Op::GetJoinInformation))
         return fault;
-    if (found == accounts_.end())
-        return kNoneMapped;
-    std::tie(*accountName, *domainName, *use) = found->second;
+    *name = joinedName_;
+    *status = joinStatus_;
     return 0;
 }
 
-int32_t FakeDirectory::CanonicalToDistinguishedName(cGjLog&, const WChar* canonicalName, WString* dn) {
-    return Lookup(Op::CanonicalToDistinguishedName, KW("dn:"), Text(canonicalName), dn, kCrackFailed);
+int32_t FakeDirectory::GetDcName(const WChar* domainName, uint32_t flags, DomainControllerInfo* info) {
+    *info = DomainControllerInfo{};
+    const WString name = Text(domainName);
+    if (const int32_t fault = TakeFault(Op::GetDcName, name))
+        return fault;
+    for (const Domain& domain : domains_) {
+        const bool flat = EqualsNoCaseAscii(domain.flat, name);
+        if (flat || ((flags & kDsIsFlatName) == 0 && EqualsNoCaseAscii(domain.dns, name))) {
+            const bool dns = (flags & kDsReturnDnsName) != 0;
+            info->domainName = dns ? domain.dns : domain.flat;
+            info->domainControllerName =
+                KW("\\\\") + domain.controller + (dns ? KW(".") + domain.dns : WString());
+            return 0;
+        }
+    }
+    return winerr::kNoSuchDomain;
 }
 
-int32_t FakeDirectory::BindObject(const WChar* ldapPath, ObjectInterface iface,
-                                  std::unique_ptr<DirectoryObject>* object) {
-    const WString path = Text(ldapPath);
-    const auto found = objects_.find(AsciiLower(WStringView(path).substr(std::min<size_t>(path.size(), 7))));
-    if (const int32_t fault = TakeFault(Op::BindObject, path))
+int32_t FakeDirectory::BindDomainController(const WChar* domainName,
+                                            std::unique_ptr<DomainControllerBinding>* binding) {
+    binding->reset();
+    const WString domain = Text(domainName);
+    if (const int32_t fault = TakeFault(Op::BindDomainController, domain))
         return fault;
-    if (path.compare(0, 7, KW("LDAP://")) != 0 || found == objects_.end())
-        return static_cast<int32_t>(0x80072030u);  // LDAP: no such object
-    if (iface == ObjectInterface::User && !found->second.isUser)
-        return kENoInterface;
-    *object = std::make_unique<FakeObject>(*this, found->second, iface == ObjectInterface::User);
+    if (!CanBind(domain))
+        return winerr::kNoSuchDomain;
+    *binding = std::make_unique<FakeBinding>(*this, domain);
+    return 0;
+}
+
+int32_t FakeDirectory::LookupAccountName(const WChar* systemName, const WChar* accountName,
+                                         AccountSidBuffers* buffers) {
+    buffers->sid.clear();
+    buffers->domain.clear();
+    buffers->use = 0;
+    const WString system = Text(systemName);
+    const WString name = Text(accountName);
+    accountLookups_.emplace_back(system, name);
+    if (const int32_t fault = TakeFault(Op::LookupAccountName, name))
+        return fault;
+    const auto found = accountNames_.find(AsciiLower(system) + KW("|") + AsciiLower(name));
+    if (found == accountNames_.end())
+        return winerr::kNoneMapped;
+    const Account& account = found->second;
+    const auto sidSize = static_cast<uint32_t>(account.sid.size());
+    const auto domainSize = static_cast<uint32_t>(account.domain.size() + 1);
+    if (buffers->sidSize < sidSize || buffers->domainSize < domainSize) {
+        buffers->sidSize = sidSize;
+        buffers->domainSize = domainSize;
+        return winerr::kInsufficientBuffer;
+    }
+    buffers->sid.assign(account.sid.begin(), account.sid.end());
+    buffers->domain = account.domain;
+    buffers->use = kSidTypeUser;
+    buffers->sidSize = sidSize;
+    buffers->domainSize = domainSize - 1;
+    return 0;
+}
+
+int32_t FakeDirectory::LookupAccountSid(const WChar*, const SidBytes& sid, AccountNameBuffers* buffers) {
+    buffers->name.clear();
+    buffers->domain.clear();
+    buffers->use = 0;
+    const WString text(sid.begin(), sid.end());
+    if (const int32_t fault = TakeFault(Op::LookupAccountSid, text))
+        return fault;
+    if (text.compare(0, 2, KW("S-")) != 0)
+        return winerr::kInvalidSid;
+    const auto found = accounts_.find(text);
+    if (found == accounts_.end())
+        return winerr::kNoneMapped;
+    const auto& [account, domain, use] = found->second;
+    const auto nameSize = static_cast<uint32_t>(account.size() + 1);
+    const auto domainSize = static_cast<uint32_t>(domain.size() + 1);
+    if (buffers->nameSize < nameSize || buffers->domainSize < domainSize) {
+        buffers->nameSize = nameSize;
+        buffers->domainSize = domainSize;
+        return winerr::kInsufficientBuffer;
+    }
+    buffers->name = account;
+    buffers->domain = domain;
+    buffers->use = use;
+    buffers->nameSize = nameSize - 1;
+    buffers->domainSize = domainSize - 1;
+    return 0;
+}
+
+int32_t FakeDirectory::SidToString(const SidBytes& sid, WString* text, int32_t* releaseResult) {
+    text->clear();
+    *releaseResult = 0;
+    const WString converted(sid.begin(), sid.end());
+    if (const int32_t fault = TakeFault(Op::SidToString, converted))
+        return fault;
+    if (converted.compare(0, 2, KW("S-")) != 0)
+        return winerr::kInvalidSid;
+    *text = converted;
+    *releaseResult = TakeFault(Op::FreeSidString, converted);
     return 0;
 }
 
 // A SID's text here is anything that begins with "S-".
 int32_t FakeDirectory::StringToSid(const WChar* sidText, SidBytes* sid) {
+    sid->clear();
     const WString text = Text(sidText);
+    if (const int32_t fault = TakeFault(Op::StringToSid, text))
+        return fault;
+    if (text.compare(0, 2, KW("S-")) != 0)
+        return winerr::kInvalidSid;
     sid->assign(text.begin(), text.end());
-    return text.compare(0, 2, KW("S-")) == 0 ? 0 : 1337;  // ERROR_INVALID_SID
-}
-
-int32_t FakeDirectory::SidToString(const SidBytes& sid, WString* sidText) {
-    sidText->assign(sid.begin(), sid.end());
     return 0;
 }
 
-int32_t FakeDirectory::BindDomainController(const WChar* domainName,
-                                            std::unique_ptr<DomainControllerBinding>* binding) {
-    WString known;
-    const int32_t status =
-        Lookup(Op::BindDomainController, KW("dc:"), Text(domainName), &known, kNoSuchDomain);
-    if (status == 0)
-        *binding = std::make_unique<FakeBinding>(*this);
-    return status;
+int32_t FakeDirectory::InitializeCom() {
+    if (const int32_t fault = TakeFault(Op::InitializeCom); fault < 0)
+        return fault;
+    return comDepth_++ == 0 ? kSOk : kSFalse;
+}
+
+void FakeDirectory::UninitializeCom() {
+    --comDepth_;
+}
+
+int32_t FakeDirectory::CreateNameTranslate(std::unique_ptr<NameTranslator>* translator) {
+    translator->reset();
+    if (const int32_t fault = TakeFault(Op::CreateNameTranslate))
+        return fault;
+    *translator = std::make_unique<FakeTranslator>(*this);
+    return 0;
+}
+
+int32_t FakeDirectory::BindObject(const WChar* ldapPath, ObjectInterface iface,
+                                  std::unique_ptr<DirectoryObject>* object) {
+    object->reset();
+    const WString path = Text(ldapPath);
+    if (const int32_t fault = TakeFault(Op::BindObject, path))
+        return fault;
+    if (path.compare(0, 7, KW("LDAP://")) != 0)
+        return kEAdsBadPathname;
+    const auto found = objects_.find(AsciiLower(WStringView(path).substr(7)));
+    if (found == objects_.end())
+        return kEDsNoSuchObject;
+    if (iface == ObjectInterface::User && !found->second.isUser)
+        return kENoInterface;
+    *object = std::make_unique<FakeObject>(*this, found->second, iface == ObjectInterface::User);
+    return 0;
 }
 
 }  // namespace korva::testing

@@ -1,7 +1,11 @@
-// A stateful fake of the directory seam, installed while it lives: objects with attributes, canonical names,
-// users' SIDs, accounts, domains and cracked names, all in memory. Any single operation can be made to fail
-// (FailNext), and the objects, bindings and array accesses still open are counted so that a test can assert
-// that the code under test released them. A SID's binary form here is the code units of its text.
+// A stateful fake directory backend, installed as the process-wide backend while it lives: domains and their
+// controllers, accounts, names to crack, user principal names and objects with attributes, all in memory.
+// The real name and identity services run on top of it, so the engine's tests exercise them too.
+//
+// Any single call can be made to fail (FailNext); a faulted call leaves its outputs as a failed platform call
+// does. When the fake is destroyed it checks that every binding, object, name translator and array lock it
+// handed out was released and that COM initialisation was balanced; a leak aborts the test program with a
+// message naming what leaked. A SID's binary form here is the code units of its text ("S-...").
 #pragma once
 
 #include <cstdint>
@@ -15,16 +19,19 @@
 
 namespace korva::testing {
 
-class FakeDirectory final : public Directory {
+class FakeDirectory final : public DirectoryBackend {
   public:
+    // One per backend call (and per call of the objects it hands out). CrackStatus is not a call: a "fault"
+    // of it makes the next name cracking answer that DS_NAME_ERROR status while the call itself works.
     // clang-format off
-    enum class Op { GetJoinedDomain, FlatToDnsDomain, GetUserSid, LookupAccountBySid, CanonicalToDistinguishedName,
-                    BindObject, GetInfo, Get, GetUserProperty, BindDomainController, CrackName, ArrayAccess,
-                    ArrayUnaccess };
+    enum class Op { GetJoinInformation, GetDcName, BindDomainController, CrackName, CrackStatus,
+                    LookupAccountName, LookupAccountSid, SidToString, FreeSidString, StringToSid, InitializeCom,
+                    CreateNameTranslate, TranslateInit, TranslateSet, TranslateGet, BindObject, QueryInterface,
+                    GetInfo, Get, GetUserProperty, ArrayBounds, ArrayAccess, ArrayUnaccess, Count };
     // clang-format on
-    static constexpr int32_t kNoneMapped = 1332;    // ERROR_NONE_MAPPED: an unknown user or SID
-    static constexpr int32_t kNoSuchDomain = 1355;  // ERROR_NO_SUCH_DOMAIN
-    static constexpr int32_t kCrackFailed = -6;     // an unknown canonical name
+    static constexpr int32_t kNoneMapped = winerr::kNoneMapped;
+    static constexpr int32_t kNoSuchDomain = winerr::kNoSuchDomain;
+    static constexpr int32_t kCrackFailed = kResultNameNotCracked;
 
     struct Object {
         FakeDirectory* owner = nullptr;
@@ -41,56 +48,104 @@ class FakeDirectory final : public Directory {
         Object& SetUserProperty(UserProperty property, WStringView value);
     };
 
-    FakeDirectory() : override_(this) {}
+    FakeDirectory() : installed_(this) {}
+    ~FakeDirectory() override;
+    FakeDirectory(const FakeDirectory&) = delete;
+    FakeDirectory& operator=(const FakeDirectory&) = delete;
+
+    // --- The directory's contents ---
 
     Object& AddObject(WStringView distinguishedName, bool isUser = true);
-    void AddCanonicalName(WStringView canonical, WStringView dn) { Put(KW("dn:"), canonical, dn); }
+    // Name cracking to `desiredFormat` answers `result` for `name` (whatever format it is offered in). With a
+    // `homeDomain`, a controller of any other domain answers DS_NAME_ERROR_DOMAIN_ONLY naming it.
+    void AddCrackedName(uint32_t desiredFormat, WStringView name, WStringView result,
+                        WStringView homeDomain = {});
+    // canonical -> distinguished name; the canonical name's domain gets a controller.
+    void AddCanonicalName(WStringView canonical, WStringView dn);
+    // A user principal name NameTranslate knows, with its distinguished name.
+    void AddPrincipalName(WStringView upn, WStringView dn) { principals_[AsciiLower(upn)] = WString(dn); }
+    // The account "dnsDomain\user" as the local computer's look-up knows it.
     void AddUserSid(WStringView dnsDomain, WStringView user, WStringView sid);
+    // An account name as `system` ("\\S"; empty: the local computer) looks it up, with the referenced domain.
+    void AddAccountName(WStringView system, WStringView name, WStringView sid, WStringView domain = KW("A"));
+    // The account behind a SID, as LookupAccountSid answers it.
     void AddAccount(WStringView sid, WStringView account, WStringView domain, uint32_t use = kSidTypeUser);
-    void AddFlatDomain(WStringView flatName, WStringView dnsName) { Put(KW("dns:"), flatName, dnsName); }
-    void SetJoinedDomain(WStringView flatName) { joinedDomain_ = WString(flatName); }
-    void AddDomainController(WStringView domain) { Put(KW("dc:"), domain, domain); }
-    // CrackName(desiredFormat, name) answers `result`; other names crack to "not found".
-    void AddCrackedName(uint32_t desiredFormat, WStringView name, WStringView result);
+    // A domain with both names; the locator knows it and its controller "\\<controller>", and both names bind.
+    void AddFlatDomain(WStringView flatName, WStringView dnsName, WStringView controller = KW("DC1"));
+    void SetJoinedDomain(WStringView flatName);
+    void SetWorkgroup(WStringView name);
+    // A domain whose controller can be bound.
+    void AddDomainController(WStringView domain) { controllers_.push_back(AsciiLower(domain)); }
 
-    // The next call of `op` whose name argument (path, attribute, domain, canonical name, SID text, user
-    // name) contains `match` (any call when empty) fails with `code`; a code of 0 lets that call through.
+    // --- Faults and observations ---
+
+    // The next call of `op` whose name argument (path, attribute, domain, name, SID text) contains `match`
+    // (ASCII case ignored; any call when empty) fails with `code`; a code of 0 lets that call through.
     void FailNext(Op op, int32_t code, WStringView match = {});
+    // How many calls of `op` the fake answered (faulted ones included).
+    int Calls(Op op) const { return calls_[static_cast<size_t>(op)]; }
+    // The system names LookupAccountName was asked with, in order ("" for the local computer), and the names.
+    const std::vector<std::pair<WString, WString>>& AccountLookups() const { return accountLookups_; }
     int OpenObjects() const { return openObjects_; }
     int OpenBindings() const { return openBindings_; }
     int OpenArrayAccesses() const { return openArrayAccesses_; }
 
-    int32_t GetJoinedDomain(cGjLog& log, WString* flatName) override;
-    int32_t FlatToDnsDomain(cGjLog& log, const WChar* flatName, WString* dnsName) override;
-    int32_t GetUserSid(cGjLog& log, const WChar* dnsDomain, const WChar* userName, WString* sid) override;
-    int32_t LookupAccountBySid(cGjLog& log, const SidBytes& sid, WString* accountName, WString* domainName,
-                               uint32_t* use) override;
-    int32_t CanonicalToDistinguishedName(cGjLog& log, const WChar* canonicalName, WString* dn) override;
-    int32_t BindObject(const WChar* ldapPath, ObjectInterface iface,
-                       std::unique_ptr<DirectoryObject>* object) override;
-    int32_t StringToSid(const WChar* sidText, SidBytes* sid) override;
-    int32_t SidToString(const SidBytes& sid, WString* sidText) override;
-    int32_t BindDomainController(const WChar* domainName,
-                                 std::unique_ptr<DomainControllerBinding>* binding) override;
+    // --- DirectoryBackend ---
 
-    // For the fake's objects, bindings and arrays: the code of a fault matching the call (0: none).
-    int32_t TakeFault(Op op, WStringView name = {});
-    // `op`, unless it fails, looks up the value stored under `kind` and `key` (ASCII case ignored): 0 with
-    // the value, or `missing`.
-    int32_t Lookup(Op op, WStringView kind, WStringView key, WString* out, int32_t missing);
+    [[nodiscard]] int32_t GetJoinInformation(WString* name, uint32_t* status) override;
+    [[nodiscard]] int32_t GetDcName(const WChar* domainName, uint32_t flags,
+                                    DomainControllerInfo* info) override;
+    [[nodiscard]] int32_t BindDomainController(const WChar* domainName,
+                                               std::unique_ptr<DomainControllerBinding>* binding) override;
+    [[nodiscard]] int32_t LookupAccountName(const WChar* systemName, const WChar* accountName,
+                                            AccountSidBuffers* buffers) override;
+    [[nodiscard]] int32_t LookupAccountSid(const WChar* systemName, const SidBytes& sid,
+                                           AccountNameBuffers* buffers) override;
+    [[nodiscard]] int32_t SidToString(const SidBytes& sid, WString* text, int32_t* releaseResult) override;
+    [[nodiscard]] int32_t StringToSid(const WChar* text, SidBytes* sid) override;
+    [[nodiscard]] int32_t InitializeCom() override;
+    void UninitializeCom() override;
+    [[nodiscard]] int32_t CreateNameTranslate(std::unique_ptr<NameTranslator>* translator) override;
+    [[nodiscard]] int32_t BindObject(const WChar* ldapPath, ObjectInterface iface,
+                                     std::unique_ptr<DirectoryObject>* object) override;
+
+    // For the fake's objects, bindings, translators and arrays: counts the call and answers the code of a
+    // fault matching it (0: none).
+    [[nodiscard]] int32_t TakeFault(Op op, WStringView name = {});
+    bool CanBind(WStringView domain) const;
+    // The cracked name for (desiredFormat, name), and its home domain; false when there is none.
+    bool FindCracked(uint32_t desiredFormat, WStringView name, WString* result, WString* homeDomain) const;
+    const WString* FindPrincipal(WStringView upn) const;
     int openObjects_ = 0;
     int openBindings_ = 0;
     int openArrayAccesses_ = 0;
+    int openTranslators_ = 0;
 
   private:
-    void Put(WStringView kind, WStringView key, WStringView value);
+    struct Domain {
+        WString flat;
+        WString dns;
+        WString controller;
+    };
+    struct Account {
+        WString sid;
+        WString domain;
+    };
 
-    std::map<WString, Object> objects_;  // by distinguished name in ASCII lower case
-    std::map<WString, WString> names_;   // by "dn:", "sid:", "dns:", "dc:" or "crack<format>:" and the key
+    std::map<WString, Object> objects_;                       // by distinguished name, lower case
+    std::map<WString, std::pair<WString, WString>> cracked_;  // "<format>:" + name -> result, home
+    std::map<WString, WString> principals_;                   // UPN -> distinguished name
+    std::map<WString, Account> accountNames_;                 // "system|name" -> SID, domain
     std::map<WString, std::tuple<WString, WString, uint32_t>> accounts_;  // SID -> account, domain, use
-    WString joinedDomain_;
+    std::vector<Domain> domains_;
+    std::vector<WString> controllers_;  // bindable domain names, lower case
+    WString joinedName_;
+    uint32_t joinStatus_ = kNetSetupWorkgroupName;
+    int comDepth_ = 0;
     std::vector<std::tuple<Op, int32_t, WString>> faults_;  // op, code, match
-    ScopedDirectoryOverride override_;
+    mutable std::vector<int> calls_ = std::vector<int>(static_cast<size_t>(Op::Count));
+    std::vector<std::pair<WString, WString>> accountLookups_;
+    ScopedDirectoryBackend installed_;
 };
 
 }  // namespace korva::testing

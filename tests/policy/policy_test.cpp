@@ -54,6 +54,7 @@ class PolicyTest : public ::testing::Test {
         user_.SetType(ST_USERS);
         user_.SetName(KW("jo@a.b"));
         user_.SetCanonicalName(KW("a.b/Users/Jo"));
+        directory_.AddDomainController(KW("a.b"));
     }
     ~PolicyTest() override {
         EXPECT_EQ(directory_.OpenObjects(), 0);

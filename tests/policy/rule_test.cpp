@@ -265,7 +265,7 @@ TEST(RuleTest, MinimumAgeFromTheDirectoryInWholeMinutes) {
         {kNow - 599 * kSecond / 10, 1, Op::Get, 0, 0, false, nullptr},  // 59.9 s is no whole minute
         {kNow + 30 * kSecond, 0, Op::Get, 0, 0, true, nullptr},         // in the future, truncated to 0
         {0, 525600, Op::Get, 0, 0, true, nullptr},  // must change at next logon: 1601, centuries old
-        {kNow, 0, Op::CanonicalToDistinguishedName, -6, -6, false, KW("canonical name 'a.b/Users/Jo'")},
+        {kNow, 0, Op::CrackStatus, 2, -6, false, KW("canonical name 'a.b/Users/Jo'")},
         {kNow, 0, Op::Get, kEAdsPropertyNotFound, kEAdsPropertyNotFound, false, KW("get time and date")},
         {kNotInteger, 0, Op::Get, 0, kENoInterface, false, KW("Unable to query interface of pwdLastSet")},
         {-1, 0, Op::Get, 0, -23, false, KW("Unable to convert date object to systemtime.")},

@@ -115,7 +115,7 @@ TEST_F(GroupTest, GroupsListedInTheDocumentAndWalkFailures) {
     };
     const Row rows[] = {
         {Op::Get, KW(""), 0, 0, true, nullptr},
-        {Op::CanonicalToDistinguishedName, KW("John"), -6, -6, false, KW("canonical name 'a.b/Sales/John'")},
+        {Op::CrackName, KW("John"), kInjected, kInjected, false, KW("canonical name 'a.b/Sales/John'")},
         // A broken link keeps what was gathered: John's direct groups still meet Sales Staff.
         {Op::BindObject, KW("Loop A"), kInjected, 0, true, KW("Failed to bind user object")},
         {Op::Get, KW("memberOf"), kInjected, 0, false, KW("Failed to get memberOf attribute")},
@@ -228,7 +228,7 @@ TEST_F(ScopeDirectoryTest, UpdateByType) {
         {ST_GROUPS, kGroupSid, Op::CrackName, {}, 0, "a.b/G/Staff|a.b/G/Staff", nullptr},
         {ST_USERS, KW("x"), Op::CrackName, {}, 0, "loaded|", nullptr},  // no usable SID: the names stay
         {ST_NONE, kJohnSid, Op::CrackName, {}, 0, "loaded|loaded name", nullptr},
-        {ST_USERS, KW("S-1-5-9"), Op::LookupAccountBySid, {1332}, 1332, "loaded|", KW("by SID 'S-1-5-9'")},
+        {ST_USERS, KW("S-1-5-9"), Op::LookupAccountSid, {1332}, 1332, "loaded|", KW("by SID 'S-1-5-9'")},
         {ST_USERS, kJohnSid, Op::BindDomainController, {1355}, 1355, "loaded|jsmith", KW("for domain 'A'.")},
         // The principal name is still cracked and decides the result.
         {ST_USERS, kJohnSid, Op::CrackName, {8453}, 0, "loaded|john@a.b", KW("to get canonical name.")},
@@ -265,10 +265,10 @@ TEST_F(ScopeDirectoryTest, CreateUserScope) {
         {KW("jsmith"), nullptr, Op::GetInfo, 0, 0, true, nullptr},  // the joined domain
         {KW("jsmith"), KW(""), Op::GetInfo, 0, 0, false, nullptr},  // unresolved, but no failure
         {KW("nobody"), KW("a.b"), Op::GetInfo, 0, 1332, false, KW("Failed to get user SID for 'nobody' in")},
-        {KW("jsmith"), nullptr, Op::GetJoinedDomain, 2453, 2453, false, KW("domain name failed.")},
-        {KW("jsmith"), nullptr, Op::FlatToDnsDomain, 1355, 1355, false, KW("flat name 'A' to DNS")},
-        // Names that cannot be cracked leave a user scope that matches less.
-        {KW("jsmith"), nullptr, Op::BindDomainController, 1355, 0, true, nullptr},
+        {KW("jsmith"), nullptr, Op::GetJoinInformation, 2453, 2453, false, KW("domain name failed.")},
+        {KW("jsmith"), nullptr, Op::GetDcName, 1355, 1355, false, KW("flat name 'A' to DNS")},
+        // A SID whose names cannot be found leaves a user scope that matches less.
+        {KW("jsmith"), nullptr, Op::LookupAccountSid, 1332, 0, true, nullptr},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(U8(r.user) + " " + U8(r.domain) + " " + std::to_string(r.fault));

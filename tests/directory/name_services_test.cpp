@@ -1,0 +1,489 @@
+// The name and identity services against the fake backend: each strategy and step, each failure with its log
+// line, level and code, buffer growth and the switch to a domain controller. The fake aborts on any binding,
+// object, translator or COM initialisation left open, so every row also checks the release paths.
+#include <gtest/gtest.h>
+
+#include "directory/directory.h"
+#include "tests/policy/fake_directory.h"
+#include "tests/policy/test_support.h"
+
+namespace korva::testing {
+namespace {
+
+using Op = FakeDirectory::Op;
+
+constexpr const WChar* kJoSid = KW("S-1-5-21-7-1104");
+constexpr const WChar* kJoDn = KW("CN=Jo,OU=Sales,DC=a,DC=b");
+
+// Domain A (a.b, controller DC1) with the user Jo, known by every strategy unless a row removes one; domain C
+// (c.d, controller DC2) for referrals.
+class NameServicesTest : public ::testing::Test {
+  protected:
+    NameServicesTest() {
+        fake_.AddFlatDomain(KW("A"), KW("a.b"), KW("DC1"));
+        fake_.AddFlatDomain(KW("C"), KW("c.d"), KW("DC2"));
+        fake_.SetJoinedDomain(KW("A"));
+        fake_.AddCanonicalName(KW("a.b/Sales/Jo"), kJoDn);
+        fake_.AddAccount(kJoSid, KW("jo"), KW("A"));
+    }
+    // Jo as each strategy finds him: by UPN cracking, through NameTranslate and ADSI, by account look-up.
+    void KnowByCracking() { fake_.AddCrackedName(kDsSidOrSidHistoryName, KW("jo@a.b"), kJoSid); }
+    void KnowThroughAdsi() {
+        fake_.AddPrincipalName(KW("jo@a.b"), kJoDn);
+        fake_.AddObject(kJoDn).SetBytes(KW("objectSid"), "S-1-5-21-7-1104");
+    }
+    void KnowByLookup() { fake_.AddUserSid(KW("a.b"), KW("jo"), kJoSid); }
+
+    FakeDirectory fake_;
+    Directory directory_{fake_};
+    CapturedLog log_;
+};
+
+TEST_F(NameServicesTest, JoinedDomain) {
+    struct Row {
+        bool joined;
+        int32_t fault;
+        int32_t result;
+        const char* name;
+        const WChar* line;
+        uint32_t level;
+    };
+    const Row rows[] = {
+        {true, 0, 0, "A", KW("Local computer is joined to domain 'A'."), kLogDebug},
+        // A workgroup computer is no failure: no name, and the reason at level Error.
+        {false, 0, 0, "", KW("Local computer is not joined to a domain."), kLogError},
+        {true, 2453, 2453, "", KW("Error code (2453) - Failed to get join status information"), kLogError},
+        {true, 2453, 2453, "", KW("Local computer is not joined to a domain."), kLogError},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.line));
+        log_.records.clear();
+        if (r.joined)
+            fake_.SetJoinedDomain(KW("A"));
+        else
+            fake_.SetWorkgroup(KW("WORKGROUP"));
+        if (r.fault != 0)
+            fake_.FailNext(Op::GetJoinInformation, r.fault);
+        WString name = KW("stale");
+        EXPECT_EQ(directory_.GetJoinedDomain(log_.log, &name), r.result);
+        EXPECT_EQ(U8(name), r.name);
+        EXPECT_TRUE(log_.Has(r.line, r.level)) << log_.Dump();
+    }
+}
+
+TEST_F(NameServicesTest, FlatToDns) {
+    struct Row {
+        const WChar* flat;
+        int32_t result;
+        const char* dns;
+        const WChar* line;
+        uint32_t level;
+    };
+    const Row rows[] = {
+        {KW("A"), 0, "a.b", KW("Converting Flat name 'A' to DNS name 'a.b'."), kLogDebug},
+        {KW("c"), 0, "c.d", KW("Converting Flat name 'c' to DNS name 'c.d'."), kLogDebug},
+        // The name must be a flat one: a DNS name is not looked up as one.
+        {KW("a.b"), 1355, "",
+         KW("Failed to get DNS name of domain controller with flat name 'a.b'. Error code (1355)"),
+         kLogError},
+        {KW("X"), 1355, "", KW("with flat name 'X'."), kLogError},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.flat));
+        WString dns = KW("stale");
+        EXPECT_EQ(directory_.FlatToDnsDomain(log_.log, r.flat, &dns), r.result);
+        EXPECT_EQ(U8(dns), r.dns);
+        EXPECT_TRUE(log_.Has(r.line, r.level, r.result == 0 ? std::nullopt : std::optional(r.result)))
+            << log_.Dump();
+    }
+}
+
+TEST_F(NameServicesTest, UserSidStrategiesInOrder) {
+    enum Known { kCracking = 1, kAdsi = 2, kLookup = 4 };
+    struct Row {
+        const WChar* user;
+        int known;
+        int32_t result;
+        const WChar* winner;  // the success line, or the final failure line
+        int translators;      // NameTranslate objects created: the ADSI strategy ran
+        int lookups;          // LookupAccountName calls
+    };
+    const Row rows[] = {
+        // Cracking offers the name as given: only a name that already is a UPN is found that way.
+        {KW("jo@a.b"), kCracking | kAdsi | kLookup, 0, KW("using DS Crackname 'S-1-5-21-7-1104'."), 0, 0},
+        {KW("jo"), kCracking | kAdsi | kLookup, 0, KW("using ADSI 'S-1-5-21-7-1104'."), 1, 0},
+        {KW("jo"), kLookup, 0, KW("using LookupAccountName 'S-1-5-21-7-1104'."), 1, 2},  // buffers grow once
+        {KW("nobody"), kCracking | kAdsi | kLookup, 1332, KW("Failed to get SID for user 'nobody' in 'a.b'."),
+         1, 2},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.user) + " " + std::to_string(r.known));
+        FakeDirectory fake;  // a fresh directory per row, installed over the fixture's
+        Directory directory(fake);
+        CapturedLog log;
+        fake.AddFlatDomain(KW("A"), KW("a.b"), KW("DC1"));
+        if (r.known & kCracking)
+            fake.AddCrackedName(kDsSidOrSidHistoryName, KW("jo@a.b"), kJoSid);
+        if (r.known & kAdsi) {
+            fake.AddPrincipalName(KW("jo@a.b"), kJoDn);
+            fake.AddObject(kJoDn).SetBytes(KW("objectSid"), "S-1-5-21-7-1104");
+        }
+        if (r.known & kLookup)
+            fake.AddUserSid(KW("a.b"), KW("jo"), kJoSid);
+        WString sid = KW("stale");
+        EXPECT_EQ(directory.GetUserSid(log.log, KW("a.b"), r.user, &sid), r.result) << log.Dump();
+        EXPECT_EQ(U8(sid), r.result == 0 ? "S-1-5-21-7-1104" : "");
+        EXPECT_TRUE(log.Has(r.winner, r.result == 0 ? kLogDebug : kLogError)) << log.Dump();
+        EXPECT_EQ(fake.Calls(Op::CreateNameTranslate), r.translators);
+        EXPECT_EQ(fake.Calls(Op::LookupAccountName), r.lookups);
+        if (r.result == 0 && r.winner != rows[0].winner) {
+            // The first strategy's failure is hidden at level Debug, with the UPN it stood for.
+            EXPECT_TRUE(log.Has(KW("Unable to translate UPN name 'jo@a.b' to to SID."), kLogDebug,
+                                kResultNameNotCracked))
+                << log.Dump();
+        }
+        if (r.result != 0) {
+            EXPECT_TRUE(
+                log.Has(KW("Unable to look up SID for lookupname 'nobody'."), kLogError, kEDsNameNotFound));
+            EXPECT_TRUE(
+                log.Has(KW("Failed to get user SID using ADSI for 'nobody' in domain (DNS name) 'a.b'."),
+                        kLogDebug, kEDsNameNotFound));
+            EXPECT_TRUE(log.Has(KW("Failed to get user SID using LookupAccountName for 'nobody' in domain"),
+                                kLogDebug, 1332));
+        }
+    }
+}
+
+TEST_F(NameServicesTest, CrackNameReferralsAndFailures) {
+    // jo@c.d lives in c.d; a controller of a.b can only say so.
+    fake_.AddCrackedName(kDsSidOrSidHistoryName, KW("jo@c.d"), kJoSid, KW("c.d"));
+    struct Row {
+        const WChar* name;
+        bool followReferral;
+        Op op;  // a fault of this call, unless Count
+        int32_t fault;
+        int32_t result;
+        const char* cracked;
+        const WChar* line;  // logged at Error with the result, unless the result is 0 (then at Debug)
+    };
+    const Row rows[] = {
+        {KW("jo@c.d"), true, Op::Count, 0, 0, "S-1-5-21-7-1104", KW("Name translated to 'S-1-5-21-7-1104'.")},
+        // Without following, the referral is an uncracked name, reported with the status's text.
+        {KW("jo@c.d"), false, Op::Count, 0, -6, "", KW("Error cracking name. Unable to resolve entire name")},
+        // The retry does not follow a second referral.
+        {KW("jo@c.d"), true, Op::CrackStatus, 0, -6, "", nullptr},
+        {KW("jo@c.d"), true, Op::BindDomainController, 0, 1355, "",
+         KW("An error has occurred while translating a name for domain 'c.d'.")},
+        {KW("x@a.b"), false, Op::Count, 0, -6, "", KW("Error cracking name. ")},
+        {KW("x@a.b"), false, Op::CrackName, 8453, 8453, "", KW("Error cracking name 'x@a.b'.")},
+        {KW("x@a.b"), false, Op::BindDomainController, 1722, 1722, "",
+         KW("Failed to bind a domain controller for domain 'a.b'.")},
+        {KW("x@a.b"), false, Op::CrackStatus, 6, -6, "", KW("Error cracking name. ")},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.name) + " " + std::to_string(static_cast<int>(r.op)));
+        log_.records.clear();
+        if (r.op == Op::CrackStatus && r.fault == 0) {
+            fake_.FailNext(Op::CrackStatus, 0, r.name);               // the first answer is the real referral
+            fake_.FailNext(Op::CrackStatus, kDsNameErrorDomainOnly);  // the retry is referred again
+        } else if (r.op == Op::BindDomainController && r.fault == 0) {
+            fake_.FailNext(Op::BindDomainController, 0);  // a.b binds; c.d has no reachable controller
+            fake_.FailNext(Op::BindDomainController, 1355, KW("c.d"));
+        } else if (r.op != Op::Count) {
+            fake_.FailNext(r.op, r.fault);
+        }
+        WString cracked = KW("stale");
+        EXPECT_EQ(directory_.CrackName(log_.log, KW("a.b"), kDsUserPrincipalName, r.name,
+                                       kDsSidOrSidHistoryName, r.followReferral, &cracked),
+                  r.result);
+        EXPECT_EQ(U8(cracked), r.cracked);
+        if (r.name == rows[0].name) {
+            EXPECT_TRUE(log_.Has(KW("Failed to crack name. New domain 'c.d' found. Retrying..."), kLogDebug));
+        }
+        if (r.line != nullptr) {
+            EXPECT_TRUE(log_.Has(r.line, r.result == 0 ? kLogDebug : kLogError, r.result)) << log_.Dump();
+        }
+        EXPECT_EQ(fake_.OpenBindings(), 0);
+    }
+}
+
+TEST_F(NameServicesTest, AdsiStepFailures) {
+    KnowThroughAdsi();
+    struct Row {
+        Op op;
+        int32_t fault;
+        int32_t result;
+        const WChar* line;
+        uint32_t level;
+    };
+    const Row rows[] = {
+        {Op::Count, 0, 0, nullptr, 0},
+        // COM that cannot be initialised is only reported by the caller.
+        {Op::InitializeCom, kEOutOfMemory, kEOutOfMemory,
+         KW("Error translating name 'a.b'\\'jo' to distinguished name."), kLogError},
+        {Op::CreateNameTranslate, kRegdbEClassNotReg, kRegdbEClassNotReg,
+         KW("An error creating instance of IADS Nametranslation object."), kLogError},
+        {Op::TranslateInit, kInjected, kInjected,
+         KW("An error initializing instance of IADS Nametranslation object."), kLogError},
+        {Op::TranslateSet, kInjected, kInjected, KW("An error setting UPN username 'jo@a.b'."), kLogError},
+        {Op::TranslateGet, kInjected, kInjected,
+         KW("Error translating name 'a.b'\\'jo' to distinguished name."), kLogError},
+        {Op::BindObject, kInjected, kInjected,
+         KW("Error getting object for 'LDAP://CN=Jo,OU=Sales,DC=a,DC=b'."), kLogError},
+        {Op::QueryInterface, kENoInterface, kENoInterface,
+         KW("Error getting query interface object for 'LDAP://CN=Jo,OU=Sales,DC=a,DC=b'."), kLogError},
+        {Op::Get, kEAdsPropertyNotFound, kEAdsPropertyNotFound,
+         KW("Error getting SID from object with WinNt path: 'LDAP://CN=Jo"), kLogError},
+        {Op::ArrayBounds, kInjected, kInjected, KW("Error getting converting binary SID to bytes."),
+         kLogDebug},
+        {Op::ArrayAccess, kInjected, kInjected, KW("Error getting converting binary SID to bytes."),
+         kLogDebug},
+        {Op::ArrayUnaccess, kInjected, kInjected, KW("Error getting converting binary SID to bytes."),
+         kLogDebug},
+        {Op::SidToString, 1337, 1337, KW("Failed to convert SID object to string. Error code (1337)"),
+         kLogError},
+        // A string the platform cannot free is still the answer.
+        {Op::FreeSidString, 87, 0, KW("Failed to free SID string for 'CN=Jo,OU=Sales,DC=a,DC=b'."),
+         kLogWarning},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(static_cast<int>(r.op));
+        log_.records.clear();
+        if (r.op != Op::Count)
+            fake_.FailNext(r.op, r.fault);
+        WString sid = KW("stale");
+        EXPECT_EQ(directory_.GetUserSidViaAdsi(log_.log, KW("a.b"), KW("jo"), &sid), r.result) << log_.Dump();
+        EXPECT_EQ(U8(sid), r.result == 0 ? "S-1-5-21-7-1104" : "");
+        if (r.line != nullptr) {
+            EXPECT_TRUE(log_.Has(r.line, r.level, r.op == Op::FreeSidString ? 87 : r.result)) << log_.Dump();
+        }
+        EXPECT_EQ(fake_.OpenObjects() + fake_.OpenArrayAccesses() + fake_.openTranslators_, 0);
+    }
+    // A value that is no byte array cannot be a SID.
+    fake_.AddObject(kJoDn).SetText(KW("objectSid"), KW("S-1-5-21-7-1104"));
+    WString sid;
+    EXPECT_EQ(directory_.GetUserSidViaAdsi(log_.log, KW("a.b"), KW("jo"), &sid), kEInvalidArg);
+}
+
+TEST_F(NameServicesTest, LookupSidByNameGrowsBuffersAndSwitchesToTheController) {
+    struct Row {
+        const WChar* name;
+        int extra122;  // ERROR_INSUFFICIENT_BUFFER answers injected before the real ones
+        int32_t result;
+        const char* lookups;  // system|name of each call
+        const WChar* line;
+        uint32_t level;
+    };
+    const Row rows[] = {
+        {KW("a.b.c\\u"), 0, 0, "|a.b.c\\u;\\\\S|u;\\\\S|u;",
+         KW("Looking up sid for account 'u' in domain 'a.b.c' (Using computer '\\\\S')."), kLogDebug},
+        {KW("BUILTIN\\Administrators"), 0, 0, "|BUILTIN\\Administrators;|BUILTIN\\Administrators;",
+         KW("Buffer was too small to lookup SID for 'BUILTIN\\Administrators', try again with correct buffer "
+            "size."),
+         kLogDebug},
+        // Ten retries at most, then the failure is reported.
+        {KW("BUILTIN\\Administrators"), 20, 122,
+         "|BUILTIN\\Administrators;|BUILTIN\\Administrators;|BUILTIN\\Administrators;|"
+         "BUILTIN\\Administrators;"
+         "|BUILTIN\\Administrators;|BUILTIN\\Administrators;|BUILTIN\\Administrators;|"
+         "BUILTIN\\Administrators;"
+         "|BUILTIN\\Administrators;|BUILTIN\\Administrators;|BUILTIN\\Administrators;",
+         KW("Failed to lookup SID for 'BUILTIN\\Administrators'."), kLogError},
+        // Not found on the controller either: reported once, with the name looked up there.
+        {KW("a.b.c\\nobody"), 0, 1332, "|a.b.c\\nobody;\\\\S|nobody;",
+         KW("Failed to lookup SID for 'nobody'."), kLogError},
+        // No controller for the domain: the second attempt is local again, with the user part.
+        {KW("X\\nobody"), 0, 1332, "|X\\nobody;|nobody;",
+         KW("Error retrieving domain controller for domain 'X'."), kLogError},
+        // BUILTIN has no controller to ask and the locator is not asked.
+        {KW("BUILTIN\\Administrator"), 0, 1332, "|BUILTIN\\Administrator;|Administrator;",
+         KW("(Using computer '')."), kLogDebug},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.name));
+        FakeDirectory fake;
+        Directory directory(fake);
+        CapturedLog log;
+        // u is unknown to the local computer as a.b.c\\u, known to a.b.c's controller as plain u.
+        fake.AddFlatDomain(KW("ABC"), KW("a.b.c"), KW("S"));
+        fake.AddAccountName(KW("\\\\S"), KW("u"), KW("S-1-5-21-9-500"), KW("ABC"));
+        fake.AddAccountName({}, KW("BUILTIN\\Administrators"), KW("S-1-5-32-544"), KW("BUILTIN"));
+        for (int i = 0; i < r.extra122; ++i)
+            fake.FailNext(Op::LookupAccountName, winerr::kInsufficientBuffer);
+        SidBytes sid{1, 2};
+        EXPECT_EQ(directory.LookupSidByName(log.log, r.name, &sid), r.result);
+        EXPECT_EQ(sid.empty(), r.result != 0);
+        std::string lookups;
+        for (const auto& [system, name] : fake.AccountLookups())
+            lookups += U8(system) + "|" + U8(name) + ";";
+        EXPECT_EQ(lookups, r.lookups);
+        EXPECT_TRUE(log.Has(r.line, r.level)) << log.Dump();
+        EXPECT_EQ(fake.Calls(Op::GetDcName), U8(r.name).rfind("BUILTIN", 0) == 0 ? 0 : 1);
+    }
+}
+
+TEST_F(NameServicesTest, SidStringByLookupName) {
+    KnowByLookup();
+    struct Row {
+        Op op;
+        int32_t fault;
+        int32_t result;
+        const WChar* line;
+        uint32_t level;
+        int32_t code;
+    };
+    const Row rows[] = {
+        {Op::Count, 0, 0, KW("Found SID 'S-1-5-21-7-1104'."), kLogDebug, 0},
+        {Op::SidToString, 1337, 1337, KW("Failed to convert SID object to string."), kLogError, 1337},
+        {Op::FreeSidString, 87, 0, KW("Failed to free SID string 'a.b\\jo'."), kLogWarning, 87},
+        {Op::LookupAccountName, 1789, 1789, KW("Unable to look up SID for lookupname 'a.b\\jo'."), kLogError,
+         1789},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.line));
+        if (r.op != Op::Count)
+            fake_.FailNext(r.op, r.fault);
+        if (r.op == Op::LookupAccountName)
+            fake_.FailNext(r.op, r.fault);  // on the controller too
+        WString sid = KW("stale");
+        EXPECT_EQ(directory_.GetSidStringByLookupName(log_.log, KW("a.b\\jo"), &sid), r.result);
+        EXPECT_EQ(U8(sid), r.result == 0 ? "S-1-5-21-7-1104" : "");
+        EXPECT_TRUE(log_.Has(r.line, r.level, r.code)) << log_.Dump();
+    }
+}
+
+TEST_F(NameServicesTest, DomainControllerName) {
+    struct Row {
+        const WChar* domain;
+        const char* server;
+        int locatorCalls;
+    };
+    const Row rows[] = {
+        {nullptr, "", 0},          {KW(""), "", 0},
+        {KW("\\\\X"), "\\\\X", 0},  // already a server name
+        {KW("BUILTIN"), "", 0},    {KW("BUILT"), "", 0},
+        {KW("B"), "", 0},          {KW("builtin"), "", 1},  // compared case-sensitively
+        {KW("BUILTINS"), "", 1},   {KW("A"), "\\\\DC1", 1},
+        {KW("a.b"), "\\\\DC1", 1},  // the flat name of the controller
+        {KW("Q"), "", 1},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.domain));
+        FakeDirectory fake;
+        Directory directory(fake);
+        fake.AddFlatDomain(KW("A"), KW("a.b"), KW("DC1"));
+        EXPECT_EQ(U8(directory.GetDomainControllerName(log_.log, r.domain)), r.server);
+        EXPECT_EQ(fake.Calls(Op::GetDcName), r.locatorCalls);
+    }
+    EXPECT_TRUE(log_.Has(KW("Error retrieving domain controller for domain 'Q'."), kLogError, 1355));
+}
+
+TEST_F(NameServicesTest, AccountBySid) {
+    struct Row {
+        const WChar* sid;
+        int extra122;
+        int32_t result;
+        const char* answer;  // account|domain|use
+    };
+    const Row rows[] = {
+        {kJoSid, 0, 0, "jo|A|1"},  // the first call reports the sizes, the second answers
+        {kJoSid, 9, 0, "jo|A|1"},
+        {kJoSid, 11, 122, "||0"},  // ten retries at most
+        {KW("S-1-5-21-7-9"), 0, 1332, "||0"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.sid) + " " + std::to_string(r.extra122));
+        log_.records.clear();
+        for (int i = 0; i < r.extra122; ++i)
+            fake_.FailNext(Op::LookupAccountSid, winerr::kInsufficientBuffer);
+        const WString text = r.sid;
+        WString account = KW("stale");
+        WString domain = KW("stale");
+        uint32_t use = 9;
+        EXPECT_EQ(directory_.LookupAccountBySid(log_.log, SidBytes(text.begin(), text.end()), &account,
+                                                &domain, &use),
+                  r.result);
+        EXPECT_EQ(U8(account) + "|" + U8(domain) + "|" + std::to_string(use), r.answer);
+        EXPECT_EQ(log_.Has(KW("Error looking up account name using a SID."), kLogError, r.result),
+                  r.result != 0);
+    }
+}
+
+TEST_F(NameServicesTest, CanonicalToDistinguished) {
+    fake_.AddCanonicalName(KW("a.b.c/Sales/u"), KW("CN=u,OU=Sales,DC=a,DC=b,DC=c"));
+    fake_.AddCanonicalName(KW("/x"), KW("CN=x"));
+    struct Row {
+        const WChar* canonical;
+        int32_t result;
+        const char* dn;
+        const WChar* line;
+    };
+    const Row rows[] = {
+        // Bound to a controller of the canonical name's own domain.
+        {KW("a.b.c/Sales/u"), 0, "CN=u,OU=Sales,DC=a,DC=b,DC=c",
+         KW("Binding to a domain controller in domain 'a.b.c'.")},
+        {KW("/x"), 0, "CN=x", KW("Unable to extract domain name from canonical name '/x'.")},
+        {KW("nodomain"), -6, "", KW("Unable to extract domain name from canonical name 'nodomain'.")},
+        {KW("a.b.c/Sales/v"), -6, "",
+         KW("Unable to translate canonical name 'a.b.c/Sales/v' to to distinguished name .")},
+        {KW("q.r/Sales/v"), 1355, "", KW("Unable to translate canonical name 'q.r/Sales/v'")},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(U8(r.canonical));
+        log_.records.clear();
+        WString dn = KW("stale");
+        EXPECT_EQ(directory_.CanonicalToDistinguishedName(log_.log, r.canonical, &dn), r.result);
+        EXPECT_EQ(U8(dn), r.dn);
+        EXPECT_TRUE(log_.Has(r.line, kLogDebug)) << log_.Dump();
+    }
+}
+
+TEST(NameHelpers, SplitUncAndDistinguished) {
+    struct Split {
+        const WChar* name;
+        const char* parts;
+    };
+    const Split splits[] = {
+        {KW("A\\u"), "A|u"},
+        {KW("a.b.c\\u\\v"), "a.b.c|u\\v"},
+        {KW("u"), "|u"},
+        {KW("a.b/u\\v"), "|a.b/u\\v"},
+        {KW("\\\\S\\u"), "\\\\S|u"},
+        {KW("\\\\S"), "|\\\\S"},
+        {KW("\\u"), "|u"},
+        {KW(""), "|"},
+    };
+    for (const Split& s : splits) {
+        const auto [domain, user] = SplitAccountName(s.name);
+        EXPECT_EQ(U8(domain) + "|" + U8(user), s.parts) << U8(s.name);
+    }
+    struct Unc {
+        const WChar* name;
+        const char* server;
+    };
+    const Unc uncs[] = {{KW(""), ""},           {KW("S"), ""},          {KW("\\\\"), ""},      {KW("SV"), ""},
+                        {KW("SRV"), "\\\\SRV"}, {KW("\\SV"), "\\\\SV"}, {KW("\\\\S"), "\\\\S"}};
+    for (const Unc& u : uncs)
+        EXPECT_EQ(U8(MakeUncServerName(u.name)), u.server) << U8(u.name);
+    EXPECT_EQ(U8(DnsDomainToDistinguishedName(KW("a.b.c"))), "DC=a,DC=b,DC=c");
+    EXPECT_EQ(U8(DnsDomainToDistinguishedName(KW(""))), "DC=");
+}
+
+#if !defined(_WIN32)
+// Until a backend is configured, the Linux build's directory answers every service with "not implemented".
+TEST(UnconfiguredDirectory, AnswersNotImplemented) {
+    CapturedLog log;
+    WString text;
+    EXPECT_EQ(Dir().GetJoinedDomain(log.log, &text), winerr::kCallNotImplemented);
+    EXPECT_EQ(Dir().FlatToDnsDomain(log.log, KW("A"), &text), winerr::kCallNotImplemented);
+    EXPECT_EQ(Dir().GetUserSid(log.log, KW("a.b"), KW("u"), &text), winerr::kCallNotImplemented);
+    EXPECT_EQ(Dir().CanonicalToDistinguishedName(log.log, KW("a.b/u"), &text), winerr::kCallNotImplemented);
+    std::unique_ptr<DirectoryObject> object;
+    EXPECT_EQ(Dir().BindObject(KW("LDAP://CN=u"), ObjectInterface::Object, &object), kENotImpl);
+    EXPECT_TRUE(
+        log.Has(KW("Failed to get SID for user 'u' in 'a.b'."), kLogError, winerr::kCallNotImplemented));
+}
+#endif
+
+}  // namespace
+}  // namespace korva::testing
