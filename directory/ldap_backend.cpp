@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "directory/configuration.h"
 #include "directory/dn.h"
 #include "directory/ldap_filter.h"
 #include "directory/sid_text.h"
+#include "platform/files.h"
 #include "platform/result_codes.h"
 
 namespace korva {
@@ -180,6 +182,7 @@ struct Found {
 struct LdapDirectoryBackend::Context {
     LdapBackendSettings settings;
     platform::LdapConnector* connector = nullptr;
+    std::unique_ptr<LdifDirectory> snapshot;  // the connector, when the backend owns it
 
     platform::LdapConnector& Connector() const {
         return connector != nullptr ? *connector : platform::Ldap();
@@ -248,6 +251,9 @@ struct LdapDirectoryBackend::Context {
         }
         if (info->controller.empty()) {
             info->controller = hostName.empty() ? ConnectionHost() : Wide(hostName);
+        }
+        if (info->controller.empty()) {
+            info->controller = info->dns;  // a snapshot names no controller: the domain stands in for one
         }
         return 0;
     }
@@ -769,7 +775,86 @@ LdapDirectoryBackend::LdapDirectoryBackend(LdapBackendSettings settings, platfor
     context_->connector = connector;
 }
 
+LdapDirectoryBackend::LdapDirectoryBackend(LdapBackendSettings settings,
+                                           std::unique_ptr<LdifDirectory> snapshot)
+    : context_(std::make_unique<Context>()) {
+    context_->settings = std::move(settings);
+    context_->snapshot = std::move(snapshot);
+    context_->connector = context_->snapshot.get();
+}
+
 LdapDirectoryBackend::~LdapDirectoryBackend() = default;
+
+namespace {
+
+int32_t CreateLdapBackend(const DirectorySettings& settings, std::unique_ptr<DirectoryBackend>* backend) {
+    backend->reset();
+    if (settings.server.empty()) {
+        return winerr::kInvalidParameter;
+    }
+    LdapBackendSettings ldap;
+    platform::LdapSettings& c = ldap.connection;
+    c.host = settings.server;
+    c.port = static_cast<uint16_t>(settings.port);
+    c.transport = settings.tls == DirectoryTls::Ldaps      ? platform::LdapTransport::Ldaps
+                  : settings.tls == DirectoryTls::StartTls ? platform::LdapTransport::StartTls
+                                                           : platform::LdapTransport::Plain;
+    c.verifyCertificate = settings.verifyCertificate;
+    c.caFile = settings.caFile;
+    c.bindName = settings.bindName;
+    c.bind = settings.bind == DirectoryBind::SaslGssapi ? platform::LdapBind::SaslGssapi
+             : settings.bindName.empty()                ? platform::LdapBind::Anonymous
+                                                        : platform::LdapBind::Simple;
+    if (!settings.passwordFile.empty()) {
+        std::vector<uint8_t> content;
+        const int32_t result = platform::ReadWholeFile(settings.passwordFile.c_str(), &content);
+        if (result != 0) {
+            return result;
+        }
+        const auto end =
+            std::find_if(content.begin(), content.end(), [](uint8_t b) { return b == '\r' || b == '\n'; });
+        c.password = platform::SecretBytes(std::string_view(reinterpret_cast<const char*>(content.data()),
+                                                            static_cast<size_t>(end - content.begin())));
+        SecureZero(content.data(), content.size());
+    }
+    c.budgetMs = settings.timeoutMilliseconds;
+    c.connectTimeoutMs = std::min(c.connectTimeoutMs, settings.timeoutMilliseconds);
+    c.operationTimeLimitMs = std::min(c.operationTimeLimitMs, settings.timeoutMilliseconds);
+    *backend = std::make_unique<LdapDirectoryBackend>(std::move(ldap));
+    return 0;
+}
+
+int32_t CreateSnapshotBackend(const DirectorySettings& settings, std::unique_ptr<DirectoryBackend>* backend) {
+    backend->reset();
+    if (settings.snapshotFile.empty()) {
+        return winerr::kInvalidParameter;
+    }
+    std::vector<uint8_t> content;
+    int32_t result = platform::ReadWholeFile(settings.snapshotFile.c_str(), &content);
+    if (result != 0) {
+        return result;
+    }
+    std::unique_ptr<LdifDirectory> snapshot;
+    ldif::ParseError error;
+    result =
+        LdifDirectory::Load(std::string_view(reinterpret_cast<const char*>(content.data()), content.size()),
+                            ldif::Limits{}, &snapshot, &error);
+    if (result != 0) {
+        return result;
+    }
+    LdapBackendSettings ldap;
+    ldap.controllerName = settings.server;
+    ldap.connection.budgetMs = settings.timeoutMilliseconds;
+    *backend = std::make_unique<LdapDirectoryBackend>(std::move(ldap), std::move(snapshot));
+    return 0;
+}
+
+}  // namespace
+
+void RegisterLdapDirectoryBackends() {
+    RegisterDirectoryBackendFactory(DirectoryBackendKind::Ldap, &CreateLdapBackend);
+    RegisterDirectoryBackendFactory(DirectoryBackendKind::Snapshot, &CreateSnapshotBackend);
+}
 
 int32_t LdapDirectoryBackend::GetJoinInformation(WString* name, uint32_t* status) {
     name->clear();

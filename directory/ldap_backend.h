@@ -24,6 +24,7 @@
 #include <memory>
 
 #include "directory/backend.h"
+#include "directory/ldif_directory.h"
 #include "platform/ldap.h"
 
 namespace korva {
@@ -48,6 +49,8 @@ class LdapDirectoryBackend final : public DirectoryBackend {
     // Sessions are opened through `connector`; null means the process-wide one (platform::Ldap()), looked up
     // at each call.
     explicit LdapDirectoryBackend(LdapBackendSettings settings, platform::LdapConnector* connector = nullptr);
+    // A backend over an offline snapshot, which it owns.
+    LdapDirectoryBackend(LdapBackendSettings settings, std::unique_ptr<LdifDirectory> snapshot);
     ~LdapDirectoryBackend() override;
     LdapDirectoryBackend(const LdapDirectoryBackend&) = delete;
     LdapDirectoryBackend& operator=(const LdapDirectoryBackend&) = delete;
@@ -74,6 +77,12 @@ class LdapDirectoryBackend final : public DirectoryBackend {
   private:
     std::unique_ptr<Context> context_;
 };
+
+// Registers the factories of the "ldap" and "snapshot" directory backends (directory/configuration.h). The
+// LDAP one connects to "Server" with the TLS, bind and timeout settings, reading the password from the first
+// line of "Password File"; the snapshot one loads "Snapshot File" (LDIF) into memory. Neither connects or
+// reads anything else before the first call.
+void RegisterLdapDirectoryBackends();
 
 // The Windows error closest to an LDAP result, as the Windows LDAP client maps them (0 stays 0).
 int32_t LdapResultToWin32(int32_t ldapResult);

@@ -1,5 +1,7 @@
 // The LDIF reader on arbitrary bytes, and the writer on whatever it accepts: a refusal must carry a message,
-// and an accepted file must come back unchanged through Write and Parse. A crash, a leak or a hang is a bug.
+// and an accepted file must come back unchanged through Write and Parse. Whatever loads as an offline
+// directory is searched below every entry, with the filters the directory backend sends. A crash, a leak or
+// a hang is a bug.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "directory/ldif.h"
+#include "directory/ldif_directory.h"
 
 namespace {
 
@@ -37,6 +40,34 @@ bool Same(const std::vector<ldif::Entry>& a, const std::vector<ldif::Entry>& b) 
     return true;
 }
 
+// Loads the text as a directory and runs a few searches from the root DSE and from every entry's DN.
+void Search(std::string_view text) {
+    std::unique_ptr<LdifDirectory> directory;
+    ldif::ParseError error;
+    if (LdifDirectory::Load(text, ldif::Limits{}, &directory, &error) != 0) {
+        Require(!directory && !error.message.empty());
+        return;
+    }
+    std::unique_ptr<platform::LdapSession> session;
+    Require(directory->Open(platform::LdapSettings{}, &session) == 0);
+    std::vector<platform::LdapEntry> out;
+    (void)session->Search(KW(""), platform::LdapScope::Base, KW("(objectClass=*)"), {}, &out);
+    const std::vector<WString> filters = {
+        KW("(objectClass=*)"), KW("(&(objectSid=S-1-5-21-1-2-3-1104)(!(cn=a*b*c)))"),
+        KW("(|(member:1.2.840.113556.1.4.1941:=CN=a)(memberOf:1.2.840.113556.1.4.1941:=CN=b))"),
+        KW("(userAccountControl:1.2.840.113556.1.4.803:=2)")};
+    const std::vector<ldif::Entry> entries = directory->Entries();
+    for (size_t i = 0; i < entries.size() && i < 8; ++i) {
+        const WString base = Utf8ToUtf16(entries[i].dn);
+        for (const WString& filter : filters) {
+            (void)session->Search(base, platform::LdapScope::Subtree, filter,
+                                  {KW("canonicalName"), KW("tokenGroups"), KW("*")}, &out);
+        }
+        (void)session->Search(base, platform::LdapScope::Base, KW("(objectClass=*)"), {KW("tokenGroups")},
+                              &out);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -51,6 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<ldif::Entry> back;
         Require(ldif::Parse(written, ldif::Limits{}, &back, &error) == 0);
         Require(Same(entries, back));
+        Search(text);
     }
     // Tight limits take the refusal paths that large files would.
     const ldif::Limits tight{size, 64, 4, 16};

@@ -1,0 +1,152 @@
+// The "ldap" and "snapshot" backends built from the directory settings: what reaches the LDAP connection
+// (address, TLS, bind, the password's first line, the time budget) and which files are refused, with which
+// code.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "directory/configuration.h"
+#include "directory/ldap_backend.h"
+#include "platform/files.h"
+#include "tests/policy/test_support.h"
+
+namespace korva::testing {
+namespace {
+
+// Records the settings of every session asked for and refuses to connect.
+class RecordingConnector final : public platform::LdapConnector {
+  public:
+    int32_t Open(const platform::LdapSettings& settings,
+                 std::unique_ptr<platform::LdapSession>* out) override {
+        out->reset();
+        host = settings.host;
+        port = settings.port;
+        transport = settings.transport;
+        bind = settings.bind;
+        bindName = settings.bindName;
+        password = std::string(settings.password.view());
+        budgetMs = settings.budgetMs;
+        return kLdapServerDown;
+    }
+    WString host;
+    uint16_t port = 0;
+    platform::LdapTransport transport = platform::LdapTransport::Plain;
+    platform::LdapBind bind = platform::LdapBind::Simple;
+    WString bindName;
+    std::string password;
+    uint32_t budgetMs = 0;
+};
+
+class LdapBackendFactoryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RegisterLdapDirectoryBackends();
+        ASSERT_EQ(platform::Files().MakeTempDirectory(&folder_), 0);
+    }
+    void TearDown() override {
+        EXPECT_EQ(platform::Files().RemoveDirectoryTree(folder_.c_str()), 0);
+        RegisterDirectoryBackendFactory(DirectoryBackendKind::Ldap, nullptr);
+        RegisterDirectoryBackendFactory(DirectoryBackendKind::Snapshot, nullptr);
+    }
+
+    WString WriteFile(const WChar* name, std::string_view content) {
+        const WString path = platform::JoinPath(folder_, name);
+        EXPECT_EQ(platform::WriteWholeFile(path.c_str(), content.data(), content.size()), 0);
+        return path;
+    }
+
+    WString folder_;
+    CapturedLog log_;
+};
+
+TEST_F(LdapBackendFactoryTest, LdapSettingsReachTheConnection) {
+    RecordingConnector connector;
+    platform::ScopedLdapOverride use(&connector);
+    DirectorySettings settings;
+    settings.backend = DirectoryBackendKind::Ldap;
+    settings.server = KW("dc1.corp.example.test");
+    settings.port = 636;
+    settings.tls = DirectoryTls::Ldaps;
+    settings.bindName = KW("svc-korva@corp.example.test");
+    settings.passwordFile = WriteFile(KW("password.txt"), "s3cret pass\r\nnot this line\n");
+    settings.timeoutMilliseconds = 1500;
+    std::unique_ptr<DirectoryBackend> backend;
+    ASSERT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), 0) << log_.Dump();
+    ASSERT_NE(backend, nullptr);
+    EXPECT_TRUE(connector.host.empty());  // nothing is opened before the first call
+
+    WString name;
+    uint32_t status = 0;
+    EXPECT_EQ(backend->GetJoinInformation(&name, &status), winerr::kDsServerDown);
+    EXPECT_EQ(Utf16ToUtf8(connector.host), "dc1.corp.example.test");
+    EXPECT_EQ(connector.port, 636);
+    EXPECT_EQ(connector.transport, platform::LdapTransport::Ldaps);
+    EXPECT_EQ(connector.bind, platform::LdapBind::Simple);
+    EXPECT_EQ(Utf16ToUtf8(connector.bindName), "svc-korva@corp.example.test");
+    EXPECT_EQ(connector.password, "s3cret pass");
+    EXPECT_EQ(connector.budgetMs, 1500u);
+
+    // Without a bind user the bind is anonymous; TLS "none" is plain LDAP.
+    settings.bindName.clear();
+    settings.passwordFile.clear();
+    settings.tls = DirectoryTls::None;
+    ASSERT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), 0) << log_.Dump();
+    EXPECT_EQ(backend->GetJoinInformation(&name, &status), winerr::kDsServerDown);
+    EXPECT_EQ(connector.bind, platform::LdapBind::Anonymous);
+    EXPECT_EQ(connector.transport, platform::LdapTransport::Plain);
+    EXPECT_TRUE(connector.password.empty());
+}
+
+TEST_F(LdapBackendFactoryTest, SnapshotServesTheFile) {
+    DirectorySettings settings;
+    settings.backend = DirectoryBackendKind::Snapshot;
+    settings.snapshotFile = KW("small_domain.ldif");
+    std::unique_ptr<DirectoryBackend> backend;
+    ASSERT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), 0) << log_.Dump();
+    WString name;
+    uint32_t status = 0;
+    ASSERT_EQ(backend->GetJoinInformation(&name, &status), 0);
+    EXPECT_EQ(Utf16ToUtf8(name), "CORP");
+    DomainControllerInfo info;
+    ASSERT_EQ(backend->GetDcName(KW("CORP"), kDsIsFlatName | kDsReturnDnsName, &info), 0);
+    EXPECT_EQ(Utf16ToUtf8(info.domainControllerName), "\\\\corp.example.test");  // no controller in a file
+}
+
+TEST_F(LdapBackendFactoryTest, RefusedSettingsAndFiles) {
+    struct Row {
+        const char* what;
+        DirectoryBackendKind kind;
+        WString server;
+        WString passwordFile;
+        WString snapshotFile;
+        int32_t code;
+    };
+    const Row rows[] = {
+        {"ldap without a server", DirectoryBackendKind::Ldap, KW(""), KW(""), KW(""),
+         winerr::kInvalidParameter},
+        {"missing password file", DirectoryBackendKind::Ldap, KW("dc1"),
+         platform::JoinPath(folder_, KW("none.txt")), KW(""), winerr::kFileNotFound},
+        {"snapshot without a file", DirectoryBackendKind::Snapshot, KW(""), KW(""), KW(""),
+         winerr::kInvalidParameter},
+        {"missing snapshot", DirectoryBackendKind::Snapshot, KW(""), KW(""),
+         platform::JoinPath(folder_, KW("none.ldif")), winerr::kFileNotFound},
+        {"snapshot that is no LDIF", DirectoryBackendKind::Snapshot, KW(""), KW(""),
+         WriteFile(KW("bad.ldif"), "dn: CN=a\nchangetype: delete\n"), winerr::kInvalidData},
+    };
+    for (const Row& r : rows) {
+        DirectorySettings settings;
+        settings.backend = r.kind;
+        settings.server = r.server;
+        settings.passwordFile = r.passwordFile;
+        settings.snapshotFile = r.snapshotFile;
+        std::unique_ptr<DirectoryBackend> backend;
+        log_.records.clear();
+        EXPECT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), r.code) << r.what;
+        EXPECT_EQ(backend, nullptr) << r.what;
+        EXPECT_TRUE(log_.Has(KW("could not be created"), kLogError, r.code)) << r.what << log_.Dump();
+    }
+}
+
+}  // namespace
+}  // namespace korva::testing
