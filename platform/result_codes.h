@@ -64,6 +64,8 @@ constexpr int32_t kEInvalidArg = static_cast<int32_t>(0x80070057u);
 constexpr int32_t kClassENoAggregation = static_cast<int32_t>(0x80040110u);
 constexpr int32_t kClassEClassNotAvailable = static_cast<int32_t>(0x80040111u);
 constexpr int32_t kRegdbEClassNotReg = static_cast<int32_t>(0x80040154u);
+// CO_E_CLASSSTRING: a text that is not a CLSID in registry form.
+constexpr int32_t kCoEClassString = static_cast<int32_t>(0x800401F3u);
 // E_ADS_PROPERTY_NOT_FOUND: the attribute has no value on the object.
 constexpr int32_t kEAdsPropertyNotFound = static_cast<int32_t>(0x8000500Du);
 // E_ADS_CANT_CONVERT_DATATYPE: the value is not of the kind the caller can use.
