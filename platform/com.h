@@ -36,6 +36,13 @@
     _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wnon-virtual-dtor\"")
 #define KORVA_COM_INTERFACES_END _Pragma("GCC diagnostic pop")
 
+#if !defined(_WIN32)
+// As in the system headers, the reference types are macros, so that every namespace can use them.
+#define REFGUID const ::korva::com::GUID&
+#define REFIID const ::korva::com::GUID&
+#define REFCLSID const ::korva::com::GUID&
+#endif
+
 namespace korva::com {
 
 #if defined(_WIN32)
@@ -61,9 +68,6 @@ struct GUID {
 };
 using IID = GUID;
 using CLSID = GUID;
-using REFGUID = const GUID&;
-using REFIID = const IID&;
-using REFCLSID = const CLSID&;
 using HRESULT = int32_t;
 using ULONG = uint32_t;
 using DWORD = uint32_t;
