@@ -1,6 +1,6 @@
 #include "credprov/credential_core.h"
 
-#include "credprov/provider_clsids.h"
+#include "credprov/class_ids.h"
 #include "credprov/reset_wizard_hook.h"
 #include "credprov/tile_rules.h"
 #include "infra/locale.h"
@@ -31,10 +31,10 @@ const WChar* OrNull(const WString& text) {
 }  // namespace
 
 uint32_t LayoutForProvider(const com::CLSID& clsid) {
-    if (com::SameGuid(clsid, kClsidDefaultWrapped)) {
+    if (com::SameGuid(clsid, kDefaultWrappedClsid)) {
         return kLayoutDefaultProvider;
     }
-    if (com::SameGuid(clsid, kClsidPasswordProvider)) {
+    if (com::SameGuid(clsid, kPasswordProviderClsid)) {
         return kLayoutPasswordProvider;
     }
     return kLayoutGeneric;

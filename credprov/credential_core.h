@@ -18,6 +18,9 @@
 
 namespace korva {
 
+// The field layout (Options) of the credentials of the provider with this CLSID.
+uint32_t LayoutForProvider(const com::CLSID& clsid);
+
 class cGbCredentialProviderCredential {
   public:
     cGbCredentialProviderCredential();

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "credprov/credential_adapters.h"
-#include "credprov/provider_clsids.h"
+#include "credprov/class_ids.h"
 #include "credprov/provider_settings.h"
 #include "credprov/tile_rules.h"
 #include "infra/locale.h"
@@ -62,7 +62,7 @@ int32_t cGbCredentialProvider::Initialize() {
         }
         const ProviderSettings settings = ReadProviderSettings(registry);
         enabledProducts_ = settings.enabledProducts;
-        wrappedClsid_ = kClsidDefaultWrapped;
+        wrappedClsid_ = kDefaultWrappedClsid;
         if (!settings.wrappedClsidText.empty()) {
             com::CLSID parsed = com::kGuidNull;
             if (com::Succeeded(com::ParseGuid(settings.wrappedClsidText.c_str(), &parsed))) {
@@ -100,11 +100,11 @@ HRESULT cGbCredentialProvider::SetUsageScenario(com::CREDENTIAL_PROVIDER_USAGE_S
     HRESULT hr = com::CreateInstance(wrappedClsid_, nullptr, com::kClsctxAll, com::IidOf<com::IUnknown>(),
                                      created.put_void());
     if (com::Succeeded(hr) && created) {
-        if (com::SameGuid(wrappedClsid_, kClsidDefaultWrapped)) {
+        if (com::SameGuid(wrappedClsid_, kDefaultWrappedClsid)) {
             enabledProducts_ &= ~kProductResetLink;  // its tiles have their own reset feature
         }
     } else {
-        for (const com::CLSID& fallback : {kClsidPasswordProvider, kClsidSecondFallback}) {
+        for (const com::CLSID& fallback : {kPasswordProviderClsid, kSecondFallbackClsid}) {
             hr = com::CreateInstance(fallback, nullptr, com::kClsctxAll, com::IidOf<com::IUnknown>(),
                                      created.put_void());
             if (com::Succeeded(hr) && created) {
@@ -142,7 +142,7 @@ HRESULT cGbCredentialProvider::SetSerialization(
     if (!wrapped_) {
         return kEUnexpected;
     }
-    if (pcpcs == nullptr || !com::SameGuid(pcpcs->clsidCredentialProvider, kClsidKorvaProvider)) {
+    if (pcpcs == nullptr || !com::SameGuid(pcpcs->clsidCredentialProvider, kProviderClsid)) {
         return wrapped_->SetSerialization(pcpcs);
     }
     // Addressed to this provider: the wrapped provider gets the same bytes addressed to itself. The copy may

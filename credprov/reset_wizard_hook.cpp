@@ -1,34 +1,22 @@
 #include "credprov/reset_wizard_hook.h"
 
-#include "infra/registry_connection.h"
-#include "platform/result_codes.h"
+#include "credprov/reset_wizard.h"
 
 namespace korva {
 namespace {
 
-class UnwiredResetWizard final : public ResetWizardHook {
+class SystemResetWizard final : public ResetWizardHook {
   public:
-    int32_t GetResetWizardLocation(WString* path) override {
-        path->clear();
-        RegistryConnection registry;
-        const int32_t status = registry.Connect(nullptr, platform::kHkeyLocalMachine);
-        if (status != 0) {
-            return status;
-        }
-        if (registry.ReadString(kResetWizardKey, kResetWizardLocationValue, path) != 0) {
-            path->clear();  // a missing location is found out when the start fails
-        }
-        return 0;
-    }
-    int32_t StartResetWizard(const WChar*, const WChar*, const WChar*) override {
-        return winerr::kCallNotImplemented;
+    int32_t GetResetWizardLocation(WString* path) override { return korva::GetResetWizardLocation(path); }
+    int32_t StartResetWizard(const WChar* path, const WChar* domain, const WChar* userName) override {
+        return korva::StartResetWizard(path, domain, userName);
     }
     void ShowErrorBox(const WChar*, const WChar*) override {}
 };
 
 ResetWizardHook*& Current() {
-    static UnwiredResetWizard unwired;
-    static ResetWizardHook* current = &unwired;
+    static SystemResetWizard system;
+    static ResetWizardHook* current = &system;
     return current;
 }
 

@@ -9,10 +9,6 @@
 
 namespace korva {
 
-// The Reset Wizard's location under HKEY_LOCAL_MACHINE.
-inline constexpr const WChar* kResetWizardKey = KW("SOFTWARE\\Quillmarsh\\KORVA\\Reset Wizard");
-inline constexpr const WChar* kResetWizardLocationValue = KW("Reset Wizard Location");
-
 class ResetWizardHook {
   public:
     virtual ~ResetWizardHook() = default;
@@ -26,8 +22,8 @@ class ResetWizardHook {
     virtual void ShowErrorBox(const WChar* text, const WChar* title) = 0;
 };
 
-// The process-wide hook. Until the launcher is installed, the location is read from the registry, starting
-// fails with ERROR_CALL_NOT_IMPLEMENTED and no box is shown.
+// The process-wide hook: the registry location and the launcher of credprov/reset_wizard.h. No box is shown
+// yet: the module has no message-box seam.
 ResetWizardHook& ResetWizard();
 
 class ScopedResetWizardOverride {

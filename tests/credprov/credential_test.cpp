@@ -357,8 +357,8 @@ TEST_F(CredentialTest, EachLayoutReadsItsOwnFieldIds) {
         DWORD user, oldBox, newBox, confirm, domain;
     };
     const Row rows[] = {
-        {"default provider", kClsidDefaultWrapped, 4, 5, 6, 7, 10},
-        {"password provider", kClsidPasswordProvider, 1, 2, 3, 4, 8},
+        {"default provider", kDefaultWrappedClsid, 4, 5, 6, 7, 10},
+        {"password provider", kPasswordProviderClsid, 1, 2, 3, 4, 8},
         {"generic", kClsidTestProvider, 2, 3, 4, 5, 9},
     };
     EnableEnforcement();

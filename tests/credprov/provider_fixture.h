@@ -13,7 +13,7 @@
 
 #include "credprov/credential_provider.h"
 #include "credprov/object_count.h"
-#include "credprov/provider_clsids.h"
+#include "credprov/class_ids.h"
 #include "platform/com.h"
 #include "platform/memory_registry.h"
 #include "tests/credprov/com_fakes.h"

@@ -66,10 +66,10 @@ TEST_F(ProviderTest, WrappedProviderFallsBackInOrder) {
         bool linkKept;  // the default wrapped provider's tiles get no link
     };
     const Row rows[] = {
-        {"configured provider", {kClsidTestProvider, kClsidPasswordProvider}, kClsidTestProvider, 0, true},
-        {"default provider", {kClsidDefaultWrapped}, kClsidDefaultWrapped, 1, false},
-        {"first fallback", {kClsidPasswordProvider, kClsidSecondFallback}, kClsidTestProvider, 2, true},
-        {"second fallback", {kClsidSecondFallback}, kClsidDefaultWrapped, 0, true},
+        {"configured provider", {kClsidTestProvider, kPasswordProviderClsid}, kClsidTestProvider, 0, true},
+        {"default provider", {kDefaultWrappedClsid}, kDefaultWrappedClsid, 1, false},
+        {"first fallback", {kPasswordProviderClsid, kSecondFallbackClsid}, kClsidTestProvider, 2, true},
+        {"second fallback", {kSecondFallbackClsid}, kDefaultWrappedClsid, 0, true},
         {"nothing to wrap", {}, kClsidTestProvider, -1, false},
     };
     for (const Row& row : rows) {
@@ -153,9 +153,9 @@ TEST_F(ProviderTest, SerializationAddressedToThisProviderIsReaddressed) {
     provider_ = Create();
     ASSERT_EQ(provider_->SetUsageScenario(CPUS_CREDUI, 0), kSOk);
     uint8_t bytes[] = {1, 2, 3, 4, 5};
-    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION ours{7, kClsidKorvaProvider, sizeof bytes, bytes};
-    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION other{7, kClsidSecondFallback, sizeof bytes, bytes};
-    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION empty{7, kClsidKorvaProvider, 0, nullptr};
+    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION ours{7, kProviderClsid, sizeof bytes, bytes};
+    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION other{7, kSecondFallbackClsid, sizeof bytes, bytes};
+    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION empty{7, kProviderClsid, 0, nullptr};
     ASSERT_EQ(provider_->SetSerialization(&ours), kSOk);
     ASSERT_EQ(provider_->SetSerialization(&other), kSOk);
     ASSERT_EQ(provider_->SetSerialization(nullptr), kSOk);
@@ -164,7 +164,7 @@ TEST_F(ProviderTest, SerializationAddressedToThisProviderIsReaddressed) {
     EXPECT_TRUE(SameGuid(wrapped_.serializations[0].clsid, kClsidTestProvider));
     EXPECT_EQ(wrapped_.serializations[0].bytes, std::vector<uint8_t>(bytes, bytes + 5));
     EXPECT_EQ(wrapped_.serializations[0].package, 7u);
-    EXPECT_TRUE(SameGuid(wrapped_.serializations[1].clsid, kClsidSecondFallback));
+    EXPECT_TRUE(SameGuid(wrapped_.serializations[1].clsid, kSecondFallbackClsid));
     EXPECT_FALSE(wrapped_.serializations[2].present);
     EXPECT_TRUE(SameGuid(wrapped_.serializations[3].clsid, kClsidTestProvider));
     EXPECT_TRUE(wrapped_.serializations[3].bytes.empty());
