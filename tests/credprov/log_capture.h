@@ -37,6 +37,7 @@ class LogCapture {
     LogCapture& operator=(const LogCapture&) = delete;
 
     const WString& Folder() const { return folder_; }
+    const WString& TracePath() const { return tracePath_; }
     // The trace file as UTF-8 (the file itself is UTF-16LE); empty when nothing was traced.
     std::string Trace() const { return ReadUtf16File(tracePath_); }
     // Every file under the folder, each decoded from UTF-16LE, and also raw, so a text hidden in either form
