@@ -1,14 +1,11 @@
-// The factory's link to the credential provider class. Until that class is part of the module, requests for
-// the provider are answered as for a class this module does not serve.
+// The factory's link to the credential provider class.
 #include "credprov/class_factory.h"
+#include "credprov/credential_provider.h"
 
 namespace korva {
 
-com::HRESULT CreateProviderInstance(REFIID /*riid*/, void** ppv) {
-    if (ppv != nullptr) {
-        *ppv = nullptr;
-    }
-    return kClassEClassNotAvailable;
+com::HRESULT CreateProviderInstance(REFIID riid, void** ppv) {
+    return cGbCredentialProvider::CreateInstance(riid, ppv);
 }
 
 }  // namespace korva

@@ -85,6 +85,8 @@ TEST(ClassFactoryTest, CreatesByTheInterfaceAskedFor) {
         {"IClassFactory", false, com::kIidIClassFactory, kENoInterface},
         {"a credential interface", false, com::ICredentialProviderCredential::kIid, kENoInterface},
         {"the filter interface", false, com::ICredentialProviderFilter::kIid, kSOk},
+        // Both factories make either class: the interface decides, not the CLSID.
+        {"the provider interface", false, com::ICredentialProvider::kIid, kSOk},
     };
     for (const com::CLSID& clsid : {kProviderClsid, kFilterClsid}) {
         ComPtr<com::IClassFactory> factory = Factory(clsid);

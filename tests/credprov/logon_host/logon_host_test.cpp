@@ -402,10 +402,9 @@ TEST_F(ProviderHostTest, EnumerationPerScenario) {
         const auto elapsed = std::chrono::steady_clock::now() - start;
         EXPECT_STREQ(label, L"Fake user");
         CoTaskMemFree(label);
-        if (row.cpus == CPUS_LOGON) {
-            std::cout << "CoCreateInstance to the first tile's text: "
-                      << std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() << " us\n";
-        }
+        // Measured, not asserted: the first row includes loading both DLLs.
+        std::cout << "scenario " << row.cpus << ": CoCreateInstance to the first tile's text "
+                  << std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() << " us\n";
         if (count == 10) {
             UniqueFieldDescriptor link;
             ASSERT_EQ(provider->GetFieldDescriptorAt(9, link.put()), kSOk);
