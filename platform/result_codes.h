@@ -35,6 +35,8 @@ constexpr int32_t kFileTooLarge = 223;
 constexpr int32_t kAlreadyExists = 183;
 constexpr int32_t kMoreData = 234;
 constexpr int32_t kNoMoreItems = 259;
+constexpr int32_t kBadExeFormat = 193;
+constexpr int32_t kWaitTimeout = 258;  // WAIT_TIMEOUT: the wait ended before the object was signalled
 constexpr int32_t kDirectory = 267;  // ERROR_DIRECTORY: the name is not a folder
 constexpr int32_t kNoUnicodeTranslation = 1113;
 constexpr int32_t kNotFound = 1168;
@@ -88,6 +90,8 @@ constexpr int32_t kEInvalidArg = static_cast<int32_t>(0x80070057u);
 constexpr int32_t kClassENoAggregation = static_cast<int32_t>(0x80040110u);
 constexpr int32_t kClassEClassNotAvailable = static_cast<int32_t>(0x80040111u);
 constexpr int32_t kRegdbEClassNotReg = static_cast<int32_t>(0x80040154u);
+// CO_E_CLASSSTRING: a text that is not a CLSID in registry form.
+constexpr int32_t kCoEClassString = static_cast<int32_t>(0x800401F3u);
 // E_ADS_PROPERTY_NOT_FOUND: the attribute has no value on the object.
 constexpr int32_t kEAdsPropertyNotFound = static_cast<int32_t>(0x8000500Du);
 // E_ADS_CANT_CONVERT_DATATYPE: the value is not of the kind the caller can use.

@@ -20,6 +20,8 @@ int32_t WinErrorFromErrno(int error) {
             return winerr::kAccessDenied;
         case EBADF:
             return winerr::kInvalidHandle;
+        case ENOEXEC:
+            return winerr::kBadExeFormat;
         case ENOMEM:
             return winerr::kNotEnoughMemory;
         case EMFILE:
