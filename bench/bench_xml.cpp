@@ -1,7 +1,7 @@
 // Parsing and walking policy documents: a typical one (a few policies) and one of a megabyte.
 #include <benchmark/benchmark.h>
 
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 
 namespace korva::xml {
 namespace {

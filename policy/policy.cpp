@@ -4,8 +4,9 @@
 #include "platform/format.h"
 #include "policy/rule_length.h"
 #include "policy/rule_min_age.h"
+#include "policy/load_report.h"
 #include "policy/scope.h"
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 
 namespace korva {
 
@@ -88,6 +89,7 @@ int32_t CPolicy::LoadFromXML(cGjLog& log, const xml::Node& element, const WChar*
             } else {
                 // Fatal only when no Rule or Scope follows: each of those sets the result again.
                 configuration_ = 0;
+                ReportNotANumber(child, nullptr, text, [] { return WString(KW("0 (the policy is on)")); });
                 result = kResultInvalidValue;
                 log.LogWithCode(kLogError, kResultInvalidValue,
                                 KW("Failed to convert value of Configuration to integer."));

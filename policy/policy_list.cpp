@@ -4,8 +4,9 @@
 #include "infra/log.h"
 #include "platform/format.h"
 #include "platform/result_codes.h"
+#include "policy/load_report.h"
 #include "policy/scope.h"
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 
 namespace korva {
 
@@ -75,6 +76,9 @@ void CPolicylist::RemoveTimeSuffix(cGjLog& log, WString* text) {
     }
     const WString time = text->substr(opening + 1, length - 1 - (opening + 1));
     log.LogMessage(kLogDebug, KW("Found time '%s'."), time.c_str());
+    if (DocumentLoadReport* report = CurrentLoadReport()) {
+        report->time = time;
+    }
     text->resize(opening);
 }
 
@@ -163,7 +167,9 @@ int32_t CPolicylist::LoadFromDirectory(cGjLog& log, const WChar* dnsName) {
     return LoadFromText(log, text, dnsName);
 }
 
-int32_t CPolicylist::LoadFromDocumentBytes(cGjLog& log, std::string_view bytes, const WChar* source) {
+int32_t CPolicylist::LoadFromDocumentBytes(cGjLog& log, std::string_view bytes, const WChar* source,
+                                           DocumentLoadReport* report) {
+    const LoadReportScope reporting(report);
     Clear();
     WString text;
     const int32_t status = DecodePolicyDocument(log, bytes, &text);
@@ -191,7 +197,12 @@ int32_t CPolicylist::LoadFromText(cGjLog& log, const WString& text, const WChar*
 
 int32_t CPolicylist::LoadFromXML(cGjLog& log, const WChar* text) {
     std::unique_ptr<xml::Document> document;
-    const int32_t status = xml::Document::Parse(OrEmpty(text), &document);
+    DocumentLoadReport* report = CurrentLoadReport();
+    const int32_t status =
+        xml::Document::Parse(OrEmpty(text), &document, report != nullptr ? &report->parseError : nullptr);
+    if (report != nullptr) {
+        report->parseStatus = status;
+    }
     if (status < 0) {
         // The parser could not even set up a document (out of memory).
         log.LogHResult(kLogError, status, KW("Failed to create DOM document."));
@@ -212,6 +223,10 @@ int32_t CPolicylist::LoadFromDocument(cGjLog& log, const xml::Document& document
         log.LogHResult(kLogError, status, KW("An error occurred getting policy list node from XML."));
         return status;
     }
+    DocumentLoadReport* report = CurrentLoadReport();
+    if (report != nullptr) {
+        report->policyLists = lists.size();
+    }
     if (lists.size() != 1) {
         log.LogWithCode(kLogError, kResultEmpty, KW("Can only process exactly 1 Policy list node, size '%d'"),
                         static_cast<int32_t>(lists.size()));
@@ -226,6 +241,9 @@ int32_t CPolicylist::LoadFromDocument(cGjLog& log, const xml::Document& document
         version.clear();
     }
     const WChar* versionText = version.empty() ? nullptr : version.c_str();
+    if (report != nullptr && versionText != nullptr) {
+        report->version = version;
+    }
 
     bool hasChildren = false;
     status = policyList.HasChildNodes(&hasChildren);
@@ -246,6 +264,9 @@ int32_t CPolicylist::LoadFromDocument(cGjLog& log, const xml::Document& document
     log.LogMessage(kLogDebug, KW("Load policies from XML."));
 
     for (const xml::Node& child : children) {
+        if (report != nullptr) {
+            ++(child.IsElement() ? report->policyElements : report->otherNodes);
+        }
         if (!child.IsElement()) {
             // Comments and processing instructions are normal in a hand-edited document; stray text is more
             // likely a mistake. Neither is a policy, and neither stops the others from loading.

@@ -17,6 +17,7 @@
 namespace korva {
 
 class CScope;
+struct DocumentLoadReport;
 
 namespace xml {
 class Document;
@@ -39,8 +40,10 @@ class CPolicylist : public std::vector<std::unique_ptr<CPolicy>> {
 
     // Empties the list and loads a policy document from its stored bytes, the way LoadFromDirectory does
     // after the fetch (UTF-8 conversion, time suffix, parse); `source` names the document in log lines. For
-    // tools that check a document before it is stored. 0, -3 (no text), or an error code.
-    int32_t LoadFromDocumentBytes(cGjLog& log, std::string_view bytes, const WChar* source);
+    // tools that check a document before it is stored; `report` (optional) receives what the load learnt on
+    // the way (time suffix, version, counts, parse error, findings). 0, -3 (no text), or an error code.
+    int32_t LoadFromDocumentBytes(cGjLog& log, std::string_view bytes, const WChar* source,
+                                  DocumentLoadReport* report = nullptr);
 
     // Parses `text` and appends one policy per child of its "PolicyList" element; a policy that fails to load
     // is left out. 0 or an error code.

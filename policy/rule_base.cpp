@@ -1,11 +1,13 @@
 #include "policy/rule_base.h"
 
+#include <iterator>
 #include <limits>
 
 #include "infra/log.h"
+#include "policy/load_report.h"
 #include "policy/rule_length.h"
 #include "policy/rule_min_age.h"
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 
 namespace korva {
 
@@ -110,6 +112,9 @@ int32_t CRuleBase::LoadFromXML(cGjLog& log, const xml::Node& element, const WCha
                 enabled_ = value >= 1;
                 log.LogMessage(kLogDebug, KW("Successfully set enabled."));
             } else {
+                ReportNotANumber(child, nullptr, text, [this] {
+                    return WString(enabled_ ? KW("1 (an earlier Enabled)") : KW("0 (the rule is off)"));
+                });
                 log.LogWithCode(kLogError, kResultInvalidValue,
                                 KW("Failed to convert value of enabled node to bool."));
             }
@@ -131,6 +136,8 @@ int32_t CRuleBase::LoadFromXML(cGjLog& log, const xml::Node& element, const WCha
                 if (StringToInt(languageText.c_str(), &value)) {
                     language = static_cast<uint32_t>(value);
                 } else {
+                    ReportNotANumber(child, KW("languageid"), languageText,
+                                     [] { return WString(KW("9 (English)")); });
                     log.LogMessage(kLogDebug,
                                    KW("Failed to convert value of languageid attribute to integer."));
                 }
@@ -168,7 +175,7 @@ int32_t OpenRuleChildren(cGjLog& log, const xml::Node& element, const WChar* lis
 int32_t CRuleBase::LoadIntegerChild(cGjLog& log, const xml::Node& element, const WChar* version,
                                     const IntegerChildTexts& texts,
                                     const std::function<void(int32_t)>& converted,
-                                    const std::function<void()>& invalid) {
+                                    const std::function<WString()>& invalid) {
     std::vector<xml::Node> children;
     int32_t status = OpenRuleChildren(log, element, texts.listFailure, texts.loadingDebug, &children);
     if (status != kSOk) {
@@ -198,7 +205,8 @@ int32_t CRuleBase::LoadIntegerChild(cGjLog& log, const xml::Node& element, const
         if (StringToInt(text.c_str(), &value)) {
             converted(value);
         } else {
-            invalid();
+            const WString used = invalid();
+            ReportNotANumber(child, nullptr, text, [&used] { return used; });
             log.LogWithCode(kLogError, kResultInvalidValue, KW("%s"), texts.convertFailure);
         }
     }
@@ -208,19 +216,108 @@ int32_t CRuleBase::LoadIntegerChild(cGjLog& log, const xml::Node& element, const
 
 namespace {
 
+template <typename Rule>
+std::unique_ptr<CRuleBase> NewRule() {
+    return std::make_unique<Rule>();
+}
+
+constexpr RuleTypeInfo kRuleTypes[] = {
+    {1,
+     "CRuleHistoryMinimumAge",
+     KW("Minimum Password Age"),
+     NewRule<CRuleHistoryMinimumAge>,
+     KW("Failed to load minimum password age rule from XML."),
+     {1, 0},
+     {"minimumAge"}},
+    {2,
+     "CRuleLengthMinimum",
+     KW("Minimum Password Length"),
+     NewRule<CRuleLengthMinimum>,
+     KW("Failed to load minimum length rule from XML."),
+     {2, 0},
+     {"minimumLength"}},
+    {3,
+     "CRuleLengthMaximum",
+     KW("Maximum Password Length"),
+     NewRule<CRuleLengthMaximum>,
+     KW("Failed to load maximum length rule from XML."),
+     {3, 0},
+     {"maximumLength"}},
+    {4, "CRuleNameSimilarity + CRulePasswordSimilarity", KW("Similarities"), nullptr, nullptr, {6, 7}, {}},
+    {5,
+     "CRuleRegex",
+     KW("Regular Expression"),
+     NewRegexRule,
+     KW("Failed to load regular expression rule from XML."),
+     {5, 0},
+     {"kind", "expression", "data", "expressionValidatesPassword"}},
+    {6,
+     "CRuleNameSimilarity",
+     KW("Name Similarities"),
+     NewNameSimilarityRule,
+     KW("Failed to load name similarity rule from XML."),
+     {6, 0},
+     {"checkUsername", "checkFullname", "usernameRatio", "fullnameRatio"}},
+    {7,
+     "CRulePasswordSimilarity",
+     KW("Password Similarities"),
+     NewPasswordSimilarityRule,
+     KW("Failed to load password similarity rule from XML."),
+     {7, 0},
+     {"checkPassword", "passwordRatio"}},
+    {8,
+     "CRuleBlackList",
+     KW("Blacklist"),
+     NewBlackListRule,
+     KW("Failed to load blacklist rule from XML."),
+     {8, 0},
+     {"interpretation", "items"}},
+};
+static_assert(std::size(kRuleTypes) == 8, "one row per rule type");
+
+// FindRuleType indexes the table by number; every type a row makes is a class of its own (a row that makes
+// itself). Function pointers are not compared here: the sanitizer build cannot fold that comparison.
+constexpr bool RowsAreNumberedInOrder() {
+    for (size_t i = 0; i < std::size(kRuleTypes); ++i) {
+        if (kRuleTypes[i].type != static_cast<int32_t>(i + 1)) {
+            return false;
+        }
+        for (const int32_t made : kRuleTypes[i].makes) {
+            if (made != 0 && (made < 1 || made > static_cast<int32_t>(std::size(kRuleTypes)) ||
+                              kRuleTypes[made - 1].makes[0] != made)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(RowsAreNumberedInOrder(), "rows are types 1..8 in order, and each made type makes itself");
+
 // Lets a new rule read the element; a negative result is logged with the rule family's message and becomes
 // the factory's result. The rule is appended either way.
-void LoadNewRule(cGjLog& log, const xml::Node& element, const WChar* version, std::unique_ptr<CRuleBase> rule,
-                 const WChar* failureMessage, RuleList* rules, int32_t* result) {
+void LoadNewRule(cGjLog& log, const xml::Node& element, const WChar* version, const RuleTypeInfo& info,
+                 RuleList* rules, int32_t* result) {
+    std::unique_ptr<CRuleBase> rule = info.create();
     const int32_t status = rule->LoadFromXML(log, element, version);
     if (status < 0) {
-        log.LogWithCode(kLogError, status, KW("%s"), failureMessage);
+        log.LogWithCode(kLogError, status, KW("%s"), info.loadFailure);
         *result = status;
     }
     rules->push_back(std::move(rule));
 }
 
 }  // namespace
+
+std::span<const RuleTypeInfo> RuleTypes() {
+    return kRuleTypes;
+}
+
+const RuleTypeInfo* FindRuleType(int32_t type) {
+    if (type < 1 || type > static_cast<int32_t>(std::size(kRuleTypes))) {
+        return nullptr;
+    }
+    return &kRuleTypes[type - 1];
+}
 
 int32_t CreateRule(cGjLog& log, const xml::Node& element, RuleList* rules, const WChar* version) {
     WString typeText;
@@ -241,82 +338,29 @@ int32_t CreateRule(cGjLog& log, const xml::Node& element, RuleList* rules, const
         type = 0;
     }
 
+    const RuleTypeInfo* info = FindRuleType(type);
+    if (info == nullptr) {
+        log.LogWithCode(kLogError, kResultInvalidValue, KW("Unknown rule type detected."));
+        return kResultInvalidValue;
+    }
     const size_t firstNew = rules->size();
     int32_t result = 0;
-    switch (type) {
-        case 1:
-            LoadNewRule(log, element, version, std::make_unique<CRuleHistoryMinimumAge>(),
-                        KW("Failed to load minimum password age rule from XML."), rules, &result);
-            break;
-        case 2:
-            LoadNewRule(log, element, version, std::make_unique<CRuleLengthMinimum>(),
-                        KW("Failed to load minimum length rule from XML."), rules, &result);
-            break;
-        case 3:
-            LoadNewRule(log, element, version, std::make_unique<CRuleLengthMaximum>(),
-                        KW("Failed to load maximum length rule from XML."), rules, &result);
-            break;
-        case 4:
-            LoadNewRule(log, element, version, NewNameSimilarityRule(),
-                        KW("Failed to load name similarity rule from XML."), rules, &result);
-            LoadNewRule(log, element, version, NewPasswordSimilarityRule(),
-                        KW("Failed to load password similarity rule from XML."), rules, &result);
-            break;
-        case 5:
-            LoadNewRule(log, element, version, NewRegexRule(),
-                        KW("Failed to load regular expression rule from XML."), rules, &result);
-            break;
-        case 6:
-            LoadNewRule(log, element, version, NewNameSimilarityRule(),
-                        KW("Failed to load name similarity rule from XML."), rules, &result);
-            break;
-        case 7:
-            LoadNewRule(log, element, version, NewPasswordSimilarityRule(),
-                        KW("Failed to load password similarity rule from XML."), rules, &result);
-            break;
-        case 8:
-            LoadNewRule(log, element, version, NewBlackListRule(),
-                        KW("Failed to load blacklist rule from XML."), rules, &result);
-            break;
-        default:
-            log.LogWithCode(kLogError, kResultInvalidValue, KW("Unknown rule type detected."));
-            return kResultInvalidValue;
+    for (const int32_t made : info->makes) {
+        if (made != 0) {
+            LoadNewRule(log, element, version, *FindRuleType(made), rules, &result);
+        }
     }
     log.LogMessage(kLogDebug, KW("Successfully loaded rule of type:'%d'."), (*rules)[firstNew]->GetType());
     return result;
 }
 
+const WChar* CRuleBase::GetDisplayName() const {
+    const RuleTypeInfo* info = FindRuleType(GetType());
+    return info != nullptr ? info->displayName : KW("Unknown rule");
+}
+
 const WChar* GetRuleName(const CRuleBase* rule) {
-    if (rule == nullptr) {
-        return KW("Unknown rule");
-    }
-    switch (rule->GetType()) {
-        case 1:
-            return KW("Minimum Password Age");
-        case 2:
-            return KW("Minimum Password Length");
-        case 3:
-            return KW("Maximum Password Length");
-        case 4:
-            return KW("Similarities");
-        case 5:
-            switch (GetRegexKind(*rule)) {
-                case 1:
-                    return KW("Repeating characters");
-                case 2:
-                    return KW("Character requirements");
-                default:
-                    return KW("Regular Expression");
-            }
-        case 6:
-            return KW("Name Similarities");
-        case 7:
-            return KW("Password Similarities");
-        case 8:
-            return KW("Blacklist");
-        default:
-            return KW("Unknown rule");
-    }
+    return rule != nullptr ? rule->GetDisplayName() : KW("Unknown rule");
 }
 
 }  // namespace korva

@@ -2,16 +2,18 @@
 // interface through which a policy tests a password, the rule factory that turns a "Rule" element into rule
 // objects, and the two small readers the whole engine uses (strict integers, case-insensitive attributes).
 //
-// Rule types as written in the "type" attribute of a "Rule" element:
-//   1 CRuleHistoryMinimumAge   2 CRuleLengthMinimum   3 CRuleLengthMaximum
-//   4 CRuleNameSimilarity then CRulePasswordSimilarity (two rules from one element; GetType 6 and 7)
-//   5 CRuleRegex   6 CRuleNameSimilarity   7 CRulePasswordSimilarity   8 CRuleBlackList
+// The rule types as written in the "type" attribute of a "Rule" element are one table (RuleTypes()): number,
+// class, display name, factory and the settings tools show. Type 4 is the one element that makes two rules,
+// a name similarity and a password similarity rule (GetType 6 and 7).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <span>
+#include <variant>
 #include <vector>
 
 #include "platform/result_codes.h"
@@ -46,6 +48,31 @@ enum LanguageId : uint32_t {
 // Language -> description text. An empty text counts as no text.
 using DescriptionMap = std::map<uint32_t, WString>;
 
+// One setting of a rule as the tools show it: an ASCII name (also its JSON key) and a value. A null text is
+// no text; the list is borrowed from the rule, and an empty item in it is an item whose element was empty.
+struct RuleSetting {
+    using Value = std::variant<int64_t, bool, float, const WChar*, const std::vector<WString>*>;
+    const char* name;
+    Value value;
+
+    static RuleSetting Int(const char* name, int64_t value) {
+        return {name, Value(std::in_place_index<0>, value)};
+    }
+    static RuleSetting Bool(const char* name, bool value) {
+        return {name, Value(std::in_place_index<1>, value)};
+    }
+    static RuleSetting Float(const char* name, float value) {
+        return {name, Value(std::in_place_index<2>, value)};
+    }
+    static RuleSetting Text(const char* name, const WChar* value) {
+        return {name, Value(std::in_place_index<3>, value)};
+    }
+    static RuleSetting List(const char* name, const std::vector<WString>& value) {
+        return {name, Value(std::in_place_index<4>, &value)};
+    }
+};
+using RuleSettings = std::vector<RuleSetting>;
+
 class CRuleBase {
   public:
     CRuleBase() = default;
@@ -65,8 +92,15 @@ class CRuleBase {
     virtual int32_t Test(cGjLog& log, bool* valid, CScope* userScope, const WChar* newPassword,
                          const WChar* reserved, const WChar* oldPassword) = 0;
 
-    // The rule's type number (table at the top); 0 in the base.
+    // The rule's type number (RuleTypes()); 0 in the base.
     virtual int32_t GetType() const { return 0; }
+
+    // The name administrators know the rule by: the type's display name, "Unknown rule" for a type that has
+    // none.
+    virtual const WChar* GetDisplayName() const;
+
+    // The rule's own settings in a fixed order (the names its row of RuleTypes() lists); none in the base.
+    virtual RuleSettings DescribeSettings() const { return {}; }
 
     // Reads the rule's settings from its "Rule" element. The base reads the shared children "Enabled" and
     // "Description" and ignores `version` (the policy document's version text, null when it has none).
@@ -79,7 +113,6 @@ class CRuleBase {
     void SetDescription(uint32_t language, WStringView text);
     const DescriptionMap& GetDescriptions() const { return descriptions_; }
 
-  protected:
     // The texts of a rule whose only setting is one integer child of its element (the length and age rules).
     struct IntegerChildTexts {
         const WChar* childName;       // "MinimumLength"
@@ -88,12 +121,15 @@ class CRuleBase {
         const WChar* readFailure;     // the child's text could not be read
         const WChar* convertFailure;  // the text is not a strict integer
     };
+
+  protected:
     // Reads such an element: `converted` receives the value of each strict-integer child text, `invalid` is
-    // called for each one that is not (both log their own success lines), then the shared children are read
-    // with CRuleBase::LoadFromXML, whose result is not used. 0, -12 (no children), or the DOM's HRESULT.
+    // called for each one that is not and returns what is used instead, for the load report (both log their
+    // own success lines), then the shared children are read with CRuleBase::LoadFromXML, whose result is not
+    // used. 0, -12 (no children), or the DOM's HRESULT.
     int32_t LoadIntegerChild(cGjLog& log, const xml::Node& element, const WChar* version,
                              const IntegerChildTexts& texts, const std::function<void(int32_t)>& converted,
-                             const std::function<void()>& invalid);
+                             const std::function<WString()>& invalid);
 
     // For Clone and for tests of the concrete rules.
     void CopyBaseTo(CRuleBase& target) const {
@@ -109,6 +145,23 @@ class CRuleBase {
 
 // A policy's rules in document order; owned.
 using RuleList = std::vector<std::unique_ptr<CRuleBase>>;
+
+// One rule type. `makes` lists the rule classes (by their type numbers) one element of this type becomes:
+// the type itself, except type 4. `settings` names what DescribeSettings returns, in order.
+struct RuleTypeInfo {
+    int32_t type;
+    const char* className;
+    const WChar* displayName;
+    std::unique_ptr<CRuleBase> (*create)();  // an empty rule that LoadFromXML fills; null for type 4
+    const WChar* loadFailure;                // logged with a negative load result
+    std::array<int32_t, 2> makes;            // 0: none
+    std::array<const char*, 4> settings;     // null: none
+};
+
+// Every rule type, numbered 1 to 8 in order.
+std::span<const RuleTypeInfo> RuleTypes();
+// The row of `type`, or null for a number that is no rule type.
+const RuleTypeInfo* FindRuleType(int32_t type);
 
 // Reads a "Rule" element: creates the class(es) for its "type", lets each read the element and appends it to
 // `rules` (also when its load failed; the policy then fails and destroys it). 0, -11 (type missing, not a
@@ -145,9 +198,5 @@ std::unique_ptr<CRuleBase> CreateRegexRule(int32_t kind, const WChar* expression
 std::unique_ptr<CRuleBase> CreateNameSimilarityRule(bool checkUsername, bool checkFullname);
 std::unique_ptr<CRuleBase> CreatePasswordSimilarityRule(bool checkPassword);
 std::unique_ptr<CRuleBase> CreateBlackListRule(int32_t interpretation);
-// - the kind of a regular-expression rule (0 plain, 1 repeating characters, 2 character requirements), for
-// its
-//   display name; -1 for any other rule.
-int32_t GetRegexKind(const CRuleBase& rule);
 
 }  // namespace korva

@@ -4,7 +4,9 @@
 #include <utility>
 
 #include "infra/log.h"
-#include "policy/xml_dom.h"
+#include "platform/format.h"
+#include "policy/load_report.h"
+#include "xml/xml_dom.h"
 #include "regex/check_string.h"
 
 namespace korva {
@@ -135,6 +137,8 @@ int32_t CRuleBlackList::LoadFromXML(cGjLog& log, const xml::Node& element, const
             log.LogMessage(kLogDebug,
                            KW("Successfully determined if interpretation type of blacklist rule."));
         } else {
+            ReportNotANumber(child, KW("Interpretation"), interpretation,
+                             [this] { return Format(KW("%d (unchanged)"), interpretation_); });
             log.LogWithCode(
                 kLogError, kResultInvalidValue,
                 KW("Failed to convert value of interpretation attribute of blacklist rule to integer."));

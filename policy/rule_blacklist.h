@@ -30,6 +30,9 @@ class CRuleBlackList : public CRuleBase {
     int32_t Test(cGjLog& log, bool* valid, CScope* userScope, const WChar* newPassword, const WChar* reserved,
                  const WChar* oldPassword) override;
     int32_t GetType() const override { return kType; }
+    RuleSettings DescribeSettings() const override {
+        return {RuleSetting::Int("interpretation", interpretation_), RuleSetting::List("items", items_)};
+    }
     // Children "Blacklist" (attribute "Interpretation" required) with "Item" children, then the shared ones.
     int32_t LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) override;
 

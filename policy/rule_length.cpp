@@ -1,6 +1,7 @@
 #include "policy/rule_length.h"
 
 #include "infra/log.h"
+#include "policy/load_report.h"
 #include "platform/format.h"
 
 namespace korva {
@@ -66,82 +67,90 @@ DescriptionMap MaximumLengthDescriptions(int32_t maximum) {
     return FillTemplates(kMaximumTemplates, maximum);
 }
 
-std::unique_ptr<CRuleBase> CRuleLengthMinimum::Clone() const {
-    auto copy = std::make_unique<CRuleLengthMinimum>();
+namespace {
+
+// Everything that tells the two bounds apart.
+struct BoundTraits {
+    int32_t type;
+    int32_t defaultLimit;
+    const char* settingName;
+    const WChar* checkMessage;
+    const WChar* setMessage;
+    CRuleBase::IntegerChildTexts texts;
+};
+
+// The minimum's check line ends in "\r": the log has always shown it so.
+const BoundTraits& Traits(CRuleLengthLimit::Bound bound) {
+    static constexpr BoundTraits kMinimum = {
+        2,
+        CRuleLengthMinimum::kDefaultMinimum,
+        "minimumLength",
+        KW("Checking minimum length rule, password valid = %s\r"),
+        KW("Successfully set value of minimum length node."),
+        {KW("MinimumLength"), KW("An error occurred getting minimum length rule data."),
+         KW("Load minimum length rule data from XML."), KW("Failed to get value of minimum length node."),
+         KW("Failed to convert value of minimum length to integer.")},
+    };
+    static constexpr BoundTraits kMaximum = {
+        3,
+        CRuleLengthMaximum::kDefaultMaximum,
+        "maximumLength",
+        KW("Checking maximum length rule, password valid = %s"),
+        KW("Successfully set value of maximum length node."),
+        {KW("MaximumLength"), KW("An error occurred getting maximum length rule data."),
+         KW("Load maximum length rule data from XML."), KW("Failed to get value of maximum length node."),
+         KW("Failed to convert value of maximum length to integer.")},
+    };
+    return bound == CRuleLengthLimit::Bound::Minimum ? kMinimum : kMaximum;
+}
+
+}  // namespace
+
+std::unique_ptr<CRuleBase> CRuleLengthLimit::Clone() const {
+    std::unique_ptr<CRuleLengthLimit> copy;
+    if (bound_ == Bound::Minimum) {
+        copy = std::make_unique<CRuleLengthMinimum>();
+    } else {
+        copy = std::make_unique<CRuleLengthMaximum>();
+    }
     CopyBaseTo(*copy);
-    copy->minimum_ = minimum_;
+    copy->limit_ = limit_;
     return copy;
 }
 
-int32_t CRuleLengthMinimum::Test(cGjLog& log, bool* valid, CScope* userScope, const WChar* newPassword,
-                                 const WChar* reserved, const WChar* oldPassword) {
+int32_t CRuleLengthLimit::GetType() const {
+    return Traits(bound_).type;
+}
+
+int32_t CRuleLengthLimit::Test(cGjLog& log, bool* valid, CScope* userScope, const WChar* newPassword,
+                               const WChar* reserved, const WChar* oldPassword) {
     (void)userScope;
     (void)reserved;
     (void)oldPassword;
-    if (newPassword != nullptr) {
-        *valid = static_cast<int64_t>(WLen(newPassword)) >= minimum_;
-    } else {
-        *valid = minimum_ <= 0;
-    }
-    log.LogMessage(kLogDebug, KW("Checking minimum length rule, password valid = %s\r"), TrueFalse(*valid));
+    // A missing password has length 0.
+    const int64_t length = newPassword != nullptr ? static_cast<int64_t>(WLen(newPassword)) : 0;
+    *valid = bound_ == Bound::Minimum ? length >= limit_ : length <= limit_;
+    log.LogMessage(kLogDebug, Traits(bound_).checkMessage, TrueFalse(*valid));
     return 0;
 }
 
-int32_t CRuleLengthMinimum::LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) {
-    static constexpr IntegerChildTexts kTexts = {
-        KW("MinimumLength"),
-        KW("An error occurred getting minimum length rule data."),
-        KW("Load minimum length rule data from XML."),
-        KW("Failed to get value of minimum length node."),
-        KW("Failed to convert value of minimum length to integer."),
-    };
-    minimum_ = kDefaultMinimum;
+int32_t CRuleLengthLimit::LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) {
+    const BoundTraits& traits = Traits(bound_);
+    limit_ = traits.defaultLimit;
     return LoadIntegerChild(
-        log, element, version, kTexts,
+        log, element, version, traits.texts,
         [&](int32_t value) {
-            minimum_ = value;
-            log.LogMessage(kLogDebug, KW("Successfully set value of minimum length node."));
+            limit_ = value;
+            log.LogMessage(kLogDebug, KW("%s"), traits.setMessage);
         },
-        [&] { minimum_ = kDefaultMinimum; });
+        [&] {
+            limit_ = traits.defaultLimit;
+            return Format(KW("%d (the default)"), limit_);
+        });
 }
 
-std::unique_ptr<CRuleBase> CRuleLengthMaximum::Clone() const {
-    auto copy = std::make_unique<CRuleLengthMaximum>();
-    CopyBaseTo(*copy);
-    copy->maximum_ = maximum_;
-    return copy;
-}
-
-int32_t CRuleLengthMaximum::Test(cGjLog& log, bool* valid, CScope* userScope, const WChar* newPassword,
-                                 const WChar* reserved, const WChar* oldPassword) {
-    (void)userScope;
-    (void)reserved;
-    (void)oldPassword;
-    if (newPassword != nullptr) {
-        *valid = static_cast<int64_t>(WLen(newPassword)) <= maximum_;
-    } else {
-        *valid = maximum_ >= 0;
-    }
-    log.LogMessage(kLogDebug, KW("Checking maximum length rule, password valid = %s"), TrueFalse(*valid));
-    return 0;
-}
-
-int32_t CRuleLengthMaximum::LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) {
-    static constexpr IntegerChildTexts kTexts = {
-        KW("MaximumLength"),
-        KW("An error occurred getting maximum length rule data."),
-        KW("Load maximum length rule data from XML."),
-        KW("Failed to get value of maximum length node."),
-        KW("Failed to convert value of maximum length to integer."),
-    };
-    maximum_ = kDefaultMaximum;
-    return LoadIntegerChild(
-        log, element, version, kTexts,
-        [&](int32_t value) {
-            maximum_ = value;
-            log.LogMessage(kLogDebug, KW("Successfully set value of maximum length node."));
-        },
-        [&] { maximum_ = kDefaultMaximum; });
+RuleSettings CRuleLengthLimit::DescribeSettings() const {
+    return {RuleSetting::Int(Traits(bound_).settingName, limit_)};
 }
 
 }  // namespace korva

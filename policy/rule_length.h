@@ -7,47 +7,54 @@
 
 namespace korva {
 
-class CRuleLengthMinimum : public CRuleBase {
+// What the two length rules share: one limit, read from one child, compared one way. The subclasses only
+// name the bound.
+class CRuleLengthLimit : public CRuleBase {
+  public:
+    enum class Bound { Minimum, Maximum };
+
+    std::unique_ptr<CRuleBase> Clone() const override;
+    int32_t Test(cGjLog& log, bool* valid, CScope* userScope, const WChar* newPassword, const WChar* reserved,
+                 const WChar* oldPassword) override;
+    int32_t GetType() const override;
+    // Reads the limit's child (the default when absent or not a number), then the shared children.
+    int32_t LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) override;
+    RuleSettings DescribeSettings() const override;
+
+    Bound GetBound() const { return bound_; }
+    int32_t GetLimit() const { return limit_; }
+
+  protected:
+    CRuleLengthLimit(Bound bound, int32_t limit) : bound_(bound), limit_(limit) {}
+    CRuleLengthLimit(Bound bound, const DescriptionMap& descriptions, int32_t limit)
+        : CRuleBase(descriptions), bound_(bound), limit_(limit) {}
+
+  private:
+    Bound bound_;
+    int32_t limit_;
+};
+
+class CRuleLengthMinimum final : public CRuleLengthLimit {
   public:
     static constexpr int32_t kDefaultMinimum = 6;
 
-    CRuleLengthMinimum() = default;
+    CRuleLengthMinimum() : CRuleLengthLimit(Bound::Minimum, kDefaultMinimum) {}
     // A built-in rule: disabled, with the given descriptions.
     CRuleLengthMinimum(const DescriptionMap& descriptions, int32_t minimum)
-        : CRuleBase(descriptions), minimum_(minimum) {}
+        : CRuleLengthLimit(Bound::Minimum, descriptions, minimum) {}
 
-    std::unique_ptr<CRuleBase> Clone() const override;
-    int32_t Test(cGjLog& log, bool* valid, CScope* userScope, const WChar* newPassword, const WChar* reserved,
-                 const WChar* oldPassword) override;
-    int32_t GetType() const override { return 2; }
-    // Reads "MinimumLength" (6 when absent or not a number), then the shared children.
-    int32_t LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) override;
-
-    int32_t GetMinimum() const { return minimum_; }
-
-  private:
-    int32_t minimum_ = kDefaultMinimum;
+    int32_t GetMinimum() const { return GetLimit(); }
 };
 
-class CRuleLengthMaximum : public CRuleBase {
+class CRuleLengthMaximum final : public CRuleLengthLimit {
   public:
     static constexpr int32_t kDefaultMaximum = 18;
 
-    CRuleLengthMaximum() = default;
+    CRuleLengthMaximum() : CRuleLengthLimit(Bound::Maximum, kDefaultMaximum) {}
     CRuleLengthMaximum(const DescriptionMap& descriptions, int32_t maximum)
-        : CRuleBase(descriptions), maximum_(maximum) {}
+        : CRuleLengthLimit(Bound::Maximum, descriptions, maximum) {}
 
-    std::unique_ptr<CRuleBase> Clone() const override;
-    int32_t Test(cGjLog& log, bool* valid, CScope* userScope, const WChar* newPassword, const WChar* reserved,
-                 const WChar* oldPassword) override;
-    int32_t GetType() const override { return 3; }
-    // Reads "MaximumLength" (18 when absent or not a number), then the shared children.
-    int32_t LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) override;
-
-    int32_t GetMaximum() const { return maximum_; }
-
-  private:
-    int32_t maximum_ = kDefaultMaximum;
+    int32_t GetMaximum() const { return GetLimit(); }
 };
 
 // The built-in descriptions of the default rules: each language's template with the limit filled in.

@@ -5,6 +5,7 @@
 #include "directory/directory.h"
 #include "infra/date_version.h"
 #include "infra/log.h"
+#include "policy/load_report.h"
 #include "platform/format.h"
 #include "policy/scope.h"
 
@@ -164,7 +165,10 @@ int32_t CRuleHistoryMinimumAge::LoadFromXML(cGjLog& log, const xml::Node& elemen
             minimumMinutes_ = static_cast<int32_t>(minutes);
             log.LogMessage(kLogDebug, KW("Successfully set value of minimum password age."));
         },
-        [&] { minimumMinutes_ = kDefaultMinutes; });
+        [&] {
+            minimumMinutes_ = kDefaultMinutes;
+            return Format(KW("%d minutes (the default)"), minimumMinutes_);
+        });
 }
 
 }  // namespace korva

@@ -22,6 +22,9 @@ class CRuleHistoryMinimumAge : public CRuleBase {
     int32_t Test(cGjLog& log, bool* valid, CScope* userScope, const WChar* newPassword, const WChar* reserved,
                  const WChar* oldPassword) override;
     int32_t GetType() const override { return 1; }
+    RuleSettings DescribeSettings() const override {
+        return {RuleSetting::Int("minimumAge", minimumMinutes_)};
+    }
     // Reads "MinimumAge": days in documents older than version 1.8.0.1037 (and in those without a version),
     // minutes from that version on; 1440 minutes when absent or not a number.
     int32_t LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) override;

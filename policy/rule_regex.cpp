@@ -5,8 +5,9 @@
 #include <utility>
 
 #include "infra/log.h"
+#include "policy/load_report.h"
 #include "platform/format.h"
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 #include "regex/check_string.h"
 
 namespace korva {
@@ -189,6 +190,8 @@ int32_t CRuleRegex::LoadFromXML(cGjLog& log, const xml::Node& element, const WCh
                 kind_ = kind;
                 log.LogMessage(kLogDebug, KW("Successfully determined if type of regular expression."));
             } else {
+                ReportNotANumber(child, KW("Type"), type,
+                                 [this] { return Format(KW("%d (unchanged)"), kind_); });
                 log.LogWithCode(
                     kLogError, kResultInvalidValue,
                     KW("Failed to convert value of type attribute of regular expression rule to integer."));
@@ -214,6 +217,9 @@ int32_t CRuleRegex::LoadFromXML(cGjLog& log, const xml::Node& element, const WCh
                 expressionValidatesPassword_ = value >= 1;
                 log.LogMessage(kLogDebug, KW("Successfully set ExpressionValidatesPassword."));
             } else {
+                ReportNotANumber(child, nullptr, text, [this] {
+                    return WString(expressionValidatesPassword_ ? KW("1 (unchanged)") : KW("0 (unchanged)"));
+                });
                 log.LogWithCode(kLogError, kResultInvalidValue,
                                 KW("Failed to convert value of ExpressionValidatesPassword node to bool."));
             }
@@ -240,10 +246,21 @@ std::unique_ptr<CRuleBase> CreateRegexRule(int32_t kind, const WChar* expression
     return std::make_unique<CRuleRegex>(BuiltInRegexDescriptions(kind), kind, given, WStringView(), true);
 }
 
-int32_t GetRegexKind(const CRuleBase& rule) {
-    if (rule.GetType() != CRuleRegex::kType)
-        return -1;
-    return static_cast<const CRuleRegex&>(rule).GetKind();
+const WChar* CRuleRegex::GetDisplayName() const {
+    switch (kind_) {
+        case kRegexRepeatingCharacters:
+            return KW("Repeating characters");
+        case kRegexCharacterRequirements:
+            return KW("Character requirements");
+        default:
+            return CRuleBase::GetDisplayName();
+    }
+}
+
+RuleSettings CRuleRegex::DescribeSettings() const {
+    return {RuleSetting::Int("kind", kind_), RuleSetting::Text("expression", GetExpression()),
+            RuleSetting::Text("data", GetData()),
+            RuleSetting::Bool("expressionValidatesPassword", expressionValidatesPassword_)};
 }
 
 }  // namespace korva

@@ -38,6 +38,9 @@ class CRuleRegex : public CRuleBase {
     int32_t Test(cGjLog& log, bool* valid, CScope* userScope, const WChar* newPassword, const WChar* reserved,
                  const WChar* oldPassword) override;
     int32_t GetType() const override { return kType; }
+    // "Repeating characters" and "Character requirements" for kinds 1 and 2.
+    const WChar* GetDisplayName() const override;
+    RuleSettings DescribeSettings() const override;
     // Children "Regex" (attribute "Type" required: the kind), "Data", "ExpressionValidatesPassword", then the
     // shared "Enabled" and "Description".
     int32_t LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) override;

@@ -8,10 +8,11 @@
 
 #include "directory/directory.h"
 #include "infra/log.h"
+#include "policy/load_report.h"
 #include "platform/format.h"
 #include "policy/scope.h"
 #include "policy/similarity.h"
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 
 namespace korva {
 namespace {
@@ -183,6 +184,8 @@ int32_t LoadRatioElement(cGjLog& log, const xml::Node& element, float* ratio, bo
         *flag = value >= 1;
         log.LogMessage(kLogDebug, KW("Successfully determined if rule is enabled."));
     } else {
+        ReportNotANumber(element, KW("Enabled"), enabled,
+                         [flag] { return WString(*flag ? KW("1 (unchanged)") : KW("0 (unchanged)")); });
         log.LogWithCode(kLogError, kResultInvalidValue,
                         KW("Failed to convert value of enabled attribute of similarity rule to integer."));
     }
@@ -199,6 +202,7 @@ int32_t LoadRatioElement(cGjLog& log, const xml::Node& element, float* ratio, bo
         log.LogMessage(kLogDebug, KW("Successfully set similarity ratio."));
     } else {
         *ratio = kDefaultSimilarityRatio;
+        ReportNotANumber(element, nullptr, text, [] { return WString(KW("0.8 (the default)")); });
         log.LogWithCode(kLogError, kResultInvalidValue,
                         KW("Failed to convert value of similarity ratio to float."));
     }

@@ -36,6 +36,10 @@ class CRulePasswordSimilarity : public CRuleBase {
     int32_t Test(cGjLog& log, bool* valid, CScope* userScope, const WChar* newPassword, const WChar* reserved,
                  const WChar* oldPassword) override;
     int32_t GetType() const override { return kType; }
+    RuleSettings DescribeSettings() const override {
+        return {RuleSetting::Bool("checkPassword", checkPassword_),
+                RuleSetting::Float("passwordRatio", passwordRatio_)};
+    }
     // Child "PasswordRatio", then the shared children.
     int32_t LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) override;
 
@@ -62,6 +66,12 @@ class CRuleNameSimilarity : public CRuleBase {
     int32_t Test(cGjLog& log, bool* valid, CScope* userScope, const WChar* newPassword, const WChar* reserved,
                  const WChar* oldPassword) override;
     int32_t GetType() const override { return kType; }
+    RuleSettings DescribeSettings() const override {
+        return {RuleSetting::Bool("checkUsername", checkUsername_),
+                RuleSetting::Bool("checkFullname", checkFullname_),
+                RuleSetting::Float("usernameRatio", usernameRatio_),
+                RuleSetting::Float("fullnameRatio", fullnameRatio_)};
+    }
     // Children "UsernameRatio" and "FullnameRatio", then the shared children.
     int32_t LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) override;
 

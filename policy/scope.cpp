@@ -12,7 +12,7 @@
 #include "platform/format.h"
 #include "platform/result_codes.h"
 #include "policy/rule_base.h"
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 
 namespace korva {
 namespace {

@@ -8,6 +8,8 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     # libraries of the Linux build, test and benchmark frameworks
     libpcre2-dev libpugixml-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
+    # the tools' tests read JSON with it (header-only; the Windows test build uses the same headers)
+    nlohmann-json3-dev
     # fuzzing (libFuzzer comes with clang's runtime)
     clang clang-14 libclang-rt-14-dev llvm-14
     # Windows cross build; dpkg-dev, tar and gzip for fetching and unpacking the third-party sources

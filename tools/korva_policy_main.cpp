@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/text.h"
-#include "tools/policy_lint.h"
+#include "tools/lint_command.h"
 
 namespace {
 

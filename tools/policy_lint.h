@@ -1,11 +1,14 @@
 // The policy linter behind `korva-policy lint`: checks a policy document as it would be stored in the
 // directory (UTF-8 bytes, optionally ending in a "#<digits>#" time suffix) by running the engine's own load
 // path on it (CPolicylist::LoadFromDocumentBytes: conversion, time suffix, LoadFromXML), and reports the
-// policies that loaded and the engine's log, as text or as one JSON object.
+// policies that loaded, the findings (values the engine replaced because they are not numbers it reads) and
+// the engine's log, as text or as one JSON object. The engine's load report supplies the time suffix, the
+// version, the element counts and the parse error, so the document is parsed once.
 //
 // Exit codes:
 //   0  the document loaded and every policy element in it became a policy;
-//   1  the document loaded but some policy elements were left out (the log says why);
+//   1  the document loaded but some policy elements were left out (the log says why), or, with --strict,
+//      there are findings;
 //   2  the document could not be loaded: no such file, unreadable, more than kMaxDocumentBytes, empty, not
 //      well-formed XML, zero or several "PolicyList" elements, a "PolicyList" without children, or one whose
 //      children hold no policy element at all (only comments or text: no user would get a policy);
@@ -13,7 +16,8 @@
 // Comments, processing instructions and stray text between policy elements are not policy elements: the
 // engine skips them (stray text with a Warning in the log) and they do not change the exit code.
 //
-// Everything is computed into strings so that the whole command can be tested without a process.
+// Everything is computed into strings so that the whole command can be tested without a process. The
+// command line is in lint_command.h, the two outputs in lint_render.h.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +28,8 @@
 
 #include "infra/log.h"
 #include "platform/text.h"
+#include "policy/load_report.h"
+#include "policy/policy_list.h"
 
 namespace korva::tools {
 
@@ -34,6 +40,8 @@ enum LintExitCode : int {
     kLintUsage = 64,
 };
 
+constexpr const char* kProgramName = "korva-policy";
+
 // The most the directory attribute holding the document takes; larger files are refused unread.
 constexpr size_t kMaxDocumentBytes = 1000000;
 
@@ -42,12 +50,23 @@ struct LintOptions {
     // Log records kept, by the log's own mask rule (LevelPassesMask): 1 Error, 2 Information, 4 Debug, 16
     // selects Warning (22) alone; all by default.
     uint32_t levelMask = kLogAll;
+    // Findings fail the check (exit 1) instead of being reported only.
+    bool strict = false;
 };
 
 struct LintResult {
     int exitCode = kLintNotLoaded;
     std::string out;  // UTF-8, for standard output
     std::string err;  // UTF-8, for standard error
+};
+
+// What the linter learnt about one document.
+struct LintReport {
+    WString source;
+    int32_t result = 0;       // of the engine's load
+    DocumentLoadReport load;  // version and counts only when the load succeeded
+    CPolicylist policies;
+    std::vector<LogRecord> log;
 };
 
 // Keeps the records whose level passes the mask, in order.
@@ -67,14 +86,5 @@ LintResult LintDocumentBytes(std::string_view bytes, WStringView source, const L
 
 // Reads the file `path` through the file seam and lints its bytes.
 LintResult LintFile(WStringView path, const LintOptions& options);
-
-// The whole command line after the program name, as UTF-8: "lint [--json] [--level MASK] FILE", "--help".
-// Never throws.
-LintResult RunPolicyTool(const std::vector<std::string>& args);
-
-// A level mask: a number (decimal or 0x hexadecimal) or level names joined by "," or "+" (Error,
-// Information, Debug, Warning, All, None; case ignored; Warning stands for 16, the bit that selects warnings
-// alone). False when the text is neither.
-bool ParseLevelMask(std::string_view text, uint32_t* mask);
 
 }  // namespace korva::tools

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "infra/log.h"
+#include "tests/support/fake_clock.h"
 #include "platform/clock.h"
 #include "policy/policy_list.h"
 #include "policy/scope.h"
@@ -32,8 +33,9 @@ void Require(bool condition) {
     }
 }
 
-// John Smith in CORP, member of Sales Staff, password set on 2020-01-01; the seed documents name his and
-// his group's SIDs, canonical names and distinguished names.
+// John Smith in CORP, member of Sales Staff, password set on 2020-01-01. The starting corpus
+// (tests/fuzz/corpus/fuzz_loader/) names his and his group's SIDs, canonical names and distinguished names, so
+// that mutated documents reach the scope and rule code rather than stopping at an unknown user.
 void Populate(testing::FakeDirectory& directory) {
     directory.AddFlatDomain(KW("CORP"), kDomain);
     directory.SetJoinedDomain(KW("CORP"));
@@ -86,7 +88,7 @@ void TestOnce(cGjLog& log, CPolicy& policy, CScope& user, const WChar* newPasswo
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    platform::FakeClock clock;
+    testing::FakeClock clock;
     clock.now = 133500000000000000;  // January 2024
     platform::ScopedClockOverride clockOverride(&clock);
     testing::FakeDirectory directory;

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include "policy/policy_list.h"
 #include "policy/scope.h"
 #include "tests/policy/test_support.h"
+#include "tests/support/xml_faults.h"
 
 namespace korva::testing {
 namespace {
@@ -22,13 +23,15 @@ constexpr auto kScope = KW("<Scope type='1'><SID>S-1</SID><Groups><Group>CN=G</G
 // Loads the root element of `xml` with the loader its name calls for, `op` failing on the node `node`.
 int32_t Load(CapturedLog& log, const WChar* xml, xml::Op op, const WChar* node) {
     if (op == xml::Op::Parse) {
-        xml::Document::ParseFaults().FailNext(op, kInjected);
+        XmlFaults faults(XmlFaults::ForParse{});
+        faults.FailNext(op, kInjected);
         return CPolicylist().LoadFromXML(log.log, xml);
     }
     const ParsedElement parsed = ParseElement(xml);
     WString root;
     parsed.element.GetBaseName(&root);
-    parsed.document->Faults().FailNext(op, kInjected, node);
+    XmlFaults faults(*parsed.document);
+    faults.FailNext(op, kInjected, node);
     if (root == KW("PolicyList"))
         return CPolicylist().LoadFromDocument(log.log, *parsed.document);
     if (root == KW("Policy"))

@@ -253,6 +253,10 @@ TEST_F(PolicyTest, TestPassword) {
         {KW("<Rule type='2'><Enabled>1</Enabled></Rule><Rule type='1'><Enabled>1</Enabled></Rule>"
             "<Rule type='3'><Enabled>1</Enabled><MaximumLength>1</MaximumLength></Rule>"),
          KW("abcdef"), kLangEnglish, FakeDirectory::kCrackFailed, "+", KW("H\r\n")},
+        // So does an expression that cannot be evaluated, with -1.
+        {KW("<Rule type='5'><Enabled>1</Enabled><Regex Type='0'>(abc</Regex></Rule>"
+            "<Rule type='3'><Enabled>1</Enabled><MaximumLength>1</MaximumLength></Rule>"),
+         KW("abcdef"), kLangEnglish, -1, "", KW("H\r\n")},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(U8(r.rules));

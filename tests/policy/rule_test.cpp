@@ -3,6 +3,7 @@
 
 #include <sstream>
 
+#include "tests/support/fake_clock.h"
 #include "platform/clock.h"
 #include "policy/rule_blacklist.h"
 #include "policy/rule_length.h"
@@ -37,29 +38,60 @@ TEST(RuleTest, StringToIntAcceptsOnlyStrictDecimalText) {
     }
 }
 
-// A rule's type, enabled flag and settings as text, e.g. "1 on 1440" or "8 off i1[a][]".
+// A rule's type, enabled flag and settings as text, e.g. "1 on 1440" or "8 off 1 [a][]": the values of
+// DescribeSettings in order (texts in brackets, a null text as "-").
 std::string Settings(const CRuleBase& rule) {
     std::ostringstream s;
     s << rule.GetType() << (rule.IsEnabled() ? " on" : " off");
-    if (const auto* age = dynamic_cast<const CRuleHistoryMinimumAge*>(&rule))
-        s << " " << age->GetMinimumMinutes();
-    if (const auto* minimum = dynamic_cast<const CRuleLengthMinimum*>(&rule))
-        s << " " << minimum->GetMinimum();
-    if (const auto* maximum = dynamic_cast<const CRuleLengthMaximum*>(&rule))
-        s << " " << maximum->GetMaximum();
-    if (const auto* regex = dynamic_cast<const CRuleRegex*>(&rule))
-        s << " kind" << regex->GetKind() << (regex->GetExpressionValidatesPassword() ? " validates" : "");
-    if (const auto* list = dynamic_cast<const CRuleBlackList*>(&rule)) {
-        s << " i" << list->GetInterpretation();
-        for (const WString& item : list->GetItems())
-            s << "[" << U8(item) << "]";
+    for (const RuleSetting& setting : rule.DescribeSettings()) {
+        s << " ";
+        if (const auto* number = std::get_if<int64_t>(&setting.value))
+            s << *number;
+        else if (const auto* flag = std::get_if<bool>(&setting.value))
+            s << (*flag ? "y" : "n");
+        else if (const auto* ratio = std::get_if<float>(&setting.value))
+            s << *ratio;
+        else if (const auto* text = std::get_if<const WChar*>(&setting.value))
+            s << (*text != nullptr ? "[" + U8(*text) + "]" : "-");
+        else if (const auto* list = std::get_if<const std::vector<WString>*>(&setting.value)) {
+            s << (*list)->size() << ":";
+            for (const WString& item : **list)
+                s << "[" << U8(item) << "]";
+        }
     }
-    if (const auto* name = dynamic_cast<const CRuleNameSimilarity*>(&rule))
-        s << (name->GetCheckUsername() ? " user" : " ") << name->GetUsernameRatio()
-          << (name->GetCheckFullname() ? " full" : " ") << name->GetFullnameRatio();
-    if (const auto* password = dynamic_cast<const CRulePasswordSimilarity*>(&rule))
-        s << (password->GetCheckPassword() ? " check" : " ") << password->GetPasswordRatio();
     return s.str();
+}
+
+// The tools read a rule's settings by the names its type's row lists; a rule that returned others, or in
+// another order, would change the linter's output.
+TEST(RuleTest, EachTypeMakesItsClassWithTheListedSettings) {
+    for (const RuleTypeInfo& info : RuleTypes()) {
+        SCOPED_TRACE(info.className);
+        EXPECT_EQ(FindRuleType(info.type), &info);
+        if (info.create == nullptr)
+            continue;
+        const std::unique_ptr<CRuleBase> rule = info.create();
+        EXPECT_EQ(rule->GetType(), info.type);
+        EXPECT_EQ(U8(GetRuleName(rule.get())), U8(info.displayName));
+        std::vector<std::string> names;
+        for (const RuleSetting& setting : rule->DescribeSettings())
+            names.emplace_back(setting.name);
+        std::vector<std::string> listed;
+        for (const char* name : info.settings)
+            if (name != nullptr)
+                listed.emplace_back(name);
+        EXPECT_EQ(names, listed);
+        EXPECT_EQ(Settings(*rule->Clone()), Settings(*rule));
+    }
+    EXPECT_EQ(FindRuleType(0), nullptr);
+    EXPECT_EQ(FindRuleType(9), nullptr);
+    EXPECT_EQ(U8(GetRuleName(nullptr)), "Unknown rule");
+    // A regular-expression rule is named by its kind.
+    const std::pair<int32_t, const char*> kinds[] = {{kRegexPlain, "Regular Expression"},
+                                                     {kRegexRepeatingCharacters, "Repeating characters"},
+                                                     {kRegexCharacterRequirements, "Character requirements"}};
+    for (const auto& [kind, name] : kinds)
+        EXPECT_EQ(U8(GetRuleName(CreateRegexRule(kind, KW("x")).get())), name);
 }
 
 TEST(RuleTest, FactoryReadsRuleElements) {
@@ -75,13 +107,15 @@ TEST(RuleTest, FactoryReadsRuleElements) {
         {KW("<Rule type='1'><Enabled>1</Enabled></Rule>"), nullptr, 0, "1 on 1440", nullptr},
         {KW("<Rule type='2'><Enabled>5</Enabled></Rule>"), nullptr, 0, "2 on 6", nullptr},
         {KW("<Rule type='3'><Enabled>0</Enabled></Rule>"), nullptr, 0, "3 off 18", nullptr},
-        {KW("<Rule type='4'><Enabled>1</Enabled></Rule>"), nullptr, 0, "6 on 0.8 0.8|7 on 0.8", nullptr},
-        {KW("<Rule type='5'><Enabled>-3</Enabled></Rule>"), nullptr, 0, "5 off kind0", nullptr},
-        {KW("<Rule type='6'/>"), nullptr, -12, "6 off 0.8 0.8", KW("Failed to load name similarity rule")},
-        {KW("<Rule type='7'><enabled>1</enabled></Rule>"), nullptr, 0, "7 off 0.8",
+        {KW("<Rule type='4'><Enabled>1</Enabled></Rule>"), nullptr, 0, "6 on n n 0.8 0.8|7 on n 0.8",
+         nullptr},
+        {KW("<Rule type='5'><Enabled>-3</Enabled></Rule>"), nullptr, 0, "5 off 0 - - n", nullptr},
+        {KW("<Rule type='6'/>"), nullptr, -12, "6 off n n 0.8 0.8",
+         KW("Failed to load name similarity rule")},
+        {KW("<Rule type='7'><enabled>1</enabled></Rule>"), nullptr, 0, "7 off n 0.8",
          nullptr},  // names' case counts
-        {KW("<Rule type='8'><Enabled>true</Enabled></Rule>"), nullptr, 0, "8 off i0",
-         KW("enabled node to bool")},
+        {KW("<Rule type='8'><Enabled>true</Enabled></Rule>"), nullptr, 0,
+         "8 off 0 0:", KW("enabled node to bool")},
         {KW("<Rule type='2'><Enabled>1</Enabled><Enabled>x</Enabled></Rule>"), nullptr, 0, "2 on 6",
          KW("enabled node to bool")},  // a bad later value keeps the earlier one
         {KW("<Rule><Enabled>1</Enabled></Rule>"), nullptr, -11, "", nullptr},  // no type: silently
@@ -104,38 +138,42 @@ TEST(RuleTest, FactoryReadsRuleElements) {
          nullptr},  // held at the largest age rather than wrapped
         {KW("<Rule type='5'><Regex Type='2'>x</Regex><ExpressionValidatesPassword>2"
             "</ExpressionValidatesPassword></Rule>"),
-         nullptr, 0, "5 off kind2 validates", nullptr},
+         nullptr, 0, "5 off 2 [x] - y", nullptr},
         {KW("<Rule type='5'><Regex Type='1'>x</Regex><ExpressionValidatesPassword>0"
             "</ExpressionValidatesPassword></Rule>"),
-         nullptr, 0, "5 off kind1", nullptr},
+         nullptr, 0, "5 off 1 [x] - n", nullptr},
         {KW("<Rule type='5'><ExpressionValidatesPassword>-1</ExpressionValidatesPassword></Rule>"), nullptr,
-         0, "5 off kind0", nullptr},
+         0, "5 off 0 - - n", nullptr},
         {KW("<Rule type='5'><ExpressionValidatesPassword>1</ExpressionValidatesPassword>"
             "<ExpressionValidatesPassword>yes</ExpressionValidatesPassword></Rule>"),
-         nullptr, 0, "5 off kind0 validates", KW("ExpressionValidatesPassword node to bool")},
-        {KW("<Rule type='5'><Regex>x</Regex><Enabled>1</Enabled></Rule>"), nullptr, -11, "5 off kind0",
+         nullptr, 0, "5 off 0 - - y", KW("ExpressionValidatesPassword node to bool")},
+        {KW("<Rule type='5'><Regex>x</Regex><Enabled>1</Enabled></Rule>"), nullptr, -11, "5 off 0 [x] - n",
          KW("Failed to load regular expression rule")},  // "Type" is required; the load stops there
-        {KW("<Rule type='5'><Regex Type='2x'>x</Regex></Rule>"), nullptr, 0, "5 off kind0",
+        {KW("<Rule type='5'><Regex Type='2x'>x</Regex></Rule>"), nullptr, 0, "5 off 0 [x] - n",
          KW("type attribute of regular expression rule")},
         // Lists add up, an empty item is kept, the last interpretation counts.
         {KW("<Rule type='8'><Blacklist Interpretation='0'><Item>a</Item><item>b</item><Item/></Blacklist>"
             "<Note/><Blacklist Interpretation='1'><Item>c</Item></Blacklist></Rule>"),
-         nullptr, 0, "8 off i1[a][][c]", nullptr},
-        {KW("<Rule type='8'><Blacklist><Item>a</Item></Blacklist></Rule>"), nullptr, -11, "8 off i0",
-         KW("Failed to load blacklist rule")},  // "Interpretation" is required
+         nullptr, 0, "8 off 1 3:[a][][c]", nullptr},
+        {KW("<Rule type='8'><Blacklist><Item>a</Item></Blacklist></Rule>"), nullptr, -11,
+         "8 off 0 0:", KW("Failed to load blacklist rule")},  // "Interpretation" is required
         {KW("<Rule type='8'><Blacklist Interpretation='x'><Item>a</Item></Blacklist></Rule>"), nullptr, 0,
-         "8 off i0[a]", KW("interpretation attribute of blacklist rule")},
+         "8 off 0 1:[a]", KW("interpretation attribute of blacklist rule")},
         // Each similarity rule reads its own ratios; "Enabled" is required; a bad ratio means the default.
         {KW("<Rule type='4'><UsernameRatio Enabled='1'>0.7</UsernameRatio><PasswordRatio Enabled='7'>0.5"
             "</PasswordRatio><FullnameRatio Enabled='0'>-</FullnameRatio></Rule>"),
-         nullptr, 0, "6 off user0.7 0|7 off check0.5", nullptr},
-        {KW("<Rule type='7'><PasswordRatio>0.5</PasswordRatio></Rule>"), nullptr, -11, "7 off 0.8",
+         nullptr, 0, "6 off y n 0.7 0|7 off y 0.5", nullptr},
+        {KW("<Rule type='7'><PasswordRatio>0.5</PasswordRatio></Rule>"), nullptr, -11, "7 off n 0.8",
          KW("Failed to load password similarity rule")},
-        {KW("<Rule type='7'><PasswordRatio Enabled='1'>.5</PasswordRatio></Rule>"), nullptr, 0,
-         "7 off check0.8", KW("similarity ratio to float")},
+        {KW("<Rule type='7'><PasswordRatio Enabled='1'>.5</PasswordRatio></Rule>"), nullptr, 0, "7 off y 0.8",
+         KW("similarity ratio to float")},
+        {KW("<Rule type='7'><PasswordRatio Enabled='1'>0,8</PasswordRatio></Rule>"), nullptr, 0,
+         "7 off y 0.8", KW("similarity ratio to float")},  // no decimal comma, whatever the locale
+        {KW("<Rule type='7'><PasswordRatio Enabled='1'>1.2.3</PasswordRatio></Rule>"), nullptr, 0,
+         "7 off y 0.8", KW("similarity ratio to float")},
         {KW("<Rule type='7'><PasswordRatio Enabled='1'>1000000000000000000000000000000000000000"
             "</PasswordRatio></Rule>"),
-         nullptr, 0, "7 off check3.40282e+38", nullptr},  // beyond the float range: the largest float
+         nullptr, 0, "7 off y 3.40282e+38", nullptr},  // beyond the float range: the largest float
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(U8(r.xml) + " " + U8(r.version));
@@ -208,6 +246,9 @@ TEST(RuleTest, Verdicts) {
         {Max(-1), nullptr, nullptr, 0, false},
         {Regex(kRegexRepeatingCharacters), KW("aabbccdd"), nullptr, 0, true},  // pairs are allowed
         {Regex(kRegexRepeatingCharacters), KW("ab111cd"), nullptr, 0, false},
+        {Regex(kRegexRepeatingCharacters), KW("111cd"), nullptr, 0, false},  // a run at the very start
+        {Regex(kRegexRepeatingCharacters), KW("ab111"), nullptr, 0, false},  // and at the very end
+        {Regex(kRegexRepeatingCharacters), KW(""), nullptr, 0, true},        // nothing repeats in ""
         {Regex(kRegexCharacterRequirements, KW("[A-Z]"), true), KW("passWord"), nullptr, 0, true},
         {Regex(kRegexCharacterRequirements, KW("[A-Z]"), true), KW("\u00C4pfel"), nullptr, 0, false},
         {Regex(kRegexCharacterRequirements, KW("[A-Z]"), true), nullptr, nullptr, 0, false},
@@ -223,6 +264,8 @@ TEST(RuleTest, Verdicts) {
         {List(kBlackListExpressions, {KW("abcd")}), KW("xxAbcdxx"), nullptr, 0, true},
         {List(kBlackListExpressions, {KW("^x"), KW("[0-9]{4}$")}), KW("summer2024"), nullptr, 0, false},
         {List(kBlackListExpressions, {KW("")}), KW("xyz"), nullptr, 0, true},  // an empty item is skipped
+        {List(kBlackListWords, {}), KW(""), nullptr, 0, true},  // an empty list refuses nothing
+        {List(kBlackListExpressions, {}), KW(""), nullptr, 0, true},
         {List(kBlackListExpressions, {KW("(abc"), KW("xz")}), KW("xz"), nullptr, -1, false},  // ends there
         {List(2, {KW("Password")}), KW("password"), nullptr, 0, false},  // any other interpretation: words
         {List(-1, {KW("^pass")}), KW("password"), nullptr, 0, true},
@@ -264,13 +307,14 @@ TEST(RuleTest, MinimumAgeFromTheDirectoryInWholeMinutes) {
         {kNow - 1440 * kMinute, 1440, Op::Get, 0, 0, true, nullptr},
         {kNow - 599 * kSecond / 10, 1, Op::Get, 0, 0, false, nullptr},  // 59.9 s is no whole minute
         {kNow + 30 * kSecond, 0, Op::Get, 0, 0, true, nullptr},         // in the future, truncated to 0
+        {kNow + 61 * kSecond, 0, Op::Get, 0, 0, false, nullptr},  // more than a minute ahead: a negative age
         {0, 525600, Op::Get, 0, 0, true, nullptr},  // must change at next logon: 1601, centuries old
         {kNow, 0, Op::CrackStatus, 2, -6, false, KW("canonical name 'a.b/Users/Jo'")},
         {kNow, 0, Op::Get, kEAdsPropertyNotFound, kEAdsPropertyNotFound, false, KW("get time and date")},
         {kNotInteger, 0, Op::Get, 0, kENoInterface, false, KW("Unable to query interface of pwdLastSet")},
         {-1, 0, Op::Get, 0, -23, false, KW("Unable to convert date object to systemtime.")},
     };
-    platform::FakeClock clock;
+    testing::FakeClock clock;
     clock.now = kNow;
     platform::ScopedClockOverride clockOverride(&clock);
     FakeDirectory directory;
@@ -307,6 +351,22 @@ TEST(RuleTest, BuiltInTextsKeepTheirNonAsciiCharacters) {
     };
     const Row rows[] = {
         {MinimumLengthDescriptions(6), kLangPolish, KW("najmniej 6 znak\u00F3w.")},
+        // Each language's text under its own identifier.
+        {MinimumLengthDescriptions(6), kLangEnglish, KW("at least 6 characters")},
+        {MinimumLengthDescriptions(6), kLangDutch, KW("minimaal 6 karakters")},
+        {MinimumLengthDescriptions(6), kLangFrench, KW("au minimum 6 caract")},
+        {MinimumLengthDescriptions(6), kLangGerman, KW("mindestens 6 Zeichen")},
+        {MinimumLengthDescriptions(6), kLangSpanish, KW("al menos 6 caracteres")},
+        {MinimumLengthDescriptions(6), kLangItalian, KW("almeno 6 caratteri")},
+        {MinimumLengthDescriptions(6), kLangPortuguese, KW("pelo menos 6 caracteres")},
+        {MinimumLengthDescriptions(6), kLangCzech, KW("Heslo mus\u00ED m\u00EDt")},
+        {MinimumLengthDescriptions(6), kLangChinese, KW("\u5BC6\u7801\u5FC5\u987B")},
+        {MinimumLengthDescriptions(6), kLangRussian, KW("\u041F\u0430\u0440\u043E\u043B\u044C")},
+        {MinimumLengthDescriptions(6), kLangFinnish, KW("Salasanassa")},
+        {MinimumLengthDescriptions(6), kLangHungarian, KW("A jelsz\u00F3nak")},
+        {MaximumLengthDescriptions(18), kLangDutch, KW("maximaal 18")},
+        {MaximumLengthDescriptions(18), kLangGerman, KW("nicht l\u00E4nger als 18")},
+        {MaximumLengthDescriptions(18), kLangSpanish, KW("m\u00E1s de 18")},
         {MaximumLengthDescriptions(18), kLangChinese, KW("\u8D85\u8FC718\u4E2A\u5B57\u7B26\u3002")},
         {MinimumAgeDescriptions(1440), kLangCzech, KW("nejm\u00E9n\u011B 1440 minut star\u00E9.")},
         {BuiltInRegexDescriptions(0), kLangFrench, KW("Expression r\u00E9guli\u00E8re.")},

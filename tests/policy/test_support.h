@@ -11,7 +11,7 @@
 
 #include "infra/log.h"
 #include "platform/text.h"
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 
 namespace korva::testing {
 

@@ -1,10 +1,12 @@
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/xml_faults.h"
 
 namespace korva::xml {
 namespace {
@@ -243,7 +245,8 @@ TEST(XmlFaults, EachOperationFailsOnceOnTheNamedNode) {
     const Node rule = Only(*doc, KW("Rule"));
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.op));
-        FaultInjector& faults = c.op == Op::Parse ? Document::ParseFaults() : doc->Faults();
+        testing::XmlFaults faults =
+            c.op == Op::Parse ? testing::XmlFaults(testing::XmlFaults::ForParse{}) : testing::XmlFaults(*doc);
         faults.FailNext(c.op, kInjected, c.nodeName);
         // A fault aimed at "Rule" passes over the policy element; one aimed at any node hits the first call.
         if (c.nodeName[0] != 0 && c.op != Op::ElementsByTagName) {
@@ -256,9 +259,10 @@ TEST(XmlFaults, EachOperationFailsOnceOnTheNamedNode) {
     }
     // An attribute fault leaves the failed part empty, in the collection and in the exact lookup alike;
     // faults are taken in order.
-    doc->Faults().FailNext(Op::AttributeName, kEFail, KW("type"));
-    doc->Faults().FailNext(Op::AttributeValue, kEFail, KW("type"));
-    doc->Faults().FailNext(Op::AttributeValue, kEOutOfMemory, KW("type"));
+    testing::XmlFaults faults(*doc);
+    faults.FailNext(Op::AttributeName, kEFail, KW("type"));
+    faults.FailNext(Op::AttributeValue, kEFail, KW("type"));
+    faults.FailNext(Op::AttributeValue, kEOutOfMemory, KW("type"));
     EXPECT_TRUE(First(rule).baseName.empty() && gAttributes[0].value.empty());
     WString value;
     EXPECT_EQ(rule.GetAttribute(KW("type"), &value), kEOutOfMemory);

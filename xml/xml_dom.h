@@ -2,10 +2,8 @@
 // (base) names, node text, attributes by exact name and in order, has-children.
 //
 // Every operation the engine treats as fallible returns a status (0 = S_OK, 1 = S_FALSE, or a failure
-// HRESULT) so tests can inject each failure: Document::Faults().FailNext(op, hresult, nameMatch) makes the
-// next call of `op` on a node whose local name equals `nameMatch` (any node when empty) fail with `hresult`.
-// For Op::AttributeName and Op::AttributeValue the node is the attribute; for Op::ElementsByTagName the name
-// is the one searched for; Op::Parse is injected through the process-wide Document::ParseFaults().
+// HRESULT), and before each one the DOM asks a FaultHook, when one is installed, whether it should fail: tests
+// install one to make any single read fail. Production code installs none.
 //
 // What the document looks like to the engine (chosen to read a policy document the way MSXML's DOMDocument
 // does with its defaults):
@@ -83,6 +81,12 @@ class Node {
     // Every child node: elements, text, CDATA, comments, processing instructions.
     int32_t GetChildNodes(std::vector<Node>* out) const;
 
+    // Where an element sits, for people reading a report: its qualified name and its ancestors', root first,
+    // "/PolicyList/Policy[2]/Rule/MinimumLength"; "[n]" counts from 1 among siblings of the same name and is
+    // written only when there are several. Empty for a handle to no node. Not fallible by injection: it is
+    // no part of reading a document.
+    WString Path() const;
+
   private:
     friend class Document;
     int32_t Check(Op op, const void* out) const;
@@ -90,22 +94,16 @@ class Node {
     void* node_ = nullptr;  // pugi::xml_node_struct*
 };
 
-class FaultInjector {
+// The test seam. `nodeName` is the local name of the node the operation is called on; for Op::AttributeName
+// and Op::AttributeValue it is the attribute's, for Op::ElementsByTagName the name searched for, and empty for
+// Op::Parse.
+class FaultHook {
   public:
-    void FailNext(Op op, int32_t hresult, WStringView nodeName = {});
-    // Consumes a matching fault: returns its HRESULT, or 0 when none applies.
-    int32_t Take(Op op, const WString& nodeName) const;
-    // True while any fault is waiting (lets callers skip working out a node's name when none can apply).
-    bool Armed() const { return !faults_.empty(); }
-    void Clear() { faults_.clear(); }
-
-  private:
-    struct Fault {
-        Op op;
-        int32_t hresult;
-        WString nodeName;
-    };
-    mutable std::vector<Fault> faults_;
+    virtual ~FaultHook() = default;
+    // The HRESULT this call of `op` fails with, or 0 to let it run.
+    [[nodiscard]] virtual int32_t Take(Op op, const WString& nodeName) = 0;
+    // False while no fault can apply, so the DOM need not work out the node's name.
+    [[nodiscard]] virtual bool Armed() const = 0;
 };
 
 class Document {
@@ -119,15 +117,20 @@ class Document {
     // The document node: its children are the root element and any comments, processing instructions and XML
     // declaration around it.
     Node Root() const;
-    FaultInjector& Faults() const { return faults_; }
-    // Faults for Parse, which has no document yet. Process-wide and unsynchronised: for tests only.
-    static FaultInjector& ParseFaults();
+    // Installs `hook` (borrowed; null removes it) for the operations on this document and its nodes.
+    void SetFaultHook(FaultHook* hook) const { faults_ = hook; }
+    // The hook for Parse, which has no document yet. Process-wide and unsynchronised: for tests only.
+    static void SetParseFaultHook(FaultHook* hook);
 
   private:
     Document();
     struct Impl;
     std::unique_ptr<Impl> impl_;
-    mutable FaultInjector faults_;
+    // Asks the hook, if any: 0 when none is installed or it lets the call run.
+    int32_t Fault(Op op, const WString& nodeName) const;
+    bool FaultsArmed() const { return faults_ != nullptr && faults_->Armed(); }
+
+    mutable FaultHook* faults_ = nullptr;
     friend class Node;
 };
 

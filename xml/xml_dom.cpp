@@ -1,4 +1,4 @@
-#include "policy/xml_dom.h"
+#include "xml/xml_dom.h"
 
 #include <algorithm>
 #include <cstring>
@@ -163,9 +163,16 @@ struct Document::Impl {
 Document::Document() : impl_(new Impl) {}
 Document::~Document() = default;
 
-FaultInjector& Document::ParseFaults() {
-    static FaultInjector faults;
-    return faults;
+namespace {
+FaultHook* gParseFaults = nullptr;
+}
+
+void Document::SetParseFaultHook(FaultHook* hook) {
+    gParseFaults = hook;
+}
+
+int32_t Document::Fault(Op op, const WString& nodeName) const {
+    return FaultsArmed() ? faults_->Take(op, nodeName) : kSOk;
 }
 
 int32_t Document::Parse(WStringView text, std::unique_ptr<Document>* out, WString* error) {
@@ -177,8 +184,8 @@ int32_t Document::Parse(WStringView text, std::unique_ptr<Document>* out, WStrin
         error->clear();
     }
     try {
-        if (ParseFaults().Armed()) {
-            if (const int32_t fault = ParseFaults().Take(Op::Parse, WString())) {
+        if (gParseFaults != nullptr && gParseFaults->Armed()) {
+            if (const int32_t fault = gParseFaults->Take(Op::Parse, WString())) {
                 return fault;
             }
         }
@@ -224,8 +231,8 @@ int32_t Document::GetElementsByTagName(WStringView localName, std::vector<Node>*
         return kEInvalidArg;
     }
     out->clear();
-    if (faults_.Armed()) {
-        if (const int32_t fault = faults_.Take(Op::ElementsByTagName, WString(localName))) {
+    if (FaultsArmed()) {
+        if (const int32_t fault = Fault(Op::ElementsByTagName, WString(localName))) {
             return fault;
         }
     }
@@ -272,11 +279,11 @@ int32_t Node::Check(Op op, const void* out) const {
     if (doc_ == nullptr || node_ == nullptr || out == nullptr) {
         return kEInvalidArg;
     }
-    if (!doc_->faults_.Armed()) {
+    if (!doc_->FaultsArmed()) {
         return kSOk;
     }
     try {
-        return doc_->faults_.Take(op, Wide(BaseNameOf(AsPugi(node_))));
+        return doc_->Fault(op, Wide(BaseNameOf(AsPugi(node_))));
     } catch (...) {
         return kEOutOfMemory;
     }
@@ -292,6 +299,34 @@ int32_t Node::GetBaseName(WString* out) const {
     } catch (...) {
         return kEOutOfMemory;
     }
+}
+
+WString Node::Path() const {
+    if (node_ == nullptr) {
+        return WString();
+    }
+    // Walked from the node up; each step is prepended.
+    WString path;
+    for (pugi::xml_node node = AsPugi(node_); node && node.type() == pugi::node_element;
+         node = node.parent()) {
+        size_t index = 1;
+        size_t count = 1;
+        for (pugi::xml_node other = node.previous_sibling(node.name()); other;
+             other = other.previous_sibling(node.name())) {
+            ++index;
+            ++count;
+        }
+        for (pugi::xml_node other = node.next_sibling(node.name()); other;
+             other = other.next_sibling(node.name())) {
+            ++count;
+        }
+        WString step = KW("/") + Wide(node.name());
+        if (count > 1) {
+            step += KW("[") + AsciiToWide(std::to_string(index)) + KW("]");
+        }
+        path.insert(0, step);
+    }
+    return path;
 }
 
 int32_t Node::GetText(WString* out) const {
@@ -339,9 +374,8 @@ int32_t Node::GetAttribute(WStringView name, WString* out) const {
         const std::string wanted = Utf16ToUtf8(name);
         for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
             if (wanted == a.name()) {
-                if (doc_->faults_.Armed()) {
-                    if (const int32_t fault =
-                            doc_->faults_.Take(Op::AttributeValue, Wide(LocalName(a.name())))) {
+                if (doc_->FaultsArmed()) {
+                    if (const int32_t fault = doc_->Fault(Op::AttributeValue, Wide(LocalName(a.name())))) {
                         return fault;
                     }
                 }
@@ -366,13 +400,13 @@ int32_t Node::GetAttributes(std::vector<Attribute>* out) const {
         return kENoInterface;
     }
     try {
-        const FaultInjector& faults = doc_->faults_;
+        const Document& doc = *doc_;
         for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
             Attribute attribute;
             attribute.name = Wide(a.name());
             const WString baseName = Wide(LocalName(a.name()));
-            attribute.nameStatus = faults.Armed() ? faults.Take(Op::AttributeName, baseName) : kSOk;
-            attribute.valueStatus = faults.Armed() ? faults.Take(Op::AttributeValue, baseName) : kSOk;
+            attribute.nameStatus = doc.Fault(Op::AttributeName, baseName);
+            attribute.valueStatus = doc.Fault(Op::AttributeValue, baseName);
             if (attribute.nameStatus == kSOk) {
                 attribute.baseName = baseName;
             }
@@ -413,21 +447,6 @@ int32_t Node::GetChildNodes(std::vector<Node>* out) const {
         out->clear();
         return kEOutOfMemory;
     }
-}
-
-void FaultInjector::FailNext(Op op, int32_t hresult, WStringView nodeName) {
-    faults_.push_back(Fault{op, hresult, WString(nodeName)});
-}
-
-int32_t FaultInjector::Take(Op op, const WString& nodeName) const {
-    for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-        if (it->op == op && (it->nodeName.empty() || it->nodeName == nodeName)) {
-            const int32_t hresult = it->hresult;
-            faults_.erase(it);
-            return hresult;
-        }
-    }
-    return kSOk;
 }
 
 }  // namespace korva::xml

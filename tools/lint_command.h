@@ -1,0 +1,21 @@
+// The linter's command line: "lint [--json] [--strict] [--level MASK] FILE", "--help".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/policy_lint.h"
+
+namespace korva::tools {
+
+// The whole command line after the program name, as UTF-8. Never throws.
+LintResult RunPolicyTool(const std::vector<std::string>& args);
+
+// A level mask: a number (decimal or 0x hexadecimal) or level names joined by "," or "+" (Error,
+// Information, Debug, Warning, All, None; case ignored; Warning stands for 16, the bit that selects warnings
+// alone). False when the text is neither.
+bool ParseLevelMask(std::string_view text, uint32_t* mask);
+
+}  // namespace korva::tools
