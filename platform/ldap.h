@@ -184,6 +184,18 @@ class ScopedLdapOverride {
     LdapConnector* previous_;
 };
 
+// Where to connect, worked out from the settings the same way on both builds.
+struct LdapAddress {
+    std::string host;  // a name or an address; an IPv6 address without brackets
+    uint16_t port = 0;
+    bool tls = false;  // TLS from the first byte (ldaps)
+};
+
+// Reads settings.uri ("ldap://host[:port][/]" or "ldaps://...", scheme case-insensitive, an IPv6 host in
+// brackets) or else settings.host and settings.port. kLdapParamError for an empty or malformed address, a
+// port outside 1-65535, or an ldaps:// URI with another transport than Ldaps (or the reverse).
+[[nodiscard]] int32_t ResolveLdapAddress(const LdapSettings& settings, LdapAddress* out);
+
 // The remaining time until `deadline`, capped at `limitMs`; 0 when it has passed.
 [[nodiscard]] uint32_t RemainingMs(LdapDeadline deadline, uint32_t limitMs);
 

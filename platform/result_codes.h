@@ -58,6 +58,17 @@ constexpr int32_t kDsOperationsError = 8224;       // ERROR_DS_OPERATIONS_ERROR
 constexpr int32_t kDsInvalidDnSyntax = 8242;       // ERROR_DS_INVALID_DN_SYNTAX
 constexpr int32_t kDsServerDown = 8250;            // ERROR_DS_SERVER_DOWN: the server is not operational
 
+// File-system conditions the Linux build maps errno values to.
+constexpr int32_t kTooManyOpenFiles = 4;
+constexpr int32_t kNotSameDevice = 17;
+constexpr int32_t kWriteProtect = 19;
+constexpr int32_t kDirNotEmpty = 145;
+constexpr int32_t kBusy = 170;
+constexpr int32_t kFilenameExcedRange = 206;
+constexpr int32_t kIoDevice = 1117;
+constexpr int32_t kDiskQuotaExceeded = 1295;
+constexpr int32_t kCantResolveFilename = 1921;
+
 }  // namespace korva::winerr
 
 namespace korva {

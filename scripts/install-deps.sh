@@ -10,6 +10,8 @@ packages=(
     libpcre2-dev libpugixml-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
     # the tools' tests read JSON with it (header-only; the Windows test build uses the same headers)
     nlohmann-json3-dev
+    # the LDAP client (OpenLDAP) with Kerberos for SASL GSSAPI binds
+    libldap-dev libsasl2-modules-gssapi-mit
     # fuzzing (libFuzzer comes with clang's runtime)
     clang clang-14 libclang-rt-14-dev llvm-14
     # Windows cross build; dpkg-dev, tar and gzip for fetching and unpacking the third-party sources
@@ -17,6 +19,8 @@ packages=(
     dpkg-dev tar gzip xz-utils
     # running the Windows programs, with a virtual display for window tests
     wine wine64 xvfb xauth
+    # the directory integration tests: a Samba AD domain controller in a network namespace, LDAP tools
+    samba samba-ad-dc samba-ad-provision winbind krb5-user ldap-utils ldb-tools iproute2
 )
 
 # One dpkg-query for all; a package dpkg has never heard of is simply absent from the answer.

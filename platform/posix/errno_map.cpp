@@ -24,11 +24,11 @@ int32_t WinErrorFromErrno(int error) {
             return winerr::kNotEnoughMemory;
         case EMFILE:
         case ENFILE:
-            return 4;  // ERROR_TOO_MANY_OPEN_FILES
+            return winerr::kTooManyOpenFiles;
         case EROFS:
-            return 19;  // ERROR_WRITE_PROTECT
+            return winerr::kWriteProtect;
         case EXDEV:
-            return 17;  // ERROR_NOT_SAME_DEVICE
+            return winerr::kNotSameDevice;
         case ETXTBSY:
             return winerr::kSharingViolation;
         case EEXIST:
@@ -38,24 +38,24 @@ int32_t WinErrorFromErrno(int error) {
         case ENOSPC:
             return winerr::kDiskFull;
         case EDQUOT:
-            return 1295;  // ERROR_DISK_QUOTA_EXCEEDED
+            return winerr::kDiskQuotaExceeded;
         case EFBIG:
             return winerr::kFileTooLarge;
         case ENAMETOOLONG:
-            return 206;  // ERROR_FILENAME_EXCED_RANGE
+            return winerr::kFilenameExcedRange;
         case ENOTEMPTY:
-            return 145;  // ERROR_DIR_NOT_EMPTY
+            return winerr::kDirNotEmpty;
         case EBUSY:
-            return 170;  // ERROR_BUSY
+            return winerr::kBusy;
         case ELOOP:
-            return 1921;  // ERROR_CANT_RESOLVE_FILENAME
+            return winerr::kCantResolveFilename;
         case EILSEQ:
             return winerr::kNoUnicodeTranslation;
         case ENOSYS:
         case EOPNOTSUPP:
             return winerr::kNotSupported;
         case EIO:
-            return 1117;  // ERROR_IO_DEVICE
+            return winerr::kIoDevice;
         default:
             return winerr::kGenFailure;
     }
