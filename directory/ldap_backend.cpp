@@ -787,6 +787,9 @@ LdapDirectoryBackend::~LdapDirectoryBackend() = default;
 
 namespace {
 
+// A password file holds one line; anything much larger is not one.
+constexpr uint64_t kMaxPasswordFileBytes = 64 * 1024;
+
 int32_t CreateLdapBackend(const DirectorySettings& settings, std::unique_ptr<DirectoryBackend>* backend) {
     backend->reset();
     if (settings.server.empty()) {
@@ -807,7 +810,8 @@ int32_t CreateLdapBackend(const DirectorySettings& settings, std::unique_ptr<Dir
                                                         : platform::LdapBind::Simple;
     if (!settings.passwordFile.empty()) {
         std::vector<uint8_t> content;
-        const int32_t result = platform::ReadWholeFile(settings.passwordFile.c_str(), &content);
+        const int32_t result =
+            platform::ReadWholeFile(settings.passwordFile.c_str(), kMaxPasswordFileBytes, &content);
         if (result != 0) {
             return result;
         }
@@ -830,7 +834,8 @@ int32_t CreateSnapshotBackend(const DirectorySettings& settings, std::unique_ptr
         return winerr::kInvalidParameter;
     }
     std::vector<uint8_t> content;
-    int32_t result = platform::ReadWholeFile(settings.snapshotFile.c_str(), &content);
+    int32_t result =
+        platform::ReadWholeFile(settings.snapshotFile.c_str(), ldif::Limits{}.maxInputBytes, &content);
     if (result != 0) {
         return result;
     }
