@@ -55,7 +55,7 @@ constexpr size_t kMaxDateTextLength = 254;
 // empty: kRecordDatePattern). 0 with the text; kDateTextUnavailable with "Unknown date" when the time is 0,
 // cannot be converted to local time, or the pattern yields nothing (empty, longer than 254 characters, or an
 // unknown conversion).
-int32_t RecordDateText(int64_t time, const WChar* pattern, WString* text);
+[[nodiscard]] int32_t RecordDateText(int64_t time, const WChar* pattern, WString* text);
 
 // The strftime-style formatter behind RecordDateText, the same on every build (C locale, English names):
 //   %a %A  weekday, short / full     %b %B  month name, short / full   %c  "%m/%d/%y %H:%M:%S"
@@ -65,6 +65,7 @@ int32_t RecordDateText(int64_t time, const WChar* pattern, WString* text);
 //   %y  year 00-99    %Y  four-digit year                   %%  a percent sign
 // A '#' after the '%' drops leading zeros of numbers. False (and `out` unspecified) for an unknown
 // conversion, a trailing lone '%', or a text longer than `maxLength`.
-bool FormatLocalTime(const platform::LocalTime& time, const WChar* pattern, size_t maxLength, WString* out);
+[[nodiscard]] bool FormatLocalTime(const platform::LocalTime& time, const WChar* pattern, size_t maxLength,
+                                   WString* out);
 
 }  // namespace korva

@@ -39,38 +39,14 @@ constexpr uint64_t kMaxLocaleFileBytes = 16u * 1024u * 1024u;
 // The whole file as UTF-16LE code units. An odd last byte cannot form a code unit and is ignored; a
 // byte-order mark is an ordinary character before the first section.
 int32_t ReadLocaleFile(const WString& path, WString* text) {
-    std::unique_ptr<platform::File> file;
-    int32_t result = platform::Files().Open(path.c_str(), platform::kGenericRead, platform::kShareRead,
-                                            platform::Disposition::OpenExisting, &file);
+    std::vector<uint8_t> bytes;
+    const int32_t result = platform::ReadWholeFile(path.c_str(), kMaxLocaleFileBytes, &bytes);
     if (result != winerr::kSuccess) {
         return result;
     }
-    uint64_t size = 0;
-    result = file->GetSize(&size);
-    if (result != winerr::kSuccess) {
-        return result;
-    }
-    if (size > kMaxLocaleFileBytes) {
-        return winerr::kNotEnoughMemory;
-    }
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    size_t filled = 0;
-    while (filled < bytes.size()) {
-        uint32_t read = 0;
-        result = file->Read(bytes.data() + filled, static_cast<uint32_t>(bytes.size() - filled), &read);
-        if (result != winerr::kSuccess) {
-            return result;
-        }
-        if (read == 0) {
-            break;  // the file shrank since its size was taken
-        }
-        filled += read;
-    }
-    file->Close();
-
     text->clear();
-    text->reserve(filled / 2);
-    for (size_t i = 0; i + 1 < filled; i += 2) {
+    text->reserve(bytes.size() / 2);
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
         text->push_back(static_cast<WChar>(bytes[i] | (bytes[i + 1] << 8)));
     }
     return winerr::kSuccess;
@@ -218,8 +194,11 @@ int32_t cZORPLocaleTextCollection::InitialiseFromRegistry(const RegistryConnecti
             file = kLocaleDefaultFile;
         }
 
+        // An absent or unreadable method means the system's language.
         uint32_t method = kLanguageMethodSystem;
-        registry.ReadDword(kLocalePolicyKey, kLocaleMethodValue, &method);  // 0 when absent or unreadable
+        if (registry.ReadDword(kLocalePolicyKey, kLocaleMethodValue, &method) != winerr::kSuccess) {
+            method = kLanguageMethodSystem;
+        }
 
         return Configure(file, hasLanguage ? language.c_str() : nullptr, method);
     } catch (const std::bad_alloc&) {
@@ -294,7 +273,10 @@ WString cZORPLocaleTextCollection::GetText(const WChar* key, const WChar* defaul
     try {
         if (key != nullptr) {
             platform::LockGuard guard(lock_);
-            LoadLocked();  // a failure leaves the defaults; Configure reported it
+            // A table that cannot be loaded leaves the defaults; Configure has reported why.
+            if (LoadLocked() != winerr::kSuccess) {
+                return defaultText != nullptr ? WString(defaultText) : WString();
+            }
             const WStringView wanted(key);
             for (const LocaleTextEntry& entry : entries_) {
                 if (EqualsNoCaseAscii(entry.key, wanted)) {

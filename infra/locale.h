@@ -99,11 +99,11 @@ class cZORPLocaleTextCollection {
 
     // Reads "Language", "Credential Provider Locale" and "GetLanguageMethod" under kLocalePolicyKey through
     // `registry` (connected to HKEY_LOCAL_MACHINE) and configures the collection. 0 or the load's error.
-    int32_t InitialiseFromRegistry(const RegistryConnection& registry);
+    [[nodiscard]] int32_t InitialiseFromRegistry(const RegistryConnection& registry);
     // Forgets the current texts, stores the path (null: no file, defaults always), picks the language (a
     // non-empty name wins over `method`) and loads the file. 0 or the load's error (ERROR_NOT_FOUND when no
     // section fits).
-    int32_t Configure(const WChar* path, const WChar* languageName, uint32_t method);
+    [[nodiscard]] int32_t Configure(const WChar* path, const WChar* languageName, uint32_t method);
     // The text for `key` (ASCII case-insensitive, first entry wins), or `defaultText` (null reads as empty)
     // when the key is null or absent. Loads the file first when it is not loaded yet, at most once a minute.
     // The result is a copy: it stays valid whatever happens to the collection afterwards.
@@ -117,7 +117,7 @@ class cZORPLocaleTextCollection {
     size_t EntryCount() const;
 
   private:
-    int32_t LoadLocked();
+    [[nodiscard]] int32_t LoadLocked();
 
     mutable platform::RecursiveLock lock_;
     LocaleLanguage language_;

@@ -23,21 +23,26 @@ static_assert(std::endian::native == std::endian::little,
 constexpr uint32_t kDefaultFileMask = 3;
 constexpr uint32_t kDefaultMaxFileSize = 0x500000;
 
-// Writes the code units of `text` as UTF-16LE; a failing write is not reported (the records are gone either
-// way).
-void WriteText(platform::File& file, WStringView text) {
+// Writes the code units of `text` as UTF-16LE: 0, the failed write's error, or ERROR_WRITE_FAULT when the file
+// takes nothing.
+int32_t WriteText(platform::File& file, WStringView text) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     size_t remaining = text.size() * sizeof(WChar);
     constexpr size_t kChunk = size_t{1} << 30;
     while (remaining > 0) {
         const uint32_t size = static_cast<uint32_t>(remaining < kChunk ? remaining : kChunk);
         uint32_t written = 0;
-        if (file.Write(bytes, size, &written) != 0 || written == 0) {
-            return;
+        const int32_t result = file.Write(bytes, size, &written);
+        if (result != winerr::kSuccess) {
+            return result;
+        }
+        if (written == 0) {
+            return winerr::kWriteFault;
         }
         bytes += written;
         remaining -= written;
     }
+    return winerr::kSuccess;
 }
 
 WString FormatArguments(const WChar* format, va_list args) {
@@ -123,7 +128,9 @@ int32_t cGjConfigurationLogFileHelper::LoadFromRegistry(const RegistryConnection
 
 WString cGjLogHandler::FormatRecord(const LogRecord& record, bool withLineEnd) const {
     WString date;
-    RecordDateText(record.time, nullptr, &date);  // "Unknown date" when not available
+    if (RecordDateText(record.time, nullptr, &date) != 0) {
+        // The record is still worth its line: the date reads "Unknown date".
+    }
     const WStringView level(LogLevelName(record.level));
     WString line;
     line.reserve(date.size() + level.size() + record.message.size() + 10);
@@ -173,8 +180,10 @@ void cGjLogHandlerFile::Log(LogRecord record) {
                (state.pending.size() > kMaxPendingRecords || state.pendingBytes > kMaxPendingBytes)) {
             state.DropOldest();
         }
-        if (state.immediately != 0) {
-            Flush();  // the lock is recursive
+        // The lock is recursive. A failed flush keeps the records waiting for the next one, so there is
+        // nothing to undo here.
+        if (state.immediately != 0 && Flush() != 0) {
+            return;
         }
     } catch (...) {
         // Logging never fails its caller; a record that could not be stored is lost.
@@ -218,7 +227,13 @@ int32_t cGjLogHandlerFile::Flush() {
             if (size == 0) {
                 static constexpr uint8_t kByteOrderMark[] = {0xFF, 0xFE};
                 uint32_t written = 0;
-                file->Write(kByteOrderMark, sizeof(kByteOrderMark), &written);
+                status = file->Write(kByteOrderMark, sizeof(kByteOrderMark), &written);
+                if (status == 0 && written != sizeof(kByteOrderMark)) {
+                    status = winerr::kWriteFault;
+                }
+                if (status != 0) {
+                    return status;
+                }
             }
             status = file->Seek(0, platform::SeekOrigin::End, &position);
             if (status != 0) {
@@ -239,7 +254,11 @@ int32_t cGjLogHandlerFile::Flush() {
                     text.append(FormatRecord(record, true));
                 }
             }
-            WriteText(*file, text);
+            // A failed write keeps the records waiting, like a failed open: the next flush tries again.
+            status = WriteText(*file, text);
+            if (status != 0) {
+                return status;
+            }
             state.pending.clear();
             state.pendingBytes = 0;
             state.dropped = 0;
@@ -389,15 +408,23 @@ void cGjLog::LogHResult(uint32_t level, int32_t hresult, const WChar* format, ..
     va_end(args);
 }
 
-void cGjLog::Flush() {
+int32_t cGjLog::Flush() {
+    // A handler's failure does not stop the others from flushing; the first one is reported.
+    int32_t first = 0;
     for (cGjLogHandler* handler : handlers_) {
         if (handler != nullptr) {
+            int32_t result = 0;
             try {
-                handler->Flush();  // a handler's failure is its own: the others still flush
+                result = handler->Flush();
             } catch (...) {
+                result = winerr::kNotEnoughMemory;
+            }
+            if (first == 0) {
+                first = result;
             }
         }
     }
+    return first;
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -423,7 +450,14 @@ void ConfigureDiagnosticLogFromRegistry() {
         }
         cGjConfigurationLogFileHelper configuration(kDefaultDiagnosticLogFile, kDefaultFileMask,
                                                     kDefaultMaxFileSize, 0);
-        configuration.LoadFromRegistry(registry, kDiagnosticLogKey);  // missing values keep the defaults
+        // Missing values keep the defaults; a value that is there but cannot be read is worth a trace line.
+        const int32_t loaded = configuration.LoadFromRegistry(registry, kDiagnosticLogKey);
+        if (loaded != 0 && loaded != winerr::kFileNotFound) {
+            TraceLog(
+                kTraceWarning,
+                KW("A diagnostic log setting at '%s' could not be read; its default is used. Errorcode %ld"),
+                kDiagnosticLogKey, loaded);
+        }
         SharedFileHandler().Configure(configuration);
     } catch (...) {
     }

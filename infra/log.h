@@ -6,7 +6,7 @@
 //     cGjLog log;
 //     log.AddHandler(&SharedFileHandler());
 //     ... pass `log` down ...
-//     log.Flush();
+//     if (log.Flush() != 0) ...  (the records keep waiting in the handler)
 #pragma once
 
 #include <cstddef>
@@ -73,14 +73,14 @@ class cGjConfigurationLogFileHelper : public cGjConfigurationLogFile {
                                   uint32_t immediately);
     // Reads "FileLogFilename", "FileLogMask", "FileLogMaxFileSize", "FileLogImmediately" under `keyPath`;
     // each value present with the right type replaces its setting. Returns the error of the last failed read.
-    int32_t LoadFromRegistry(const RegistryConnection& registry, const WChar* keyPath);
+    [[nodiscard]] int32_t LoadFromRegistry(const RegistryConnection& registry, const WChar* keyPath);
 };
 
 class cGjLogHandler {
   public:
     virtual ~cGjLogHandler() = default;
     virtual void Log(LogRecord record) { (void)record; }
-    virtual int32_t Flush() { return 0; }
+    [[nodiscard]] virtual int32_t Flush() { return 0; }
     // "[date] - level - message" with CR LF when `withLineEnd`.
     virtual WString FormatRecord(const LogRecord& record, bool withLineEnd) const;
 };
@@ -103,8 +103,9 @@ class cGjLogHandlerFile : public cGjLogHandler {
     void Log(LogRecord record) override;
     // Appends the waiting records that pass the mask to the file, after emptying a file larger than the
     // maximum and writing the byte-order mark into an empty one. 0 or the Windows error of the failed open,
-    // size read, seek or close; after a failed open or seek the records keep waiting.
-    int32_t Flush() override;
+    // size read, seek, set-end, write or close; after any failure but a failed close the records keep waiting
+    // (a close fails after they were written).
+    [[nodiscard]] int32_t Flush() override;
     // Takes the file name (empty: none), mask, maximum size and immediate flag. Waiting records are kept.
     void Configure(const cGjConfigurationLogFile& configuration);
     // Back to the state of a new handler: no file, the default settings, nothing waiting (waiting records are
@@ -143,7 +144,8 @@ class cGjLog {
     void LogSystemError(uint32_t level, uint32_t code, const WChar* format, ...);
     // "<text> Error code 0x%X. <HRESULT text>"
     void LogHResult(uint32_t level, int32_t hresult, const WChar* format, ...);
-    void Flush();
+    // Flushes every handler; 0 or the first handler's failure.
+    [[nodiscard]] int32_t Flush();
 
   private:
     void Distribute(uint32_t level, uint32_t code, WString message);
@@ -161,8 +163,8 @@ inline constexpr const WChar* kDefaultDiagnosticLogFile = KW("C:\\VLX_CredProvLo
 
 // Diagnostic log configuration: when "LogEnabled" is non-zero, SharedFileHandler is configured from the
 // FileLog values (defaults: kDefaultDiagnosticLogFile, mask 3, 0x500000 bytes, not immediate); when it is 0
-// nothing changes; when it cannot be read, the failure goes to the trace log. Run once by the provider's
-// initialisation.
+// nothing changes; when it cannot be read, the failure goes to the trace log, as does a FileLog value that is
+// there but cannot be read (its default is used). Run once by the provider's initialisation.
 void ConfigureDiagnosticLogFromRegistry();
 
 // The trace log of the COM classes: one line per call, appended to the file named by "Log File". Its levels
@@ -187,7 +189,10 @@ TraceLogSettings& TraceSettings();
 // Replaces the settings: "Log File" (absent: no path) and "Log Mask" (unreadable: 7).
 void LoadTraceLogSettingsFromRegistry();
 // "hh:mm:ss - mm/dd/yy <Level>: <message>" CR LF, appended when a path is set and (mask AND level) is
-// non-zero. Failures are silent.
+// non-zero. A line that cannot be written is lost; its error is kept for TakeLastTraceFailure.
 void TraceLog(uint32_t level, const WChar* format, ...);
+// The error of the most recent trace line that could not be written (0: none since the last call), and clears
+// it.
+[[nodiscard]] int32_t TakeLastTraceFailure();
 
 }  // namespace korva

@@ -22,42 +22,28 @@ constexpr uint32_t kReadAccess32 = platform::kKeyRead | platform::kKeyWow64_32Ke
 
 }  // namespace
 
-RegistryConnection::~RegistryConnection() {
-    Close();
-}
+RegistryConnection::~RegistryConnection() = default;
 
 int32_t RegistryConnection::Connect(const WChar* computer, platform::RegKey predefinedRoot) {
     Close();
-    platform::RegKey root = 0;
-    const int32_t result = platform::Reg().Connect(computer, predefinedRoot, &root);
-    root_ = result == winerr::kSuccess ? root : 0;
-    return result;
+    return platform::Reg().Connect(computer, predefinedRoot, root_.put());
 }
 
 void RegistryConnection::Close() {
-    if (root_ != 0) {
-        platform::Reg().CloseKey(root_);
-        root_ = 0;
-    }
+    root_.reset();
 }
 
-int32_t RegistryConnection::OpenForRead(const WChar* subKey, platform::RegKey* key) const {
-    *key = 0;
-    if (root_ == 0) {
+int32_t RegistryConnection::OpenForRead(const WChar* subKey, platform::UniqueRegKey* key) const {
+    key->reset();
+    if (!root_) {
         return winerr::kInvalidHandle;
     }
     platform::Registry& registry = platform::Reg();
-    if (registry.OpenKey(root_, subKey, kReadAccess32, key) == winerr::kSuccess) {
+    if (registry.OpenKey(root_.get(), subKey, kReadAccess32, key->put()) == winerr::kSuccess) {
         return winerr::kSuccess;
     }
-    *key = 0;
-    const int32_t result = registry.OpenKey(root_, subKey, platform::kKeyRead, key);
-    if (result != winerr::kSuccess) {
-        *key = 0;
-    }
-    return result;
+    return registry.OpenKey(root_.get(), subKey, platform::kKeyRead, key->put());
 }
-
 int32_t RegistryConnection::ReadRaw(platform::RegKey key, const WChar* valueName, uint32_t* type,
                                     std::vector<uint8_t>* data) const {
     *type = platform::kRegNone;
@@ -95,15 +81,14 @@ int32_t RegistryConnection::ReadRaw(platform::RegKey key, const WChar* valueName
 
 int32_t RegistryConnection::ReadDword(const WChar* subKey, const WChar* valueName, uint32_t* value) const {
     *value = 0;
-    platform::RegKey key = 0;
+    platform::UniqueRegKey key;
     int32_t result = OpenForRead(subKey, &key);
     if (result != winerr::kSuccess) {
         return result;
     }
     uint32_t type = platform::kRegNone;
     std::vector<uint8_t> data;
-    result = ReadRaw(key, valueName, &type, &data);
-    platform::Reg().CloseKey(key);
+    result = ReadRaw(key.get(), valueName, &type, &data);
     if (result != winerr::kSuccess) {
         return result;
     }
@@ -121,15 +106,14 @@ int32_t RegistryConnection::ReadDword(const WChar* subKey, const WChar* valueNam
 
 int32_t RegistryConnection::ReadString(const WChar* subKey, const WChar* valueName, WString* value) const {
     value->clear();
-    platform::RegKey key = 0;
+    platform::UniqueRegKey key;
     int32_t result = OpenForRead(subKey, &key);
     if (result != winerr::kSuccess) {
         return result;
     }
     uint32_t type = platform::kRegNone;
     std::vector<uint8_t> data;
-    result = ReadRaw(key, valueName, &type, &data);
-    platform::Reg().CloseKey(key);
+    result = ReadRaw(key.get(), valueName, &type, &data);
     if (result != winerr::kSuccess) {
         return result;
     }
@@ -162,12 +146,12 @@ int32_t RegistryConnection::ReadString(const WChar* subKey, const WChar* valueNa
 
 int32_t RegistryConnection::WriteString(const WChar* subKey, const WChar* valueName,
                                         const WChar* text) const {
-    if (root_ == 0) {
+    if (!root_) {
         return winerr::kInvalidHandle;
     }
     platform::Registry& registry = platform::Reg();
-    platform::RegKey key = 0;
-    int32_t result = registry.CreateKey(root_, subKey, platform::kKeyWrite, &key);
+    platform::UniqueRegKey key;
+    int32_t result = registry.CreateKey(root_.get(), subKey, platform::kKeyWrite, key.put());
     if (result != winerr::kSuccess) {
         return result;
     }
@@ -180,20 +164,21 @@ int32_t RegistryConnection::WriteString(const WChar* subKey, const WChar* valueN
             bytes[2 * i] = static_cast<uint8_t>(unit & 0xFF);
             bytes[2 * i + 1] = static_cast<uint8_t>(unit >> 8);
         }
-        result = registry.SetValue(key, valueName, platform::kRegSz, bytes.data(),
+        result = registry.SetValue(key.get(), valueName, platform::kRegSz, bytes.data(),
                                    static_cast<uint32_t>(bytes.size()));
     } catch (const std::bad_alloc&) {
         result = winerr::kOutOfMemory;
     }
-    const int32_t closed = registry.CloseKey(key);
+    // A value is only as good as the close that writes it out, so its failure is reported.
+    const int32_t closed = registry.CloseKey(key.release());
     return result != winerr::kSuccess ? result : closed;
 }
 
 int32_t RegistryConnection::DeleteKey(const WChar* subKey) const {
-    if (root_ == 0) {
+    if (!root_) {
         return winerr::kInvalidHandle;
     }
-    return platform::Reg().DeleteKey(root_, subKey);
+    return platform::Reg().DeleteKey(root_.get(), subKey);
 }
 
 }  // namespace korva

@@ -20,29 +20,29 @@ class RegistryConnection {
 
     // Connects to `predefinedRoot` (platform::kHkeyLocalMachine or kHkeyClassesRoot) of `computer` (null =
     // this computer), closing any earlier root. 0 or a Windows error code.
-    int32_t Connect(const WChar* computer, platform::RegKey predefinedRoot);
+    [[nodiscard]] int32_t Connect(const WChar* computer, platform::RegKey predefinedRoot);
     void Close();
-    bool IsConnected() const { return root_ != 0; }
+    bool IsConnected() const { return root_.valid(); }
 
     // 0; a Windows error code (2 missing key or value, 3, 5 ...); or kRegistryWrongType with *value 0.
-    int32_t ReadDword(const WChar* subKey, const WChar* valueName, uint32_t* value) const;
+    [[nodiscard]] int32_t ReadDword(const WChar* subKey, const WChar* valueName, uint32_t* value) const;
     // 0 with *value the text as stored (REG_EXPAND_SZ not expanded, an empty REG_SZ empty); an error code or
     // kRegistryWrongType with *value cleared.
-    int32_t ReadString(const WChar* subKey, const WChar* valueName, WString* value) const;
+    [[nodiscard]] int32_t ReadString(const WChar* subKey, const WChar* valueName, WString* value) const;
     // Creates missing keys; stores REG_SZ including the terminating zero. 0 or the first failing call's
     // error.
-    int32_t WriteString(const WChar* subKey, const WChar* valueName, const WChar* text) const;
-    // Deletes a key without sub-keys; returns the platform's result, which callers may ignore.
-    int32_t DeleteKey(const WChar* subKey) const;
+    [[nodiscard]] int32_t WriteString(const WChar* subKey, const WChar* valueName, const WChar* text) const;
+    // Deletes a key without sub-keys; 0 or the platform's error.
+    [[nodiscard]] int32_t DeleteKey(const WChar* subKey) const;
 
   private:
     // Opens `subKey` for reading: 32-bit view first, then the native view; 0 or the second error.
-    int32_t OpenForRead(const WChar* subKey, platform::RegKey* key) const;
+    [[nodiscard]] int32_t OpenForRead(const WChar* subKey, platform::UniqueRegKey* key) const;
     // RegQueryValueExW with a 256-byte buffer that grows to the reported size plus 10 bytes.
-    int32_t ReadRaw(platform::RegKey key, const WChar* valueName, uint32_t* type,
-                    std::vector<uint8_t>* data) const;
+    [[nodiscard]] int32_t ReadRaw(platform::RegKey key, const WChar* valueName, uint32_t* type,
+                                  std::vector<uint8_t>* data) const;
 
-    platform::RegKey root_ = 0;
+    platform::UniqueRegKey root_;
 };
 
 }  // namespace korva

@@ -1,6 +1,7 @@
 // The trace log: one line per call of interest in the COM classes, each line an independent open-append-close
 // of the file named in the registry. No lock: the file is opened with write sharing so that concurrent
 // callers do not fail each other.
+#include <atomic>
 #include <cstdarg>
 
 #include "infra/date_version.h"
@@ -10,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/format.h"
 #include "platform/registry.h"
+#include "platform/result_codes.h"
 
 namespace korva {
 namespace {
@@ -46,30 +48,48 @@ platform::LocalTime NowLocal() {
     return local;
 }
 
-void AppendLine(const WString& path, const WString& line) {
+// Opens, appends `line` and closes: 0 or the first failure. A file beyond the limit is emptied first; when it
+// cannot be emptied nothing is written.
+int32_t AppendLine(const WString& path, const WString& line) {
     std::unique_ptr<platform::File> file;
-    if (platform::Files().Open(path.c_str(), platform::kGenericWrite, platform::kShareWrite,
-                               platform::Disposition::OpenAlways, &file) != 0 ||
-        file == nullptr) {
-        return;
+    int32_t result = platform::Files().Open(path.c_str(), platform::kGenericWrite, platform::kShareWrite,
+                                            platform::Disposition::OpenAlways, &file);
+    if (result != winerr::kSuccess) {
+        return result;
     }
-    uint64_t size = 0;
-    uint64_t position = 0;
-    if (file->GetSize(&size) == 0 && file->Seek(0, platform::SeekOrigin::End, &position) == 0) {
-        bool writable = true;
-        if (size > kTraceLogMaxFileSize) {
+    result = [&]() -> int32_t {
+        uint64_t size = 0;
+        uint64_t position = 0;
+        int32_t status = file->GetSize(&size);
+        if (status == winerr::kSuccess) {
+            status = file->Seek(0, platform::SeekOrigin::End, &position);
+        }
+        if (status == winerr::kSuccess && size > kTraceLogMaxFileSize) {
             // Emptied, not rotated: the line being written becomes the first line. No byte-order mark.
-            writable = file->Seek(0, platform::SeekOrigin::Begin, &position) == 0 && file->SetEnd() == 0;
+            status = file->Seek(0, platform::SeekOrigin::Begin, &position);
+            if (status == winerr::kSuccess) {
+                status = file->SetEnd();
+            }
         }
-        if (writable) {
-            uint32_t written = 0;
-            file->Write(line.data(), static_cast<uint32_t>(line.size() * sizeof(WChar)), &written);
+        if (status != winerr::kSuccess) {
+            return status;
         }
-    }
-    file->Close();
+        const auto bytes = static_cast<uint32_t>(line.size() * sizeof(WChar));
+        uint32_t written = 0;
+        status = file->Write(line.data(), bytes, &written);
+        return status == winerr::kSuccess && written != bytes ? winerr::kWriteFault : status;
+    }();
+    const int32_t closed = file->Close();
+    return result != winerr::kSuccess ? result : closed;
 }
 
+std::atomic<int32_t> g_lastTraceFailure{winerr::kSuccess};
+
 }  // namespace
+
+int32_t TakeLastTraceFailure() {
+    return g_lastTraceFailure.exchange(winerr::kSuccess);
+}
 
 TraceLogSettings& TraceSettings() {
     static TraceLogSettings settings;
@@ -109,11 +129,22 @@ void TraceLog(uint32_t level, const WChar* format, ...) {
         const platform::LocalTime now = NowLocal();
         WString timeText;
         WString dateText;
-        FormatLocalTime(now, KW("%H:%M:%S"), kMaxDateTextLength, &timeText);
-        FormatLocalTime(now, KW("%m/%d/%y"), kMaxDateTextLength, &dateText);
-        AppendLine(settings.path,
-                   Format(TraceLineFormat(level), timeText.c_str(), dateText.c_str(), message.c_str()));
+        // Fixed patterns within the length limit cannot fail; should they, the line keeps its place-holders.
+        if (!FormatLocalTime(now, KW("%H:%M:%S"), kMaxDateTextLength, &timeText)) {
+            timeText = KW("--:--:--");
+        }
+        if (!FormatLocalTime(now, KW("%m/%d/%y"), kMaxDateTextLength, &dateText)) {
+            dateText = KW("--/--/--");
+        }
+        // The trace log is the last resort: a line it cannot write has nowhere else to go, so the failure is
+        // kept for diagnostics instead of being reported to a caller that could do nothing with it.
+        const int32_t result = AppendLine(settings.path, Format(TraceLineFormat(level), timeText.c_str(),
+                                                                dateText.c_str(), message.c_str()));
+        if (result != winerr::kSuccess) {
+            g_lastTraceFailure.store(result);
+        }
     } catch (...) {
+        g_lastTraceFailure.store(winerr::kNotEnoughMemory);
     }
     va_end(args);
 }

@@ -145,26 +145,4 @@ int64_t NowUnixSeconds() {
     return seconds;
 }
 
-bool FakeClock::ToLocalTime(int64_t unixSeconds, LocalTime* local) {
-    if (failLocalConversion || local == nullptr) {
-        return false;
-    }
-    int64_t shifted = 0;
-    int64_t fileTime = 0;
-    SystemTime time;
-    if (__builtin_add_overflow(unixSeconds, utcOffsetSeconds, &shifted) ||
-        !os::UnixSecondsToFileTime(shifted, &fileTime) || !FileTimeToSystemTime(fileTime, &time)) {
-        return false;
-    }
-    local->year = time.year;
-    local->month = time.month;
-    local->day = time.day;
-    local->hour = time.hour;
-    local->minute = time.minute;
-    local->second = time.second;
-    local->dayOfWeek = time.dayOfWeek;
-    local->dayOfYear = os::DayOfYear(time.year, time.month, time.day);
-    return true;
-}
-
 }  // namespace korva::platform

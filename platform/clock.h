@@ -36,17 +36,17 @@ constexpr int64_t kFileTimeTicksPerSecond = 10'000'000;
 constexpr int64_t kUnixEpochAsFileTime = 116'444'736'000'000'000;
 
 // SystemTimeToFileTime: false for fields out of range (month 0, day 32, year before 1601 or after 30827...).
-bool SystemTimeToFileTime(const SystemTime& time, int64_t* fileTime);
+[[nodiscard]] bool SystemTimeToFileTime(const SystemTime& time, int64_t* fileTime);
 // FileTimeToSystemTime: false for a negative value or one beyond year 30827; the day of week is computed.
-bool FileTimeToSystemTime(int64_t fileTime, SystemTime* time);
+[[nodiscard]] bool FileTimeToSystemTime(int64_t fileTime, SystemTime* time);
 
 class Clock {
   public:
     virtual ~Clock() = default;
     // The current UTC time as a FileTime.
-    virtual int64_t NowFileTime() = 0;
+    [[nodiscard]] virtual int64_t NowFileTime() = 0;
     // Unix seconds to local calendar time in the machine's time zone; false when it cannot be converted.
-    virtual bool ToLocalTime(int64_t unixSeconds, LocalTime* local) = 0;
+    [[nodiscard]] virtual bool ToLocalTime(int64_t unixSeconds, LocalTime* local) = 0;
 };
 
 Clock& SystemClock();
@@ -65,16 +65,5 @@ class ScopedClockOverride {
 // Helpers over the seam.
 SystemTime NowUtcSystemTime();
 int64_t NowUnixSeconds();
-
-// A settable clock for tests: `now` is a FileTime; local time is UTC shifted by `utcOffsetSeconds`.
-class FakeClock final : public Clock {
-  public:
-    int64_t now = kUnixEpochAsFileTime;
-    int64_t utcOffsetSeconds = 0;
-    bool failLocalConversion = false;
-    int64_t NowFileTime() override { return now; }
-    bool ToLocalTime(int64_t unixSeconds, LocalTime* local) override;
-    void AdvanceSeconds(int64_t seconds) { now += seconds * kFileTimeTicksPerSecond; }
-};
 
 }  // namespace korva::platform

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 
 #include "platform/os_defaults.h"
 #include "platform/result_codes.h"
@@ -37,7 +38,7 @@ ScopedFileSystemOverride::~ScopedFileSystemOverride() {
     g_filesOverride.store(previous_);
 }
 
-int32_t ReadWholeFile(const WChar* path, std::vector<uint8_t>* content) {
+int32_t ReadWholeFile(const WChar* path, uint64_t maxBytes, std::vector<uint8_t>* content) {
     if (content == nullptr) {
         return winerr::kInvalidParameter;
     }
@@ -54,10 +55,18 @@ int32_t ReadWholeFile(const WChar* path, std::vector<uint8_t>* content) {
     if (result != winerr::kSuccess) {
         return result;
     }
+    // The size is checked before anything is allocated: a huge file costs one refusal, not its memory.
+    if (size > maxBytes) {
+        return winerr::kFileTooLarge;
+    }
     if (size > content->max_size()) {
         return winerr::kNotEnoughMemory;
     }
-    content->resize(static_cast<size_t>(size));
+    try {
+        content->resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return winerr::kNotEnoughMemory;
+    }
     size_t done = 0;
     while (done < content->size()) {
         const uint32_t want = static_cast<uint32_t>(std::min<size_t>(kChunk, content->size() - done));
@@ -73,7 +82,11 @@ int32_t ReadWholeFile(const WChar* path, std::vector<uint8_t>* content) {
         done += got;
     }
     content->resize(done);
-    return file->Close();
+    result = file->Close();
+    if (result != winerr::kSuccess) {
+        content->clear();
+    }
+    return result;
 }
 
 int32_t WriteWholeFile(const WChar* path, const void* data, size_t size) {

@@ -39,25 +39,25 @@ enum class SeekOrigin : uint32_t { Begin = 0, Current = 1, End = 2 };
 class File {
   public:
     virtual ~File() = default;  // closes if still open
-    virtual int32_t Read(void* buffer, uint32_t size, uint32_t* read) = 0;
-    virtual int32_t Write(const void* data, uint32_t size, uint32_t* written) = 0;
-    virtual int32_t GetSize(uint64_t* size) = 0;
-    virtual int32_t Seek(int64_t offset, SeekOrigin origin, uint64_t* newPosition) = 0;
+    [[nodiscard]] virtual int32_t Read(void* buffer, uint32_t size, uint32_t* read) = 0;
+    [[nodiscard]] virtual int32_t Write(const void* data, uint32_t size, uint32_t* written) = 0;
+    [[nodiscard]] virtual int32_t GetSize(uint64_t* size) = 0;
+    [[nodiscard]] virtual int32_t Seek(int64_t offset, SeekOrigin origin, uint64_t* newPosition) = 0;
     // SetEndOfFile at the current position.
-    virtual int32_t SetEnd() = 0;
-    virtual int32_t Close() = 0;
+    [[nodiscard]] virtual int32_t SetEnd() = 0;
+    [[nodiscard]] virtual int32_t Close() = 0;
 };
 
 class FileSystem {
   public:
     virtual ~FileSystem() = default;
     // CreateFileW. On success *out holds the open file; on failure a Windows error code and *out is empty.
-    virtual int32_t Open(const WChar* path, uint32_t access, uint32_t share, Disposition disposition,
-                         std::unique_ptr<File>* out) = 0;
-    virtual int32_t Delete(const WChar* path) = 0;
+    [[nodiscard]] virtual int32_t Open(const WChar* path, uint32_t access, uint32_t share,
+                                       Disposition disposition, std::unique_ptr<File>* out) = 0;
+    [[nodiscard]] virtual int32_t Delete(const WChar* path) = 0;
     // A new empty folder under the system's temporary folder, for tests and tools.
-    virtual int32_t MakeTempDirectory(WString* path) = 0;
-    virtual int32_t RemoveDirectoryTree(const WChar* path) = 0;
+    [[nodiscard]] virtual int32_t MakeTempDirectory(WString* path) = 0;
+    [[nodiscard]] virtual int32_t RemoveDirectoryTree(const WChar* path) = 0;
 };
 
 FileSystem& Files();
@@ -73,9 +73,11 @@ class ScopedFileSystemOverride {
     FileSystem* previous_;
 };
 
-// Convenience built on the seam: the whole content of a file, or a Windows error code.
-int32_t ReadWholeFile(const WChar* path, std::vector<uint8_t>* content);
-int32_t WriteWholeFile(const WChar* path, const void* data, size_t size);
+// Convenience built on the seam. ReadWholeFile: the whole content of a file of at most `maxBytes` bytes;
+// ERROR_FILE_TOO_LARGE for a larger one (nothing is read), else 0 or the Windows error of the failed open, size,
+// read or close, with `content` empty on any failure. A file that shrinks while it is read gives what was left.
+[[nodiscard]] int32_t ReadWholeFile(const WChar* path, uint64_t maxBytes, std::vector<uint8_t>* content);
+[[nodiscard]] int32_t WriteWholeFile(const WChar* path, const void* data, size_t size);
 
 // The path separator of the platform ('\\' on Windows, '/' elsewhere) and a join of two path parts.
 WChar PathSeparator();

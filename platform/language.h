@@ -14,9 +14,9 @@ namespace korva::platform {
 class Language {
   public:
     virtual ~Language() = default;
-    virtual uint16_t UserDefaultLangId() = 0;
-    virtual uint16_t UserDefaultUiLanguage() = 0;
-    virtual uint16_t SystemDefaultLangId() = 0;
+    [[nodiscard]] virtual uint16_t UserDefaultLangId() = 0;
+    [[nodiscard]] virtual uint16_t UserDefaultUiLanguage() = 0;
+    [[nodiscard]] virtual uint16_t SystemDefaultLangId() = 0;
 };
 
 Language& Languages();
@@ -39,13 +39,5 @@ uint16_t LangIdFromLocaleName(const char* localeName);
 enum class LanguageKind { User, UserInterface, System };
 // The Linux rule above over an environment read through `getEnv` (null for a variable that is not set).
 uint16_t LangIdFromEnvironment(LanguageKind kind, const std::function<const char*(const char*)>& getEnv);
-
-class FakeLanguage final : public Language {
-  public:
-    uint16_t user = 0x0409, ui = 0x0409, system = 0x0409;
-    uint16_t UserDefaultLangId() override { return user; }
-    uint16_t UserDefaultUiLanguage() override { return ui; }
-    uint16_t SystemDefaultLangId() override { return system; }
-};
 
 }  // namespace korva::platform

@@ -30,22 +30,24 @@
 
 namespace korva::platform {
 
-class MemoryRegistry final : public Registry {
+class MemoryRegistry : public Registry {
   public:
     enum class Op { Connect, OpenKey, CreateKey, QueryValue, SetValue, DeleteKey, DeleteValue, CloseKey };
 
     MemoryRegistry();
     ~MemoryRegistry() override;
 
-    int32_t Connect(const WChar* machine, RegKey predefined, RegKey* out) override;
-    int32_t OpenKey(RegKey parent, const WChar* subKey, uint32_t access, RegKey* out) override;
-    int32_t CreateKey(RegKey parent, const WChar* subKey, uint32_t access, RegKey* out) override;
-    int32_t QueryValue(RegKey key, const WChar* name, uint32_t* type, uint8_t* data, uint32_t* size) override;
-    int32_t SetValue(RegKey key, const WChar* name, uint32_t type, const uint8_t* data,
-                     uint32_t size) override;
-    int32_t DeleteKey(RegKey parent, const WChar* subKey) override;
-    int32_t DeleteValue(RegKey key, const WChar* name) override;
-    int32_t CloseKey(RegKey key) override;
+    [[nodiscard]] int32_t Connect(const WChar* machine, RegKey predefined, RegKey* out) override;
+    [[nodiscard]] int32_t OpenKey(RegKey parent, const WChar* subKey, uint32_t access, RegKey* out) override;
+    [[nodiscard]] int32_t CreateKey(RegKey parent, const WChar* subKey, uint32_t access,
+                                    RegKey* out) override;
+    [[nodiscard]] int32_t QueryValue(RegKey key, const WChar* name, uint32_t* type, uint8_t* data,
+                                     uint32_t* size) override;
+    [[nodiscard]] int32_t SetValue(RegKey key, const WChar* name, uint32_t type, const uint8_t* data,
+                                   uint32_t size) override;
+    [[nodiscard]] int32_t DeleteKey(RegKey parent, const WChar* subKey) override;
+    [[nodiscard]] int32_t DeleteValue(RegKey key, const WChar* name) override;
+    [[nodiscard]] int32_t CloseKey(RegKey key) override;
 
     // Direct set-up for tests: full paths like KW("HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\X").
     void PutValue(WStringView keyPath, WStringView name, uint32_t type, const void* data, uint32_t size);
@@ -58,13 +60,14 @@ class MemoryRegistry final : public Registry {
     size_t OpenHandleCount() const;
 
     // regedit-format text; Load merges into the store. Both return 0 or a Windows error code.
-    int32_t LoadRegFile(const WChar* path);
-    int32_t SaveRegFile(const WChar* path) const;
-    int32_t LoadRegText(WStringView text);
+    [[nodiscard]] int32_t LoadRegFile(const WChar* path);
+    [[nodiscard]] int32_t SaveRegFile(const WChar* path) const;
+    [[nodiscard]] int32_t LoadRegText(WStringView text);
     WString SaveRegText() const;
 
   private:
-    int32_t OpenOrCreateKey(Op op, RegKey parent, const WChar* subKey, uint32_t access, RegKey* out);
+    [[nodiscard]] int32_t OpenOrCreateKey(Op op, RegKey parent, const WChar* subKey, uint32_t access,
+                                          RegKey* out);
 
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -4,11 +4,11 @@
 namespace korva::platform {
 
 void SetModuleHandle(void* module);
-void* GetModuleHandle();
+[[nodiscard]] void* GetModuleHandle();
 #if defined(_WIN32)
 // <windows.h> makes GetModuleHandle a macro for GetModuleHandleW. This second name keeps a call written as
 // platform::GetModuleHandle() linking whether or not <windows.h> was included before it.
-void* GetModuleHandleW();
+[[nodiscard]] void* GetModuleHandleW();
 #endif
 
 }  // namespace korva::platform

@@ -20,6 +20,6 @@ SystemMessages& DefaultSystemMessages();
 // Calendar helpers shared by the clocks: day of the year (0-365) and the conversion of Unix seconds to a
 // FileTime (false when the result would lie outside the FileTime range).
 int DayOfYear(int year, int month, int day);
-bool UnixSecondsToFileTime(int64_t unixSeconds, int64_t* fileTime);
+[[nodiscard]] bool UnixSecondsToFileTime(int64_t unixSeconds, int64_t* fileTime);
 
 }  // namespace korva::platform::os

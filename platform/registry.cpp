@@ -17,6 +17,14 @@ Registry& Reg() {
     return replacement != nullptr ? *replacement : os::DefaultRegistry();
 }
 
+void RegKeyClosePolicy::Close(RegKey key) noexcept {
+    // A key that will not close has no one to be reported to here; the registry keeps it until the process
+    // ends, as Windows would.
+    if (Reg().CloseKey(key) != 0) {
+        return;
+    }
+}
+
 ScopedRegistryOverride::ScopedRegistryOverride(Registry* replacement)
     : previous_(g_registryOverride.exchange(replacement)) {}
 

@@ -41,9 +41,9 @@ class Thread {
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
     // 0 or a Windows error code.
-    int32_t Start(std::function<void()> body);
+    [[nodiscard]] int32_t Start(std::function<void()> body);
     // Waits at most `milliseconds` (0xFFFFFFFF = without bound); true when the thread has ended.
-    bool Join(uint32_t milliseconds);
+    [[nodiscard]] bool Join(uint32_t milliseconds);
     bool Running() const;
 
   private:

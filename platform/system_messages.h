@@ -13,7 +13,7 @@ namespace korva::platform {
 class SystemMessages {
   public:
     virtual ~SystemMessages() = default;
-    virtual WString Text(uint32_t code) = 0;
+    [[nodiscard]] virtual WString Text(uint32_t code) = 0;
 };
 
 SystemMessages& Messages();

@@ -81,11 +81,11 @@ extern "C" int32_t CheckStringWithRegEx(const korva::WChar* text, int32_t /*text
                                         const korva::WChar* pattern, int32_t /*patternLength*/,
                                         bool* matched) {
     if (matched == nullptr) {
-        return -1;
+        return korva::kResultRegexFailed;
     }
     *matched = false;
     if (pattern == nullptr) {
-        return -1;
+        return korva::kResultRegexFailed;
     }
     // A null text is the empty text, as everywhere else in the system's text handling.
     static const korva::WChar kEmpty[1] = {0};
@@ -93,6 +93,6 @@ extern "C" int32_t CheckStringWithRegEx(const korva::WChar* text, int32_t /*text
         return korva::regex::Search(text != nullptr ? text : kEmpty, pattern, matched);
     } catch (...) {
         *matched = false;
-        return -1;
+        return korva::kResultRegexFailed;
     }
 }

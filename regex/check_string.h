@@ -31,9 +31,10 @@
 #define KORVA_REGEX_API __attribute__((visibility("default")))
 #endif
 
-extern "C" KORVA_REGEX_API int32_t CheckStringWithRegEx(const korva::WChar* text, int32_t textLength,
-                                                        const korva::WChar* pattern, int32_t patternLength,
-                                                        bool* matched);
+extern "C" [[nodiscard]] KORVA_REGEX_API int32_t CheckStringWithRegEx(const korva::WChar* text,
+                                                                      int32_t textLength,
+                                                                      const korva::WChar* pattern,
+                                                                      int32_t patternLength, bool* matched);
 
 namespace korva::regex {
 

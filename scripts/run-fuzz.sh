@@ -4,6 +4,8 @@
 #
 #   scripts/run-fuzz.sh [runs]        runs defaults to $KORVA_FUZZ_RUNS or 20000
 #
+# The build runs $KORVA_JOBS compile jobs at once (default 2).
+#
 # Exits non-zero when a target does not build or an input crashes, leaks, overflows or times out; the input is
 # kept in build/fuzz/artifacts/. New inputs the fuzzer finds go to build/fuzz/corpus-work/, never into the tree.
 set -euo pipefail
@@ -33,7 +35,7 @@ cmake -S "$root" -B "$build" -G Ninja \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link $sanitize" \
     -DCMAKE_EXE_LINKER_FLAGS="$sanitize" \
     -DKORVA_FUZZ=ON >"$build/configure.log" 2>&1 || { cat "$build/configure.log" >&2; exit 1; }
-cmake --build "$build" --target "${targets[@]}" -j2
+cmake --build "$build" --target "${targets[@]}" -j"${KORVA_JOBS:-2}"
 
 failed=0
 for target in "${targets[@]}"; do

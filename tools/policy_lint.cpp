@@ -538,8 +538,8 @@ int32_t ReadDocumentFile(const WString& path, std::string* bytes) {
             return kFileTooLarge;
         }
     }
-    file->Close();
-    return winerr::kSuccess;
+    // A read handle that will not close is as suspect as a failed read.
+    return file->Close();
 }
 
 }  // namespace

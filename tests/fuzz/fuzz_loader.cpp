@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "infra/log.h"
+#include "tests/support/fake_clock.h"
 #include "platform/clock.h"
 #include "policy/policy_list.h"
 #include "policy/scope.h"
@@ -86,7 +87,7 @@ void TestOnce(cGjLog& log, CPolicy& policy, CScope& user, const WChar* newPasswo
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    platform::FakeClock clock;
+    testing::FakeClock clock;
     clock.now = 133500000000000000;  // January 2024
     platform::ScopedClockOverride clockOverride(&clock);
     testing::FakeDirectory directory;

@@ -8,41 +8,31 @@
 
 #include "infra/locale.h"
 #include "infra/registry_connection.h"
+#include "tests/support/fake_clock.h"
 #include "platform/files.h"
 #include "platform/language.h"
 #include "platform/memory_registry.h"
 #include "platform/sync.h"
 #include "platform/result_codes.h"
+#include "tests/support/failing_file_system.h"
+#include "tests/support/fake_registry.h"
+#include "tests/support/result_assert.h"
 
 namespace korva {
 namespace {
 
-// Delegates to the real file system and counts the files opened.
-class CountingFileSystem final : public platform::FileSystem {
-  public:
-    int32_t Open(const WChar* path, uint32_t access, uint32_t share, platform::Disposition disposition,
-                 std::unique_ptr<platform::File>* out) override {
-        ++opened;
-        return inner_.Open(path, access, share, disposition, out);
-    }
-    int32_t Delete(const WChar* path) override { return inner_.Delete(path); }
-    int32_t MakeTempDirectory(WString* path) override { return inner_.MakeTempDirectory(path); }
-    int32_t RemoveDirectoryTree(const WChar* path) override { return inner_.RemoveDirectoryTree(path); }
-
-    std::atomic<int> opened{0};
-    platform::FileSystem& inner_ = platform::Files();
-};
+using FileOp = testing::FailingFileSystem::Op;
 
 class LocaleTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_EQ(platform::Files().MakeTempDirectory(&folder_), 0); }
-    void TearDown() override { platform::Files().RemoveDirectoryTree(folder_.c_str()); }
+    void TearDown() override { EXPECT_OK(platform::Files().RemoveDirectoryTree(folder_.c_str())); }
 
     // Writes `text` as UTF-16LE, the byte order of both builds' WChar.
     WString WriteText(WStringView text) {
         const WString path = platform::JoinPath(folder_, KW("locale.txt"));
         EXPECT_EQ(platform::WriteWholeFile(path.c_str(), text.data(), text.size() * sizeof(WChar)), 0);
-        files_.opened = 0;
+        openedBefore_ = files_.Calls(FileOp::Open);
         return path;
     }
     // The title and the language of the collection configured with `path`, name and method.
@@ -54,19 +44,22 @@ class LocaleTest : public ::testing::Test {
     }
 
     WString folder_;
-    platform::FakeClock clock_;
+    testing::FakeClock clock_;
     platform::ScopedClockOverride clockOverride_{&clock_};
-    platform::FakeLanguage language_;
+    testing::FakeLanguage language_;
     platform::ScopedLanguageOverride languageOverride_{&language_};
-    CountingFileSystem files_;
-    platform::ScopedFileSystemOverride filesOverride_{&files_};
-    platform::MemoryRegistry registry_;
-    platform::ScopedRegistryOverride registryOverride_{&registry_};
+    // Files opened since the last WriteText.
+    int Opened() const { return files_.Calls(FileOp::Open) - openedBefore_; }
+
+    testing::FailingFileSystem files_;
+    int openedBefore_ = 0;
+    korva::testing::FakeRegistry registry_;
     cZORPLocaleTextCollection texts_;
 };
 
 TEST_F(LocaleTest, LanguageNameOrPlatformLanguageSelectsTheSection) {
-    // The documented example file (byte-order mark included) and more; [Deutsch]: the first key wins.
+    // A file as a translator writes it (byte-order mark included) with sections that exercise the choice;
+    // [Deutsch]: the first key wins.
     const WString path = WriteText(
         KW("\xFEFF[english]\r\nPasswordComplexityRulesTitle = Password Complexity Rules\r\n"
            "ErrorDialogText=An error has occurred.\\nPlease contact your system administrator.\r\n"
@@ -141,8 +134,49 @@ TEST_F(LocaleTest, AFailedLoadIsRetriedAtMostOnceAMinute) {
         elapsed += seconds;
         EXPECT_EQ(texts_.GetText(KW("Title"), KW("default")), elapsed < 60 ? KW("default") : KW("loaded"))
             << elapsed;
-        EXPECT_EQ(files_.opened, elapsed < 60 ? 0 : 1) << elapsed;  // a loaded table is not read again
+        EXPECT_EQ(Opened(), elapsed < 60 ? 0 : 1) << elapsed;  // a loaded table is not read again
     }
+}
+
+// A file that cannot be read leaves the English defaults and reports why; so does one that reads as nothing
+// (it shrank under the reader) and one too large to be a translation, which is refused unread.
+TEST_F(LocaleTest, ReadFailuresLeaveTheDefaultsAndReportTheError) {
+    const WString path = WriteText(KW("[english]\r\nTitle=loaded\r\n[english end]\r\n"));
+    const struct {
+        FileOp op;
+        int32_t code;
+        int32_t expected;
+    } kCases[] = {
+        {FileOp::Open, winerr::kSharingViolation, winerr::kSharingViolation},
+        {FileOp::GetSize, winerr::kAccessDenied, winerr::kAccessDenied},
+        {FileOp::Read, winerr::kReadFault, winerr::kReadFault},
+        {FileOp::Read, winerr::kSuccess, winerr::kNotFound},
+        {FileOp::Close, winerr::kInvalidHandle, winerr::kInvalidHandle},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(::testing::Message() << "operation " << static_cast<int>(c.op) << " code " << c.code);
+        clock_.AdvanceSeconds(60);
+        files_.FailNext(c.op, c.code, KW("locale.txt"));
+        EXPECT_RESULT(c.expected, texts_.Configure(path.c_str(), nullptr, 0));
+        EXPECT_FALSE(texts_.IsLoaded());
+        EXPECT_EQ(texts_.GetText(KW("Title"), KW("default")), KW("default"));
+    }
+    clock_.AdvanceSeconds(60);
+    EXPECT_OK(texts_.Configure(path.c_str(), nullptr, 0));
+    EXPECT_EQ(texts_.GetText(KW("Title"), KW("default")), KW("loaded"));
+
+    std::unique_ptr<platform::File> file;
+    uint64_t position = 0;
+    ASSERT_OK(platform::Files().Open(path.c_str(), platform::kGenericWrite, platform::kShareNone,
+                                     platform::Disposition::CreateAlways, &file));
+    ASSERT_OK(file->Seek((16 << 20) + 1, platform::SeekOrigin::Begin, &position));
+    ASSERT_OK(file->SetEnd());
+    ASSERT_OK(file->Close());
+    file.reset();
+    const int reads = files_.Calls(FileOp::Read);
+    clock_.AdvanceSeconds(60);
+    EXPECT_RESULT(winerr::kFileTooLarge, texts_.Configure(path.c_str(), nullptr, 0));
+    EXPECT_EQ(files_.Calls(FileOp::Read), reads);
 }
 
 TEST_F(LocaleTest, RegistryValuesChooseFileAndLanguage) {
@@ -154,7 +188,7 @@ TEST_F(LocaleTest, RegistryValuesChooseFileAndLanguage) {
     // A path that is not text means no localisation: no file is read.
     registry_.PutDword(policy, KW("Credential Provider Locale"), 1);
     EXPECT_EQ(texts_.InitialiseFromRegistry(connection), 0);
-    EXPECT_EQ(files_.opened, 0);
+    EXPECT_EQ(Opened(), 0);
     EXPECT_EQ(texts_.GetText(texts::kPasswordComplexityRulesTitle), KW("Password Complexity Rules"));
     registry_.PutString(policy, KW("Credential Provider Locale"), path, platform::kRegExpandSz);
     registry_.PutDword(policy, KW("GetLanguageMethod"), 2);
@@ -185,7 +219,7 @@ TEST_F(LocaleTest, LookupsDuringReconfigurationSeeTheTableOrTheDefault) {
     }),
               0);
     for (int n = 0; n < 100; ++n) {
-        texts_.Configure(n % 2 == 0 ? path.c_str() : nullptr, nullptr, 0);
+        EXPECT_OK(texts_.Configure(n % 2 == 0 ? path.c_str() : nullptr, nullptr, 0));
     }
     EXPECT_TRUE(reader.Join(0xFFFFFFFFu));
     EXPECT_EQ(torn.load(), 0);

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -13,11 +15,16 @@
 #include "infra/date_version.h"
 #include "infra/error_texts.h"
 #include "infra/log.h"
+#include "tests/support/fake_clock.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/memory_registry.h"
 #include "platform/sync.h"
+#include "platform/result_codes.h"
 #include "platform/system_messages.h"
+#include "tests/support/failing_file_system.h"
+#include "tests/support/fake_registry.h"
+#include "tests/support/result_assert.h"
 
 namespace korva {
 namespace {
@@ -56,6 +63,13 @@ std::string Read(const WString& path) {
     return Utf16ToUtf8(text);  // both builds are little-endian
 }
 
+// Removes a file a test may or may not have made.
+void DeleteIfThere(const WString& path) {
+    const int32_t result = Files().Delete(path.c_str());
+    EXPECT_TRUE(result == winerr::kSuccess || result == winerr::kFileNotFound)
+        << testing::DescribeResult(result);
+}
+
 // Makes a file of `size` zero bytes without writing them: fast, and sparse where the file system can.
 void SetFileSize(const WString& path, uint64_t size) {
     std::unique_ptr<platform::File> file;
@@ -68,7 +82,7 @@ void SetFileSize(const WString& path, uint64_t size) {
 
 class LogTest : public ::testing::Test {
   protected:
-    LogTest() : clockOverride_(&clock_), registryOverride_(&registry_) {
+    LogTest() : clockOverride_(&clock_) {
         clock_.now = platform::kUnixEpochAsFileTime + kNow * platform::kFileTimeTicksPerSecond;
         EXPECT_EQ(0, Files().MakeTempDirectory(&folder_));
         path_ = platform::JoinPath(folder_, KW("test.log"));
@@ -77,7 +91,7 @@ class LogTest : public ::testing::Test {
     ~LogTest() override {  // the process-wide logs back to their initial state
         TraceSettings() = TraceLogSettings{};
         SharedFileHandler().ResetToDefaults();
-        Files().RemoveDirectoryTree(folder_.c_str());
+        EXPECT_OK(Files().RemoveDirectoryTree(folder_.c_str()));
     }
     void Configure(const WString& path, uint32_t mask, uint32_t maxSize, uint32_t immediately) {
         handler_.Configure(cGjConfigurationLogFileHelper(path.c_str(), mask, maxSize, immediately));
@@ -88,10 +102,9 @@ class LogTest : public ::testing::Test {
         log.LogMessage(level, KW("%s"), Utf8ToUtf16(message).c_str());
     }
 
-    platform::FakeClock clock_;
+    testing::FakeClock clock_;
     platform::ScopedClockOverride clockOverride_;
-    platform::MemoryRegistry registry_;
-    platform::ScopedRegistryOverride registryOverride_;
+    korva::testing::FakeRegistry registry_;
     WString folder_;
     WString path_;
     cGjLogHandlerFile handler_;
@@ -116,7 +129,7 @@ TEST_F(LogTest, EachOperationWritesItsLineShape) {
     log.LogSystemError(kLogError, 5, KW("Cannot open '%s'."), KW("x"));  // line breaks removed
     log.LogHResult(kLogError, static_cast<int32_t>(0x80004005), KW("Query failed."));
     log.LogHResult(kLogError, 0x12345, KW("Odd."));
-    log.Flush();
+    EXPECT_OK(log.Flush());
     const std::string expected = kBom +
                                  Line("Error", "Error code (-8) - Caught exception while loading policies.") +
                                  Line("Information", "Loaded 3 policies for " + name + ".") +
@@ -137,7 +150,7 @@ TEST_F(LogTest, MaskDecidesWhichLevelsAreWritten) {
     };
     for (const auto& [level, mask, written] : cases) {
         SCOPED_TRACE(::testing::Message() << "level " << level << " mask " << mask);
-        Files().Delete(path_.c_str());
+        DeleteIfThere(path_);
         Configure(path_, 3, 0x500000, 0);
         Log(level, "m");
         Configure(path_, mask, 0x500000, 0);
@@ -159,7 +172,7 @@ TEST_F(LogTest, FileStartAfterFlushes) {
     };
     for (const auto& [size, maxSize, start] : cases) {
         SCOPED_TRACE(size);
-        Files().Delete(path_.c_str());
+        DeleteIfThere(path_);
         if (size >= 0) {
             ASSERT_NO_FATAL_FAILURE(SetFileSize(path_, static_cast<uint64_t>(size)));
         }
@@ -183,7 +196,7 @@ TEST_F(LogTest, RecordsWaitUntilTheFileCanBeWritten) {
     };
     for (const auto& [target, error] : cases) {
         SCOPED_TRACE(error);
-        Files().Delete(path_.c_str());
+        DeleteIfThere(path_);
         Configure(target, 3, 0x500000, 0);
         Log(kLogError, "kept");
         EXPECT_EQ(error, handler_.Flush());
@@ -195,6 +208,97 @@ TEST_F(LogTest, RecordsWaitUntilTheFileCanBeWritten) {
     Configure(path_, 3, 0x500000, 1);
     Log(kLogError, "now");
     EXPECT_EQ(kBom + Line("Error", "kept") + Line("Error", "now"), Read(path_));
+}
+
+// Each step of a flush that fails is reported; the records keep waiting and the file is left as it was (no
+// byte-order mark on top of old text), except after a failed close, which comes once they were written.
+TEST_F(LogTest, FlushReportsTheFailedStepAndKeepsTheRecords) {
+    using Op = testing::FailingFileSystem::Op;
+    const struct {
+        Op op;
+        int32_t code;
+        const char* existing;  // null: no file
+        int32_t expected;
+        bool written;
+    } kCases[] = {
+        {Op::Open, winerr::kSharingViolation, nullptr, winerr::kSharingViolation, false},
+        {Op::GetSize, winerr::kReadFault, "old", winerr::kReadFault, false},
+        {Op::Seek, winerr::kNegativeSeek, "old", winerr::kNegativeSeek, false},  // at the end
+        {Op::Seek, winerr::kNegativeSeek, "old text over the limit", winerr::kNegativeSeek, false},  // start
+        {Op::SetEnd, winerr::kDiskFull, "old text over the limit", winerr::kDiskFull, false},
+        {Op::Write, winerr::kDiskFull, nullptr, winerr::kDiskFull, false},  // the byte-order mark
+        {Op::Write, winerr::kDiskFull, "old", winerr::kDiskFull, false},    // the records
+        {Op::Write, winerr::kSuccess, "old", winerr::kWriteFault, false},   // a write that takes nothing
+        {Op::Close, winerr::kInvalidHandle, "old", winerr::kInvalidHandle, true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(::testing::Message() << "operation " << static_cast<int>(c.op) << " on "
+                                          << (c.existing ? c.existing : "no file"));
+        DeleteIfThere(path_);
+        // Opening makes the file: only a failed open leaves none.
+        const std::string before = c.existing         ? kBom + std::string(c.existing)
+                                   : c.op == Op::Open ? "<no file>"
+                                                      : "";
+        if (c.existing) {
+            const WString old = Utf8ToUtf16(c.existing);
+            const std::string bytes = "\xFF\xFE" + std::string(reinterpret_cast<const char*>(old.data()),
+                                                               old.size() * sizeof(WChar));
+            ASSERT_OK(platform::WriteWholeFile(path_.c_str(), bytes.data(), bytes.size()));
+        }
+        Configure(path_, 3, 20, 0);
+        Log(kLogError, "kept");
+        {
+            testing::FailingFileSystem files;
+            files.FailNext(c.op, c.code, KW("test.log"));
+            EXPECT_RESULT(c.expected, handler_.Flush());
+        }
+        EXPECT_EQ(handler_.PendingCount(), c.written ? 0u : 1u);
+        if (!c.written) {
+            EXPECT_EQ(Read(path_), before);
+            EXPECT_OK(handler_.Flush());  // the next flush writes what waited
+            EXPECT_EQ(handler_.PendingCount(), 0u);
+        }
+        EXPECT_NE(Read(path_).find(Line("Error", "kept")), std::string::npos);
+    }
+}
+
+// A trace line that cannot be written is lost, its error kept; a file over the limit that cannot be emptied
+// is left as it was.
+TEST_F(LogTest, TraceLineFailuresAreKept) {
+    using Op = testing::FailingFileSystem::Op;
+    TraceSettings().path = path_;
+    const struct {
+        Op op;
+        int32_t code;
+        bool full;  // the file is over the limit
+        int32_t expected;
+    } kCases[] = {
+        {Op::Open, winerr::kSharingViolation, false, winerr::kSharingViolation},
+        {Op::GetSize, winerr::kReadFault, false, winerr::kReadFault},
+        {Op::Seek, winerr::kNegativeSeek, false, winerr::kNegativeSeek},
+        {Op::Seek, winerr::kNegativeSeek, true, winerr::kNegativeSeek},  // the second: back to the start
+        {Op::SetEnd, winerr::kDiskFull, true, winerr::kDiskFull},
+        {Op::Write, winerr::kDiskFull, false, winerr::kDiskFull},
+        {Op::Write, winerr::kSuccess, false, winerr::kWriteFault},
+        {Op::Close, winerr::kInvalidHandle, false, winerr::kInvalidHandle},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(::testing::Message()
+                     << "operation " << static_cast<int>(c.op) << (c.full ? " full" : ""));
+        const uint64_t size = c.full ? kTraceLogMaxFileSize + 2 : 4;
+        ASSERT_NO_FATAL_FAILURE(SetFileSize(path_, size));
+        EXPECT_OK(TakeLastTraceFailure());
+        {
+            testing::FailingFileSystem files;
+            // The seek to the end comes first; over the limit, the second seek goes back to the start.
+            files.FailNext(c.op, c.code, KW("test.log"), c.full && c.op == Op::Seek ? 1 : 0);
+            TraceLog(kTraceError, KW("x"));
+            EXPECT_RESULT(c.expected, TakeLastTraceFailure());
+        }
+        if (c.op != Op::Close) {
+            EXPECT_EQ(Read(path_), std::string(size / 2, '\0'));
+        }
+    }
 }
 
 // Waiting records are bounded: the oldest go first, and the next write says how many went.
@@ -224,16 +328,18 @@ TEST_F(LogTest, WaitingRecordsAreBoundedAndDropsAreReported) {
 
 // Two threads log into one handler at once: nothing is lost and no line is torn.
 TEST_F(LogTest, ConcurrentLoggingKeepsEveryLineWhole) {
-    auto body = [this] {
+    std::atomic<int> failedFlushes{0};
+    auto body = [this, &failedFlushes] {
         for (int i = 0; i < 100; ++i) {
             Log(kLogError, "m");
-            handler_.Flush();
+            failedFlushes += handler_.Flush() != 0;
         }
     };
     platform::Thread other;
     ASSERT_EQ(0, other.Start(body));
     body();
     ASSERT_TRUE(other.Join(0xFFFFFFFF));
+    EXPECT_EQ(failedFlushes.load(), 0);
     std::string expected = kBom;
     for (int i = 0; i < 200; ++i) {
         expected += Line("Error", "m");
@@ -247,7 +353,7 @@ TEST_F(LogTest, DiagnosticLogConfigurationFromTheRegistry) {
     const WString tracePath = platform::JoinPath(folder_, KW("trace.log"));
     TraceSettings().path = tracePath;
     auto configure = [&] {  // the handler's settings, then the trace log
-        Files().Delete(tracePath.c_str());
+        DeleteIfThere(tracePath);
         ConfigureDiagnosticLogFromRegistry();
         EXPECT_EQ(0u, registry_.OpenHandleCount());
         const cGjLogHandlerFile& h = SharedFileHandler();
@@ -274,7 +380,12 @@ TEST_F(LogTest, DiagnosticLogConfigurationFromTheRegistry) {
     registry_.PutString(kPolicyKey, KW("FileLogMask"), KW("1"));
     registry_.PutString(kPolicyKey, KW("FileLogMaxFileSize"), KW("100"));
     registry_.PutString(kPolicyKey, KW("FileLogImmediately"), KW("1"));
-    EXPECT_EQ("C:\\VLX_CredProvLog.txt 3 5242880 0 <no file>", configure());
+    // Values of the wrong type keep their defaults, and the trace log says so.
+    EXPECT_EQ("C:\\VLX_CredProvLog.txt 3 5242880 0 " +
+                  Trace("Warning",
+                        "A diagnostic log setting at 'Software\\Policies\\Quillmarsh\\Valexor\\VLX Gina' "
+                        "could not be read; its default is used. Errorcode -1"),
+              configure());
 }
 
 // Trace lines append, without a byte-order mark, in local 24-hour time, when (mask AND level) is non-zero.
@@ -296,6 +407,36 @@ TEST_F(LogTest, TraceLog) {
                   Trace("Information", "cGbCredentialProvider::Initialize") + Trace("Message", "eight") +
                   Trace("Message", "three") + Trace("Warning", "x", "00:15:03 - 12/05/26"),
               Read(path_));
+}
+
+// "Log Mask" picks the trace levels written; absent or not a number, it is 7.
+TEST_F(LogTest, TraceMaskComesFromTheRegistry) {
+    registry_.PutString(kTraceKey, KW("Log File"), path_);
+    const struct {
+        const char* stored;  // in order: each row replaces the one before
+        std::function<void()> store;
+        std::string levels;
+    } kCases[] = {
+        {"absent", [] {}, "1 2 4 "},
+        {"2", [&] { registry_.PutDword(kTraceKey, KW("Log Mask"), 2); }, "2 "},
+        {"9", [&] { registry_.PutDword(kTraceKey, KW("Log Mask"), 9); }, "1 8 "},
+        {"text", [&] { registry_.PutString(kTraceKey, KW("Log Mask"), KW("2")); }, "1 2 4 "},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.stored);
+        DeleteIfThere(path_);
+        c.store();
+        LoadTraceLogSettingsFromRegistry();
+        for (const uint32_t level : {1u, 2u, 4u, 8u}) {
+            TraceLog(level, KW("%u"), level);
+        }
+        std::string levels;
+        const std::string text = Read(path_);
+        for (size_t at = text.find(": "); at != std::string::npos; at = text.find(": ", at + 1)) {
+            levels += text.substr(at + 2, 1) + " ";
+        }
+        EXPECT_EQ(levels, c.levels);
+    }
 }
 
 TEST_F(LogTest, TraceFileAboveTheLimitIsEmptiedBeforeTheLine) {

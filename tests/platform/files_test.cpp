@@ -127,7 +127,7 @@ TEST_F(FilesTest, SeekSizeTruncateAndAppend) {
     ASSERT_EQ(file->Write("\r\nnext", 6, &count), winerr::kSuccess);
     file.reset();
     std::vector<uint8_t> content;
-    ASSERT_EQ(ReadWholeFile(path.c_str(), &content), winerr::kSuccess);
+    ASSERT_EQ(ReadWholeFile(path.c_str(), 1u << 20, &content), winerr::kSuccess);
     EXPECT_EQ(std::string(content.begin(), content.end()), std::string("hello!!\0\0x\r\nnext", 16));
 }
 

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/result_codes.h"
+#include "tests/support/fake_registry.h"
+#include "tests/support/result_assert.h"
 
 namespace korva::platform {
 namespace {
@@ -15,18 +19,15 @@ namespace {
 constexpr uint32_t kRead32 = kKeyRead | kKeyWow64_32Key;
 constexpr uint32_t kWrite32 = kKeyWrite | kKeyWow64_32Key;
 
-class MemoryRegistryTest : public testing::Test {
+class MemoryRegistryTest : public ::testing::Test {
   protected:
-    // Every test closes what it opens: a leaked handle fails the test that leaked it.
-    ~MemoryRegistryTest() override { EXPECT_EQ(reg_.OpenHandleCount(), 0u); }
-
     int32_t Write(RegKey root, const WChar* path, uint32_t access, const WChar* name, const WString& text) {
         RegKey key = 0;
         int32_t result = reg_.CreateKey(root, path, access, &key);
         if (result == winerr::kSuccess) {
             result = reg_.SetValue(key, name, kRegSz, reinterpret_cast<const uint8_t*>(text.c_str()),
                                    static_cast<uint32_t>((text.size() + 1) * sizeof(WChar)));
-            reg_.CloseKey(key);
+            EXPECT_OK(reg_.CloseKey(key));
         }
         return result;
     }
@@ -39,12 +40,13 @@ class MemoryRegistryTest : public testing::Test {
         if (result == winerr::kSuccess) {
             uint32_t size = sizeof(buffer) - sizeof(WChar);
             result = reg_.QueryValue(key, name, nullptr, reinterpret_cast<uint8_t*>(buffer), &size);
-            reg_.CloseKey(key);
+            EXPECT_OK(reg_.CloseKey(key));
         }
         return result == winerr::kSuccess ? Utf16ToUtf8(buffer) : "error " + std::to_string(result);
     }
 
-    MemoryRegistry reg_;
+    // Every test closes what it opens: a leaked handle fails the test that leaked it.
+    korva::testing::FakeRegistry reg_;
 };
 
 TEST_F(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
@@ -87,7 +89,7 @@ TEST_F(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
         EXPECT_EQ(Read(c.root, c.path, c.access, c.name), c.expected)
             << Utf16ToUtf8(c.path) << " " << c.access;
     }
-    reg_.CloseKey(software32);
+    EXPECT_OK(reg_.CloseKey(software32));
 }
 
 TEST_F(MemoryRegistryTest, QueryFollowsTheMoreDataProtocol) {
@@ -112,7 +114,7 @@ TEST_F(MemoryRegistryTest, QueryFollowsTheMoreDataProtocol) {
             EXPECT_EQ(buffer[300], 0xEE);  // nothing written beyond the data
         }
     }
-    reg_.CloseKey(key);
+    EXPECT_OK(reg_.CloseKey(key));
 }
 
 TEST_F(MemoryRegistryTest, DeleteRefusesKeysWithSubKeysAndHandlesAllowOnlyTheirAccess) {
@@ -127,7 +129,7 @@ TEST_F(MemoryRegistryTest, DeleteRefusesKeysWithSubKeysAndHandlesAllowOnlyTheirA
     uint32_t size = 4;
     EXPECT_EQ(reg_.SetValue(readOnly, KW("x"), kRegDword, value, 4), winerr::kAccessDenied);
     EXPECT_EQ(reg_.QueryValue(key, KW("x"), nullptr, value, &size), winerr::kAccessDenied);
-    reg_.CloseKey(readOnly);
+    EXPECT_OK(reg_.CloseKey(readOnly));
     // Windows refuses with access denied rather than deleting a tree.
     EXPECT_EQ(reg_.DeleteKey(kHkeyClassesRoot, KW("CLSID\\{P}")), winerr::kAccessDenied);
     EXPECT_TRUE(reg_.HasKey(KW("HKEY_CLASSES_ROOT\\CLSID\\{P}\\InprocServer32")));
@@ -156,6 +158,44 @@ TEST_F(MemoryRegistryTest, FailNextFailsOneMatchingCallInOrder) {
               winerr::kNotEnoughMemory);
     EXPECT_EQ(Write(kHkeyLocalMachine, KW("SOFTWARE\\New"), kKeyWrite, KW("v"), KW("x")), 53);
     EXPECT_FALSE(reg_.HasKey(KW("HKLM\\SOFTWARE\\New")));
+}
+
+// A failed connect, open or create leaves no handle behind, whether the failure is real or injected, so that a
+// holder of the out-parameter never closes a stale value.
+TEST_F(MemoryRegistryTest, FailuresLeaveTheOutputHandleZero) {
+    using Op = MemoryRegistry::Op;
+    const struct {
+        const char* what;
+        std::optional<Op> fault;
+        std::function<int32_t(RegKey*)> call;
+        int32_t expected;
+    } kCases[] = {
+        {"missing key", std::nullopt,
+         [&](RegKey* k) { return reg_.OpenKey(kHkeyLocalMachine, KW("SOFTWARE\\Missing"), kKeyRead, k); },
+         winerr::kFileNotFound},
+        {"unknown parent", std::nullopt,
+         [&](RegKey* k) { return reg_.CreateKey(0x4321, KW("x"), kKeyWrite, k); }, winerr::kInvalidHandle},
+        {"remote computer", std::nullopt,
+         [&](RegKey* k) { return reg_.Connect(KW("\\\\elsewhere"), kHkeyLocalMachine, k); },
+         winerr::kBadNetpath},
+        {"injected open", Op::OpenKey,
+         [&](RegKey* k) { return reg_.OpenKey(kHkeyLocalMachine, KW("SOFTWARE"), kKeyRead, k); },
+         winerr::kAccessDenied},
+        {"injected create", Op::CreateKey,
+         [&](RegKey* k) { return reg_.CreateKey(kHkeyLocalMachine, KW("SOFTWARE\\New"), kKeyWrite, k); },
+         winerr::kAccessDenied},
+        {"injected connect", Op::Connect,
+         [&](RegKey* k) { return reg_.Connect(nullptr, kHkeyLocalMachine, k); }, winerr::kAccessDenied},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        if (c.fault) {
+            reg_.FailNext(*c.fault, winerr::kAccessDenied);
+        }
+        RegKey key = 0xBAD;
+        EXPECT_RESULT(c.expected, c.call(&key));
+        EXPECT_EQ(key, 0u);
+    }
 }
 
 // The regedit text format: round trips, hand-written files and malformed input.
@@ -187,7 +227,7 @@ void ExpectAll(MemoryRegistry& reg, const std::vector<Stored>& values) {
         data.resize(size);
         EXPECT_EQ(type, v.type);
         EXPECT_EQ(data, v.data);
-        reg.CloseKey(key);
+        EXPECT_OK(reg.CloseKey(key));
     }
 }
 
@@ -201,6 +241,7 @@ TEST(RegFileTest, TrickyValuesSurviveTextAndFileAndHandWrittenFilesLoad) {
         {k, KW("quoted \"name\""), kRegSz, Text(KW("say \"hi\""))},
         {k, KW("back\\slash"), kRegSz, Text(KW("C:\\dir\\"))},
         {k, KW("non-BMP"), kRegSz, Text(nonBmp)},
+        {k, KW("\x4E2D\x6587"), kRegSz, Text(KW("\x03A9 \x20AC \x00E9"))},  // code units above 0xFF
         {k, KW("empty"), kRegSz, Text(KW(""))},
         {k, KW(""), kRegSz, Text(KW("the default"))},
         {k, KW("@"), kRegSz, Text(KW("a value named @"))},
@@ -215,7 +256,7 @@ TEST(RegFileTest, TrickyValuesSurviveTextAndFileAndHandWrittenFilesLoad) {
         {k, KW("type 0x1234"), 0x1234, {9}},
         {KW("SOFTWARE\\WOW6432Node\\Korva"), KW("32-bit view"), kRegDword, Bytes(&dword, 4)},
     };
-    MemoryRegistry source;
+    korva::testing::FakeRegistry source;
     for (const Stored& v : values) {
         source.PutValue(KW("HKEY_LOCAL_MACHINE\\") + v.key, v.name, v.type, v.data.data(),
                         static_cast<uint32_t>(v.data.size()));
@@ -228,7 +269,7 @@ TEST(RegFileTest, TrickyValuesSurviveTextAndFileAndHandWrittenFilesLoad) {
                            "\"dword\"=dword:0000abcd\r\n")),
               WString::npos);
     EXPECT_NE(text.find(KW("\r\n\"quoted \\\"name\\\"\"=\"say \\\"hi\\\"\"\r\n")), WString::npos);
-    MemoryRegistry loaded;
+    korva::testing::FakeRegistry loaded;
     ASSERT_EQ(loaded.LoadRegText(text), winerr::kSuccess);
     ExpectAll(loaded, values);
     EXPECT_EQ(loaded.SaveRegText(), text);  // nothing drifts over repeated round trips
@@ -239,9 +280,15 @@ TEST(RegFileTest, TrickyValuesSurviveTextAndFileAndHandWrittenFilesLoad) {
     const WString path = JoinPath(folder, KW("settings.reg"));
     ASSERT_EQ(source.SaveRegFile(path.c_str()), winerr::kSuccess);
     std::vector<uint8_t> bytes;
-    ASSERT_EQ(ReadWholeFile(path.c_str(), &bytes), winerr::kSuccess);
-    EXPECT_EQ(Bytes(bytes.data(), 4), (std::vector<uint8_t>{0xFF, 0xFE, 'W', 0}));
-    MemoryRegistry fromFile;
+    ASSERT_EQ(ReadWholeFile(path.c_str(), 1u << 20, &bytes), winerr::kSuccess);
+    // Every code unit little-endian, its high byte included, after the byte-order mark.
+    std::vector<uint8_t> expectedBytes = {0xFF, 0xFE};
+    for (const WChar unit : text) {
+        expectedBytes.push_back(static_cast<uint8_t>(unit % 256));
+        expectedBytes.push_back(static_cast<uint8_t>(unit / 256));
+    }
+    EXPECT_EQ(bytes, expectedBytes);
+    korva::testing::FakeRegistry fromFile;
     ASSERT_EQ(fromFile.LoadRegFile(path.c_str()), winerr::kSuccess);
     ExpectAll(fromFile, values);
 
@@ -279,7 +326,7 @@ TEST(RegFileTest, MalformedTextIsRefusedAndChangesNothing) {
     };
     for (const WString& text : kCases) {
         SCOPED_TRACE(Utf16ToUtf8(text));
-        MemoryRegistry reg;
+        korva::testing::FakeRegistry reg;
         reg.PutDword(KW("HKLM\\SOFTWARE\\Keep"), KW("v"), 7);
         const WString before = reg.SaveRegText();
         EXPECT_EQ(reg.LoadRegText(text), winerr::kBadDbFile);

@@ -12,12 +12,13 @@
 #include "platform/files.h"
 #include "platform/memory_registry.h"
 #include "platform/result_codes.h"
+#include "tests/support/fake_registry.h"
 
 namespace korva::platform {
 namespace {
 
 // The child: exits with 100 + the result of opening HKLM\SOFTWARE\Korva; when that opens, it adds a value
-// and saves the registry back to its file.
+// and saves the registry back to its file (exiting with 1 when any of that fails).
 TEST(ProcessRegistryChild, OpenWriteAndSave) {
     if (std::getenv("KORVA_TEST_REGISTRY_CHILD") == nullptr) {
         GTEST_SKIP() << "runs only as a child of ProcessRegistryFileTest";
@@ -27,10 +28,14 @@ TEST(ProcessRegistryChild, OpenWriteAndSave) {
         Reg().OpenKey(kHkeyLocalMachine, KW("SOFTWARE\\Korva"), kKeyRead | kKeyWrite, &key);
     if (opened == winerr::kSuccess) {
         const WString text = KW("by the child");
-        Reg().SetValue(key, KW("Written"), kRegSz, reinterpret_cast<const uint8_t*>(text.c_str()),
-                       static_cast<uint32_t>((text.size() + 1) * sizeof(WChar)));
-        Reg().CloseKey(key);
-        SaveProcessRegistry();
+        const int32_t set =
+            Reg().SetValue(key, KW("Written"), kRegSz, reinterpret_cast<const uint8_t*>(text.c_str()),
+                           static_cast<uint32_t>((text.size() + 1) * sizeof(WChar)));
+        const int32_t closed = Reg().CloseKey(key);
+        if (set != winerr::kSuccess || closed != winerr::kSuccess ||
+            SaveProcessRegistry() != winerr::kSuccess) {
+            std::exit(1);
+        }
     }
     std::exit(100 + opened);
 }
@@ -68,7 +73,7 @@ TEST(ProcessRegistryFileTest, TheNamedFileIsLoadedAndSavedBackAndUnusableOnesLea
         ASSERT_EQ(waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.exitCode) << status;
     }
-    MemoryRegistry saved;
+    korva::testing::FakeRegistry saved;
     ASSERT_EQ(saved.LoadRegFile(Utf8ToUtf16(base + "good.reg").c_str()), winerr::kSuccess);
     EXPECT_NE(saved.SaveRegText().find(KW("\"Name\"=\"x\"\r\n\"Written\"=\"by the child\"")), WString::npos);
     EXPECT_EQ(Files().RemoveDirectoryTree(folder.c_str()), winerr::kSuccess);

@@ -3,6 +3,7 @@
 
 #include <sstream>
 
+#include "tests/support/fake_clock.h"
 #include "platform/clock.h"
 #include "policy/rule_blacklist.h"
 #include "policy/rule_length.h"
@@ -270,7 +271,7 @@ TEST(RuleTest, MinimumAgeFromTheDirectoryInWholeMinutes) {
         {kNotInteger, 0, Op::Get, 0, kENoInterface, false, KW("Unable to query interface of pwdLastSet")},
         {-1, 0, Op::Get, 0, -23, false, KW("Unable to convert date object to systemtime.")},
     };
-    platform::FakeClock clock;
+    testing::FakeClock clock;
     clock.now = kNow;
     platform::ScopedClockOverride clockOverride(&clock);
     FakeDirectory directory;

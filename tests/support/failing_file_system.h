@@ -1,0 +1,79 @@
+// A file system for tests that passes every call to the one it replaced and fails any single operation on
+// request. It installs itself for its lifetime and checks itself when destroyed: a fault that was set but never
+// met means the test did not reach the code it meant to test, and a file still open means a leak.
+//
+//   testing::FailingFileSystem files;
+//   files.FailNext(FailingFileSystem::Op::SetEnd, winerr::kDiskFull, KW("test.log"));
+//   EXPECT_RESULT(winerr::kDiskFull, handler.Flush());
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+#include "platform/files.h"
+#include "platform/sync.h"
+#include "platform/text.h"
+
+namespace korva::testing {
+
+class FailingFileSystem final : public platform::FileSystem {
+  public:
+    enum class Op {
+        Open,
+        Delete,
+        MakeTempDirectory,
+        RemoveDirectoryTree,
+        Read,
+        Write,
+        GetSize,
+        Seek,
+        SetEnd,
+        Close
+    };
+
+    FailingFileSystem();
+    ~FailingFileSystem() override;
+    FailingFileSystem(const FailingFileSystem&) = delete;
+    FailingFileSystem& operator=(const FailingFileSystem&) = delete;
+
+    // The next call of `op` on a path containing `match` (ASCII case-insensitive; empty: any path), after
+    // `skip` such calls that pass, returns `code` without touching the file. Code 0 makes it succeed without doing anything: a read or write of no
+    // bytes, as when a file shrinks under its reader or a disk takes nothing. Faults queue in order.
+    void FailNext(Op op, int32_t code, WStringView match = {}, int skip = 0);
+    // How many times `op` was called, faulted calls included.
+    int Calls(Op op) const;
+    int OpenFiles() const;
+    // For a test that leaves a fault unmet or a file open on purpose.
+    void DisarmChecks() { checks_ = false; }
+
+    [[nodiscard]] int32_t Open(const WChar* path, uint32_t access, uint32_t share,
+                               platform::Disposition disposition,
+                               std::unique_ptr<platform::File>* out) override;
+    [[nodiscard]] int32_t Delete(const WChar* path) override;
+    [[nodiscard]] int32_t MakeTempDirectory(WString* path) override;
+    [[nodiscard]] int32_t RemoveDirectoryTree(const WChar* path) override;
+
+    // Used by the files it opens: true with *code set when a fault for `op` on `path` is due.
+    bool TakeFault(Op op, WStringView path, int32_t* code);
+    void FileClosed();
+
+  private:
+    struct Fault {
+        Op op;
+        int32_t code;
+        WString match;  // lower case
+        int skip;
+    };
+    static constexpr int kOpCount = static_cast<int>(Op::Close) + 1;
+
+    mutable platform::RecursiveLock lock_;
+    platform::FileSystem& inner_;
+    platform::ScopedFileSystemOverride override_;
+    std::deque<Fault> faults_;
+    int calls_[kOpCount] = {};
+    int openFiles_ = 0;
+    bool checks_ = true;
+};
+
+}  // namespace korva::testing

@@ -1,0 +1,31 @@
+// Test clocks and languages: a settable clock and fixed display languages, installed for the owner's lifetime
+// by the scoped overrides of the seams.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/clock.h"
+#include "platform/language.h"
+
+namespace korva::testing {
+
+// `now` is a FileTime; local time is UTC shifted by `utcOffsetSeconds`. No test sleeps: it advances the clock.
+class FakeClock final : public platform::Clock {
+  public:
+    int64_t now = platform::kUnixEpochAsFileTime;
+    int64_t utcOffsetSeconds = 0;
+    bool failLocalConversion = false;
+    [[nodiscard]] int64_t NowFileTime() override { return now; }
+    [[nodiscard]] bool ToLocalTime(int64_t unixSeconds, platform::LocalTime* local) override;
+    void AdvanceSeconds(int64_t seconds) { now += seconds * platform::kFileTimeTicksPerSecond; }
+};
+
+class FakeLanguage final : public platform::Language {
+  public:
+    uint16_t user = 0x0409, ui = 0x0409, system = 0x0409;
+    [[nodiscard]] uint16_t UserDefaultLangId() override { return user; }
+    [[nodiscard]] uint16_t UserDefaultUiLanguage() override { return ui; }
+    [[nodiscard]] uint16_t SystemDefaultLangId() override { return system; }
+};
+
+}  // namespace korva::testing
