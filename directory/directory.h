@@ -39,8 +39,8 @@ class Directory {
     [[nodiscard]] int32_t GetJoinedDomain(cGjLog& log, WString* flatName);
     // The DNS name of the domain with flat name `flatName`.
     [[nodiscard]] int32_t FlatToDnsDomain(cGjLog& log, const WChar* flatName, WString* dnsName);
-    // The SID string of `userName` in `dnsDomain`: by name cracking, then through ADSI, then by account look-up;
-    // the first that succeeds wins, and only the last one's failure is reported as the result.
+    // The SID string of `userName` in `dnsDomain`: by name cracking, then through ADSI, then by account
+    // look-up; the first that succeeds wins, and only the last one's failure is reported as the result.
     [[nodiscard]] int32_t GetUserSid(cGjLog& log, const WChar* dnsDomain, const WChar* userName,
                                      WString* sid);
     // The account name and flat domain name behind a SID, and the account's SID_NAME_USE.

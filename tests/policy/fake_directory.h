@@ -25,9 +25,10 @@ class FakeDirectory final : public DirectoryBackend {
     // of it makes the next name cracking answer that DS_NAME_ERROR status while the call itself works.
     // clang-format off
     enum class Op { GetJoinInformation, GetDcName, BindDomainController, CrackName, CrackStatus,
-                    LookupAccountName, LookupAccountSid, SidToString, FreeSidString, StringToSid, InitializeCom,
-                    CreateNameTranslate, TranslateInit, TranslateSet, TranslateGet, BindObject, QueryInterface,
-                    GetInfo, Get, GetUserProperty, ArrayBounds, ArrayAccess, ArrayUnaccess, Count };
+                    LookupAccountName, LookupAccountSid, SidToString, FreeSidString, StringToSid,
+                    InitializeCom, CreateNameTranslate, TranslateInit, TranslateSet, TranslateGet, BindObject,
+                    QueryInterface, GetInfo, Get, GetUserProperty, ArrayBounds, ArrayAccess, ArrayUnaccess,
+                    Count };
     // clang-format on
     static constexpr int32_t kNoneMapped = winerr::kNoneMapped;
     static constexpr int32_t kNoSuchDomain = winerr::kNoSuchDomain;
@@ -70,7 +71,8 @@ class FakeDirectory final : public DirectoryBackend {
     void AddAccountName(WStringView system, WStringView name, WStringView sid, WStringView domain = KW("A"));
     // The account behind a SID, as LookupAccountSid answers it.
     void AddAccount(WStringView sid, WStringView account, WStringView domain, uint32_t use = kSidTypeUser);
-    // A domain with both names; the locator knows it and its controller "\\<controller>", and both names bind.
+    // A domain with both names; the locator knows it and its controller "\\<controller>", and both names
+    // bind.
     void AddFlatDomain(WStringView flatName, WStringView dnsName, WStringView controller = KW("DC1"));
     void SetJoinedDomain(WStringView flatName);
     void SetWorkgroup(WStringView name);
