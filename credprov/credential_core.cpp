@@ -10,6 +10,14 @@
 namespace korva {
 namespace {
 
+// The diagnostic log keeps records it could not write for the next flush; the trace says that it happened.
+void FlushDiagnostics(cGjLog& log) {
+    const int32_t flushed = log.Flush();
+    if (flushed != 0) {
+        TraceLog(kTraceWarning, KW("The diagnostic log could not be written (error %d)."), flushed);
+    }
+}
+
 using com::HRESULT;
 
 // A text read from the credential; it may be a password, so it is wiped when freed. A credential that
@@ -181,7 +189,7 @@ int32_t cGbCredentialProviderCredential::VLXCheckPassword(com::ICredentialProvid
                            KW("The password is not valid. Do not pass it to authentication layer."));
         result = winerr::kPasswordRestriction;
     }
-    log.Flush();
+    FlushDiagnostics(log);
     return result;
 }
 
@@ -207,7 +215,7 @@ int32_t cGbCredentialProviderCredential::VLXTestPassword(com::ICredentialProvide
         const HRESULT hr = ReadField(credential, TranslateFieldID(options_, kReads[i].logical), &texts[i]);
         if (com::Failed(hr)) {
             log.LogHResult(kLogWarning, hr, kReads[i].failure);
-            log.Flush();
+            FlushDiagnostics(log);
             return 0;
         }
     }
@@ -217,7 +225,7 @@ int32_t cGbCredentialProviderCredential::VLXTestPassword(com::ICredentialProvide
     if (status != 0) {
         log.LogWithCode(kLogError, status, KW("An error occurred while testing password."));
     }
-    log.Flush();
+    FlushDiagnostics(log);
     return status;
 }
 
@@ -249,7 +257,7 @@ void cGbCredentialProviderCredential::DestroyPasswordRuleWindow() {
         cGjLog log;
         log.AddHandler(&SharedFileHandler());
         log.LogWithCode(kLogError, status, KW("An error occurred while closing password rule dialog."));
-        log.Flush();
+        FlushDiagnostics(log);
     }
 }
 
@@ -268,7 +276,7 @@ void cGbCredentialProviderCredential::OnSelected(com::ICredentialProviderCredent
     cGjLog log;
     log.AddHandler(&SharedFileHandler());
     (void)rules_->StartRulesWindow(log, owner);  // a window already running reports itself and stays open
-    log.Flush();
+    FlushDiagnostics(log);
     (void)VLXTestPassword(credential);
 }
 

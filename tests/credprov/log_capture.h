@@ -15,6 +15,9 @@
 
 namespace korva::testing {
 
+// Files the code under test writes here are small; anything larger is a fault of its own.
+constexpr uint64_t kMaxTestFileBytes = uint64_t{1} << 24;
+
 class LogCapture {
   public:
     LogCapture() {
@@ -49,7 +52,7 @@ class LogCapture {
             if (entry.is_regular_file()) {
                 const WString path = FromPath(entry.path());
                 std::vector<uint8_t> bytes;
-                EXPECT_EQ(platform::ReadWholeFile(path.c_str(), &bytes), 0);
+                EXPECT_EQ(platform::ReadWholeFile(path.c_str(), kMaxTestFileBytes, &bytes), 0);
                 contents.emplace_back(bytes.begin(), bytes.end());
                 contents.push_back(ReadUtf16File(path));
             }
@@ -89,7 +92,7 @@ class LogCapture {
     }
     static std::string ReadUtf16File(const WString& path) {
         std::vector<uint8_t> bytes;
-        if (platform::ReadWholeFile(path.c_str(), &bytes) != 0) {
+        if (platform::ReadWholeFile(path.c_str(), kMaxTestFileBytes, &bytes) != 0) {
             return std::string();
         }
         WString text(bytes.size() / sizeof(WChar), u'\0');

@@ -193,7 +193,7 @@ class StubWizardTest : public ::testing::Test {
     // The record's lines; empty when the stub did not run.
     std::vector<std::string> Record() const {
         std::vector<uint8_t> bytes;
-        if (platform::ReadWholeFile(record_.c_str(), &bytes) != 0) {
+        if (platform::ReadWholeFile(record_.c_str(), 1u << 20, &bytes) != 0) {
             return {};
         }
         std::vector<std::string> lines;
