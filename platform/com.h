@@ -263,7 +263,6 @@ class ScopedClassFactoryRegistration {
     [[nodiscard]] HRESULT Result() const { return result_; }
 
   private:
-    CLSID clsid_;
     DWORD cookie_ = 0;
     HRESULT result_;
 };

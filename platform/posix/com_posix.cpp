@@ -180,7 +180,7 @@ HRESULT CreateInstance(REFCLSID clsid, IUnknown* outer, DWORD /*context*/, REFII
 }
 
 ScopedClassFactoryRegistration::ScopedClassFactoryRegistration(REFCLSID clsid, IClassFactory* factory)
-    : clsid_(clsid), result_(kSOk) {
+    : result_(kSOk) {
     if (factory == nullptr) {
         result_ = kEInvalidArg;
         return;

@@ -41,7 +41,7 @@ HRESULT CreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID ri
 }
 
 ScopedClassFactoryRegistration::ScopedClassFactoryRegistration(REFCLSID clsid, IClassFactory* factory)
-    : clsid_(clsid), result_(kSOk) {
+    : result_(kSOk) {
     if (factory == nullptr) {
         result_ = kEInvalidArg;
         return;
