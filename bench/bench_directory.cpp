@@ -1,10 +1,10 @@
-// One `test` of the policy tool -- the user scope, the applicable policy, the password test -- against the Samba
-// fixture's domain controller (LDAP backend) and against the snapshot the fixture exported from it, for users
-// whose groups nest 1, 3 and 6 deep (bench1, bench3, bench6), with the fixture's document of five policies:
-// the last one applies, so every scope is compared and the group scope walks the user's groups. A counting
-// connector at the LDAP session seam reports the directory round trips per test: sessions (connect + bind),
-// searches, and searches repeated within the same test. Goal: under 50 ms per test against the local Samba.
-// How to run it inside the fixture: bench/README.md.
+// One `test` of the policy tool -- the user scope, the applicable policy, the password test -- against the
+// Samba fixture's domain controller (LDAP backend) and against the snapshot the fixture exported from it, for
+// users whose groups nest 1, 3 and 6 deep (bench1, bench3, bench6), with the fixture's document of five
+// policies: the last one applies, so every scope is compared and the group scope walks the user's groups. A
+// counting connector at the LDAP session seam reports the directory round trips per test: sessions (connect
+// and bind), searches, and searches repeated within the same test. Goal: under 50 ms per test against the
+// local Samba. How to run it inside the fixture: bench/README.md.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

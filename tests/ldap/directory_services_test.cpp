@@ -175,7 +175,7 @@ struct Row {
     const char* name;
     std::function<std::string(cGjLog&)> query;
     std::string expected;
-    // Where Samba differs from Active Directory (and the snapshot): it leaves a "/" inside a name unescaped in
+    // Where Samba differs from Active Directory and the snapshot: it leaves a "/" inside a name unescaped in
     // canonicalName, so a user with one cannot be found again by the canonical name the server gave.
     std::string samba = "";
 };
@@ -294,12 +294,6 @@ TEST(DirectoryQueriesTest, ServerAndSnapshotGiveTheExpectedAnswers) {
         }
     }
 }
-
-}  // namespace
-}  // namespace korva
-
-namespace korva {
-namespace {
 
 // A dead server and one that accepts connections but never answers: every question fails, each backend call
 // within the budget (a service may make several: GetUserSid tries three ways).
