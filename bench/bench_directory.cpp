@@ -7,6 +7,7 @@
 // local Samba. How to run it inside the fixture: bench/README.md.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -180,6 +181,25 @@ void BM_DirectorySession(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DirectorySession)->Unit(benchmark::kMillisecond);
+
+// One search on a session that is already open: what every call would cost with the session kept.
+void BM_DirectorySearch(benchmark::State& state) {
+    std::unique_ptr<LdapSession> session;
+    if (platform::OpenLdapSession(Settings().connection, &session) != 0) {
+        state.SkipWithError("no domain controller: run inside the Samba fixture (bench/README.md)");
+        return;
+    }
+    for (auto _ : state) {
+        std::vector<LdapEntry> entries;
+        session->SetDeadline(std::chrono::steady_clock::now() + std::chrono::seconds(3));
+        if (session->Search(KW("DC=corp,DC=example,DC=test"), LdapScope::Subtree,
+                            KW("(sAMAccountName=bench3)"), {KW("memberOf")}, &entries) != 0) {
+            state.SkipWithError("the search failed");
+            return;
+        }
+    }
+}
+BENCHMARK(BM_DirectorySearch)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace korva
