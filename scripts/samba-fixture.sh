@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A throw-away Active Directory domain controller (Samba) for the directory integration tests.
 #
-#   samba-fixture.sh start STATE_DIR [--wine-prefix=DIR]   provision (once), restore, start, populate
+#   samba-fixture.sh start STATE_DIR [--wine-prefix=DIR]   provision (once), restore, start, populate,
+#                                                          export the snapshot (STATE_DIR/export.ldif)
 #   samba-fixture.sh stop STATE_DIR [--wine-prefix=DIR]    stop the server, drop its network namespace
 #   samba-fixture.sh run STATE_DIR -- COMMAND [ARGS...]    run COMMAND inside the server's namespace
 #
@@ -32,7 +33,7 @@ repo_root=$(cd "$here/.." && pwd)
 fixture_dir=$repo_root/tests/directory
 
 usage() {
-    sed -n '2,6p' "$0" >&2
+    sed -n '2,7p' "$0" >&2
     exit 2
 }
 
