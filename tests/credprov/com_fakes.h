@@ -19,6 +19,7 @@
 #include "credprov/credential_provider_abi.h"
 #include "credprov/reset_wizard_hook.h"
 #include "platform/com.h"
+#include "platform/message_box.h"
 #include "platform/result_codes.h"
 #include "platform/text.h"
 
@@ -570,7 +571,6 @@ class FakeResetWizard final : public ResetWizardHook {
         std::optional<WString> userName;
     };
     std::vector<Start> starts;
-    std::vector<std::pair<WString, WString>> boxes;  // text, title
 
     int32_t GetResetWizardLocation(WString* path) override {
         *path = locationResult == 0 ? location : WString();
@@ -582,7 +582,24 @@ class FakeResetWizard final : public ResetWizardHook {
                           userName != nullptr ? std::optional<WString>(userName) : std::nullopt});
         return startResult;
     }
-    void ShowErrorBox(const WChar* text, const WChar* title) override { boxes.emplace_back(text, title); }
+};
+
+// Message boxes that record what they were asked to show and answer OK; installed while the fake lives.
+class RecordingMessageBoxes final : public platform::MessageBoxes {
+  public:
+    struct Box {
+        HWND owner;
+        WString text, title;
+        uint32_t style;
+    };
+    std::vector<Box> boxes;
+    int32_t Show(HWND owner, const WChar* text, const WChar* title, uint32_t style) override {
+        boxes.push_back({owner, text, title, style});
+        return platform::kIdOk;
+    }
+
+  private:
+    platform::ScopedMessageBoxesOverride override_{this};
 };
 
 KORVA_COM_INTERFACES_END

@@ -72,7 +72,7 @@ TEST_F(CredentialTest, LinkFieldIsAnsweredByTheAdapter) {
     EXPECT_EQ(wizard_.starts[0].path, wizard_.location);
     EXPECT_EQ(wizard_.starts[0].domain, WString(KW("Sign in to: CORP")));
     EXPECT_EQ(wizard_.starts[0].userName, WString(KW("CORP\\jsmith")));
-    EXPECT_TRUE(wizard_.boxes.empty());
+    EXPECT_TRUE(boxes_.boxes.empty());
     EXPECT_EQ(tile->CommandLinkClicked(3), kSOk);
     EXPECT_EQ(Wrapped().calls.back(), "CommandLinkClicked") << "the wrapped fields' links are its own";
     EXPECT_EQ(wizard_.starts.size(), 1u);
@@ -97,21 +97,24 @@ TEST_F(CredentialTest, ResetWizardFailuresShowTheirBoxes) {
     ASSERT_TRUE(tile);
     for (const Row& row : rows) {
         wizard_.starts.clear();
-        wizard_.boxes.clear();
+        boxes_.boxes.clear();
         wizard_.locationResult = row.locationResult;
         wizard_.startResult = row.startResult;
         Wrapped().answerSerializationWithoutBytes = !row.withBytes;
         ASSERT_EQ(tile->CommandLinkClicked(10), kSOk);
         EXPECT_EQ(wizard_.starts.size(), row.starts);
         if (row.title == nullptr) {
-            EXPECT_TRUE(wizard_.boxes.empty());
+            EXPECT_TRUE(boxes_.boxes.empty());
             ASSERT_EQ(wizard_.starts.size(), 1u);
             EXPECT_FALSE(wizard_.starts[0].domain.has_value());
             EXPECT_FALSE(wizard_.starts[0].userName.has_value());
         } else {
-            ASSERT_EQ(wizard_.boxes.size(), 1u);
-            EXPECT_EQ(wizard_.boxes[0].second, row.title);
-            EXPECT_EQ(wizard_.boxes[0].first,
+            // A stop box with no owner, in front of the logon desktop.
+            ASSERT_EQ(boxes_.boxes.size(), 1u);
+            EXPECT_EQ(boxes_.boxes[0].owner, nullptr);
+            EXPECT_EQ(boxes_.boxes[0].style, 0x50010u);
+            EXPECT_EQ(boxes_.boxes[0].title, row.title);
+            EXPECT_EQ(boxes_.boxes[0].text,
                       KW("An error has occurred while performing this operation. Please contact your system "
                          "administrator for further assistance."));
         }
@@ -478,6 +481,11 @@ TEST_F(CredentialTest, UnAdviseOfTheProviderClosesOpenRulesWindows) {
     EXPECT_EQ(journal_.Count(Kind::Close), 1u);
     ASSERT_EQ(provider_->UnAdvise(), kSOk);
     EXPECT_EQ(journal_.Count(Kind::Close), 1u) << "a closed window is not closed again";
+    bool logged = false;
+    for (const std::string& content : capture_.AllFiles()) {
+        logged = logged || Contains(content, "An error occurred while closing password rule dialog.");
+    }
+    EXPECT_TRUE(logged) << "the failed close reaches the diagnostic log";
     ASSERT_EQ(tile->UnAdvise(), kSOk);
     tile.reset();
     provider_.reset();

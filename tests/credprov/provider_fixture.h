@@ -129,6 +129,7 @@ class ProviderTest : public ::testing::Test {
     FakePasswordFeedback::Install feedbackOverride_{journal_};
     FakeResetWizard wizard_;
     ScopedResetWizardOverride wizardOverride_{&wizard_};
+    RecordingMessageBoxes boxes_;
     ScopedApartment apartment_;
     FakeLogonEvents logonEvents_;
     std::vector<std::unique_ptr<FakeBase>> credentials_;

@@ -325,6 +325,11 @@ TEST_F(ProviderTest, ConfigurationAndCreationAreTraced) {
     EXPECT_TRUE(Contains(trace, "Warning: cGbCredentialProvider::Initialize\r\n"));
     EXPECT_TRUE(Contains(trace, "Warning: cGbCredentialProvider::SetUsageScenario - CPUS: 1, Flags: 0"));
     EXPECT_EQ(wrapped_.scenario, CPUS_INVALID);
+
+    // A registry that cannot be opened: the provider is handed out all the same, and the trace says why.
+    registry_.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kAccessDenied);
+    EXPECT_TRUE(Create());
+    EXPECT_TRUE(Contains(capture_.Trace(), "Error: Error initializing credential provider. Errorcode 5."));
 }
 
 }  // namespace
