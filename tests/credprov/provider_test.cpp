@@ -4,6 +4,8 @@
 // misbehave.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "credprov/credential_provider_filter.h"
 #include "credprov/dll_exports.h"
 #include "credprov/provider_settings.h"
@@ -86,6 +88,25 @@ TEST(ComServerTest, ClassObjectsFactoriesAndUnloading) {
         EXPECT_EQ(DllCanUnloadNow(), kSFalse);
     }
     EXPECT_EQ(DllCanUnloadNow(), kSOk);
+}
+
+TEST(ComServerTest, ClassIdsAreTheSystemsAndTheRegisteredOnes) {
+    const std::pair<CLSID, const char*> ids[] = {
+        {kProviderClsid, "{33592D29-4C1D-4732-A607-D01A81215385}"},
+        {kFilterClsid, "{2C766AE5-77FB-4726-9BD4-646EBB77F0EC}"},
+        {kDefaultWrappedClsid, "{4C00D5F4-6C53-46B0-923C-DE2D2654D784}"},
+        {kPasswordProviderClsid, "{60B78E88-EAD8-445C-9CFD-0B87F74EA6CD}"},
+        {kSecondFallbackClsid, "{6F45DC1E-5384-457A-BC13-2CD81B0D28ED}"},
+        {kHiddenPasswordProviderClsid, "{25CBB996-92ED-457E-B28C-4774084BD562}"}};
+    for (const auto& [clsid, text] : ids) {
+        EXPECT_EQ(Utf16ToUtf8(GuidToString(clsid)), text);
+    }
+    // The keys DllRegisterServer writes name the classes DllGetClassObject serves.
+    for (int i : {0, 3}) {
+        std::string key = Utf16ToUtf8(kServerRegistryValues[i].key);
+        std::transform(key.begin(), key.end(), key.begin(), ::toupper);
+        EXPECT_EQ(key, std::string("CLSID\\") + ids[i / 3].second);
+    }
 }
 
 TEST(ComServerTest, RegistrationWritesAndRemovesTheClassKeys) {
