@@ -90,14 +90,27 @@ TEST(ComServerTest, ClassObjectsFactoriesAndUnloading) {
     EXPECT_EQ(DllCanUnloadNow(), kSOk);
 }
 
-TEST(ComServerTest, ClassIdsAreTheSystemsAndTheRegisteredOnes) {
+// The interface layout is declared here, not taken from a system header: its identifiers and values are
+// checked against the published ones.
+static_assert(CPUS_LOGON == 1 && CPUS_CHANGE_PASSWORD == 3 && CPUS_CREDUI == 4 && CPUS_PLAP == 5);
+static_assert(CPFT_COMMAND_LINK == 3 && CPFT_PASSWORD_TEXT == 5 && CPFT_SUBMIT_BUTTON == 9);
+static_assert(CPGSR_RETURN_CREDENTIAL_FINISHED == 2 && CPGSR_RETURN_NO_CREDENTIAL_FINISHED == 3);
+
+TEST(ComServerTest, ClassAndInterfaceIdsAreTheSystemsAndTheRegisteredOnes) {
     const std::pair<CLSID, const char*> ids[] = {
         {kProviderClsid, "{33592D29-4C1D-4732-A607-D01A81215385}"},
         {kFilterClsid, "{2C766AE5-77FB-4726-9BD4-646EBB77F0EC}"},
         {kDefaultWrappedClsid, "{4C00D5F4-6C53-46B0-923C-DE2D2654D784}"},
         {kPasswordProviderClsid, "{60B78E88-EAD8-445C-9CFD-0B87F74EA6CD}"},
         {kSecondFallbackClsid, "{6F45DC1E-5384-457A-BC13-2CD81B0D28ED}"},
-        {kHiddenPasswordProviderClsid, "{25CBB996-92ED-457E-B28C-4774084BD562}"}};
+        {kHiddenPasswordProviderClsid, "{25CBB996-92ED-457E-B28C-4774084BD562}"},
+        {ICredentialProvider::kIid, "{D27C3481-5A1C-45B2-8AAA-C20EBBE8229E}"},
+        {ICredentialProviderCredential::kIid, "{63913A93-40C1-481A-818D-4072FF8C70CC}"},
+        {ICredentialProviderCredential2::kIid, "{FD672C54-40EA-4D6E-9B49-CFB1A7507BD7}"},
+        {ICredentialProviderCredentialEvents::kIid, "{FA6FA76B-66B7-4B11-95F1-86171118E816}"},
+        {ICredentialProviderCredentialEvents2::kIid, "{B53C00B6-9922-4B78-B1F4-DDFE774DC39B}"},
+        {ICredentialProviderEvents::kIid, "{34201E5A-A787-41A3-A5A4-BD6DCF2A854E}"},
+        {ICredentialProviderFilter::kIid, "{A5DA53F9-D475-4080-A120-910C4A739880}"}};
     for (const auto& [clsid, text] : ids) {
         EXPECT_EQ(Utf16ToUtf8(GuidToString(clsid)), text);
     }
