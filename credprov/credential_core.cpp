@@ -5,6 +5,7 @@
 #include "credprov/tile_rules.h"
 #include "infra/locale.h"
 #include "infra/log.h"
+#include "platform/message_box.h"
 #include "platform/result_codes.h"
 
 namespace korva {
@@ -34,6 +35,13 @@ HRESULT ReadField(com::ICredentialProviderCredential* credential, uint32_t field
 // Empty means none to the controller.
 const WChar* OrNull(const WString& text) {
     return text.empty() ? nullptr : text.c_str();
+}
+
+// The link's error box: the localised error text under `title`, with no owner window; the logon desktop shows
+// it in front of the tile. Whatever the user answers, the tile goes on.
+void ShowErrorBox(const LocaleText& title) {
+    (void)platform::Boxes().Show(nullptr, LocaleTexts().GetText(texts::kErrorDialogText).c_str(),
+                                 LocaleTexts().GetText(title).c_str(), platform::kMbErrorOnLogonDesktop);
 }
 
 }  // namespace
@@ -234,16 +242,14 @@ void cGbCredentialProviderCredential::OnBtnForgotMyPassword(com::ICredentialProv
     ResetWizardHook& wizard = ResetWizard();
     WString location;
     if (wizard.GetResetWizardLocation(&location) != 0) {
-        wizard.ShowErrorBox(LocaleTexts().GetText(texts::kErrorDialogText).c_str(),
-                            LocaleTexts().GetText(texts::kErrorDialogTitleRegistry).c_str());
+        ShowErrorBox(texts::kErrorDialogTitleRegistry);
         return;
     }
     WString domain;
     WString userName;
     (void)GetUserCredentials(credential, &domain, &userName);  // missing names stay empty
     if (wizard.StartResetWizard(location.c_str(), OrNull(domain), OrNull(userName)) != 0) {
-        wizard.ShowErrorBox(LocaleTexts().GetText(texts::kErrorDialogText).c_str(),
-                            LocaleTexts().GetText(texts::kErrorDialogTitleStartResetWizard).c_str());
+        ShowErrorBox(texts::kErrorDialogTitleStartResetWizard);
     }
 }
 

@@ -11,7 +11,6 @@ class SystemResetWizard final : public ResetWizardHook {
     int32_t StartResetWizard(const WChar* path, const WChar* domain, const WChar* userName) override {
         return korva::StartResetWizard(path, domain, userName);
     }
-    void ShowErrorBox(const WChar*, const WChar*) override {}
 };
 
 ResetWizardHook*& Current() {

@@ -1,6 +1,6 @@
 // What the "Forgot my password..." link needs from outside the credential: where the Reset Wizard is
-// installed, starting it on the Winlogon desktop and waiting for its end, and the error box shown when either
-// fails. Tests install a fake; the module installs the real launcher.
+// installed, and starting it on the Winlogon desktop and waiting for its end. Tests install a fake; the
+// module installs the real launcher.
 #pragma once
 
 #include <cstdint>
@@ -18,12 +18,9 @@ class ResetWizardHook {
     // 0 when it ran, otherwise the error of starting it (also when `path` is empty).
     [[nodiscard]] virtual int32_t StartResetWizard(const WChar* path, const WChar* domain,
                                                    const WChar* userName) = 0;
-    // A topmost stop box with an OK button and no owner window.
-    virtual void ShowErrorBox(const WChar* text, const WChar* title) = 0;
 };
 
-// The process-wide hook: the registry location and the launcher of credprov/reset_wizard.h. No box is shown
-// yet: the module has no message-box seam.
+// The process-wide hook: the registry location and the launcher of credprov/reset_wizard.h.
 ResetWizardHook& ResetWizard();
 
 class ScopedResetWizardOverride {

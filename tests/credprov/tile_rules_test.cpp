@@ -1,138 +1,76 @@
-// The plain tables of the provider and its credentials: field layouts, keystrokes that refresh the rules, the
-// link's scenarios, the feature switches read from the registry, the tile's account and domain, and the names
-// read from a packed logon structure.
+// The plain tables of the provider and its credentials (field layouts, the link's scenarios, the feature
+// switches, the tile's account and domain, the names in a packed logon structure), and starting the Reset
+// Wizard: its location, its command line, and a real start of a stub wizard that writes down what it got.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
-#include <cstring>
-#include <optional>
-#include <vector>
+#include <chrono>
+#include <thread>
 
 #include "credprov/provider_settings.h"
+#include "credprov/reset_wizard.h"
 #include "credprov/tile_rules.h"
 #include "infra/registry_connection.h"
-#include "platform/memory_registry.h"
-#include "platform/text.h"
-#include "tests/credprov/log_capture.h"
+#include "platform/process.h"
+#include "tests/credprov/fakes.h"
 
-namespace korva {
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <stdlib.h>
+#include <unistd.h>
+#endif
+
+namespace korva::testing {
 namespace {
 
-TEST(TileRules, TranslateFieldIdMapsEachLogicalFieldPerLayout) {
-    struct Row {
-        uint32_t options;
-        uint32_t logical;
-        uint32_t wrapped;
-    };
-    const Row rows[] = {
-        // Generic layout (and every unknown value): identity.
-        {0, 2, 2},
-        {0, 3, 3},
-        {0, 4, 4},
-        {0, 5, 5},
-        {0, 9, 9},
-        {7, 2, 2},
-        {7, 9, 9},
-        {3, 4, 4},
-        // The default wrapped provider.
-        {1, 2, 4},
-        {1, 3, 5},
-        {1, 4, 6},
-        {1, 5, 7},
-        {1, 9, 10},
-        // The Windows password provider.
-        {2, 2, 1},
-        {2, 3, 2},
-        {2, 4, 3},
-        {2, 5, 4},
-        {2, 9, 8},
-        // Numbers that are not logical fields pass unchanged in every layout.
-        {1, 0, 0},
-        {1, 1, 1},
-        {1, 6, 6},
-        {1, 10, 10},
-        {2, 8, 8},
-        {2, 0xFFFFFFFFu, 0xFFFFFFFFu},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(TranslateFieldID(row.options, row.logical), row.wrapped)
-            << "options " << row.options << ", logical " << row.logical;
-    }
-}
-
-TEST(TileRules, OnlyUserNameAndNewPasswordKeystrokesRefreshTheRules) {
-    struct Row {
-        uint32_t options;
-        std::vector<uint32_t> refreshing;
-    };
-    const Row rows[] = {{0, {2, 4}}, {7, {2, 4}}, {1, {4, 6}}, {2, {1, 3}}};
-    for (const Row& row : rows) {
-        for (uint32_t field = 0; field < 12; ++field) {
-            const bool expected = field == row.refreshing[0] || field == row.refreshing[1];
-            EXPECT_EQ(ShouldTestPassword(row.options, field), expected)
-                << "options " << row.options << ", field " << field;
+TEST(TileRules, FieldLayouts) {
+    // The wrapped IDs of the logical user name, old, new and confirmation boxes and domain text (2, 3, 4, 5, 9).
+    const std::pair<uint32_t, std::array<uint32_t, 5>> layouts[] = {
+        {0, {2, 3, 4, 5, 9}}, {7, {2, 3, 4, 5, 9}}, {1, {4, 5, 6, 7, 10}}, {2, {1, 2, 3, 4, 8}}};
+    const uint32_t logical[] = {2, 3, 4, 5, 9};
+    for (const auto& [options, wrapped] : layouts) {
+        for (uint32_t field : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 0xFFFFFFFFu}) {
+            uint32_t translated = field;  // other numbers pass unchanged
+            for (size_t i = 0; i < 5; ++i) {
+                translated = field == logical[i] ? wrapped[i] : translated;
+            }
+            EXPECT_EQ(TranslateFieldID(options, field), translated) << options << " " << field;
+            // Keystrokes in the user name and the new password refresh the rules.
+            EXPECT_EQ(ShouldTestPassword(options, field), field == wrapped[0] || field == wrapped[2]);
+            EXPECT_EQ(IsLayoutPasswordField(options, field),
+                      field == wrapped[1] || field == wrapped[2] || field == wrapped[3]);
         }
     }
-}
-
-TEST(TileRules, LayoutPasswordFieldsAreOldNewAndConfirmation) {
-    struct Row {
-        uint32_t options;
-        std::vector<uint32_t> passwords;
-    };
-    const Row rows[] = {{0, {3, 4, 5}}, {1, {5, 6, 7}}, {2, {2, 3, 4}}, {9, {3, 4, 5}}};
-    for (const Row& row : rows) {
-        for (uint32_t field = 0; field < 12; ++field) {
-            const bool expected =
-                field == row.passwords[0] || field == row.passwords[1] || field == row.passwords[2];
-            EXPECT_EQ(IsLayoutPasswordField(row.options, field), expected)
-                << "options " << row.options << ", field " << field;
-        }
-    }
-}
-
-TEST(TileRules, ResetLinkOnlyWithItsBitOnLogonUnlockAndCredUi) {
-    for (uint32_t products : {0u, 1u, 2u, 3u, 0xFFFFFFFEu, 0xFFFFFFFFu}) {
-        for (uint32_t cpus = 0; cpus <= 6; ++cpus) {
-            const bool expected = (products & 1) != 0 && (cpus == 1 || cpus == 2 || cpus == 4);
-            EXPECT_EQ(IsResetLinkActive(products, cpus), expected) << products << " " << cpus;
-        }
-    }
-}
-
-TEST(TileRules, PasswordBoxActiveWhenShownAndNotDisabled) {
-    struct Row {
-        uint32_t state;
-        uint32_t interactive;
-        bool active;
-    };
-    // States: 0 hidden, 1 selected tile, 2 deselected tile, 3 both; interactive: 0 none, 1 read-only,
-    // 2 disabled, 3 focused.
-    const Row rows[] = {{0, 0, false}, {0, 3, false}, {1, 0, true}, {1, 1, true},  {1, 2, false},
-                        {1, 3, true},  {2, 0, true},  {3, 0, true}, {3, 2, false}, {2, 2, false}};
-    for (const Row& row : rows) {
-        EXPECT_EQ(IsPasswordBoxActive(row.state, row.interactive), row.active)
-            << row.state << row.interactive;
-    }
-}
-
-TEST(TileRules, FieldCountGainsOneForTheLink) {
     EXPECT_EQ(FieldCountWithLink(10, true), 11u);
     EXPECT_EQ(FieldCountWithLink(10, false), 10u);
-    EXPECT_EQ(FieldCountWithLink(0, true), 1u);
+}
+
+TEST(TileRules, LinkScenariosAndActiveBoxes) {
+    for (uint32_t products : {0u, 1u, 2u, 3u, 0xFFFFFFFEu, 0xFFFFFFFFu}) {
+        for (uint32_t cpus = 0; cpus <= 6; ++cpus) {
+            EXPECT_EQ(IsResetLinkActive(products, cpus),
+                      (products & 1) != 0 && (cpus == 1 || cpus == 2 || cpus == 4));
+        }
+    }
+    // A box is active when shown (state not 0) and not disabled (interactive state not 2).
+    for (uint32_t state = 0; state < 4; ++state) {
+        for (uint32_t interactive = 0; interactive < 4; ++interactive) {
+            EXPECT_EQ(IsPasswordBoxActive(state, interactive), state != 0 && interactive != 2);
+        }
+    }
 }
 
 TEST(TileRules, SplitUserAndDomain) {
     struct Row {
         const WChar* user;
         const WChar* domain;
-        WString account;
-        WString expectedDomain;
+        WString account, expectedDomain;
     };
     const Row rows[] = {
         {KW("CORP\\jsmith"), KW("Domain: EUROPE"), KW("jsmith"), KW("EUROPE")},
         {KW("CORP\\jsmith"), nullptr, KW("jsmith"), KW("CORP")},
-        {KW("jsmith"), nullptr, KW("jsmith"), KW("jsmith")},
         {KW("jsmith"), KW("  CORP  "), KW("jsmith"), KW("CORP")},
         {KW("a\\b\\c"), KW("a:b:c"), KW("b\\c"), KW("b:c")},
         {KW("\\jsmith"), nullptr, KW("jsmith"), KW("")},
@@ -143,208 +81,288 @@ TEST(TileRules, SplitUserAndDomain) {
         {KW("jsmith"), KW("\tCORP"), KW("jsmith"), KW("\tCORP")},      // only the space character is trimmed
         {KW(""), KW("Domain: CORP"), KW(""), KW("CORP")},
         {nullptr, nullptr, KW(""), KW("")},
-        {KW(""), KW(""), KW(""), KW("")},
         {KW("\\"), nullptr, KW(""), KW("")},
     };
-    for (size_t i = 0; i < std::size(rows); ++i) {
-        const AccountAndDomain result = SplitUserAndDomain(rows[i].user, rows[i].domain);
-        EXPECT_EQ(result.account, rows[i].account) << "row " << i;
-        EXPECT_EQ(result.domain, rows[i].expectedDomain) << "row " << i;
+    for (const Row& row : rows) {
+        const AccountAndDomain result = SplitUserAndDomain(row.user, row.domain);
+        EXPECT_EQ(result.account, row.account) << Utf16ToUtf8(row.account);
+        EXPECT_EQ(result.domain, row.expectedDomain) << Utf16ToUtf8(row.account);
     }
 }
 
-// A packed logon structure: the 40-byte header (type, counted domain, counted user name) followed by the
-// strings, with offsets from the start of the buffer.
-std::vector<uint8_t> PackLogon(const WString& domain, const WString& user) {
-    std::array<uint8_t, 56> header{};
-    auto put16 = [&](size_t at, uint16_t v) { std::memcpy(&header[at], &v, sizeof v); };
-    auto put64 = [&](size_t at, uint64_t v) { std::memcpy(&header[at], &v, sizeof v); };
-    const uint64_t domainAt = header.size();
-    const uint64_t userAt = domainAt + domain.size() * sizeof(WChar);
-    put16(8, static_cast<uint16_t>(domain.size() * sizeof(WChar)));
-    put16(10, static_cast<uint16_t>(domain.size() * sizeof(WChar)));
-    put64(16, domainAt);
-    put16(24, static_cast<uint16_t>(user.size() * sizeof(WChar)));
-    put16(26, static_cast<uint16_t>(user.size() * sizeof(WChar)));
-    put64(32, userAt);
-    std::vector<uint8_t> buffer(header.begin(), header.end());
-    for (const WString* text : {&domain, &user}) {
-        const auto* bytes = reinterpret_cast<const uint8_t*>(text->data());
-        buffer.insert(buffer.end(), bytes, bytes + text->size() * sizeof(WChar));
-    }
-    return buffer;
-}
-
-TEST(TileRules, ReadLogonNamesReadsBothCountedStrings) {
-    const std::vector<uint8_t> packed = PackLogon(KW("CORP"), KW("jsmith"));
-    WString domain = KW("stale");
-    WString user = KW("stale");
-    ASSERT_TRUE(ReadLogonNames(packed.data(), packed.size(), &domain, &user));
-    EXPECT_EQ(domain, KW("CORP"));
-    EXPECT_EQ(user, KW("jsmith"));
-
-    const std::vector<uint8_t> empty = PackLogon(KW(""), KW(""));
-    ASSERT_TRUE(ReadLogonNames(empty.data(), empty.size(), &domain, &user));
-    EXPECT_EQ(domain, KW(""));
-    EXPECT_EQ(user, KW(""));
-}
-
-TEST(TileRules, ReadLogonNamesRefusesStringsOutsideTheBuffer) {
+TEST(TileRules, ReadLogonNamesStaysInsideTheBuffer) {
     struct Row {
-        const char* what;
-        size_t at;  // byte to overwrite
+        size_t at;  // byte to overwrite; 0: none
         uint64_t value;
         size_t width;
+        bool read;
     };
     const Row rows[] = {
-        {"domain offset past the end", 16, 10000, 8},
-        {"user offset past the end", 32, 10000, 8},
-        {"offset that wraps when the length is added", 32, 0xFFFFFFFFFFFFFFF0ull, 8},
-        {"domain length past the end", 8, 0xFFFE, 2},
-        {"odd user length", 24, 3, 2},
+        {0, 0, 0, true},
+        {16, 10000, 8, false},                  // domain offset past the end
+        {32, 10000, 8, false},                  // user offset past the end
+        {32, 0xFFFFFFFFFFFFFFF0ull, 8, false},  // an offset that wraps when the length is added
+        {8, 0xFFFE, 2, false},                  // domain length past the end
+        {24, 3, 2, false},                      // odd user length
     };
     for (const Row& row : rows) {
-        std::vector<uint8_t> packed = PackLogon(KW("CORP"), KW("jsmith"));
+        std::vector<uint8_t> packed = PackLogon({KW("CORP"), KW("jsmith")});
         std::memcpy(packed.data() + row.at, &row.value, row.width);
-        WString domain = KW("stale");
-        WString user = KW("stale");
-        EXPECT_FALSE(ReadLogonNames(packed.data(), packed.size(), &domain, &user)) << row.what;
-        EXPECT_TRUE(domain.empty() && user.empty()) << row.what;
+        WString domain = KW("stale"), user = KW("stale");
+        EXPECT_EQ(ReadLogonNames(packed.data(), packed.size(), &domain, &user), row.read) << row.at;
+        EXPECT_EQ(domain, row.read ? KW("CORP") : KW(""));
+        EXPECT_EQ(user, row.read ? KW("jsmith") : KW(""));
     }
-    const std::vector<uint8_t> packed = PackLogon(KW("CORP"), KW("jsmith"));
-    WString domain;
-    WString user;
-    EXPECT_FALSE(ReadLogonNames(packed.data(), 39, &domain, &user)) << "shorter than the header";
+    const std::vector<uint8_t> empty = PackLogon({KW(""), KW("")});
+    WString domain, user;
+    EXPECT_TRUE(ReadLogonNames(empty.data(), empty.size(), &domain, &user));
+    EXPECT_FALSE(ReadLogonNames(empty.data(), 39, &domain, &user)) << "shorter than the header";
     EXPECT_FALSE(ReadLogonNames(nullptr, 100, &domain, &user));
 }
 
-// --- The feature switches, read from an in-memory registry ----------------------------------------------
+// --- The feature switches and the Reset Wizard's location, read from an in-memory registry ---------------
 
-constexpr auto* kLinkLocal = KW("HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmarsh\\KORVA\\GINA");
 constexpr auto* kWizards = KW("HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Quillmarsh\\KORVA\\Wizards");
-constexpr auto* kVlxLocal = KW("HKEY_LOCAL_MACHINE\\Software\\Quillmarsh\\Valexor\\VLX Credential Provider");
 constexpr auto* kVlxPolicy = KW("HKEY_LOCAL_MACHINE\\Software\\Policies\\Quillmarsh\\Valexor\\VLX Gina");
 
-class ProviderSettingsTest : public ::testing::Test {
-  protected:
-    ProviderSettings Read() {
-        RegistryConnection registry;
-        EXPECT_EQ(registry.Connect(nullptr, platform::kHkeyLocalMachine), 0);
-        return ReadProviderSettings(registry);
-    }
-    platform::MemoryRegistry registry_;
-    platform::ScopedRegistryOverride override_{&registry_};
-};
+ProviderSettings ReadSettings() {
+    RegistryConnection registry;
+    EXPECT_EQ(registry.Connect(nullptr, platform::kHkeyLocalMachine), 0);
+    return ReadProviderSettings(registry);
+}
 
-TEST_F(ProviderSettingsTest, ResetLinkNeedsTheLocalSwitchAndAPolicyNotZero) {
+TEST(ProviderSettingsTest, SwitchTruthTables) {
     struct Row {
-        std::optional<uint32_t> local;
-        std::optional<uint32_t> policy;
-        bool on;
+        std::optional<uint32_t> local, policy;
+        bool link, enforcement;
     };
     const Row rows[] = {
-        {std::nullopt, std::nullopt, false},
-        {1, std::nullopt, true},
-        {1, 0, false},
-        {1, 1, true},
-        {7, 2, true},
-        {0, 1, false},
-        {std::nullopt, 1, false},
+        {{}, {}, false, false},
+        {1, {}, true, true},
+        {1, 0, false, false},
+        {1, 1, true, true},
+        {7, 2, true, true},
+        {0, 1, false, true},
+        {{}, 1, false, true},
+        {0, 2, false, false},
+        {0, 0, false, false},
+        {0, {}, false, false},
+        {0xFFFFFFFFu, 0xFFFFFFFFu, true, true},
     };
     for (const Row& row : rows) {
-        platform::MemoryRegistry fresh;
-        platform::ScopedRegistryOverride use(&fresh);
-        if (row.local)
-            fresh.PutDword(kLinkLocal, KW("GINAEnabled"), *row.local);
-        if (row.policy)
-            fresh.PutDword(kWizards, KW("GINAEnabled"), *row.policy);
-        EXPECT_EQ((Read().enabledProducts & kProductResetLink) != 0, row.on)
-            << "local " << row.local.value_or(99) << " policy " << row.policy.value_or(99);
+        platform::MemoryRegistry registry;
+        platform::ScopedRegistryOverride use(&registry);
+        for (const auto& [local, policy] :
+             {std::pair(kHklmLinkLocal, kWizards), std::pair(kHklmVlxLocal, kVlxPolicy)}) {
+            const WChar* name = local == kHklmLinkLocal ? KW("GINAEnabled") : KW("GinaEnabled");
+            if (row.local) {
+                registry.PutDword(local, name, *row.local);
+            }
+            if (row.policy) {
+                registry.PutDword(policy, name, *row.policy);
+            }
+        }
+        const uint32_t products = ReadSettings().enabledProducts;
+        EXPECT_EQ((products & kProductResetLink) != 0, row.link)
+            << row.local.value_or(99) << row.policy.value_or(99);
+        EXPECT_EQ((products & kProductEnforcement) != 0, row.enforcement)
+            << row.local.value_or(99) << row.policy.value_or(99);
     }
 }
 
-TEST_F(ProviderSettingsTest, EnforcementTruthTable) {
-    struct Row {
-        std::optional<uint32_t> local;
-        std::optional<uint32_t> policy;
-        bool on;
-    };
-    const Row rows[] = {
-        // local 0 (or absent): only a policy of exactly 1 turns it on
-        {0, std::nullopt, false},
-        {0, 0, false},
-        {0, 1, true},
-        {0, 2, false},
-        {std::nullopt, 1, true},
-        {std::nullopt, std::nullopt, false},
-        // local non-zero: on unless the policy is 0
-        {5, std::nullopt, true},
-        {1, 0, false},
-        {1, 1, true},
-        {1, 2, true},
-        {0xFFFFFFFFu, 0xFFFFFFFFu, true},
-    };
-    for (const Row& row : rows) {
-        platform::MemoryRegistry fresh;
-        platform::ScopedRegistryOverride use(&fresh);
-        if (row.local)
-            fresh.PutDword(kVlxLocal, KW("GinaEnabled"), *row.local);
-        if (row.policy)
-            fresh.PutDword(kVlxPolicy, KW("GinaEnabled"), *row.policy);
-        EXPECT_EQ((Read().enabledProducts & kProductEnforcement) != 0, row.on)
-            << "local " << row.local.value_or(99) << " policy " << row.policy.value_or(99);
+TEST(ProviderSettingsTest, UnreadableValuesTakeTheirDefaultsAndAreTraced) {
+    platform::MemoryRegistry registry;
+    platform::ScopedRegistryOverride use(&registry);
+    LogCapture capture;
+    const ProviderSettings none = ReadSettings();
+    EXPECT_EQ(none.enabledProducts, 0u);
+    const std::string trace = capture.Trace();
+    // The local switches are errors, the policy switches warnings.
+    for (const char* line : {"Error: Error getting registry key 'GINAEnabled' at "
+                             "'SOFTWARE\\Quillmarsh\\KORVA\\GINA'. Errorcode 2",
+                             "Warning: Error getting registry key 'GINAEnabled' at "
+                             "'SOFTWARE\\Policies\\Quillmarsh\\KORVA\\Wizards'.",
+                             "Error: Error getting registry key 'GinaEnabled' at "
+                             "'Software\\Quillmarsh\\Valexor\\VLX Credential Provider'",
+                             "Warning: Error getting registry key 'GinaEnabled' at "
+                             "'Software\\Policies\\Quillmarsh\\Valexor\\VLX Gina'",
+                             "Error: Error getting registry key 'WrapCredProvCLSID'"}) {
+        EXPECT_TRUE(Contains(trace, line)) << line;
     }
-}
+    EXPECT_FALSE(Contains(trace, "functionality enabled"));
 
-TEST_F(ProviderSettingsTest, ValuesOfTheWrongTypeTakeTheirDefaults) {
-    // A policy switch stored as text is unreadable: the link policy then defaults to on, the enforcement
-    // policy to "not set".
-    registry_.PutDword(kLinkLocal, KW("GINAEnabled"), 1);
-    registry_.PutString(kWizards, KW("GINAEnabled"), KW("0"));
-    registry_.PutDword(kVlxLocal, KW("GinaEnabled"), 1);
-    registry_.PutString(kVlxPolicy, KW("GinaEnabled"), KW("0"));
-    registry_.PutDword(kWizards, KW("WrapCredProvCLSID"), 5);
-    const ProviderSettings settings = Read();
+    // A policy switch stored as text is unreadable: the link policy then defaults to on, the enforcement policy
+    // to "not set"; a CLSID stored as a number is none.
+    registry.PutDword(kHklmLinkLocal, KW("GINAEnabled"), 1);
+    registry.PutString(kWizards, KW("GINAEnabled"), KW("0"));
+    registry.PutDword(kHklmVlxLocal, KW("GinaEnabled"), 1);
+    registry.PutString(kVlxPolicy, KW("GinaEnabled"), KW("0"));
+    registry.PutDword(kWizards, KW("WrapCredProvCLSID"), 5);
+    const ProviderSettings settings = ReadSettings();
     EXPECT_EQ(settings.enabledProducts, kProductResetLink | kProductEnforcement);
     EXPECT_TRUE(settings.wrappedClsidText.empty());
+    EXPECT_TRUE(Contains(capture.Trace(), "Information: KORVA functionality enabled."));
+    EXPECT_TRUE(Contains(capture.Trace(), "Information: VLX functionality enabled."));
 }
 
-TEST_F(ProviderSettingsTest, UnreadableValuesAreTracedAtTheirLevels) {
-    testing::LogCapture capture;
-    registry_.PutString(kWizards, KW("WrapCredProvCLSID"), KW("{60B78E88-EAD8-445C-9CFD-0B87F74EA6CD}"));
-    const ProviderSettings settings = Read();
-    EXPECT_EQ(settings.wrappedClsidText, KW("{60B78E88-EAD8-445C-9CFD-0B87F74EA6CD}"));
-    EXPECT_EQ(settings.enabledProducts, 0u);
-    const std::string trace = capture.Trace();
-    // The local switches are errors, the policy switches warnings; the CLSID was read, so it is not named.
-    EXPECT_NE(
-        trace.find("Error: Error getting registry key 'GINAEnabled' at 'SOFTWARE\\Quillmarsh\\KORVA\\GINA'."
-                   " Errorcode 2"),
-        std::string::npos)
-        << trace;
-    EXPECT_NE(trace.find("Warning: Error getting registry key 'GINAEnabled' at "
-                         "'SOFTWARE\\Policies\\Quillmarsh\\KORVA\\Wizards'. Errorcode 2"),
-              std::string::npos);
-    EXPECT_NE(trace.find("Error: Error getting registry key 'GinaEnabled' at "
-                         "'Software\\Quillmarsh\\Valexor\\VLX Credential Provider'. Errorcode 2"),
-              std::string::npos);
-    EXPECT_NE(trace.find("Warning: Error getting registry key 'GinaEnabled' at "
-                         "'Software\\Policies\\Quillmarsh\\Valexor\\VLX Gina'. Errorcode 2"),
-              std::string::npos);
-    EXPECT_EQ(trace.find("WrapCredProvCLSID"), std::string::npos);
-    EXPECT_EQ(trace.find("functionality enabled"), std::string::npos);
+TEST(ResetWizardTest, LocationFromTheRegistry) {
+    const WString key = WString(KW("HKEY_LOCAL_MACHINE\\")) + kResetWizardKey;
+    struct Row {
+        uint32_t type;  // kRegNone: no value
+        const WChar* stored;
+        bool failConnect;
+        const WChar* expected;
+    };
+    const Row rows[] = {
+        {platform::kRegSz, KW("C:\\Reset\\wizard.exe"), false, KW("C:\\Reset\\wizard.exe")},
+        {platform::kRegExpandSz, KW("%ProgramFiles%\\w.exe"), false,
+         KW("%ProgramFiles%\\w.exe")},  // unexpanded
+        {platform::kRegNone, nullptr, false, KW("")},
+        {platform::kRegDword, nullptr, false, KW("")},
+        {platform::kRegSz, KW("C:\\x.exe"), true, KW("")},
+    };
+    for (const Row& row : rows) {
+        platform::MemoryRegistry registry;
+        platform::ScopedRegistryOverride use(&registry);
+        if (row.type == platform::kRegDword) {
+            registry.PutDword(key, kResetWizardLocationValue, 5);
+        } else if (row.type != platform::kRegNone) {
+            registry.PutString(key, kResetWizardLocationValue, row.stored, row.type);
+        }
+        if (row.failConnect) {
+            registry.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kAccessDenied);
+        }
+        WString path = KW("stale");
+        EXPECT_EQ(GetResetWizardLocation(&path), row.failConnect ? winerr::kAccessDenied : 0);
+        EXPECT_EQ(path, row.expected);
+        EXPECT_EQ(registry.OpenHandleCount(), 0u);
+    }
 }
 
-TEST_F(ProviderSettingsTest, EnabledFeaturesAreAnnounced) {
-    testing::LogCapture capture;
-    registry_.PutDword(kLinkLocal, KW("GINAEnabled"), 1);
-    registry_.PutDword(kVlxLocal, KW("GinaEnabled"), 1);
-    EXPECT_EQ(Read().enabledProducts, kProductResetLink | kProductEnforcement);
-    const std::string trace = capture.Trace();
-    EXPECT_NE(trace.find("Information: KORVA functionality enabled."), std::string::npos) << trace;
-    EXPECT_NE(trace.find("Information: VLX functionality enabled."), std::string::npos) << trace;
-    EXPECT_NE(trace.find("Error: Error getting registry key 'WrapCredProvCLSID'"), std::string::npos);
+// A process seam that records each start and answers with a set result.
+class RecordingProcesses final : public platform::Processes {
+  public:
+    int32_t RunAndWait(const WChar* application, const WChar* commandLine, const WChar* desktop,
+                       uint32_t wait) override {
+        calls.push_back({application, commandLine, desktop, Utf8ToUtf16(std::to_string(wait))});
+        return result;
+    }
+    std::vector<std::array<WString, 4>> calls;
+    int32_t result = 0;
+};
+
+TEST(ResetWizardTest, OneStartOnTheWinlogonDesktopWithoutTimeLimit) {
+    struct Row {
+        const WChar* path;
+        int32_t startResult, expected;
+        bool started;
+    };
+    const Row rows[] = {
+        {KW("C:\\W\\wizard.exe"), 0, 0, true},
+        {KW("C:\\W\\missing.exe"), winerr::kFileNotFound, winerr::kFileNotFound,
+         true},                                     // reported, not retried
+        {KW(""), 0, winerr::kFileNotFound, false},  // no location configured: nothing is started
+        {nullptr, 0, winerr::kFileNotFound, false},
+    };
+    for (const Row& row : rows) {
+        RecordingProcesses processes;
+        processes.result = row.startResult;
+        platform::ScopedProcessesOverride use(&processes);
+        EXPECT_EQ(StartResetWizard(row.path, KW("CORP"), KW("jsmith")), row.expected);
+        ASSERT_EQ(processes.calls.size(), row.started ? 1u : 0u);
+        if (row.started) {
+            const std::array<WString, 4> expected = {
+                row.path, WString(KW("\"")) + row.path + KW("\" \"CORP\" \"jsmith\""),
+                KW("WinSta0\\Winlogon"), KW("4294967295")};
+            EXPECT_EQ(processes.calls[0], expected);
+        }
+    }
+    // Missing names are empty arguments; quotes inside are passed as they are.
+    EXPECT_EQ(BuildResetWizardCommandLine(KW("w.exe"), nullptr, nullptr), KW("\"w.exe\" \"\" \"\""));
+    EXPECT_EQ(BuildResetWizardCommandLine(KW("w.exe"), KW("a\"b"), KW("x y")),
+              KW("\"w.exe\" \"a\"b\" \"x y\""));
+}
+
+// ---- The real process seam with the stub wizard ---------------------------------------------------------
+
+void SetVariable(const char* name, const char* value) {
+#if defined(_WIN32)
+    SetEnvironmentVariableA(name, value);
+#else
+    value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+#endif
+}
+
+class StubWizardTest : public ::testing::Test {
+  protected:
+    StubWizardTest() {
+#if defined(_WIN32)
+        wchar_t self[MAX_PATH] = {};
+        const std::wstring text(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+        stub_ =
+            WString(text.begin(), text.begin() + text.find_last_of(L'\\') + 1) + KW("korva_stub_wizard.exe");
+#else
+        std::string self(4096, '\0');
+        self.resize(std::max<ssize_t>(readlink("/proc/self/exe", self.data(), self.size()), 0));
+        stub_ = Utf8ToUtf16(self.substr(0, self.find_last_of('/') + 1) + "korva_stub_wizard");
+#endif
+        SetVariable("KORVA_STUB_WIZARD_RECORD", Utf16ToUtf8(capture_.Path(KW("record.txt"))).c_str());
+    }
+    ~StubWizardTest() override {
+        for (const char* name :
+             {"KORVA_STUB_WIZARD_RECORD", "KORVA_STUB_WIZARD_SLEEP_MS", "KORVA_STUB_WIZARD_EXIT"}) {
+            SetVariable(name, nullptr);
+        }
+    }
+    std::string Record() const {
+        return capture_.Read(KW("record.txt"), true);
+    }
+
+    LogCapture capture_;
+    WString stub_;
+};
+
+TEST_F(StubWizardTest, TheWizardSeesTheTilesDomainAndUserAsTwoArguments) {
+#if defined(_WIN32)
+    const std::string desktop = "desktop=WinSta0\\Winlogon\n";
+#else
+    const std::string desktop;
+#endif
+    struct Row {
+        const WChar* domain;
+        const WChar* user;
+        std::string arguments;  // after the program name
+    };
+    const Row rows[] = {
+        {KW("CORP"), KW("jsmith"), "arg=CORP\narg=jsmith\n"},
+        {nullptr, nullptr, "arg=\narg=\n"},
+        {KW("MY DOMAIN"), KW("j smith"), "arg=MY DOMAIN\narg=j smith\n"},
+        {KW("CORP"), KW("j\u00F6rg"), "arg=CORP\narg=j\xC3\xB6rg\n"},
+        // An unescaped trailing backslash escapes the closing quote: both builds split it alike.
+        {KW("CORP"), KW("jsmith\\"), "arg=CORP\narg=jsmith\"\n"},
+    };
+    // Whatever its exit code, the start returns 0 once the wizard has ended.
+    SetVariable("KORVA_STUB_WIZARD_SLEEP_MS", "100");
+    SetVariable("KORVA_STUB_WIZARD_EXIT", "7");
+    for (const Row& row : rows) {
+        ASSERT_EQ(StartResetWizard(stub_.c_str(), row.domain, row.user), 0);
+        EXPECT_EQ(Record(), "arg=" + Utf16ToUtf8(stub_) + "\n" + row.arguments + desktop + "ended\n");
+    }
+    EXPECT_EQ(StartResetWizard((stub_ + KW("-missing")).c_str(), KW("CORP"), KW("jsmith")),
+              winerr::kFileNotFound);
+}
+
+TEST_F(StubWizardTest, BoundedWaitEndsBeforeTheProgramDoes) {
+    SetVariable("KORVA_STUB_WIZARD_SLEEP_MS", "1000");
+    const WString line = BuildResetWizardCommandLine(stub_.c_str(), KW("CORP"), KW("jsmith"));
+    EXPECT_EQ(platform::Procs().RunAndWait(stub_.c_str(), line.c_str(), nullptr, 50), winerr::kWaitTimeout);
+    // The program was left running and ends by itself.
+    for (int i = 0; i < 200 && !Contains(Record(), "ended"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(Contains(Record(), "ended"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let it exit before the folder goes
 }
 
 }  // namespace
-}  // namespace korva
+}  // namespace korva::testing

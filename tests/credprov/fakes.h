@@ -1,0 +1,268 @@
+// Everything else around the provider, owned by one fixture with the COM fakes: the recording password
+// feedback, Reset Wizard hook and message boxes, and the trace and diagnostic files of one test.
+#pragma once
+
+#include <deque>
+#include <memory>
+
+#include "credprov/class_ids.h"
+#include "credprov/credential_provider.h"
+#include "credprov/object_count.h"
+#include "credprov/reset_wizard_hook.h"
+#include "feedback/password_feedback.h"
+#include "infra/log.h"
+#include "platform/files.h"
+#include "platform/memory_registry.h"
+#include "platform/message_box.h"
+#include "tests/credprov/com_fakes.h"
+
+namespace korva::testing {
+
+// --- The password feedback, the Reset Wizard and message boxes -----------------------------------------
+
+struct FeedbackCall {
+    enum class Kind { Validate, PostResults, Start, Close } kind;
+    WindowHandle window;  // parent (Validate) or owner (Start)
+    std::optional<WString> domain, userName, oldPassword, newPassword, confirmation;
+};
+
+// What every feedback object answers (the window is visible from a successful start until closed), and what
+// they all did.
+struct FeedbackJournal {
+    bool verdict = true;
+    int32_t validateResult = 0, postResult = 0, startResult = 0, closeResult = 0;
+    bool createFails = false;
+    std::vector<FeedbackCall> calls;
+    int created = 0, destroyed = 0;
+
+    size_t Count(FeedbackCall::Kind kind) const {
+        size_t n = 0;
+        for (const FeedbackCall& call : calls) {
+            n += call.kind == kind ? 1 : 0;
+        }
+        return n;
+    }
+};
+
+class FakePasswordFeedback final : public PasswordFeedback {
+  public:
+    using Kind = FeedbackCall::Kind;
+    explicit FakePasswordFeedback(FeedbackJournal& journal) : journal_(journal) { ++journal_.created; }
+    ~FakePasswordFeedback() override { ++journal_.destroyed; }
+
+    int32_t ValidatePassword(cGjLog&, WindowHandle parent, const WChar* domain, const WChar* user,
+                             const WChar* old, const WChar* fresh, const WChar* confirmation,
+                             bool* verdict) override {
+        journal_.calls.push_back(
+            {Kind::Validate, parent, Opt(domain), Opt(user), Opt(old), Opt(fresh), Opt(confirmation)});
+        *verdict = journal_.verdict;
+        return journal_.validateResult;
+    }
+    int32_t PostRuleResults(cGjLog&, const WChar* domain, const WChar* user, const WChar* old,
+                            const WChar* fresh) override {
+        journal_.calls.push_back(
+            {Kind::PostResults, nullptr, Opt(domain), Opt(user), Opt(old), Opt(fresh), {}});
+        return journal_.postResult;
+    }
+    int32_t StartRulesWindow(cGjLog&, WindowHandle owner) override {
+        journal_.calls.push_back({Kind::Start, owner, {}, {}, {}, {}, {}});
+        visible_ = journal_.startResult == 0;
+        return journal_.startResult;
+    }
+    int32_t CloseRulesWindow() override {
+        journal_.calls.push_back({Kind::Close, nullptr, {}, {}, {}, {}, {}});
+        visible_ = false;
+        return journal_.closeResult;
+    }
+    bool IsRulesWindowVisible() const override { return visible_; }
+
+    static std::unique_ptr<PasswordFeedback> Make(void* context) {
+        auto* journal = static_cast<FeedbackJournal*>(context);
+        return journal->createFails ? nullptr : std::make_unique<FakePasswordFeedback>(*journal);
+    }
+
+  private:
+    FeedbackJournal& journal_;
+    bool visible_ = false;
+};
+
+class FakeResetWizard final : public ResetWizardHook {
+  public:
+    int32_t locationResult = 0, startResult = 0;
+    WString location = KW("C:\\Program Files\\KORVA\\ResetWizard.exe");
+    struct Start {
+        WString path;
+        std::optional<WString> domain, userName;
+    };
+    std::vector<Start> starts;
+
+    int32_t GetResetWizardLocation(WString* path) override {
+        *path = locationResult == 0 ? location : WString();
+        return locationResult;
+    }
+    int32_t StartResetWizard(const WChar* path, const WChar* domain, const WChar* userName) override {
+        starts.push_back({path, Opt(domain), Opt(userName)});
+        return startResult;
+    }
+};
+
+// Message boxes that record what they were asked to show and answer OK; installed while the fake lives.
+class RecordingMessageBoxes final : public platform::MessageBoxes {
+  public:
+    struct Box {
+        HWND owner;
+        WString text, title;
+        uint32_t style;
+    };
+    std::vector<Box> boxes;
+    int32_t Show(HWND owner, const WChar* text, const WChar* title, uint32_t style) override {
+        boxes.push_back({owner, text, title, style});
+        return platform::kIdOk;
+    }
+
+  private:
+    platform::ScopedMessageBoxesOverride override_{this};
+};
+
+// --- The trace and the diagnostic log of one test, in a fresh temporary folder -------------------------
+
+class LogCapture {
+  public:
+    LogCapture() {
+        EXPECT_EQ(platform::Files().MakeTempDirectory(&folder_), 0);
+        TraceSettings().path = Path(KW("trace.log"));
+        TraceSettings().mask = 0xFFFFFFFFu;
+        cGjConfigurationLogFile file;
+        file.SetFileName(Path(KW("diagnostic.log")));
+        file.SetMask(0xFFFFFFFFu);
+        SharedFileHandler().Configure(file);
+    }
+    ~LogCapture() {
+        TraceSettings() = TraceLogSettings{};
+        SharedFileHandler().ResetToDefaults();
+        (void)platform::Files().RemoveDirectoryTree(folder_.c_str());
+    }
+    WString Path(const WChar* name) const { return folder_ + KW("/") + name; }
+    // A file's text as UTF-8 (the logs are UTF-16LE), or its raw bytes.
+    std::string Read(const WChar* name, bool raw = false) const {
+        SharedFileHandler().Flush();
+        std::vector<uint8_t> bytes;
+        if (platform::ReadWholeFile(Path(name).c_str(), 1u << 24, &bytes) != 0) {
+            return std::string();
+        }
+        if (raw) {
+            return std::string(bytes.begin(), bytes.end());
+        }
+        WString text(bytes.size() / sizeof(WChar), u'\0');
+        std::memcpy(text.data(), bytes.data(), text.size() * sizeof(WChar));
+        return Utf16ToUtf8(text);
+    }
+    std::string Trace() const { return Read(KW("trace.log")); }
+    std::string Diagnostics() const { return Read(KW("diagnostic.log")); }
+
+  private:
+    WString folder_;
+};
+
+// --- The fixture --------------------------------------------------------------------------------------
+
+// A CLSID no real provider has: the wrapped provider in most tests (generic field layout).
+inline constexpr CLSID kClsidTestProvider = {
+    0x7E57C0DE, 0x1111, 0x4222, {0x83, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66}};
+inline constexpr auto* kHklmLinkLocal = KW("HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmarsh\\KORVA\\GINA");
+inline constexpr auto* kHklmWizards =
+    KW("HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Quillmarsh\\KORVA\\Wizards");
+inline constexpr auto* kHklmVlxLocal =
+    KW("HKEY_LOCAL_MACHINE\\Software\\Quillmarsh\\Valexor\\VLX Credential Provider");
+
+// The generic change-password layout: 2 user name, 3 old, 4 new, 5 confirmation, 6 submit, 9 domain text.
+inline std::map<DWORD, FakeField> GenericFields() {
+    std::map<DWORD, FakeField> fields;
+    const CREDENTIAL_PROVIDER_FIELD_TYPE types[] = {
+        CPFT_TILE_IMAGE,    CPFT_LARGE_TEXT,    CPFT_EDIT_TEXT,  CPFT_PASSWORD_TEXT, CPFT_PASSWORD_TEXT,
+        CPFT_PASSWORD_TEXT, CPFT_SUBMIT_BUTTON, CPFT_SMALL_TEXT, CPFT_CHECKBOX,      CPFT_SMALL_TEXT};
+    for (DWORD id = 0; id < 10; ++id) {
+        fields[id].type = types[id];
+    }
+    fields[2].text = KW("CORP\\jsmith");
+    fields[3].text = KW("OldPass1");
+    fields[4].text = fields[5].text = KW("NewPass2");
+    fields[9].text = KW("Sign in to: CORP");
+    return fields;
+}
+
+class ProviderTest : public ::testing::Test {
+  protected:
+    // Checked last of all: every provider, adapter and events adapter has gone.
+    struct ObjectCountCheck {
+        int32_t before = credprov::ObjectCount();
+        ~ObjectCountCheck() { EXPECT_EQ(credprov::ObjectCount(), before) << "library objects left alive"; }
+    };
+
+    ProviderTest() {
+        registry_.PutString(kHklmLinkLocal, KW("Log File"), capture_.Path(KW("trace.log")));
+        registry_.PutDword(kHklmLinkLocal, KW("Log Mask"), 0xFFFFFFFFu);
+        Wrap(kClsidTestProvider);
+        for (const auto& [id, field] : GenericFields()) {
+            wrapped_.descriptors.push_back({id, field.type});
+        }
+    }
+
+    void EnableLink() { registry_.PutDword(kHklmLinkLocal, KW("GINAEnabled"), 1); }
+    void EnableEnforcement() { registry_.PutDword(kHklmVlxLocal, KW("GinaEnabled"), 1); }
+    void Wrap(const CLSID& clsid) {
+        registry_.PutString(kHklmWizards, KW("WrapCredProvCLSID"), GuidToString(clsid));
+    }
+    // Makes CreateInstance of `clsid` give the fake wrapped provider.
+    void RegisterWrapped(const CLSID& clsid) {
+        registrations_.push_back(std::make_unique<ScopedClassFactoryRegistration>(clsid, &factory_));
+        ASSERT_TRUE(Succeeded(registrations_.back()->Result()));
+    }
+    FakeCredential& AddCredential(std::map<DWORD, FakeField> fields = GenericFields(), bool v2 = true) {
+        FakeCredential& credential = credentials_.emplace_back(std::move(fields));
+        credential.hidden = v2 ? nullptr : &IidOf<ICredentialProviderCredential2>();
+        wrapped_.credentials.push_back(&credential);
+        return credential;
+    }
+    // The provider as the logon user interface gets it from the class factory.
+    ComPtr<ICredentialProvider> Create() {
+        ComPtr<ICredentialProvider> provider;
+        EXPECT_EQ(cGbCredentialProvider::CreateInstance(IidOf<ICredentialProvider>(), provider.put_void()),
+                  kSOk);
+        return provider;
+    }
+    // SetUsageScenario and one enumeration into provider_; the adapters of the wrapped credentials in order.
+    std::vector<ComPtr<ICredentialProviderCredential>> Enumerate(
+        CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario) {
+        provider_ = Create();
+        std::vector<ComPtr<ICredentialProviderCredential>> adapters;
+        DWORD fields = 0, count = 0, defaultIndex = 0;
+        BOOL autoLogon = kFalse;
+        EXPECT_EQ(provider_->SetUsageScenario(scenario, 0), kSOk);
+        EXPECT_EQ(provider_->GetFieldDescriptorCount(&fields), kSOk);
+        EXPECT_EQ(provider_->GetCredentialCount(&count, &defaultIndex, &autoLogon), kSOk);
+        for (DWORD i = 0; i < count; ++i) {
+            EXPECT_EQ(provider_->GetCredentialAt(i, adapters.emplace_back().put()), kSOk);
+        }
+        return adapters;
+    }
+
+    ObjectCountCheck objectCount_;
+    platform::MemoryRegistry registry_;
+    platform::ScopedRegistryOverride registryOverride_{&registry_};
+    LogCapture capture_;
+    FeedbackJournal journal_;
+    ScopedPasswordFeedbackFactory feedbackOverride_{&FakePasswordFeedback::Make, &journal_};
+    FakeResetWizard wizard_;
+    ScopedResetWizardOverride wizardOverride_{&wizard_};
+    RecordingMessageBoxes boxes_;
+    ScopedApartment apartment_;
+    FakeLogonEvents logonEvents_;
+    std::deque<FakeCredential> credentials_;
+    FakeProvider wrapped_;
+    FakeFactory factory_{&wrapped_};
+    std::vector<std::unique_ptr<ScopedClassFactoryRegistration>> registrations_;
+    ComPtr<ICredentialProvider> provider_;
+};
+
+}  // namespace korva::testing
