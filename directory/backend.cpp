@@ -22,6 +22,34 @@ int32_t StoredTextArray::AccessData(const std::vector<WString>** values) {
     return 0;
 }
 
+int32_t FillAccountSidBuffers(const SidBytes& sid, const WString& domain, uint32_t use,
+                              AccountSidBuffers* buffers) {
+    const auto sidSize = static_cast<uint32_t>(sid.size());
+    const auto domainSize = static_cast<uint32_t>(domain.size() + 1);
+    if (buffers->sidSize < sidSize || buffers->domainSize < domainSize) {
+        buffers->sidSize = sidSize;
+        buffers->domainSize = domainSize;
+        return winerr::kInsufficientBuffer;
+    }
+    *buffers = AccountSidBuffers{sidSize, domainSize - 1, sid, domain, use};
+    return 0;
+}
+
+int32_t FillAccountNameBuffers(const WString& name, const WString& domain, uint32_t use,
+                               AccountNameBuffers* buffers) {
+    const auto nameSize = static_cast<uint32_t>(name.size() + 1);
+    const auto domainSize = static_cast<uint32_t>(domain.size() + 1);
+    if (buffers->nameSize < nameSize || buffers->domainSize < domainSize) {
+        buffers->nameSize = nameSize;
+        buffers->domainSize = domainSize;
+        return winerr::kInsufficientBuffer;
+    }
+    *buffers = AccountNameBuffers{nameSize - 1, domainSize - 1, name, domain, use};
+    return 0;
+}
+
+void UnavailableDirectoryBackend::UninitializeCom() {}
+
 int32_t UnavailableDirectoryBackend::GetJoinInformation(WString* name, uint32_t* status) {
     name->clear();
     *status = kNetSetupUnknownStatus;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ldap_client.h"
 #include "platform/os_defaults.h"
 #include "platform/unique_handle.h"
 
@@ -77,57 +78,6 @@ class CStrings {
   private:
     std::vector<std::string> storage_;
     std::vector<char*> pointers_;
-};
-
-// LDAPMod arrays with binary values for ldap_add_ext / ldap_modify_ext.
-class ModList {
-  public:
-    void Append(int op, const WString& attribute, const std::vector<LdapValue>& values) {
-        Item& item = items_.emplace_back();
-        item.name = Utf16ToUtf8(attribute);
-        item.values.reserve(values.size());
-        for (const LdapValue& value : values) {
-            berval bv{};
-            bv.bv_len = value.size();
-            // libldap only reads the values; its interface is not const-correct.
-            bv.bv_val = const_cast<char*>(reinterpret_cast<const char*>(value.data()));
-            item.values.push_back(bv);
-        }
-        item.op = op | LDAP_MOD_BVALUES;
-    }
-    LDAPMod** get() {
-        mods_.clear();
-        pointers_.clear();
-        mods_.reserve(items_.size());
-        for (Item& item : items_) {
-            item.valuePointers.clear();
-            for (berval& bv : item.values) {
-                item.valuePointers.push_back(&bv);
-            }
-            item.valuePointers.push_back(nullptr);
-            LDAPMod mod{};
-            mod.mod_op = item.op;
-            mod.mod_type = item.name.data();
-            mod.mod_bvalues = item.valuePointers.data();
-            mods_.push_back(mod);
-        }
-        for (LDAPMod& mod : mods_) {
-            pointers_.push_back(&mod);
-        }
-        pointers_.push_back(nullptr);
-        return pointers_.data();
-    }
-
-  private:
-    struct Item {
-        int op = 0;
-        std::string name;
-        std::vector<berval> values;
-        std::vector<berval*> valuePointers;
-    };
-    std::vector<Item> items_;
-    std::vector<LDAPMod> mods_;
-    std::vector<LDAPMod*> pointers_;
 };
 
 // SASL prompts: GSSAPI needs none (the ticket cache names the user), so every prompt keeps its default.
@@ -216,50 +166,30 @@ class PosixLdapSession final : public LdapSession {
     }
 
     int32_t Add(WStringView dn, const std::vector<LdapAttribute>& attributes) override {
-        message_.clear();
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
-        if (ms == 0) {
-            return kLdapTimeout;
-        }
-        ModList mods;
-        for (const LdapAttribute& attribute : attributes) {
-            mods.Append(LDAP_MOD_ADD, attribute.name, attribute.values);
-        }
-        const std::string dn8 = Utf16ToUtf8(dn);
-        int msgid = 0;
-        const int rc = ldap_add_ext(ld_.get(), dn8.c_str(), mods.get(), nullptr, nullptr, &msgid);
-        if (rc != LDAP_SUCCESS) {
-            return Normalise(rc);
-        }
-        return WaitAndParse(msgid);
+        return Write(dn, AsAdditions(attributes), true);
     }
 
     int32_t Modify(WStringView dn, const std::vector<LdapModification>& changes) override {
-        message_.clear();
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
-        if (ms == 0) {
-            return kLdapTimeout;
-        }
-        ModList mods;
-        for (const LdapModification& change : changes) {
-            const int op = change.op == LdapModOp::Add      ? LDAP_MOD_ADD
-                           : change.op == LdapModOp::Delete ? LDAP_MOD_DELETE
-                                                            : LDAP_MOD_REPLACE;
-            mods.Append(op, change.attribute, change.values);
-        }
-        const std::string dn8 = Utf16ToUtf8(dn);
-        int msgid = 0;
-        const int rc = ldap_modify_ext(ld_.get(), dn8.c_str(), mods.get(), nullptr, nullptr, &msgid);
-        if (rc != LDAP_SUCCESS) {
-            return Normalise(rc);
-        }
-        return WaitAndParse(msgid);
+        return Write(dn, changes, false);
     }
 
     void SetDeadline(LdapDeadline deadline) override { deadline_ = deadline; }
     WString LastServerMessage() const override { return Utf8ToUtf16(message_); }
 
   private:
+    int32_t Write(WStringView dn, const std::vector<LdapModification>& changes, bool add) {
+        message_.clear();
+        if (RemainingMs(deadline_, operationLimitMs_) == 0) {
+            return kLdapTimeout;
+        }
+        LdapModList<LDAPMod> mods(changes, LDAP_MOD_BVALUES);
+        const std::string dn8 = Utf16ToUtf8(dn);
+        int msgid = 0;
+        const int rc = add ? ldap_add_ext(ld_.get(), dn8.c_str(), mods.get(), nullptr, nullptr, &msgid)
+                           : ldap_modify_ext(ld_.get(), dn8.c_str(), mods.get(), nullptr, nullptr, &msgid);
+        return rc != LDAP_SUCCESS ? Normalise(rc) : WaitAndParse(msgid);
+    }
+
     void SetApiTimeout(uint32_t ms) {
         timeval tv = ToTimeval(ms);
         (void)ldap_set_option(ld_.get(), LDAP_OPT_TIMEOUT, &tv);

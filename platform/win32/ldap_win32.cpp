@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/ldap_client.h"
 #include "platform/os_defaults.h"
 #include "platform/unique_handle.h"
 
@@ -143,55 +144,6 @@ BOOLEAN LDAPAPI AcceptAnyCertificate(PLDAP, PCCERT_CONTEXT) {
     return TRUE;
 }
 
-// LDAPModW arrays with binary values.
-class ModList {
-  public:
-    void Append(ULONG op, const WString& attribute, const std::vector<LdapValue>& values) {
-        Item& item = items_.emplace_back();
-        item.name = attribute;
-        for (const LdapValue& value : values) {
-            berval bv{};
-            bv.bv_len = static_cast<ULONG>(value.size());
-            bv.bv_val = const_cast<PCHAR>(reinterpret_cast<const char*>(value.data()));
-            item.values.push_back(bv);
-        }
-        item.op = op | LDAP_MOD_BVALUES;
-    }
-    LDAPModW** get() {
-        mods_.clear();
-        pointers_.clear();
-        mods_.reserve(items_.size());
-        for (Item& item : items_) {
-            item.valuePointers.clear();
-            for (berval& bv : item.values) {
-                item.valuePointers.push_back(&bv);
-            }
-            item.valuePointers.push_back(nullptr);
-            LDAPModW mod{};
-            mod.mod_op = item.op;
-            mod.mod_type = Mutable(item.name);
-            mod.mod_vals.modv_bvals = item.valuePointers.data();
-            mods_.push_back(mod);
-        }
-        for (LDAPModW& mod : mods_) {
-            pointers_.push_back(&mod);
-        }
-        pointers_.push_back(nullptr);
-        return pointers_.data();
-    }
-
-  private:
-    struct Item {
-        ULONG op = 0;
-        WString name;
-        std::vector<berval> values;
-        std::vector<berval*> valuePointers;
-    };
-    std::vector<Item> items_;
-    std::vector<LDAPModW> mods_;
-    std::vector<LDAPModW*> pointers_;
-};
-
 class Win32LdapSession final : public LdapSession {
   public:
     Win32LdapSession(LdapHandle ld, uint32_t operationLimitMs, uint32_t sizeLimit, LdapDeadline deadline)
@@ -263,50 +215,31 @@ class Win32LdapSession final : public LdapSession {
     }
 
     int32_t Add(WStringView dn, const std::vector<LdapAttribute>& attributes) override {
-        message_.clear();
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
-        if (ms == 0) {
-            return kLdapTimeout;
-        }
-        ModList mods;
-        for (const LdapAttribute& attribute : attributes) {
-            mods.Append(LDAP_MOD_ADD, attribute.name, attribute.values);
-        }
-        const WString dn16(dn);
-        ULONG msgid = 0;
-        const ULONG rc = ldap_add_extW(ld_.get(), Mutable(dn16), mods.get(), nullptr, nullptr, &msgid);
-        if (rc != LDAP_SUCCESS) {
-            return Normalise(rc);
-        }
-        return WaitAndParse(msgid);
+        return Write(dn, AsAdditions(attributes), true);
     }
 
     int32_t Modify(WStringView dn, const std::vector<LdapModification>& changes) override {
-        message_.clear();
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
-        if (ms == 0) {
-            return kLdapTimeout;
-        }
-        ModList mods;
-        for (const LdapModification& change : changes) {
-            const ULONG op = change.op == LdapModOp::Add      ? LDAP_MOD_ADD
-                             : change.op == LdapModOp::Delete ? LDAP_MOD_DELETE
-                                                              : LDAP_MOD_REPLACE;
-            mods.Append(op, change.attribute, change.values);
-        }
-        const WString dn16(dn);
-        ULONG msgid = 0;
-        const ULONG rc = ldap_modify_extW(ld_.get(), Mutable(dn16), mods.get(), nullptr, nullptr, &msgid);
-        if (rc != LDAP_SUCCESS) {
-            return Normalise(rc);
-        }
-        return WaitAndParse(msgid);
+        return Write(dn, changes, false);
     }
 
     void SetDeadline(LdapDeadline deadline) override { deadline_ = deadline; }
     WString LastServerMessage() const override { return message_; }
 
   private:
+    int32_t Write(WStringView dn, const std::vector<LdapModification>& changes, bool add) {
+        message_.clear();
+        if (RemainingMs(deadline_, operationLimitMs_) == 0) {
+            return kLdapTimeout;
+        }
+        LdapModList<LDAPModW> mods(changes, LDAP_MOD_BVALUES);
+        const WString dn16(dn);
+        ULONG msgid = 0;
+        const ULONG rc =
+            add ? ldap_add_extW(ld_.get(), Mutable(dn16), mods.get(), nullptr, nullptr, &msgid)
+                : ldap_modify_extW(ld_.get(), Mutable(dn16), mods.get(), nullptr, nullptr, &msgid);
+        return rc != LDAP_SUCCESS ? Normalise(rc) : WaitAndParse(msgid);
+    }
+
     int32_t SimpleBind(const LdapSettings& settings) {
         const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
         if (ms == 0) {
