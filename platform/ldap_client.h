@@ -9,11 +9,62 @@
 #include <vector>
 
 #include "platform/ldap.h"
+#include "platform/unique_handle.h"
 
 namespace korva::platform::os {
 
 // An add is a modification that adds every value of every attribute.
 std::vector<LdapModification> AsAdditions(const std::vector<LdapAttribute>& attributes);
+
+// A result message; both clients free theirs with ldap_msgfree.
+template <typename Message>
+struct LdapMessagePolicy {
+    using Type = Message*;
+    static constexpr Type Invalid() { return nullptr; }
+    static void Close(Type message) noexcept { ldap_msgfree(message); }
+};
+
+// What both clients' sessions share: the time limits, the server's last message, and add and modify as one
+// write that the client sends.
+class ClientSession : public LdapSession {
+  public:
+    ClientSession(uint32_t operationLimitMs, uint32_t sizeLimit, LdapDeadline deadline)
+        : operationLimitMs_(operationLimitMs), sizeLimit_(sizeLimit), deadline_(deadline) {}
+    [[nodiscard]] int32_t Add(WStringView dn, const std::vector<LdapAttribute>& attributes) override {
+        return Send(dn, AsAdditions(attributes), true);
+    }
+    [[nodiscard]] int32_t Modify(WStringView dn, const std::vector<LdapModification>& changes) override {
+        return Send(dn, changes, false);
+    }
+    void SetDeadline(LdapDeadline deadline) override { deadline_ = deadline; }
+    [[nodiscard]] WString LastServerMessage() const override { return message_; }
+
+  protected:
+    // Sends one add or modify (the time left is not 0) and waits for its result.
+    [[nodiscard]] virtual int32_t Write(WStringView dn, const std::vector<LdapModification>& changes,
+                                        bool add) = 0;
+    // The time left for one exchange; 0 when it has run out.
+    [[nodiscard]] uint32_t TimeLeft() const { return RemainingMs(deadline_, operationLimitMs_); }
+    // A search's entries are handed over with its result only when the result allows.
+    [[nodiscard]] static int32_t FinishSearch(int32_t code, std::vector<LdapEntry>* entries,
+                                              std::vector<LdapEntry>* out) {
+        if (code == kLdapSuccess || code == kLdapSizeLimitExceeded) {
+            *out = std::move(*entries);
+        }
+        return code;
+    }
+
+    uint32_t operationLimitMs_;
+    uint32_t sizeLimit_;
+    LdapDeadline deadline_;
+    WString message_;
+
+  private:
+    [[nodiscard]] int32_t Send(WStringView dn, const std::vector<LdapModification>& changes, bool add) {
+        message_.clear();
+        return TimeLeft() == 0 ? kLdapTimeout : Write(dn, changes, add);
+    }
+};
 
 // The LDAPMod (LDAPModW) array of a list of changes, valid while this lives. LdapModOp numbers its operations
 // as LDAP_MOD_ADD, LDAP_MOD_DELETE and LDAP_MOD_REPLACE do; `bvaluesFlag` is the client's LDAP_MOD_BVALUES.

@@ -24,12 +24,7 @@ struct LdapHandlePolicy {
 };
 using LdapHandle = UniqueHandle<LdapHandlePolicy>;
 
-struct LdapMessagePolicy {
-    using Type = LDAPMessage*;
-    static constexpr Type Invalid() { return nullptr; }
-    static void Close(Type message) noexcept { ldap_msgfree(message); }
-};
-using LdapMessageHandle = UniqueHandle<LdapMessagePolicy>;
+using LdapMessageHandle = UniqueHandle<LdapMessagePolicy<LDAPMessage>>;
 
 // libldap's client-side codes are negative (-1 server down ... -17 referral limit); Windows numbers the same
 // conditions 0x51 ... 0x61 in the same order.
@@ -85,18 +80,15 @@ int NoPrompts(LDAP*, unsigned, void*, void*) {
     return LDAP_SUCCESS;
 }
 
-class PosixLdapSession final : public LdapSession {
+class PosixLdapSession final : public ClientSession {
   public:
     PosixLdapSession(LdapHandle ld, uint32_t operationLimitMs, uint32_t sizeLimit, LdapDeadline deadline)
-        : ld_(std::move(ld)),
-          operationLimitMs_(operationLimitMs),
-          sizeLimit_(sizeLimit),
-          deadline_(deadline) {}
+        : ClientSession(operationLimitMs, sizeLimit, deadline), ld_(std::move(ld)) {}
 
     // Connects, upgrades and binds; the session is usable only when this returns 0.
     int32_t Establish(const LdapSettings& settings) {
         if (settings.transport == LdapTransport::StartTls) {
-            const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+            const uint32_t ms = TimeLeft();
             if (ms == 0) {
                 return kLdapTimeout;
             }
@@ -127,7 +119,7 @@ class PosixLdapSession final : public LdapSession {
                    const std::vector<WString>& attributes, std::vector<LdapEntry>* out) override {
         out->clear();
         message_.clear();
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        const uint32_t ms = TimeLeft();
         if (ms == 0) {
             return kLdapTimeout;
         }
@@ -159,29 +151,11 @@ class PosixLdapSession final : public LdapSession {
             }
             // Search references are dropped: referrals are never chased.
         }
-        if (code == kLdapSuccess || code == kLdapSizeLimitExceeded) {
-            *out = std::move(entries);
-        }
-        return code;
+        return FinishSearch(code, &entries, out);
     }
-
-    int32_t Add(WStringView dn, const std::vector<LdapAttribute>& attributes) override {
-        return Write(dn, AsAdditions(attributes), true);
-    }
-
-    int32_t Modify(WStringView dn, const std::vector<LdapModification>& changes) override {
-        return Write(dn, changes, false);
-    }
-
-    void SetDeadline(LdapDeadline deadline) override { deadline_ = deadline; }
-    WString LastServerMessage() const override { return Utf8ToUtf16(message_); }
 
   private:
-    int32_t Write(WStringView dn, const std::vector<LdapModification>& changes, bool add) {
-        message_.clear();
-        if (RemainingMs(deadline_, operationLimitMs_) == 0) {
-            return kLdapTimeout;
-        }
+    int32_t Write(WStringView dn, const std::vector<LdapModification>& changes, bool add) override {
         LdapModList<LDAPMod> mods(changes, LDAP_MOD_BVALUES);
         const std::string dn8 = Utf16ToUtf8(dn);
         int msgid = 0;
@@ -196,7 +170,7 @@ class PosixLdapSession final : public LdapSession {
     }
 
     int32_t SimpleBind(const LdapSettings& settings) {
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        const uint32_t ms = TimeLeft();
         if (ms == 0) {
             return kLdapTimeout;
         }
@@ -215,7 +189,7 @@ class PosixLdapSession final : public LdapSession {
     }
 
     int32_t GssapiBind() {
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        const uint32_t ms = TimeLeft();
         if (ms == 0) {
             return kLdapTimeout;
         }
@@ -234,7 +208,7 @@ class PosixLdapSession final : public LdapSession {
     // Waits for the whole answer to msgid; abandons it when the time runs out. The time left is taken after
     // sending, since sending may have had to connect first.
     int32_t Wait(int msgid, LDAPMessage** result) {
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        const uint32_t ms = TimeLeft();
         if (ms == 0) {
             (void)ldap_abandon_ext(ld_.get(), msgid, nullptr, nullptr);
             return kLdapTimeout;
@@ -269,7 +243,7 @@ class PosixLdapSession final : public LdapSession {
         char* text = nullptr;
         const int rc = ldap_parse_result(ld_.get(), message, &code, nullptr, &text, nullptr, nullptr, 0);
         if (text != nullptr) {
-            message_ = text;
+            message_ = Utf8ToUtf16(text);
             ldap_memfree(text);
         }
         return rc != LDAP_SUCCESS ? Normalise(rc) : Normalise(code);
@@ -278,7 +252,7 @@ class PosixLdapSession final : public LdapSession {
     void ReadSessionMessage() {
         char* text = nullptr;
         if (ldap_get_option(ld_.get(), LDAP_OPT_DIAGNOSTIC_MESSAGE, &text) == LDAP_OPT_SUCCESS && text) {
-            message_ = text;
+            message_ = Utf8ToUtf16(text);
             ldap_memfree(text);
         }
     }
@@ -311,10 +285,6 @@ class PosixLdapSession final : public LdapSession {
     }
 
     LdapHandle ld_;
-    uint32_t operationLimitMs_;
-    uint32_t sizeLimit_;
-    LdapDeadline deadline_;
-    std::string message_;
 };
 
 class PosixLdapConnector final : public LdapConnector {

@@ -34,12 +34,7 @@ struct LdapHandlePolicy {
 };
 using LdapHandle = UniqueHandle<LdapHandlePolicy>;
 
-struct LdapMessagePolicy {
-    using Type = LDAPMessage*;
-    static constexpr Type Invalid() { return nullptr; }
-    static void Close(Type message) noexcept { ldap_msgfree(message); }
-};
-using LdapMessageHandle = UniqueHandle<LdapMessagePolicy>;
+using LdapMessageHandle = UniqueHandle<LdapMessagePolicy<LDAPMessage>>;
 
 struct SocketPolicy {
     using Type = SOCKET;
@@ -144,13 +139,10 @@ BOOLEAN LDAPAPI AcceptAnyCertificate(PLDAP, PCCERT_CONTEXT) {
     return TRUE;
 }
 
-class Win32LdapSession final : public LdapSession {
+class Win32LdapSession final : public ClientSession {
   public:
     Win32LdapSession(LdapHandle ld, uint32_t operationLimitMs, uint32_t sizeLimit, LdapDeadline deadline)
-        : ld_(std::move(ld)),
-          operationLimitMs_(operationLimitMs),
-          sizeLimit_(sizeLimit),
-          deadline_(deadline) {}
+        : ClientSession(operationLimitMs, sizeLimit, deadline), ld_(std::move(ld)) {}
 
     int32_t Establish(const LdapSettings& settings) {
         if (settings.transport == LdapTransport::StartTls) {
@@ -180,7 +172,7 @@ class Win32LdapSession final : public LdapSession {
                    const std::vector<WString>& attributes, std::vector<LdapEntry>* out) override {
         out->clear();
         message_.clear();
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        const uint32_t ms = TimeLeft();
         if (ms == 0) {
             return kLdapTimeout;
         }
@@ -208,29 +200,11 @@ class Win32LdapSession final : public LdapSession {
             entries.push_back(ReadEntry(entry));
         }
         const int32_t code = ParseResult(result.get());
-        if (code == kLdapSuccess || code == kLdapSizeLimitExceeded) {
-            *out = std::move(entries);
-        }
-        return code;
+        return FinishSearch(code, &entries, out);
     }
-
-    int32_t Add(WStringView dn, const std::vector<LdapAttribute>& attributes) override {
-        return Write(dn, AsAdditions(attributes), true);
-    }
-
-    int32_t Modify(WStringView dn, const std::vector<LdapModification>& changes) override {
-        return Write(dn, changes, false);
-    }
-
-    void SetDeadline(LdapDeadline deadline) override { deadline_ = deadline; }
-    WString LastServerMessage() const override { return message_; }
 
   private:
-    int32_t Write(WStringView dn, const std::vector<LdapModification>& changes, bool add) {
-        message_.clear();
-        if (RemainingMs(deadline_, operationLimitMs_) == 0) {
-            return kLdapTimeout;
-        }
+    int32_t Write(WStringView dn, const std::vector<LdapModification>& changes, bool add) override {
         LdapModList<LDAPModW> mods(changes, LDAP_MOD_BVALUES);
         const WString dn16(dn);
         ULONG msgid = 0;
@@ -241,7 +215,7 @@ class Win32LdapSession final : public LdapSession {
     }
 
     int32_t SimpleBind(const LdapSettings& settings) {
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        const uint32_t ms = TimeLeft();
         if (ms == 0) {
             return kLdapTimeout;
         }
@@ -259,7 +233,7 @@ class Win32LdapSession final : public LdapSession {
     // Waits for the whole answer to msgid; abandons it when the time runs out. The time left is taken after
     // sending, since sending may have had to connect first.
     int32_t Wait(ULONG msgid, LDAPMessage** result) {
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        const uint32_t ms = TimeLeft();
         if (ms == 0) {
             (void)ldap_abandon(ld_.get(), msgid);
             return kLdapTimeout;
@@ -327,10 +301,6 @@ class Win32LdapSession final : public LdapSession {
     }
 
     LdapHandle ld_;
-    uint32_t operationLimitMs_;
-    uint32_t sizeLimit_;
-    LdapDeadline deadline_;
-    WString message_;
 };
 
 // Options that only some wldap32 versions know (Wine's lacks several) are best effort.

@@ -258,40 +258,6 @@ TEST_F(LdapBackendTest, LookupAccountName) {
     }
 }
 
-TEST_F(LdapBackendTest, AccountLookupsGrowTheCallersBuffers) {
-    // Too small by one on either side: the sizes needed come back and nothing else is filled.
-    const std::pair<uint32_t, uint32_t> tooSmall[] = {{0, 0}, {27, 5}, {28, 4}};
-    for (const auto& [sidSize, domainSize] : tooSmall) {
-        AccountSidBuffers buffers;
-        buffers.sidSize = sidSize;
-        buffers.domainSize = domainSize;
-        EXPECT_EQ(backend_->LookupAccountName(nullptr, KW("CORP\\alex.berg"), &buffers),
-                  winerr::kInsufficientBuffer);
-        EXPECT_EQ(buffers.sidSize, 28u);
-        EXPECT_EQ(buffers.domainSize, 5u);  // "CORP" and its terminating zero
-        EXPECT_TRUE(buffers.sid.empty());
-        EXPECT_TRUE(buffers.domain.empty());
-    }
-    AccountSidBuffers exact;
-    exact.sidSize = 28;
-    exact.domainSize = 5;
-    EXPECT_EQ(backend_->LookupAccountName(nullptr, KW("CORP\\alex.berg"), &exact), 0);
-
-    SidBytes sid;
-    ASSERT_EQ(TextToSid(KW("S-1-5-21-1-2-3-1104"), &sid), 0);
-    AccountNameBuffers names;
-    names.nameSize = 9;  // "alex.berg" without room for its zero
-    names.domainSize = 5;
-    EXPECT_EQ(backend_->LookupAccountSid(nullptr, sid, &names), winerr::kInsufficientBuffer);
-    EXPECT_EQ(names.nameSize, 10u);
-    EXPECT_EQ(names.domainSize, 5u);
-    EXPECT_TRUE(names.name.empty());
-    EXPECT_EQ(backend_->LookupAccountSid(nullptr, sid, &names), 0);
-    EXPECT_EQ(U8(names.name), "alex.berg");
-    EXPECT_EQ(names.nameSize, 9u);
-    EXPECT_EQ(names.domainSize, 4u);
-}
-
 TEST_F(LdapBackendTest, LookupAccountSid) {
     struct Row {
         const char* sid;

@@ -407,36 +407,6 @@ TEST_F(LdifDirectoryTest, ChangesRefusedLeaveTheEntryAsItWas) {
     EXPECT_EQ(Values(Read(alex, {KW("sn")}), KW("sn")), "Berg");
 }
 
-TEST_F(LdifDirectoryTest, EntriesWriteBackAsLdifThatLoadsTheSame) {
-    ASSERT_EQ(session_->Add(W(std::string("CN=Auditors,") + kDomain),
-                            {{KW("objectClass"), {Value("group")}},
-                             {KW("msDS-ByteArray"), {Value(std::string("\0\xff<x/>#1#", 9))}}}),
-              0);
-    std::string text;
-    ASSERT_EQ(ldif::Write(directory_->Entries(), &text), 0);
-    std::unique_ptr<LdifDirectory> reloaded;
-    ldif::ParseError error;
-    ASSERT_EQ(LdifDirectory::Load(text, ldif::Limits{}, &reloaded, &error), 0) << error.ToString();
-    std::unique_ptr<platform::LdapSession> session;
-    ASSERT_EQ(reloaded->Open(platform::LdapSettings{}, &session), 0);
-    for (const char* filter : {"(objectClass=*)", "(msDS-ByteArray=\\00\\ff<x/>#1#)",
-                               "(memberOf=CN=Operators,OU=IT,DC=corp,DC=example,DC=test)"}) {
-        std::vector<LdapEntry> before;
-        std::vector<LdapEntry> after;
-        ASSERT_EQ(session_->Search(W(kDomain), LdapScope::Subtree, W(filter), {}, &before), 0);
-        ASSERT_EQ(session->Search(W(kDomain), LdapScope::Subtree, W(filter), {}, &after), 0);
-        ASSERT_EQ(before.size(), after.size()) << filter;
-        for (size_t i = 0; i < before.size(); ++i) {
-            EXPECT_EQ(U8(before[i].dn), U8(after[i].dn));
-            ASSERT_EQ(before[i].attributes.size(), after[i].attributes.size()) << U8(before[i].dn);
-            for (size_t k = 0; k < before[i].attributes.size(); ++k) {
-                EXPECT_EQ(before[i].attributes[k].name, after[i].attributes[k].name);
-                EXPECT_EQ(before[i].attributes[k].values, after[i].attributes[k].values);
-            }
-        }
-    }
-}
-
 TEST(LdifDirectoryLoadTest, RefusesFilesThatAreNoDirectory) {
     const struct {
         const char* what;
