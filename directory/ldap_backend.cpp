@@ -217,20 +217,18 @@ int32_t LdapDirectoryBackend::LookupAccountName(const WChar*, const WChar* accou
 
 int32_t LdapDirectoryBackend::LookupAccountSid(const WChar*, const SidBytes& sid,
                                                AccountNameBuffers* buffers) {
-    buffers->name.clear();
-    buffers->domain.clear();
-    buffers->use = 0;
+    *buffers = AccountNameBuffers{buffers->nameSize, buffers->domainSize, {}, {}, 0};
     const std::string bytes(sid.begin(), sid.end());
+    Connection connection(context_->settings.connection.budgetMs);
+    DomainInfo info;
+    Found found;
     if (!IsValidSid(bytes)) {
         return winerr::kInvalidSid;
     }
-    Connection connection(context_->settings.connection.budgetMs);
-    DomainInfo info;
     int32_t result = context_->Open(&connection, &info);
     if (result != 0) {
         return LdapResultToWin32(result);
     }
-    Found found;
     result = connection.SearchOne(info.dn, LdapScope::Subtree,
                                   "(objectSid=" + ldapfilter::EscapeValue(bytes) + ")", kObjectAttributes,
                                   &found.entry, &found.status);

@@ -2,6 +2,7 @@
 // translation of LDAP results into the Windows codes the real calls give.
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "directory/dn.h"
 #include "directory/ldap_backend_internal.h"
@@ -265,33 +266,28 @@ WString LdapDirectoryBackend::Context::OtherDomain(Connection& connection, const
 }
 
 int32_t LdapResultToWin32(int32_t ldapResult) {
-    switch (ldapResult) {
-        case kLdapSuccess:
-            return 0;
-        case kLdapTimeLimitExceeded:
-        case kLdapTimeout:
-            return winerr::kTimeout;
-        case kLdapNoSuchObject:
-            return winerr::kDsNoSuchObject;
-        case kLdapInvalidDnSyntax:
-            return winerr::kDsInvalidDnSyntax;
-        case kLdapInvalidCredentials:
-            return winerr::kLogonFailure;
-        case kLdapInsufficientRights:
-            return winerr::kAccessDenied;
-        case kLdapBusy:
-        case kLdapUnavailable:
-        case kLdapServerDown:
-        case kLdapConnectError:
-            return winerr::kDsServerDown;
-        case kLdapNoMemory:
-            return winerr::kNotEnoughMemory;
-        case kLdapParamError:
-        case kLdapFilterError:
-            return winerr::kInvalidParameter;
-        default:
-            return winerr::kDsOperationsError;
+    static constexpr std::pair<int32_t, int32_t> kCodes[] = {
+        {kLdapSuccess, 0},
+        {kLdapTimeLimitExceeded, winerr::kTimeout},
+        {kLdapTimeout, winerr::kTimeout},
+        {kLdapNoSuchObject, winerr::kDsNoSuchObject},
+        {kLdapInvalidDnSyntax, winerr::kDsInvalidDnSyntax},
+        {kLdapInvalidCredentials, winerr::kLogonFailure},
+        {kLdapInsufficientRights, winerr::kAccessDenied},
+        {kLdapBusy, winerr::kDsServerDown},
+        {kLdapUnavailable, winerr::kDsServerDown},
+        {kLdapServerDown, winerr::kDsServerDown},
+        {kLdapConnectError, winerr::kDsServerDown},
+        {kLdapNoMemory, winerr::kNotEnoughMemory},
+        {kLdapParamError, winerr::kInvalidParameter},
+        {kLdapFilterError, winerr::kInvalidParameter},
+    };
+    for (const auto& [ldap, win32] : kCodes) {
+        if (ldap == ldapResult) {
+            return win32;
+        }
     }
+    return winerr::kDsOperationsError;
 }
 
 }  // namespace korva

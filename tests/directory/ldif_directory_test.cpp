@@ -16,12 +16,7 @@
 namespace korva::testing {
 namespace {
 
-using platform::LdapAttribute;
-using platform::LdapEntry;
-using platform::LdapModification;
-using platform::LdapModOp;
-using platform::LdapScope;
-using platform::LdapValue;
+using namespace platform;
 
 constexpr const char* kDomain = "DC=corp,DC=example,DC=test";
 
