@@ -127,9 +127,9 @@ TEST(LdapFilterTest, Limits) {
         FilterLimits limits;
         bool accepted;
     } rows[] = {
-        {deep, FilterLimits{1000, 40, 100}, false},  {deep, FilterLimits{1000, 41, 100}, true},
-        {wide, FilterLimits{1000, 4, 51}, true},     {wide, FilterLimits{1000, 4, 50}, false},
-        {"(cn=abcd)", FilterLimits{8, 4, 4}, false},
+        {deep, FilterLimits{1000, 40, 100}, false}, {deep, FilterLimits{1000, 41, 100}, true},
+        {wide, FilterLimits{1000, 4, 51}, true},    {wide, FilterLimits{1000, 4, 50}, false},
+        {"(cn=abc)", FilterLimits{8, 4, 4}, true},  {"(cn=abcd)", FilterLimits{8, 4, 4}, false},
     };
     for (const auto& r : rows) {
         Node root;

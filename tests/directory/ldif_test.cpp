@@ -150,6 +150,7 @@ TEST(LdifWriteTest, PlainOrBase64AndFolding) {
     };
     const Row rows[] = {
         {"plain", "v: plain\n"},
+        {"", "v:\n"},
         {" lead", "v:: IGxlYWQ=\n"},
         {":colon", "v:: OmNvbG9u\n"},
         {std::string("\0", 1), "v:: AA==\n"},
