@@ -22,6 +22,44 @@ int32_t StoredTextArray::AccessData(const std::vector<WString>** values) {
     return 0;
 }
 
+namespace {
+
+// The buffer protocol's size check: false, with the sizes needed written back, when either buffer is too small.
+bool Fits(uint32_t* size, uint32_t* domainSize, uint32_t needed, uint32_t domainNeeded) {
+    if (*size >= needed && *domainSize >= domainNeeded) {
+        return true;
+    }
+    *size = needed;
+    *domainSize = domainNeeded;
+    return false;
+}
+
+}  // namespace
+
+int32_t FillAccountSidBuffers(const SidBytes& sid, const WString& domain, uint32_t use,
+                              AccountSidBuffers* buffers) {
+    const auto sidSize = static_cast<uint32_t>(sid.size());
+    const auto domainLength = static_cast<uint32_t>(domain.size());
+    if (!Fits(&buffers->sidSize, &buffers->domainSize, sidSize, domainLength + 1)) {
+        return winerr::kInsufficientBuffer;
+    }
+    *buffers = AccountSidBuffers{sidSize, domainLength, sid, domain, use};
+    return 0;
+}
+
+int32_t FillAccountNameBuffers(const WString& name, const WString& domain, uint32_t use,
+                               AccountNameBuffers* buffers) {
+    const auto nameLength = static_cast<uint32_t>(name.size());
+    const auto domainLength = static_cast<uint32_t>(domain.size());
+    if (!Fits(&buffers->nameSize, &buffers->domainSize, nameLength + 1, domainLength + 1)) {
+        return winerr::kInsufficientBuffer;
+    }
+    *buffers = AccountNameBuffers{nameLength, domainLength, name, domain, use};
+    return 0;
+}
+
+void UnavailableDirectoryBackend::UninitializeCom() {}
+
 int32_t UnavailableDirectoryBackend::GetJoinInformation(WString* name, uint32_t* status) {
     name->clear();
     *status = kNetSetupUnknownStatus;

@@ -287,6 +287,25 @@ class DirectoryObject {
 
 // --- The backend ---
 
+// Every method of DirectoryBackend, declared as an override: a backend's class body names it once.
+#define KORVA_DIRECTORY_BACKEND_OVERRIDES                                                                   \
+    [[nodiscard]] int32_t GetJoinInformation(WString* name, uint32_t* status) override;                     \
+    [[nodiscard]] int32_t GetDcName(const WChar* domainName, uint32_t flags, DomainControllerInfo* info)    \
+        override;                                                                                           \
+    [[nodiscard]] int32_t BindDomainController(const WChar* domainName,                                     \
+                                               std::unique_ptr<DomainControllerBinding>* binding) override; \
+    [[nodiscard]] int32_t LookupAccountName(const WChar* systemName, const WChar* accountName,              \
+                                            AccountSidBuffers* buffers) override;                           \
+    [[nodiscard]] int32_t LookupAccountSid(const WChar* systemName, const SidBytes& sid,                    \
+                                           AccountNameBuffers* buffers) override;                           \
+    [[nodiscard]] int32_t SidToString(const SidBytes& sid, WString* text, int32_t* releaseResult) override; \
+    [[nodiscard]] int32_t StringToSid(const WChar* text, SidBytes* sid) override;                           \
+    [[nodiscard]] int32_t InitializeCom() override;                                                         \
+    void UninitializeCom() override;                                                                        \
+    [[nodiscard]] int32_t CreateNameTranslate(std::unique_ptr<NameTranslator>* translator) override;        \
+    [[nodiscard]] int32_t BindObject(const WChar* ldapPath, ObjectInterface iface,                          \
+                                     std::unique_ptr<DirectoryObject>* object) override
+
 class DirectoryBackend {
   public:
     virtual ~DirectoryBackend() = default;
@@ -327,22 +346,14 @@ std::unique_ptr<DirectoryBackend> CreateSystemDirectoryBackend();
 // ERROR_CALL_NOT_IMPLEMENTED (the Win32-style calls) or E_NOTIMPL (the COM-style calls).
 class UnavailableDirectoryBackend final : public DirectoryBackend {
   public:
-    [[nodiscard]] int32_t GetJoinInformation(WString* name, uint32_t* status) override;
-    [[nodiscard]] int32_t GetDcName(const WChar* domainName, uint32_t flags,
-                                    DomainControllerInfo* info) override;
-    [[nodiscard]] int32_t BindDomainController(const WChar* domainName,
-                                               std::unique_ptr<DomainControllerBinding>* binding) override;
-    [[nodiscard]] int32_t LookupAccountName(const WChar* systemName, const WChar* accountName,
-                                            AccountSidBuffers* buffers) override;
-    [[nodiscard]] int32_t LookupAccountSid(const WChar* systemName, const SidBytes& sid,
-                                           AccountNameBuffers* buffers) override;
-    [[nodiscard]] int32_t SidToString(const SidBytes& sid, WString* text, int32_t* releaseResult) override;
-    [[nodiscard]] int32_t StringToSid(const WChar* text, SidBytes* sid) override;
-    [[nodiscard]] int32_t InitializeCom() override;
-    void UninitializeCom() override {}
-    [[nodiscard]] int32_t CreateNameTranslate(std::unique_ptr<NameTranslator>* translator) override;
-    [[nodiscard]] int32_t BindObject(const WChar* ldapPath, ObjectInterface iface,
-                                     std::unique_ptr<DirectoryObject>* object) override;
+    KORVA_DIRECTORY_BACKEND_OVERRIDES;
 };
+
+// LookupAccountNameW's and LookupAccountSidW's buffer protocol for a found account: when the caller's buffers
+// are too small, ERROR_INSUFFICIENT_BUFFER with the sizes needed; otherwise 0 with everything filled.
+[[nodiscard]] int32_t FillAccountSidBuffers(const SidBytes& sid, const WString& domain, uint32_t use,
+                                            AccountSidBuffers* buffers);
+[[nodiscard]] int32_t FillAccountNameBuffers(const WString& name, const WString& domain, uint32_t use,
+                                             AccountNameBuffers* buffers);
 
 }  // namespace korva

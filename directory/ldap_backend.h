@@ -55,22 +55,7 @@ class LdapDirectoryBackend final : public DirectoryBackend {
     LdapDirectoryBackend(const LdapDirectoryBackend&) = delete;
     LdapDirectoryBackend& operator=(const LdapDirectoryBackend&) = delete;
 
-    [[nodiscard]] int32_t GetJoinInformation(WString* name, uint32_t* status) override;
-    [[nodiscard]] int32_t GetDcName(const WChar* domainName, uint32_t flags,
-                                    DomainControllerInfo* info) override;
-    [[nodiscard]] int32_t BindDomainController(const WChar* domainName,
-                                               std::unique_ptr<DomainControllerBinding>* binding) override;
-    [[nodiscard]] int32_t LookupAccountName(const WChar* systemName, const WChar* accountName,
-                                            AccountSidBuffers* buffers) override;
-    [[nodiscard]] int32_t LookupAccountSid(const WChar* systemName, const SidBytes& sid,
-                                           AccountNameBuffers* buffers) override;
-    [[nodiscard]] int32_t SidToString(const SidBytes& sid, WString* text, int32_t* releaseResult) override;
-    [[nodiscard]] int32_t StringToSid(const WChar* text, SidBytes* sid) override;
-    [[nodiscard]] int32_t InitializeCom() override;
-    void UninitializeCom() override {}
-    [[nodiscard]] int32_t CreateNameTranslate(std::unique_ptr<NameTranslator>* translator) override;
-    [[nodiscard]] int32_t BindObject(const WChar* ldapPath, ObjectInterface iface,
-                                     std::unique_ptr<DirectoryObject>* object) override;
+    KORVA_DIRECTORY_BACKEND_OVERRIDES;
 
     struct Context;
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "platform/ldap_client.h"
 #include "platform/os_defaults.h"
 
 namespace korva::platform {
@@ -181,3 +182,15 @@ int32_t ResolveLdapAddress(const LdapSettings& settings, LdapAddress* out) {
 }
 
 }  // namespace korva::platform
+
+namespace korva::platform::os {
+
+std::vector<LdapModification> AsAdditions(const std::vector<LdapAttribute>& attributes) {
+    std::vector<LdapModification> changes;
+    for (const LdapAttribute& attribute : attributes) {
+        changes.push_back(LdapModification{LdapModOp::Add, attribute.name, attribute.values});
+    }
+    return changes;
+}
+
+}  // namespace korva::platform::os

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ldap_client.h"
 #include "platform/os_defaults.h"
 #include "platform/unique_handle.h"
 
@@ -23,12 +24,7 @@ struct LdapHandlePolicy {
 };
 using LdapHandle = UniqueHandle<LdapHandlePolicy>;
 
-struct LdapMessagePolicy {
-    using Type = LDAPMessage*;
-    static constexpr Type Invalid() { return nullptr; }
-    static void Close(Type message) noexcept { ldap_msgfree(message); }
-};
-using LdapMessageHandle = UniqueHandle<LdapMessagePolicy>;
+using LdapMessageHandle = UniqueHandle<LdapMessagePolicy<LDAPMessage>>;
 
 // libldap's client-side codes are negative (-1 server down ... -17 referral limit); Windows numbers the same
 // conditions 0x51 ... 0x61 in the same order.
@@ -79,74 +75,20 @@ class CStrings {
     std::vector<char*> pointers_;
 };
 
-// LDAPMod arrays with binary values for ldap_add_ext / ldap_modify_ext.
-class ModList {
-  public:
-    void Append(int op, const WString& attribute, const std::vector<LdapValue>& values) {
-        Item& item = items_.emplace_back();
-        item.name = Utf16ToUtf8(attribute);
-        item.values.reserve(values.size());
-        for (const LdapValue& value : values) {
-            berval bv{};
-            bv.bv_len = value.size();
-            // libldap only reads the values; its interface is not const-correct.
-            bv.bv_val = const_cast<char*>(reinterpret_cast<const char*>(value.data()));
-            item.values.push_back(bv);
-        }
-        item.op = op | LDAP_MOD_BVALUES;
-    }
-    LDAPMod** get() {
-        mods_.clear();
-        pointers_.clear();
-        mods_.reserve(items_.size());
-        for (Item& item : items_) {
-            item.valuePointers.clear();
-            for (berval& bv : item.values) {
-                item.valuePointers.push_back(&bv);
-            }
-            item.valuePointers.push_back(nullptr);
-            LDAPMod mod{};
-            mod.mod_op = item.op;
-            mod.mod_type = item.name.data();
-            mod.mod_bvalues = item.valuePointers.data();
-            mods_.push_back(mod);
-        }
-        for (LDAPMod& mod : mods_) {
-            pointers_.push_back(&mod);
-        }
-        pointers_.push_back(nullptr);
-        return pointers_.data();
-    }
-
-  private:
-    struct Item {
-        int op = 0;
-        std::string name;
-        std::vector<berval> values;
-        std::vector<berval*> valuePointers;
-    };
-    std::vector<Item> items_;
-    std::vector<LDAPMod> mods_;
-    std::vector<LDAPMod*> pointers_;
-};
-
 // SASL prompts: GSSAPI needs none (the ticket cache names the user), so every prompt keeps its default.
 int NoPrompts(LDAP*, unsigned, void*, void*) {
     return LDAP_SUCCESS;
 }
 
-class PosixLdapSession final : public LdapSession {
+class PosixLdapSession final : public ClientSession {
   public:
     PosixLdapSession(LdapHandle ld, uint32_t operationLimitMs, uint32_t sizeLimit, LdapDeadline deadline)
-        : ld_(std::move(ld)),
-          operationLimitMs_(operationLimitMs),
-          sizeLimit_(sizeLimit),
-          deadline_(deadline) {}
+        : ClientSession(operationLimitMs, sizeLimit, deadline), ld_(std::move(ld)) {}
 
     // Connects, upgrades and binds; the session is usable only when this returns 0.
     int32_t Establish(const LdapSettings& settings) {
         if (settings.transport == LdapTransport::StartTls) {
-            const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+            const uint32_t ms = TimeLeft();
             if (ms == 0) {
                 return kLdapTimeout;
             }
@@ -177,7 +119,7 @@ class PosixLdapSession final : public LdapSession {
                    const std::vector<WString>& attributes, std::vector<LdapEntry>* out) override {
         out->clear();
         message_.clear();
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        const uint32_t ms = TimeLeft();
         if (ms == 0) {
             return kLdapTimeout;
         }
@@ -209,64 +151,26 @@ class PosixLdapSession final : public LdapSession {
             }
             // Search references are dropped: referrals are never chased.
         }
-        if (code == kLdapSuccess || code == kLdapSizeLimitExceeded) {
-            *out = std::move(entries);
-        }
-        return code;
+        return FinishSearch(code, &entries, out);
     }
-
-    int32_t Add(WStringView dn, const std::vector<LdapAttribute>& attributes) override {
-        message_.clear();
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
-        if (ms == 0) {
-            return kLdapTimeout;
-        }
-        ModList mods;
-        for (const LdapAttribute& attribute : attributes) {
-            mods.Append(LDAP_MOD_ADD, attribute.name, attribute.values);
-        }
-        const std::string dn8 = Utf16ToUtf8(dn);
-        int msgid = 0;
-        const int rc = ldap_add_ext(ld_.get(), dn8.c_str(), mods.get(), nullptr, nullptr, &msgid);
-        if (rc != LDAP_SUCCESS) {
-            return Normalise(rc);
-        }
-        return WaitAndParse(msgid);
-    }
-
-    int32_t Modify(WStringView dn, const std::vector<LdapModification>& changes) override {
-        message_.clear();
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
-        if (ms == 0) {
-            return kLdapTimeout;
-        }
-        ModList mods;
-        for (const LdapModification& change : changes) {
-            const int op = change.op == LdapModOp::Add      ? LDAP_MOD_ADD
-                           : change.op == LdapModOp::Delete ? LDAP_MOD_DELETE
-                                                            : LDAP_MOD_REPLACE;
-            mods.Append(op, change.attribute, change.values);
-        }
-        const std::string dn8 = Utf16ToUtf8(dn);
-        int msgid = 0;
-        const int rc = ldap_modify_ext(ld_.get(), dn8.c_str(), mods.get(), nullptr, nullptr, &msgid);
-        if (rc != LDAP_SUCCESS) {
-            return Normalise(rc);
-        }
-        return WaitAndParse(msgid);
-    }
-
-    void SetDeadline(LdapDeadline deadline) override { deadline_ = deadline; }
-    WString LastServerMessage() const override { return Utf8ToUtf16(message_); }
 
   private:
+    int32_t Write(WStringView dn, const std::vector<LdapModification>& changes, bool add) override {
+        LdapModList<LDAPMod> mods(changes, LDAP_MOD_BVALUES);
+        const std::string dn8 = Utf16ToUtf8(dn);
+        int msgid = 0;
+        const int rc = add ? ldap_add_ext(ld_.get(), dn8.c_str(), mods.get(), nullptr, nullptr, &msgid)
+                           : ldap_modify_ext(ld_.get(), dn8.c_str(), mods.get(), nullptr, nullptr, &msgid);
+        return rc != LDAP_SUCCESS ? Normalise(rc) : WaitAndParse(msgid);
+    }
+
     void SetApiTimeout(uint32_t ms) {
         timeval tv = ToTimeval(ms);
         (void)ldap_set_option(ld_.get(), LDAP_OPT_TIMEOUT, &tv);
     }
 
     int32_t SimpleBind(const LdapSettings& settings) {
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        const uint32_t ms = TimeLeft();
         if (ms == 0) {
             return kLdapTimeout;
         }
@@ -285,7 +189,7 @@ class PosixLdapSession final : public LdapSession {
     }
 
     int32_t GssapiBind() {
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        const uint32_t ms = TimeLeft();
         if (ms == 0) {
             return kLdapTimeout;
         }
@@ -304,7 +208,7 @@ class PosixLdapSession final : public LdapSession {
     // Waits for the whole answer to msgid; abandons it when the time runs out. The time left is taken after
     // sending, since sending may have had to connect first.
     int32_t Wait(int msgid, LDAPMessage** result) {
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        const uint32_t ms = TimeLeft();
         if (ms == 0) {
             (void)ldap_abandon_ext(ld_.get(), msgid, nullptr, nullptr);
             return kLdapTimeout;
@@ -339,7 +243,7 @@ class PosixLdapSession final : public LdapSession {
         char* text = nullptr;
         const int rc = ldap_parse_result(ld_.get(), message, &code, nullptr, &text, nullptr, nullptr, 0);
         if (text != nullptr) {
-            message_ = text;
+            message_ = Utf8ToUtf16(text);
             ldap_memfree(text);
         }
         return rc != LDAP_SUCCESS ? Normalise(rc) : Normalise(code);
@@ -348,7 +252,7 @@ class PosixLdapSession final : public LdapSession {
     void ReadSessionMessage() {
         char* text = nullptr;
         if (ldap_get_option(ld_.get(), LDAP_OPT_DIAGNOSTIC_MESSAGE, &text) == LDAP_OPT_SUCCESS && text) {
-            message_ = text;
+            message_ = Utf8ToUtf16(text);
             ldap_memfree(text);
         }
     }
@@ -381,10 +285,6 @@ class PosixLdapSession final : public LdapSession {
     }
 
     LdapHandle ld_;
-    uint32_t operationLimitMs_;
-    uint32_t sizeLimit_;
-    LdapDeadline deadline_;
-    std::string message_;
 };
 
 class PosixLdapConnector final : public LdapConnector {

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/ldap_client.h"
 #include "platform/os_defaults.h"
 #include "platform/unique_handle.h"
 
@@ -33,12 +34,7 @@ struct LdapHandlePolicy {
 };
 using LdapHandle = UniqueHandle<LdapHandlePolicy>;
 
-struct LdapMessagePolicy {
-    using Type = LDAPMessage*;
-    static constexpr Type Invalid() { return nullptr; }
-    static void Close(Type message) noexcept { ldap_msgfree(message); }
-};
-using LdapMessageHandle = UniqueHandle<LdapMessagePolicy>;
+using LdapMessageHandle = UniqueHandle<LdapMessagePolicy<LDAPMessage>>;
 
 struct SocketPolicy {
     using Type = SOCKET;
@@ -143,62 +139,10 @@ BOOLEAN LDAPAPI AcceptAnyCertificate(PLDAP, PCCERT_CONTEXT) {
     return TRUE;
 }
 
-// LDAPModW arrays with binary values.
-class ModList {
-  public:
-    void Append(ULONG op, const WString& attribute, const std::vector<LdapValue>& values) {
-        Item& item = items_.emplace_back();
-        item.name = attribute;
-        for (const LdapValue& value : values) {
-            berval bv{};
-            bv.bv_len = static_cast<ULONG>(value.size());
-            bv.bv_val = const_cast<PCHAR>(reinterpret_cast<const char*>(value.data()));
-            item.values.push_back(bv);
-        }
-        item.op = op | LDAP_MOD_BVALUES;
-    }
-    LDAPModW** get() {
-        mods_.clear();
-        pointers_.clear();
-        mods_.reserve(items_.size());
-        for (Item& item : items_) {
-            item.valuePointers.clear();
-            for (berval& bv : item.values) {
-                item.valuePointers.push_back(&bv);
-            }
-            item.valuePointers.push_back(nullptr);
-            LDAPModW mod{};
-            mod.mod_op = item.op;
-            mod.mod_type = Mutable(item.name);
-            mod.mod_vals.modv_bvals = item.valuePointers.data();
-            mods_.push_back(mod);
-        }
-        for (LDAPModW& mod : mods_) {
-            pointers_.push_back(&mod);
-        }
-        pointers_.push_back(nullptr);
-        return pointers_.data();
-    }
-
-  private:
-    struct Item {
-        ULONG op = 0;
-        WString name;
-        std::vector<berval> values;
-        std::vector<berval*> valuePointers;
-    };
-    std::vector<Item> items_;
-    std::vector<LDAPModW> mods_;
-    std::vector<LDAPModW*> pointers_;
-};
-
-class Win32LdapSession final : public LdapSession {
+class Win32LdapSession final : public ClientSession {
   public:
     Win32LdapSession(LdapHandle ld, uint32_t operationLimitMs, uint32_t sizeLimit, LdapDeadline deadline)
-        : ld_(std::move(ld)),
-          operationLimitMs_(operationLimitMs),
-          sizeLimit_(sizeLimit),
-          deadline_(deadline) {}
+        : ClientSession(operationLimitMs, sizeLimit, deadline), ld_(std::move(ld)) {}
 
     int32_t Establish(const LdapSettings& settings) {
         if (settings.transport == LdapTransport::StartTls) {
@@ -228,7 +172,7 @@ class Win32LdapSession final : public LdapSession {
                    const std::vector<WString>& attributes, std::vector<LdapEntry>* out) override {
         out->clear();
         message_.clear();
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        const uint32_t ms = TimeLeft();
         if (ms == 0) {
             return kLdapTimeout;
         }
@@ -256,59 +200,22 @@ class Win32LdapSession final : public LdapSession {
             entries.push_back(ReadEntry(entry));
         }
         const int32_t code = ParseResult(result.get());
-        if (code == kLdapSuccess || code == kLdapSizeLimitExceeded) {
-            *out = std::move(entries);
-        }
-        return code;
+        return FinishSearch(code, &entries, out);
     }
-
-    int32_t Add(WStringView dn, const std::vector<LdapAttribute>& attributes) override {
-        message_.clear();
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
-        if (ms == 0) {
-            return kLdapTimeout;
-        }
-        ModList mods;
-        for (const LdapAttribute& attribute : attributes) {
-            mods.Append(LDAP_MOD_ADD, attribute.name, attribute.values);
-        }
-        const WString dn16(dn);
-        ULONG msgid = 0;
-        const ULONG rc = ldap_add_extW(ld_.get(), Mutable(dn16), mods.get(), nullptr, nullptr, &msgid);
-        if (rc != LDAP_SUCCESS) {
-            return Normalise(rc);
-        }
-        return WaitAndParse(msgid);
-    }
-
-    int32_t Modify(WStringView dn, const std::vector<LdapModification>& changes) override {
-        message_.clear();
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
-        if (ms == 0) {
-            return kLdapTimeout;
-        }
-        ModList mods;
-        for (const LdapModification& change : changes) {
-            const ULONG op = change.op == LdapModOp::Add      ? LDAP_MOD_ADD
-                             : change.op == LdapModOp::Delete ? LDAP_MOD_DELETE
-                                                              : LDAP_MOD_REPLACE;
-            mods.Append(op, change.attribute, change.values);
-        }
-        const WString dn16(dn);
-        ULONG msgid = 0;
-        const ULONG rc = ldap_modify_extW(ld_.get(), Mutable(dn16), mods.get(), nullptr, nullptr, &msgid);
-        if (rc != LDAP_SUCCESS) {
-            return Normalise(rc);
-        }
-        return WaitAndParse(msgid);
-    }
-
-    void SetDeadline(LdapDeadline deadline) override { deadline_ = deadline; }
-    WString LastServerMessage() const override { return message_; }
 
   private:
+    int32_t Write(WStringView dn, const std::vector<LdapModification>& changes, bool add) override {
+        LdapModList<LDAPModW> mods(changes, LDAP_MOD_BVALUES);
+        const WString dn16(dn);
+        ULONG msgid = 0;
+        const ULONG rc =
+            add ? ldap_add_extW(ld_.get(), Mutable(dn16), mods.get(), nullptr, nullptr, &msgid)
+                : ldap_modify_extW(ld_.get(), Mutable(dn16), mods.get(), nullptr, nullptr, &msgid);
+        return rc != LDAP_SUCCESS ? Normalise(rc) : WaitAndParse(msgid);
+    }
+
     int32_t SimpleBind(const LdapSettings& settings) {
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        const uint32_t ms = TimeLeft();
         if (ms == 0) {
             return kLdapTimeout;
         }
@@ -326,7 +233,7 @@ class Win32LdapSession final : public LdapSession {
     // Waits for the whole answer to msgid; abandons it when the time runs out. The time left is taken after
     // sending, since sending may have had to connect first.
     int32_t Wait(ULONG msgid, LDAPMessage** result) {
-        const uint32_t ms = RemainingMs(deadline_, operationLimitMs_);
+        const uint32_t ms = TimeLeft();
         if (ms == 0) {
             (void)ldap_abandon(ld_.get(), msgid);
             return kLdapTimeout;
@@ -394,10 +301,6 @@ class Win32LdapSession final : public LdapSession {
     }
 
     LdapHandle ld_;
-    uint32_t operationLimitMs_;
-    uint32_t sizeLimit_;
-    LdapDeadline deadline_;
-    WString message_;
 };
 
 // Options that only some wldap32 versions know (Wine's lacks several) are best effort.

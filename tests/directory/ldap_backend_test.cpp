@@ -28,26 +28,17 @@ std::string U8(WStringView text) {
     return Utf16ToUtf8(text);
 }
 
-// Wraps the offline directory's connector: opening can be made to fail, and searches can be made to fail
-// after a number of them have gone through.
+// Wraps the offline directory's connector: opening can fail, and so can every search from some point on.
 class FaultyConnector final : public platform::LdapConnector {
   public:
     explicit FaultyConnector(platform::LdapConnector& inner) : inner_(inner) {}
-
-    void FailOpen(int32_t code) { openFailure_ = code; }
-    // The first `passing` searches from now on work; every later one fails with `code`.
-    void FailSearchesAfter(int passing, int32_t code) {
-        passing_ = passing;
-        searchFailure_ = code;
-    }
+    int32_t openFailure = 0;
+    int32_t searchFailure = 0;
 
     int32_t Open(const platform::LdapSettings& settings, std::unique_ptr<LdapSession>* out) override {
         out->reset();
-        if (openFailure_ != 0) {
-            return openFailure_;
-        }
         std::unique_ptr<LdapSession> inner;
-        const int32_t result = inner_.Open(settings, &inner);
+        const int32_t result = openFailure != 0 ? openFailure : inner_.Open(settings, &inner);
         if (result == 0) {
             *out = std::make_unique<Session>(*this, std::move(inner));
         }
@@ -61,11 +52,9 @@ class FaultyConnector final : public platform::LdapConnector {
             : owner_(owner), inner_(std::move(inner)) {}
         int32_t Search(WStringView base, LdapScope scope, WStringView filter,
                        const std::vector<WString>& attributes, std::vector<LdapEntry>* out) override {
-            if (owner_.searchFailure_ != 0 && owner_.passing_-- <= 0) {
-                out->clear();
-                return owner_.searchFailure_;
-            }
-            return inner_->Search(base, scope, filter, attributes, out);
+            out->clear();
+            return owner_.searchFailure != 0 ? owner_.searchFailure
+                                             : inner_->Search(base, scope, filter, attributes, out);
         }
         int32_t Add(WStringView dn, const std::vector<platform::LdapAttribute>& attributes) override {
             return inner_->Add(dn, attributes);
@@ -80,11 +69,7 @@ class FaultyConnector final : public platform::LdapConnector {
         FaultyConnector& owner_;
         std::unique_ptr<LdapSession> inner_;
     };
-
     platform::LdapConnector& inner_;
-    int32_t openFailure_ = 0;
-    int32_t searchFailure_ = 0;
-    int passing_ = 0;
 };
 
 // The fixture owns the offline directory, the faulty connector around it and a backend configured with
@@ -122,7 +107,6 @@ TEST_F(LdapBackendTest, JoinInformationAndLocator) {
     const Row rows[] = {
         {KW("CORP"), kDsIsFlatName | kDsReturnDnsName, 0, "\\\\dc1.corp.example.test", "corp.example.test"},
         {KW("corp"), kDsReturnFlatName, 0, "\\\\DC1", "CORP"},
-        {KW("CORP.example.TEST"), kDsReturnDnsName, 0, "\\\\dc1.corp.example.test", "corp.example.test"},
         {nullptr, kDsReturnFlatName, 0, "\\\\DC1", "CORP"},
         {KW("corp.example.test"), kDsIsFlatName | kDsReturnDnsName, winerr::kNoSuchDomain, "", ""},
         {KW("OTHER"), kDsIsFlatName | kDsReturnDnsName, winerr::kNoSuchDomain, "", ""},
@@ -145,10 +129,10 @@ TEST_F(LdapBackendTest, ConfiguredNamesNeedNoDirectory) {
     LdapDirectoryBackend configured(std::move(settings), faulty_.get());
     WString name;
     uint32_t status = 0;
-    faulty_->FailOpen(kLdapServerDown);
+    faulty_->openFailure = kLdapServerDown;
     ASSERT_EQ(configured.GetJoinInformation(&name, &status), 0);  // nothing to ask the controller
     EXPECT_EQ(U8(name), "CORPX");
-    faulty_->FailOpen(0);
+    faulty_->openFailure = 0;
     DomainControllerInfo info;
     ASSERT_EQ(configured.GetDcName(KW("CORPX"), kDsIsFlatName | kDsReturnDnsName, &info), 0);
     EXPECT_EQ(U8(info.domainControllerName), "\\\\dc9.corp.example.test");
@@ -175,8 +159,6 @@ TEST_F(LdapBackendTest, CrackNames) {
     const Row rows[] = {
         {kDsUserPrincipalName, KW("alex.berg@corp.example.test"), kDsSidOrSidHistoryName, 0,
          "S-1-5-21-1-2-3-1104", "corp.example.test"},
-        {kDsUserPrincipalName, KW("ALEX.BERG@CORP.EXAMPLE.TEST"), kDsFqdn1779Name, 0, alexDn,
-         "corp.example.test"},
         // Mia has no UPN: the account name with the domain's DNS or flat name stands in for one.
         {kDsUserPrincipalName, KW("mia.berg@corp.example.test"), kDsFqdn1779Name, 0,
          "CN=Berg\\, Mia,OU=IT,DC=corp,DC=example,DC=test", "corp.example.test"},
@@ -185,17 +167,13 @@ TEST_F(LdapBackendTest, CrackNames) {
         {kDsUserPrincipalName, KW("nobody@corp.example.test"), kDsFqdn1779Name, kDsNameErrorNotFound, "", ""},
         {kDsUserPrincipalName, KW("someone@other.example.test"), kDsFqdn1779Name, kDsNameErrorDomainOnly, "",
          "other.example.test"},
-        {kDsUserPrincipalName, KW("someone@elsewhere.test"), kDsFqdn1779Name, kDsNameErrorNotFound, "", ""},
         {kDsUserPrincipalName, KW("alex.berg"), kDsFqdn1779Name, kDsNameErrorNoSyntacticalMapping, "", ""},
         {kDsCanonicalName, KW("corp.example.test/IT/Alex Berg"), kDsFqdn1779Name, 0, alexDn,
-         "corp.example.test"},
-        {kDsCanonicalName, KW("CORP.EXAMPLE.TEST/it/alex berg"), kDsFqdn1779Name, 0, alexDn,
          "corp.example.test"},
         {kDsCanonicalName, KW("corp.example.test/IT"), kDsFqdn1779Name, 0, "OU=IT,DC=corp,DC=example,DC=test",
          "corp.example.test"},
         {kDsCanonicalName, KW("corp.example.test/"), kDsFqdn1779Name, 0, "DC=corp,DC=example,DC=test",
          "corp.example.test"},
-        {kDsCanonicalName, KW("corp.example.test/IT/Nobody"), kDsFqdn1779Name, kDsNameErrorNotFound, "", ""},
         {kDsCanonicalName, KW("corp.example.test/Users/Alex Berg"), kDsFqdn1779Name, kDsNameErrorNotFound, "",
          ""},
         {kDsCanonicalName, KW("corp.example.test/IT//Alex Berg"), kDsFqdn1779Name,
@@ -206,12 +184,9 @@ TEST_F(LdapBackendTest, CrackNames) {
          ""},
         {kDsFqdn1779Name, KW("cn=operators,ou=it,dc=corp,dc=example,dc=test"), kDsCanonicalName, 0,
          "corp.example.test/IT/Operators", "corp.example.test"},
-        {kDsFqdn1779Name, KW("CN=Nobody,DC=corp,DC=example,DC=test"), kDsCanonicalName, kDsNameErrorNotFound,
-         "", ""},
         {kDsFqdn1779Name, KW("not a DN"), kDsCanonicalName, kDsNameErrorNoSyntacticalMapping, "", ""},
         {kDsFqdn1779Name, kMiaDn, kDsUserPrincipalName, kDsNameErrorNoMapping, "", "corp.example.test"},
         {kDsSidOrSidHistoryName, KW("S-1-5-21-1-2-3-1105"), 2, 0, "CORP\\mia.berg", "corp.example.test"},
-        {kDsSidOrSidHistoryName, KW("S-1-5-21-1-2-3-9999"), 2, kDsNameErrorNotFound, "", ""},
         {kDsSidOrSidHistoryName, KW("S-1-5-x"), 2, kDsNameErrorNoSyntacticalMapping, "", ""},
         {2, KW("corp\\Operators"), kDsSidOrSidHistoryName, 0, "S-1-5-21-1-2-3-1110", "corp.example.test"},
         {2, KW("OTHER\\someone"), kDsSidOrSidHistoryName, kDsNameErrorDomainOnly, "", "other.example.test"},
@@ -239,10 +214,8 @@ TEST_F(LdapBackendTest, CrackNames) {
 TEST_F(LdapBackendTest, BindsOnlyItsOwnDomain) {
     const std::pair<const WChar*, int32_t> rows[] = {
         {KW("CORP"), 0},
-        {KW("corp.example.test"), 0},
         {KW(""), 0},
         {KW("OTHER"), winerr::kNoSuchDomain},
-        {KW("other.example.test"), winerr::kNoSuchDomain},
     };
     for (const auto& [domain, result] : rows) {
         std::unique_ptr<DomainControllerBinding> binding;
@@ -261,13 +234,10 @@ TEST_F(LdapBackendTest, LookupAccountName) {
     };
     const Row rows[] = {
         {KW("CORP\\alex.berg"), 0, "S-1-5-21-1-2-3-1104", "CORP", kSidTypeUser},
-        {KW("corp.example.test\\Mia.Berg"), 0, "S-1-5-21-1-2-3-1105", "CORP", kSidTypeUser},
         {KW("alex.berg@corp.example.test"), 0, "S-1-5-21-1-2-3-1104", "CORP", kSidTypeUser},
         {KW("mia.berg"), 0, "S-1-5-21-1-2-3-1105", "CORP", kSidTypeUser},
         {KW("CORP\\Operators"), 0, "S-1-5-21-1-2-3-1110", "CORP", kSidTypeGroup},
         {KW("corp"), 0, "S-1-5-21-1-2-3", "CORP", kSidTypeDomain},
-        {KW("CORP\\nobody"), winerr::kNoneMapped, "", "", 0},
-        {KW("OTHER\\someone"), winerr::kNoneMapped, "", "", 0},
         {KW("BUILTIN\\Operators"), winerr::kNoneMapped, "", "", 0},  // not a built-in alias
         {KW(""), winerr::kNoneMapped, "", "", 0},
     };
@@ -288,40 +258,6 @@ TEST_F(LdapBackendTest, LookupAccountName) {
     }
 }
 
-TEST_F(LdapBackendTest, AccountLookupsGrowTheCallersBuffers) {
-    // Too small by one on either side: the sizes needed come back and nothing else is filled.
-    const std::pair<uint32_t, uint32_t> tooSmall[] = {{0, 0}, {27, 5}, {28, 4}};
-    for (const auto& [sidSize, domainSize] : tooSmall) {
-        AccountSidBuffers buffers;
-        buffers.sidSize = sidSize;
-        buffers.domainSize = domainSize;
-        EXPECT_EQ(backend_->LookupAccountName(nullptr, KW("CORP\\alex.berg"), &buffers),
-                  winerr::kInsufficientBuffer);
-        EXPECT_EQ(buffers.sidSize, 28u);
-        EXPECT_EQ(buffers.domainSize, 5u);  // "CORP" and its terminating zero
-        EXPECT_TRUE(buffers.sid.empty());
-        EXPECT_TRUE(buffers.domain.empty());
-    }
-    AccountSidBuffers exact;
-    exact.sidSize = 28;
-    exact.domainSize = 5;
-    EXPECT_EQ(backend_->LookupAccountName(nullptr, KW("CORP\\alex.berg"), &exact), 0);
-
-    SidBytes sid;
-    ASSERT_EQ(TextToSid(KW("S-1-5-21-1-2-3-1104"), &sid), 0);
-    AccountNameBuffers names;
-    names.nameSize = 9;  // "alex.berg" without room for its zero
-    names.domainSize = 5;
-    EXPECT_EQ(backend_->LookupAccountSid(nullptr, sid, &names), winerr::kInsufficientBuffer);
-    EXPECT_EQ(names.nameSize, 10u);
-    EXPECT_EQ(names.domainSize, 5u);
-    EXPECT_TRUE(names.name.empty());
-    EXPECT_EQ(backend_->LookupAccountSid(nullptr, sid, &names), 0);
-    EXPECT_EQ(U8(names.name), "alex.berg");
-    EXPECT_EQ(names.nameSize, 9u);
-    EXPECT_EQ(names.domainSize, 4u);
-}
-
 TEST_F(LdapBackendTest, LookupAccountSid) {
     struct Row {
         const char* sid;
@@ -335,7 +271,6 @@ TEST_F(LdapBackendTest, LookupAccountSid) {
         {"S-1-5-21-1-2-3-513", 0, "Domain Users", "CORP", kSidTypeGroup},
         {"S-1-5-21-1-2-3", 0, "CORP", "CORP", kSidTypeDomain},
         {"S-1-5-21-1-2-3-1112", winerr::kNoneMapped, "", "", 0},  // Loop has no account name
-        {"S-1-5-21-1-2-3-9999", winerr::kNoneMapped, "", "", 0},
     };
     for (const Row& r : rows) {
         SidBytes sid;
@@ -389,15 +324,12 @@ TEST_F(LdapBackendTest, BindObjectPaths) {
         {KW("LDAP://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"), ObjectInterface::User, kSOk},
         {KW("LDAP://dc1.corp.example.test/cn=alex berg,ou=it,dc=corp,dc=example,dc=test"),
          ObjectInterface::User, kSOk},
-        {KW("LDAP://CN=Operators,OU=IT,DC=corp,DC=example,DC=test"), ObjectInterface::Object, kSOk},
         {KW("LDAP://CN=Operators,OU=IT,DC=corp,DC=example,DC=test"), ObjectInterface::User, kENoInterface},
         {KW("LDAP://rootDSE"), ObjectInterface::Object, kSOk},
         {KW("LDAP://CN=Nobody,DC=corp,DC=example,DC=test"), ObjectInterface::Object, kEDsNoSuchObject},
         {KW("ldap://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"), ObjectInterface::Object,
          kEAdsBadPathname},
-        {KW("LDAP://"), ObjectInterface::Object, kEAdsBadPathname},
         {KW("LDAP://CN=a,,DC=x"), ObjectInterface::Object, kEAdsBadPathname},
-        {KW("CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"), ObjectInterface::Object, kEAdsBadPathname},
         {nullptr, ObjectInterface::Object, kEAdsBadPathname},
     };
     for (const Row& r : rows) {
@@ -553,39 +485,36 @@ TEST_F(LdapBackendTest, LdapFailuresBecomeTheWindowsCodesOfEachCall) {
         // Refused credentials and spent budgets.
         {"BindObject, bad password", bindObject, kLdapInvalidCredentials, 0,
          HResultFromWin32(winerr::kLogonFailure)},
-        {"BindDomainController, bad password", bind, kLdapInvalidCredentials, 0, winerr::kLogonFailure},
         {"LookupAccountSid, time out", lookupSid, 0, kLdapTimeout, winerr::kTimeout},
-        {"GetDcName, time out", dcName, 0, kLdapTimeout, winerr::kTimeout},
         {"BindObject, time out", bindObject, 0, kLdapTimeLimitExceeded, HResultFromWin32(winerr::kTimeout)},
-        {"LookupAccountName, refused", lookupName, 0, kLdapInsufficientRights, winerr::kAccessDenied},
         {"LookupAccountName, other", lookupName, 0, kLdapOther, winerr::kDsOperationsError},
     };
     for (const Row& r : rows) {
-        faulty_->FailOpen(r.openFailure);
-        faulty_->FailSearchesAfter(0, r.searchFailure);
+        faulty_->openFailure = r.openFailure;
+        faulty_->searchFailure = r.searchFailure;
         EXPECT_EQ(r.call(), r.expected) << r.what;
     }
-    faulty_->FailOpen(0);
-    faulty_->FailSearchesAfter(0, 0);
+    faulty_->openFailure = 0;
+    faulty_->searchFailure = 0;
 
     // A controller lost after binding: the cracking call fails with the server's code, no item.
     std::unique_ptr<DomainControllerBinding> binding;
     ASSERT_EQ(backend_->BindDomainController(KW("CORP"), &binding), 0);
-    faulty_->FailSearchesAfter(0, kLdapServerDown);
+    faulty_->searchFailure = kLdapServerDown;
     CrackedName out;
     EXPECT_EQ(
         binding->CrackName(0, kDsUserPrincipalName, kDsFqdn1779Name, KW("alex.berg@corp.example.test"), &out),
         winerr::kDsServerDown);
     EXPECT_FALSE(out.hasItem);
     // ... and a bound object cannot read itself again.
-    faulty_->FailSearchesAfter(0, 0);
+    faulty_->searchFailure = 0;
     std::unique_ptr<DirectoryObject> object;
     ASSERT_EQ(backend_->BindObject(KW("LDAP://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"),
                                    ObjectInterface::User, &object),
               kSOk);
-    faulty_->FailSearchesAfter(0, kLdapServerDown);
+    faulty_->searchFailure = kLdapServerDown;
     EXPECT_EQ(object->GetInfo(), serverDown);
-    faulty_->FailSearchesAfter(0, 0);
+    faulty_->searchFailure = 0;
     EXPECT_EQ(object->GetInfo(), kSOk);
 }
 

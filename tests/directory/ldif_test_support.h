@@ -4,27 +4,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "directory/ldif_directory.h"
+#include "platform/files.h"
 
 namespace korva::testing {
 
 inline std::string ReadTestFile(const char* name) {
-    std::string text;
-    std::FILE* file = std::fopen(name, "rb");
-    if (file == nullptr) {
-        return text;
-    }
-    char buffer[4096];
-    size_t read = 0;
-    while ((read = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        text.append(buffer, read);
-    }
-    std::fclose(file);
-    return text;
+    std::vector<uint8_t> content;
+    return platform::ReadWholeFile(Utf8ToUtf16(name).c_str(), 1 << 24, &content) == 0
+               ? std::string(content.begin(), content.end())
+               : std::string();
 }
 
 // Loads `name` (asserting that it loads) and opens a session with `settings`.

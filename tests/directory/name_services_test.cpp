@@ -53,7 +53,6 @@ TEST_F(NameServicesTest, JoinedDomain) {
         // A workgroup computer is no failure: no name, and the reason at level Error.
         {false, 0, 0, "", KW("Local computer is not joined to a domain."), kLogError},
         {true, 2453, 2453, "", KW("Error code (2453) - Failed to get join status information"), kLogError},
-        {true, 2453, 2453, "", KW("Local computer is not joined to a domain."), kLogError},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(U8(r.line));
@@ -81,7 +80,6 @@ TEST_F(NameServicesTest, FlatToDns) {
     };
     const Row rows[] = {
         {KW("A"), 0, "a.b", KW("Converting Flat name 'A' to DNS name 'a.b'."), kLogDebug},
-        {KW("c"), 0, "c.d", KW("Converting Flat name 'c' to DNS name 'c.d'."), kLogDebug},
         // The name must be a flat one: a DNS name is not looked up as one.
         {KW("a.b"), 1355, "",
          KW("Failed to get DNS name of domain controller with flat name 'a.b'. Error code (1355)"),
@@ -174,7 +172,6 @@ TEST_F(NameServicesTest, CrackNameReferralsAndFailures) {
         {KW("jo@c.d"), true, Op::CrackStatus, 0, -6, "", nullptr},
         {KW("jo@c.d"), true, Op::BindDomainController, 0, 1355, "",
          KW("An error has occurred while translating a name for domain 'c.d'.")},
-        {KW("x@a.b"), false, Op::Count, 0, -6, "", KW("Error cracking name. ")},
         {KW("x@a.b"), false, Op::CrackName, 8453, 8453, "", KW("Error cracking name 'x@a.b'.")},
         {KW("x@a.b"), false, Op::BindDomainController, 1722, 1722, "",
          KW("Failed to bind a domain controller for domain 'a.b'.")},
@@ -359,10 +356,8 @@ TEST_F(NameServicesTest, DomainControllerName) {
         int locatorCalls;
     };
     const Row rows[] = {
-        {nullptr, "", 0},          {KW(""), "", 0},
-        {KW("\\\\X"), "\\\\X", 0},  // already a server name
-        {KW("BUILTIN"), "", 0},    {KW("BUILT"), "", 0},
-        {KW("B"), "", 0},          {KW("builtin"), "", 1},  // compared case-sensitively
+        {nullptr, "", 0},          {KW("\\\\X"), "\\\\X", 0},  // already a server name
+        {KW("BUILTIN"), "", 0},    {KW("builtin"), "", 1},     // compared case-sensitively
         {KW("BUILTINS"), "", 1},   {KW("A"), "\\\\DC1", 1},
         {KW("a.b"), "\\\\DC1", 1},  // the flat name of the controller
         {KW("Q"), "", 1},
@@ -387,7 +382,6 @@ TEST_F(NameServicesTest, AccountBySid) {
     };
     const Row rows[] = {
         {kJoSid, 0, 0, "jo|A|1"},  // the first call reports the sizes, the second answers
-        {kJoSid, 9, 0, "jo|A|1"},
         {kJoSid, 11, 122, "||0"},  // ten retries at most
         {KW("S-1-5-21-7-9"), 0, 1332, "||0"},
     };
@@ -444,14 +438,8 @@ TEST(NameHelpers, SplitUncAndDistinguished) {
         const char* parts;
     };
     const Split splits[] = {
-        {KW("A\\u"), "A|u"},
-        {KW("a.b.c\\u\\v"), "a.b.c|u\\v"},
-        {KW("u"), "|u"},
-        {KW("a.b/u\\v"), "|a.b/u\\v"},
-        {KW("\\\\S\\u"), "\\\\S|u"},
-        {KW("\\\\S"), "|\\\\S"},
-        {KW("\\u"), "|u"},
-        {KW(""), "|"},
+        {KW("A\\u"), "A|u"},           {KW("a.b.c\\u\\v"), "a.b.c|u\\v"}, {KW("u"), "|u"},
+        {KW("a.b/u\\v"), "|a.b/u\\v"}, {KW("\\\\S\\u"), "\\\\S|u"},       {KW(""), "|"},
     };
     for (const Split& s : splits) {
         const auto [domain, user] = SplitAccountName(s.name);

@@ -18,7 +18,7 @@ WString Text(const WChar* text) {
 // An attribute's array value, whose steps can fail. A failed release still releases: the count tells whether
 // the caller tried.
 template <class Stored, class Element>
-class FakeArray final : public Stored {
+class FakeArray : public Stored {
   public:
     template <class Values>
     FakeArray(FakeDirectory& owner, Values values) : Stored(std::move(values)), owner_(owner) {}
@@ -33,14 +33,13 @@ class FakeArray final : public Stored {
         return owner_.TakeFault(Op::ArrayUnaccess);
     }
 
-  private:
+  protected:
     FakeDirectory& owner_;
 };
 
-class FakeBytes final : public StoredByteArray {
+class FakeBytes final : public FakeArray<StoredByteArray, uint8_t> {
   public:
-    FakeBytes(FakeDirectory& owner, std::vector<uint8_t> bytes)
-        : StoredByteArray(std::move(bytes)), owner_(owner) {}
+    using FakeArray::FakeArray;
     int32_t GetLowerBound(int32_t* lower) const override {
         *lower = 0;
         const int32_t fault = owner_.TakeFault(Op::ArrayBounds, KW("lower"));
@@ -51,19 +50,6 @@ class FakeBytes final : public StoredByteArray {
         const int32_t fault = owner_.TakeFault(Op::ArrayBounds, KW("upper"));
         return fault != 0 ? fault : StoredByteArray::GetUpperBound(upper);
     }
-    int32_t AccessData(const uint8_t** data) override {
-        *data = nullptr;
-        const int32_t fault = owner_.TakeFault(Op::ArrayAccess);
-        owner_.openArrayAccesses_ += fault == 0 ? 1 : 0;
-        return fault != 0 ? fault : StoredByteArray::AccessData(data);
-    }
-    int32_t Unaccess() override {
-        --owner_.openArrayAccesses_;
-        return owner_.TakeFault(Op::ArrayUnaccess);
-    }
-
-  private:
-    FakeDirectory& owner_;
 };
 
 class FakeObject final : public DirectoryObject {
@@ -367,19 +353,8 @@ int32_t FakeDirectory::LookupAccountName(const WChar* systemName, const WChar* a
     if (found == accountNames_.end())
         return winerr::kNoneMapped;
     const Account& account = found->second;
-    const auto sidSize = static_cast<uint32_t>(account.sid.size());
-    const auto domainSize = static_cast<uint32_t>(account.domain.size() + 1);
-    if (buffers->sidSize < sidSize || buffers->domainSize < domainSize) {
-        buffers->sidSize = sidSize;
-        buffers->domainSize = domainSize;
-        return winerr::kInsufficientBuffer;
-    }
-    buffers->sid.assign(account.sid.begin(), account.sid.end());
-    buffers->domain = account.domain;
-    buffers->use = kSidTypeUser;
-    buffers->sidSize = sidSize;
-    buffers->domainSize = domainSize - 1;
-    return 0;
+    return FillAccountSidBuffers(SidBytes(account.sid.begin(), account.sid.end()), account.domain,
+                                 kSidTypeUser, buffers);
 }
 
 int32_t FakeDirectory::LookupAccountSid(const WChar*, const SidBytes& sid, AccountNameBuffers* buffers) {
@@ -395,19 +370,7 @@ int32_t FakeDirectory::LookupAccountSid(const WChar*, const SidBytes& sid, Accou
     if (found == accounts_.end())
         return winerr::kNoneMapped;
     const auto& [account, domain, use] = found->second;
-    const auto nameSize = static_cast<uint32_t>(account.size() + 1);
-    const auto domainSize = static_cast<uint32_t>(domain.size() + 1);
-    if (buffers->nameSize < nameSize || buffers->domainSize < domainSize) {
-        buffers->nameSize = nameSize;
-        buffers->domainSize = domainSize;
-        return winerr::kInsufficientBuffer;
-    }
-    buffers->name = account;
-    buffers->domain = domain;
-    buffers->use = use;
-    buffers->nameSize = nameSize - 1;
-    buffers->domainSize = domainSize - 1;
-    return 0;
+    return FillAccountNameBuffers(account, domain, use, buffers);
 }
 
 int32_t FakeDirectory::SidToString(const SidBytes& sid, WString* text, int32_t* releaseResult) {
