@@ -30,21 +30,33 @@ constexpr const char* kExportedObjects =
     "(|(objectClass=domainDNS)(objectClass=organizationalUnit)(objectClass=group)"
     "(&(objectClass=user)(!(objectClass=computer))))";
 
-// Options every document command takes besides the directory's.
-CommandResult ParseCommand(const std::vector<std::string>& args, const std::vector<OptionSpec>& own,
-                           size_t operands, ParsedArgs* parsed, DirectoryOptions* options) {
+// One command's command line and directory.
+struct Prepared {
+    ParsedArgs parsed;
+    DirectoryOptions options;
+    DirectoryAccess access;
+    CommandResult failure;
+};
+
+// Reads the command line (the command's `own` options and `operands` operands besides the directory's) and,
+// when `open`, opens the directory. false with `failure` set when either went wrong.
+bool Prepare(const std::vector<std::string>& args, const std::vector<OptionSpec>& own, size_t operands,
+             bool open, Prepared* p) {
     std::string problem;
-    if (!ParseArgs(args, 1, own, parsed, &problem) || !ReadDirectoryOptions(*parsed, options, &problem)) {
-        return UsageError(problem);
+    if (!ParseArgs(args, 1, own, &p->parsed, &problem) ||
+        !ReadDirectoryOptions(p->parsed, &p->options, &problem)) {
+        p->failure = UsageError(problem);
+    } else if (p->parsed.operands.size() != operands) {
+        p->failure = UsageError(operands == 0 ? "unexpected '" + p->parsed.operands.front() + "'"
+                                : p->parsed.operands.empty() ? "a FILE is required"
+                                                             : "only one FILE at a time");
+    } else if (open && p->access.Open(p->options, &problem) != 0) {
+        p->failure.exitCode = kExitFailed;
+        p->failure.err = ErrorLine(problem);
+    } else {
+        return true;
     }
-    if (parsed->operands.size() != operands) {
-        return UsageError(operands == 0              ? "unexpected '" + parsed->operands.front() + "'"
-                          : parsed->operands.empty() ? "a FILE is required"
-                                                     : "only one FILE at a time");
-    }
-    CommandResult ok;
-    ok.exitCode = kExitOk;
-    return ok;
+    return false;
 }
 
 CommandResult Failed(int exitCode, const std::string& message) {
@@ -179,17 +191,11 @@ CommandResult UsageError(const std::string& problem) {
 }
 
 CommandResult RunFetchCommand(const std::vector<std::string>& args) {
-    ParsedArgs parsed;
-    DirectoryOptions options;
-    CommandResult usage = ParseCommand(args, {{"-o", true}}, 0, &parsed, &options);
-    if (usage.exitCode != kExitOk) {
-        return usage;
+    Prepared p;
+    if (!Prepare(args, {{"-o", true}}, 0, true, &p)) {
+        return p.failure;
     }
-    DirectoryAccess access;
-    std::string problem;
-    if (access.Open(options, &problem) != 0) {
-        return Failed(kExitFailed, problem);
-    }
+    DirectoryAccess& access = p.access;
     const std::string objectDn = PolicyObjectPath(access.DomainDn()).back();
     bool present = false;
     std::string bytes;
@@ -201,16 +207,15 @@ CommandResult RunFetchCommand(const std::vector<std::string>& args) {
         return Failed(kExitNo,
                       "the domain has no policy document (" + objectDn + " holds no msDS-ByteArray)");
     }
-    return Deliver(parsed, bytes, "the policy document");
+    return Deliver(p.parsed, bytes, "the policy document");
 }
 
 CommandResult RunPublishCommand(const std::vector<std::string>& args) {
-    ParsedArgs parsed;
-    DirectoryOptions options;
-    CommandResult usage = ParseCommand(args, {{"--force", false}}, 1, &parsed, &options);
-    if (usage.exitCode != kExitOk) {
-        return usage;
+    Prepared p;
+    if (!Prepare(args, {{"--force", false}}, 1, false, &p)) {
+        return p.failure;
     }
+    const ParsedArgs& parsed = p.parsed;
     const std::string& file = parsed.operands.front();
     std::string bytes;
     int32_t result = ReadDocumentFile(Wide(file), &bytes);
@@ -237,9 +242,9 @@ CommandResult RunPublishCommand(const std::vector<std::string>& args) {
                                    std::to_string(kMaxDocumentBytes));
     }
 
-    DirectoryAccess access;
+    DirectoryAccess& access = p.access;
     std::string problem;
-    if (access.Open(options, &problem) != 0) {
+    if (access.Open(p.options, &problem) != 0) {
         return Failed(kExitFailed, problem);
     }
     LdapSession& session = access.Session();
@@ -283,10 +288,10 @@ CommandResult RunPublishCommand(const std::vector<std::string>& args) {
         result = ldif::Write(snapshot->Entries(), &ldifText);
         if (result == 0) {
             result =
-                platform::WriteWholeFile(Wide(options.snapshot).c_str(), ldifText.data(), ldifText.size());
+                platform::WriteWholeFile(Wide(p.options.snapshot).c_str(), ldifText.data(), ldifText.size());
         }
         if (result != 0) {
-            return Failed(kExitFailed, options.snapshot + ": cannot write the snapshot back (error " +
+            return Failed(kExitFailed, p.options.snapshot + ": cannot write the snapshot back (error " +
                                            std::to_string(result) + ")");
         }
     }
@@ -298,17 +303,11 @@ CommandResult RunPublishCommand(const std::vector<std::string>& args) {
 }
 
 CommandResult RunExportCommand(const std::vector<std::string>& args) {
-    ParsedArgs parsed;
-    DirectoryOptions options;
-    CommandResult usage = ParseCommand(args, {{"-o", true}}, 0, &parsed, &options);
-    if (usage.exitCode != kExitOk) {
-        return usage;
+    Prepared p;
+    if (!Prepare(args, {{"-o", true}}, 0, true, &p)) {
+        return p.failure;
     }
-    DirectoryAccess access;
-    std::string problem;
-    if (access.Open(options, &problem) != 0) {
-        return Failed(kExitFailed, problem);
-    }
+    DirectoryAccess& access = p.access;
     LdapSession& session = access.Session();
     const std::string& domain = access.DomainDn();
     std::vector<LdapEntry> entries;
@@ -386,7 +385,7 @@ CommandResult RunExportCommand(const std::vector<std::string>& args) {
         return Failed(kExitFailed,
                       "the entries cannot be written as LDIF (error " + std::to_string(result) + ")");
     }
-    return Deliver(parsed, text, "the snapshot (" + std::to_string(out.size()) + " entries)");
+    return Deliver(p.parsed, text, "the snapshot (" + std::to_string(out.size()) + " entries)");
 }
 
 }  // namespace korva::tools
