@@ -47,8 +47,8 @@ const char* const kDirectoryOptionsHelp =
     "    --starttls          upgrade ldap:// with StartTLS before binding\n"
     "    --ca-file FILE      trust the certificates in FILE (PEM) instead of the system's\n"
     "    --insecure          do not verify the server's certificate\n"
-    "  --snapshot FILE      an LDIF snapshot of the domain (as written by export or ldapsearch -LLL)\n"
-    "  --domain DNSNAME     the domain (required), e.g. corp.example.com\n";
+    "  --snapshot FILE       an LDIF snapshot of the domain (as written by export or ldapsearch -LLL)\n"
+    "  --domain DNSNAME      the domain (required), e.g. corp.example.com\n";
 
 std::string ErrorLine(const std::string& message) {
     return std::string(kProgramName) + ": " + message + "\n";
@@ -129,6 +129,8 @@ bool ReadDirectoryOptions(const ParsedArgs& parsed, DirectoryOptions* options, s
         {o.saslGssapi && (bindName || parsed.Has("--password-file")),
          "--sasl-gssapi takes neither a bind name nor a password file"},
         {bindName && !parsed.Has("--password-file"), "a bind name needs --password-file FILE"},
+        {o.startTls && EqualsNoCaseAscii(Wide(o.ldapUri.substr(0, 6)), KW("ldaps:")),
+         "--starttls goes with ldap://, not ldaps://"},
         {parsed.Has("--password-file") && !bindName, "--password-file needs --bind-user or --bind-dn"},
     };
     for (const auto& check : checks) {
@@ -177,10 +179,9 @@ int32_t DirectoryAccess::Open(const DirectoryOptions& options, std::string* erro
     } else {
         where_ = options.ldapUri;
         c.uri = Wide(options.ldapUri);
-        c.transport = options.ldapUri.rfind("ldaps:", 0) == 0 || options.ldapUri.rfind("LDAPS:", 0) == 0
-                          ? platform::LdapTransport::Ldaps
-                      : options.startTls ? platform::LdapTransport::StartTls
-                                         : platform::LdapTransport::Plain;
+        c.transport = EqualsNoCaseAscii(c.uri.substr(0, 6), KW("ldaps:")) ? platform::LdapTransport::Ldaps
+                      : options.startTls                                  ? platform::LdapTransport::StartTls
+                                                                          : platform::LdapTransport::Plain;
         c.verifyCertificate = !options.insecure;
         c.caFile = Wide(options.caFile);
         c.bindName = Wide(options.bindName);
