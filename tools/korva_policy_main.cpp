@@ -4,7 +4,6 @@
 //
 // Linux passes the arguments as bytes, taken as UTF-8. On Windows the program starts at wmain (linked with
 // -municode), so file names outside the ANSI code page arrive intact.
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -16,19 +15,20 @@
 
 namespace {
 
-// Standard input carries passwords: it is read into one buffer reserved up front (so no copy is left behind
-// by growing) and handed over as a secret, which wipes it. More than a few lines is not what `test` reads.
+// Standard input carries passwords: it is read up to its second line end (so a person typing them is not
+// left waiting for the end of input) into one buffer reserved up front, so that growing it leaves no copy
+// behind, and handed over as a secret, which wipes it.
 constexpr size_t kMaxInputBytes = 64 * 1024;
 
 int32_t ReadStandardInput(korva::platform::SecretBytes* input) {
     std::string buffer;
     buffer.reserve(kMaxInputBytes + 1);
-    char chunk[4096];
-    size_t got = 0;
-    while (buffer.size() <= kMaxInputBytes && (got = std::fread(chunk, 1, sizeof(chunk), stdin)) > 0) {
-        buffer.append(chunk, std::min(got, kMaxInputBytes + 1 - buffer.size()));
+    int lineEnds = 0;
+    int c = 0;
+    while (lineEnds < 2 && buffer.size() <= kMaxInputBytes && (c = std::fgetc(stdin)) != EOF) {
+        buffer.push_back(static_cast<char>(c));
+        lineEnds += c == '\n' ? 1 : 0;
     }
-    korva::SecureZero(chunk, sizeof(chunk));
     const bool bad = std::ferror(stdin) != 0 || buffer.size() > kMaxInputBytes;
     if (!bad) {
         *input = korva::platform::SecretBytes(buffer);
