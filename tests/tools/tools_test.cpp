@@ -373,7 +373,7 @@ TEST(PolicyToolTest, CommandLinesAndFiles) {
         {{"test", "--snapshot", "corp.ldif", "--domain", "corp.example.com", "--user", "alex.berg",
           "--policy", missing},
          2,
-         "Verdict: no answer",
+         "the policy file cannot be read\nLog, errors and warnings",
          "the policy file cannot be read"},
         {{"fetch", "--ldap", "ldap://127.0.0.1:1", "--domain", "d"},
          2,
