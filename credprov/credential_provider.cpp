@@ -61,6 +61,7 @@ int32_t cGbCredentialProvider::Initialize() {
             TraceLog(kTraceError, KW("Error initializing language manager. Errorcode %ld"), localeStatus);
         }
         const ProviderSettings settings = ReadProviderSettings(registry);
+        ConfigureDirectoryOnce();
         enabledProducts_ = settings.enabledProducts;
         wrappedClsid_ = kDefaultWrappedClsid;
         if (!settings.wrappedClsidText.empty()) {

@@ -1,8 +1,11 @@
 #include "credprov/provider_settings.h"
 
+#include <mutex>
 #include <optional>
 
 #include "credprov/tile_rules.h"
+#include "directory/configuration.h"
+#include "directory/ldap_backend.h"
 #include "infra/log.h"
 #include "infra/registry_connection.h"
 
@@ -53,6 +56,26 @@ ProviderSettings ReadProviderSettings(const RegistryConnection& registry) {
     }
     settings.wrappedClsidText = std::move(clsidText);
     return settings;
+}
+
+void ConfigureDirectoryOnce() {
+    static std::once_flag once;
+    try {
+        std::call_once(once, [] {
+            cGjLog log;
+            log.AddHandler(&SharedFileHandler());
+            RegisterLdapDirectoryBackends();
+            if (ConfigureDirectoryFromRegistry(log) != 0) {
+                TraceLog(kTraceError,
+                         KW("The configured directory backend is not used; see the diagnostic log."));
+            }
+            if (log.Flush() != 0) {
+                TraceLog(kTraceWarning, KW("The diagnostic log could not be written."));
+            }
+        });
+    } catch (...) {
+        // Out of memory or no threads: the platform's directory stays, as for a bad setting.
+    }
 }
 
 }  // namespace korva

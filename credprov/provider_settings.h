@@ -30,4 +30,9 @@ struct ProviderSettings {
 // diagnostic file log. Never fails: each unreadable value takes its default.
 ProviderSettings ReadProviderSettings(const RegistryConnection& registry);
 
+// Installs the directory backend chosen under the directory settings key (the LDAP and snapshot backends
+// are offered too), once per process; later calls do nothing. Reads the registry and at most a snapshot or
+// password file, never the network. Failures go to the diagnostic log and leave the platform's directory.
+void ConfigureDirectoryOnce();
+
 }  // namespace korva

@@ -1,7 +1,9 @@
 #include "tools/lint_command.h"
 
+#include <functional>
 #include <new>
 
+#include "tools/directory_commands.h"
 #include "tools/policy_lint.h"
 
 namespace korva::tools {
@@ -71,14 +73,18 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: korva-policy lint [--json] [--strict] [--level MASK] FILE\n"
+    "       korva-policy test DIRECTORY --user NAME [--policy FILE] [--language LANGID] [--json]\n"
+    "       korva-policy fetch DIRECTORY [-o FILE]\n"
+    "       korva-policy publish DIRECTORY [--force] FILE\n"
+    "       korva-policy export DIRECTORY [-o FILE]\n"
     "       korva-policy --help\n"
     "\n"
-    "Checks a password policy document as it is stored in the directory: UTF-8 XML with the root\n"
+    "lint: checks a password policy document as it is stored in the directory: UTF-8 XML with the root\n"
     "PolicyList, optionally ending in a time suffix #<digits>#. The bytes go through the load path of the\n"
     "credential provider itself (UTF-8 conversion, time suffix, XML load), then the policies that loaded\n"
     "and the log of the load are printed.\n"
     "\n"
-    "Options:\n"
+    "Options of lint:\n"
     "  --json        print one JSON object: result, version, time, policies (rules with their settings,\n"
     "                scopes), findings and log\n"
     "  --strict      treat findings as failures: exit 1 when there is any\n"
@@ -105,14 +111,18 @@ constexpr const char* kUsage =
     "Comments and text between policy elements are not policies; they do not change the exit code.\n"
     "Bytes that are not valid UTF-8 read as U+FFFD, as the provider reads them (noted on standard error).\n";
 
+std::string FullUsage() {
+    return std::string(kUsage) + "\n" + kDirectoryCommandsHelp + "\n" + kDirectoryOptionsHelp;
+}
+
 LintResult Usage(const std::string& problem) {
     LintResult result;
     result.exitCode = kLintUsage;
-    result.err = std::string(kProgramName) + ": " + problem + "\n" + kUsage;
+    result.err = std::string(kProgramName) + ": " + problem + "\n" + FullUsage();
     return result;
 }
 
-LintResult Run(const std::vector<std::string>& args) {
+LintResult Run(const std::vector<std::string>& args, const InputReader& input) {
     for (const std::string& arg : args) {
         if (arg == "--") {
             break;
@@ -120,12 +130,30 @@ LintResult Run(const std::vector<std::string>& args) {
         if (arg == "--help" || arg == "-h" || arg == "help") {
             LintResult help;
             help.exitCode = 0;
-            help.out = kUsage;
+            help.out = FullUsage();
             return help;
         }
     }
     if (args.empty()) {
         return Usage("a command is required");
+    }
+    const struct {
+        const char* name;
+        std::function<LintResult()> run;
+    } commands[] = {
+        {"test", [&] { return RunTestCommand(args, input); }},
+        {"fetch", [&] { return RunFetchCommand(args); }},
+        {"publish", [&] { return RunPublishCommand(args); }},
+        {"export", [&] { return RunExportCommand(args); }},
+    };
+    for (const auto& command : commands) {
+        if (args.front() == command.name) {
+            LintResult result = command.run();
+            if (result.exitCode == kLintUsage) {
+                result.err += FullUsage();
+            }
+            return result;
+        }
     }
     if (args.front() != "lint") {
         return Usage("unknown command '" + args.front() + "'");
@@ -168,9 +196,9 @@ LintResult Run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-LintResult RunPolicyTool(const std::vector<std::string>& args) {
+LintResult RunPolicyTool(const std::vector<std::string>& args, const InputReader& input) {
     try {
-        return Run(args);
+        return Run(args, input);
     } catch (const std::bad_alloc&) {
         LintResult result;
         result.err = std::string(kProgramName) + ": out of memory\n";

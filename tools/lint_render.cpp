@@ -243,19 +243,7 @@ std::string RenderJson(const LintReport& report) {
     }
     json.EndArray();
 
-    json.Key("log");
-    json.BeginArray();
-    for (const LogRecord& record : report.log) {
-        json.BeginObject();
-        json.Key("level");
-        json.String(LogLevelName(record.level));
-        json.Key("code");
-        json.Int(static_cast<int32_t>(record.code));
-        json.Key("message");
-        json.String(record.message);
-        json.EndObject();
-    }
-    json.EndArray();
+    WriteLogJson(json, report.log);
     json.EndObject();
     return json.Text();
 }
@@ -325,7 +313,28 @@ std::string RenderText(const LintReport& report, uint32_t mask) {
     char maskText[16];
     std::snprintf(maskText, sizeof(maskText), "0x%08X", static_cast<unsigned>(mask));
     out += "\nLog (" + Count(report.log.size(), "record", "records") + ", level mask " + maskText + "):\n";
-    for (const LogRecord& record : report.log) {
+    AppendLogText(out, report.log);
+    return out;
+}
+
+void WriteLogJson(JsonWriter& json, const std::vector<LogRecord>& log) {
+    json.Key("log");
+    json.BeginArray();
+    for (const LogRecord& record : log) {
+        json.BeginObject();
+        json.Key("level");
+        json.String(LogLevelName(record.level));
+        json.Key("code");
+        json.Int(static_cast<int32_t>(record.code));
+        json.Key("message");
+        json.String(record.message);
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
+void AppendLogText(std::string& out, const std::vector<LogRecord>& log) {
+    for (const LogRecord& record : log) {
         out += "  " + Utf8(LogLevelName(record.level));
         if (record.code != 0) {
             out += " (" + std::to_string(static_cast<int32_t>(record.code)) + ")";
@@ -333,7 +342,6 @@ std::string RenderText(const LintReport& report, uint32_t mask) {
         out += ": ";
         AppendLogMessage(out, record.message);
     }
-    return out;
 }
 
 }  // namespace korva::tools

@@ -130,12 +130,8 @@ LintResult LintDocumentBytes(std::string_view bytes, WStringView source, const L
     }
     return lint;
 }
-namespace {
-
-// The bytes of a file, refusing one above the limit before reading it whole. Every read of a document goes
-// through here. The read goes on to the end
-// rather than trusting the size, so a file that grows meanwhile, or one that has no size (a pipe), is still
-// held to the limit.
+// The read goes on to the end rather than trusting the size, so a file that grows meanwhile, or one that has
+// no size (a pipe), is still held to the limit.
 int32_t ReadDocumentFile(const WString& path, std::string* bytes) {
     bytes->clear();
     std::unique_ptr<platform::File> file;
@@ -168,7 +164,6 @@ int32_t ReadDocumentFile(const WString& path, std::string* bytes) {
     return file->Close();
 }
 
-}  // namespace
 LintResult LintFile(WStringView path, const LintOptions& options) {
     const WString name(path);
     std::string bytes;

@@ -84,6 +84,10 @@ class RecordingLogHandler : public cGjLogHandler {
 // Lints stored document bytes; `source` names the document in the log and in messages.
 LintResult LintDocumentBytes(std::string_view bytes, WStringView source, const LintOptions& options);
 
+// The bytes of a document file, refusing one above kMaxDocumentBytes (ERROR_FILE_TOO_LARGE) before reading
+// it whole. 0 or the file seam's Windows error. Every read of a document goes through here.
+[[nodiscard]] int32_t ReadDocumentFile(const WString& path, std::string* bytes);
+
 // Reads the file `path` through the file seam and lints its bytes.
 LintResult LintFile(WStringView path, const LintOptions& options);
 

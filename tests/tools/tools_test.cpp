@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <initializer_list>
 #include <limits>
@@ -337,6 +338,60 @@ TEST(PolicyToolTest, CommandLinesAndFiles) {
         {{"lint", write("large.xml", padded + " ")}, 2, "", "larger than 1000000 bytes"},
         {{"lint", "--json", missing}, 2, "\"result\": 2,", "cannot read the file"},
         {{"lint", write("empty.xml", "")}, 2, "Result: ", "the document is empty"},
+        // The directory commands: the shared options, then files and servers that cannot be used.
+        {{"test", "--user", "x"}, 64, "", "give either --ldap URI or --snapshot FILE"},
+        {{"test", "--snapshot", "a", "--ldap", "ldap://h", "--domain", "d", "--user", "x"}, 64, "", "either"},
+        {{"fetch", "--snapshot", "a"}, 64, "", "--domain DNSNAME is required"},
+        {{"test", "--snapshot", "a", "--domain", "d"}, 64, "", "--user NAME is required"},
+        {{"test", "--snapshot", "a", "--domain", "d", "--user", "x", "--language", "de"},
+         64,
+         "",
+         "--language"},
+        {{"fetch", "--ldap", "ldap://h", "--domain", "d", "--bind-user", "u"},
+         64,
+         "",
+         "needs --password-file"},
+        {{"fetch", "--ldap", "ldap://h", "--domain", "d", "--password-file", "p"},
+         64,
+         "",
+         "needs --bind-user"},
+        {{"fetch", "--ldap", "ldap://h", "--domain", "d", "--sasl-gssapi", "--bind-dn", "CN=u",
+          "--password-file", "p"},
+         64,
+         "",
+         "--sasl-gssapi takes neither"},
+        {{"fetch", "--snapshot", "a", "--domain", "d", "--starttls"}, 64, "", "go with --ldap only"},
+        {{"fetch", "--snapshot", "a", "--domain", "d", "extra"}, 64, "", "unexpected 'extra'"},
+        {{"publish", "--snapshot", "a", "--domain", "d"}, 64, "", "a FILE is required"},
+        {{"export", "--snapshot", "a", "--domain", "d", "--domain=e"}, 64, "", "--domain given twice"},
+        {{"export", "--domain", "d", "--snapshot"}, 64, "", "--snapshot needs a value"},
+        {{"fetch", "--snapshot", missing, "--domain", "d"}, 2, "", "cannot read the file"},
+        {{"export", "--snapshot", write("bad.ldif", "dn: CN=x\nchangetype: add\n"), "--domain", "d"},
+         2,
+         "",
+         "not a usable LDIF snapshot: line 2"},
+        {{"test", "--snapshot", "corp.ldif", "--domain", "corp.example.com", "--user", "alex.berg",
+          "--policy", missing},
+         2,
+         "the policy file cannot be read\nLog, errors and warnings",
+         "the policy file cannot be read"},
+        {{"fetch", "--ldap", "ldap://127.0.0.1:1", "--domain", "d"},
+         2,
+         "",
+         "cannot connect to ldap://127.0.0.1:1"},
+        {{"publish", "--snapshot", "corp.ldif", "--domain", "corp.example.com", missing},
+         2,
+         "",
+         "cannot read"},
+        {{"publish", "--snapshot", "corp.ldif", "--domain", "corp.example.com",
+          write("big.xml", padded + "  ")},
+         1,
+         "",
+         "refused: larger than 1000000 bytes"},
+        {{"publish", "--snapshot", "corp.ldif", "--domain", "corp.example.com", write("empty.xml", "")},
+         1,
+         "",
+         "the linter's result is 2"},
     };
     for (const auto& [args, exitCode, out, err] : cases) {
         SCOPED_TRACE(args.empty() ? "" : args[0] + " " + args.back());
@@ -347,6 +402,9 @@ TEST(PolicyToolTest, CommandLinesAndFiles) {
         // Usage errors show the usage on standard error and nothing on standard output; others no usage.
         EXPECT_EQ(result.err.find("Usage:") != std::string::npos, exitCode == 64);
         EXPECT_EQ(result.out.empty(), exitCode == 64 || out.empty()) << result.out;
+        if (exitCode == 2) {  // one clear message
+            EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        }
     }
     EXPECT_EQ(platform::Files().RemoveDirectoryTree(folder.c_str()), winerr::kSuccess);
 }
