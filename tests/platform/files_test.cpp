@@ -49,6 +49,8 @@ TEST_F(FilesTest, ShareModesDecideWhetherASecondOpenSucceeds) {
         {kGenericRead, kShareRead | kShareWrite, kGenericAll, kShareAll, winerr::kSharingViolation},
         {0, kShareNone, kGenericRead, kShareNone, winerr::kSuccess},  // no access takes no part in sharing
         {kGenericWrite, kShareNone, 0, kShareNone, winerr::kSuccess},
+        {0x0001, kShareNone, kGenericRead, kShareAll, winerr::kSharingViolation},  // FILE_READ_DATA
+        {0x0004, kShareRead, kGenericRead, kShareRead, winerr::kSharingViolation},  // FILE_APPEND_DATA
     };
     const WString path = MakeFile(KW("shared.txt"), "data");
     for (const auto& c : kCases) {
