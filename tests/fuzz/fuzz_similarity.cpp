@@ -1,15 +1,11 @@
-// Similarity on arbitrary text and pattern. Input: a ratio byte, a flags byte, then the two strings separated
-// by the first zero code unit; flag bit 0 ignores case, bit 1 reads one byte per code unit (small alphabets,
-// the hard case for the search) instead of little-endian pairs. Each string is cut to 300 units, a little
-// beyond the longest password or name.
-//
-// Checked: the value lies in [0, 1]; a string compared with itself scores 1; and on inputs small enough for
-// the literal branch-and-bound search, the value equals that search's.
+// Similarity on arbitrary input: a ratio byte, a flags byte (bit 0 ignores case, bit 1 reads one byte per
+// code unit: small alphabets are the hard case), then text and pattern split at the first zero unit. The
+// value lies in [0, 1], a string scores 1 with itself, and small inputs score as the literal search does.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 #include "policy/similarity.h"
+#include "tests/fuzz/fuzz_require.h"
 #include "tests/policy/similarity_reference.h"
 
 namespace {
@@ -17,16 +13,10 @@ namespace {
 using korva::WChar;
 using korva::WString;
 
-constexpr size_t kMaxUnits = 300;
+constexpr size_t kMaxUnits = 300;  // a little beyond the longest password or name
 // The literal search branches three ways per edit; these sizes keep it to a few thousand calls.
 constexpr size_t kReferencePattern = 8;
 constexpr size_t kReferenceText = 16;
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 }  // namespace
 
@@ -34,8 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) {
         return 0;
     }
-    // -0.125 to 1.15: both ends of the clamp are reached.
-    const double ratio = (static_cast<double>(data[0]) - 25.0) / 200.0;
+    const double ratio = (static_cast<double>(data[0]) - 25.0) / 200.0;  // both ends of the clamp
     const bool ignoreCase = (data[1] & 1) != 0;
     const bool byteUnits = (data[1] & 2) != 0;
     data += 2;

@@ -20,11 +20,9 @@ std::string Str(const SystemTime& t) {
     return text;
 }
 
-// 30827-12-31 23:59:59.999, the last instant Windows' SYSTEMTIME can hold.
-constexpr int64_t kLastFileTime = 9'223'149'887'999'990'000;
+constexpr int64_t kLastFileTime = 9'223'149'887'999'990'000;  // 30827-12-31 23:59:59.999
 
 TEST(ClockTest, SystemTimeAndFileTimeConvertBothWays) {
-    // Expected values computed independently (Python's datetime, and 400-year cycles beyond its range).
     const struct {
         SystemTime time;
         int64_t fileTime;

@@ -1,11 +1,14 @@
 #include "platform/files.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "platform/result_codes.h"
+#include "tests/support/failing_file_system.h"
+#include "tests/support/result_assert.h"
 
 namespace korva::platform {
 namespace {
@@ -13,14 +16,14 @@ namespace {
 constexpr uint32_t kReadWrite = kGenericRead | kGenericWrite;
 constexpr uint32_t kShareAll = kShareRead | kShareWrite | kShareDelete;
 
-class FilesTest : public testing::Test {
+class FilesTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(Files().MakeTempDirectory(&folder_), winerr::kSuccess); }
-    void TearDown() override { EXPECT_EQ(Files().RemoveDirectoryTree(folder_.c_str()), winerr::kSuccess); }
+    void SetUp() override { ASSERT_OK(Files().MakeTempDirectory(&folder_)); }
+    void TearDown() override { EXPECT_OK(Files().RemoveDirectoryTree(folder_.c_str())); }
 
     WString MakeFile(WStringView name, const std::string& content) {
         const WString path = JoinPath(folder_, name);
-        EXPECT_EQ(WriteWholeFile(path.c_str(), content.data(), content.size()), winerr::kSuccess);
+        EXPECT_OK(WriteWholeFile(path.c_str(), content.data(), content.size()));
         return path;
     }
     static int32_t Open(const WString& path, uint32_t access, uint32_t share, std::unique_ptr<File>* file,
@@ -40,28 +43,26 @@ TEST_F(FilesTest, ShareModesDecideWhetherASecondOpenSucceeds) {
         {kGenericRead, kShareRead, kGenericWrite, kShareAll, winerr::kSharingViolation},
         {kGenericWrite, kShareNone, kGenericRead, kShareAll, winerr::kSharingViolation},
         {kGenericWrite, kShareRead, kGenericRead, kShareRead, winerr::kSharingViolation},
-        // Each shares exactly what the other uses.
         {kGenericWrite, kShareRead, kGenericRead, kShareWrite, winerr::kSuccess},
         {kGenericWrite, kShareRead | kShareWrite, kGenericWrite, kShareRead | kShareWrite, winerr::kSuccess},
         {kReadWrite, kShareRead, kReadWrite, kShareRead, winerr::kSharingViolation},
         {kGenericRead, kShareRead | kShareWrite, kGenericAll, kShareAll, winerr::kSharingViolation},
-        // An open without read, write or delete access takes no part in sharing.
-        {0, kShareNone, kGenericRead, kShareNone, winerr::kSuccess},
+        {0, kShareNone, kGenericRead, kShareNone, winerr::kSuccess},  // no access takes no part in sharing
         {kGenericWrite, kShareNone, 0, kShareNone, winerr::kSuccess},
+        {0x0001, kShareNone, kGenericRead, kShareAll, winerr::kSharingViolation},  // FILE_READ_DATA
+        {0x0004, kShareRead, kGenericRead, kShareRead, winerr::kSharingViolation},  // FILE_APPEND_DATA
     };
     const WString path = MakeFile(KW("shared.txt"), "data");
-    int row = 0;
     for (const auto& c : kCases) {
-        SCOPED_TRACE(row++);
+        SCOPED_TRACE(&c - kCases);
         std::unique_ptr<File> first;
         std::unique_ptr<File> second;
-        ASSERT_EQ(Open(path, c.firstAccess, c.firstShare, &first), 0);
+        ASSERT_OK(Open(path, c.firstAccess, c.firstShare, &first));
         EXPECT_EQ(Open(path, c.secondAccess, c.secondShare, &second), c.result);
         EXPECT_EQ(second != nullptr, c.result == winerr::kSuccess);
-        // Once the others are closed, the second open succeeds.
         first.reset();
         second.reset();
-        EXPECT_EQ(Open(path, c.secondAccess, c.secondShare, &second), 0);
+        EXPECT_OK(Open(path, c.secondAccess, c.secondShare, &second));
     }
 }
 
@@ -70,7 +71,7 @@ TEST_F(FilesTest, DispositionsOnExistingAndMissingFiles) {
         Disposition disposition;
         bool exists;
         int32_t result;
-        uint64_t sizeAfter;  // size right after opening
+        uint64_t sizeAfter;
     } kCases[] = {
         {Disposition::CreateNew, true, winerr::kFileExists, 0},
         {Disposition::CreateNew, false, winerr::kSuccess, 0},
@@ -83,13 +84,12 @@ TEST_F(FilesTest, DispositionsOnExistingAndMissingFiles) {
         {Disposition::TruncateExisting, false, winerr::kFileNotFound, 0},
     };
     // Neighbouring names differ only in non-ASCII characters: a lossy name conversion makes rows collide.
-    const WChar emoji[] = {0xD83D, 0xDE00, u'-', 0};  // U+1F600
+    const WChar emoji[] = {0xD83D, 0xDE00, u'-', 0};
     const WString kPrefixes[] = {KW("\u00DC\u00E4-"), KW("\u65E5\u672C-"), emoji};
-    int row = 0;
     for (const auto& c : kCases) {
+        const auto row = &c - kCases;
         SCOPED_TRACE(row);
         const WString name = kPrefixes[row % 3] + AsciiToWide(std::to_string(row / 3));
-        ++row;
         const WString path = c.exists ? MakeFile(name, "12345") : JoinPath(folder_, name);
         std::unique_ptr<File> file;
         ASSERT_EQ(Open(path, kReadWrite, kShareRead, &file, c.disposition), c.result);
@@ -101,34 +101,57 @@ TEST_F(FilesTest, DispositionsOnExistingAndMissingFiles) {
 TEST_F(FilesTest, SeekSizeTruncateAndAppend) {
     const WString path = JoinPath(folder_, KW("log.txt"));
     std::unique_ptr<File> file;
-    ASSERT_EQ(Open(path, kReadWrite, kShareRead, &file, Disposition::CreateAlways), 0);
+    ASSERT_OK(Open(path, kReadWrite, kShareRead, &file, Disposition::CreateAlways));
     uint32_t count = 0;
     uint64_t at = 0;
-    ASSERT_EQ(file->Write("hello world", 11, &count), winerr::kSuccess);
-    ASSERT_EQ(file->Seek(5, SeekOrigin::Begin, &at), winerr::kSuccess);
-    ASSERT_EQ(file->SetEnd(), winerr::kSuccess);  // the end moves to the current position
-    ASSERT_EQ(file->GetSize(&at), winerr::kSuccess);
+    ASSERT_OK(file->Write("hello world", 11, &count));
+    ASSERT_OK(file->Seek(5, SeekOrigin::Begin, &at));
+    ASSERT_OK(file->SetEnd());
+    ASSERT_OK(file->GetSize(&at));
     EXPECT_EQ(at, 5u);
-    ASSERT_EQ(file->Seek(0, SeekOrigin::End, &at), winerr::kSuccess);
-    ASSERT_EQ(file->Write("!!", 2, &count), winerr::kSuccess);
-    ASSERT_EQ(file->Seek(-3, SeekOrigin::Current, &at), winerr::kSuccess);
+    ASSERT_OK(file->Seek(0, SeekOrigin::End, &at));
+    ASSERT_OK(file->Write("!!", 2, &count));
+    ASSERT_OK(file->Seek(-3, SeekOrigin::Current, &at));
     EXPECT_EQ(at, 4u);
     char buffer[16] = {};
-    ASSERT_EQ(file->Read(buffer, sizeof(buffer), &count), winerr::kSuccess);
+    ASSERT_OK(file->Read(buffer, sizeof(buffer), &count));
     EXPECT_EQ(std::string(buffer, count), "o!!");
-    // Before the start is refused; beyond the end is allowed and writing there extends the file.
     EXPECT_EQ(file->Seek(-8, SeekOrigin::End, &at), winerr::kNegativeSeek);
-    ASSERT_EQ(file->Seek(2, SeekOrigin::End, &at), winerr::kSuccess);
-    ASSERT_EQ(file->Write("x", 1, &count), winerr::kSuccess);
-    EXPECT_EQ(file->Close(), winerr::kSuccess);
-    // Appending as the log writers do: open always, then write at the end.
-    ASSERT_EQ(Open(path, kGenericWrite, kShareRead, &file, Disposition::OpenAlways), 0);
-    ASSERT_EQ(file->Seek(0, SeekOrigin::End, &at), winerr::kSuccess);
-    ASSERT_EQ(file->Write("\r\nnext", 6, &count), winerr::kSuccess);
+    ASSERT_OK(file->Seek(2, SeekOrigin::End, &at));  // beyond the end: writing there extends the file
+    ASSERT_OK(file->Write("x", 1, &count));
+    EXPECT_OK(file->Close());
+    ASSERT_OK(Open(path, kGenericWrite, kShareRead, &file, Disposition::OpenAlways));  // as the logs append
+    ASSERT_OK(file->Seek(0, SeekOrigin::End, &at));
+    ASSERT_OK(file->Write("\r\nnext", 6, &count));
     file.reset();
     std::vector<uint8_t> content;
-    ASSERT_EQ(ReadWholeFile(path.c_str(), 1u << 20, &content), winerr::kSuccess);
+    ASSERT_OK(ReadWholeFile(path.c_str(), 1u << 20, &content));
     EXPECT_EQ(std::string(content.begin(), content.end()), std::string("hello!!\0\0x\r\nnext", 16));
+}
+
+// The tests' failing file system (the log and locale tests use its file operations): faults match the path
+// ignoring case, can let calls pass first, and are checked when it goes.
+TEST_F(FilesTest, TheFailingFileSystemFailsTheChosenCallOnce) {
+    using Op = korva::testing::FailingFileSystem::Op;
+    const WString missing = JoinPath(folder_, KW("Missing"));
+    korva::testing::FailingFileSystem files;
+    files.FailNext(Op::Delete, winerr::kDiskFull, KW("missing"), 1);
+    files.FailNext(Op::RemoveDirectoryTree, winerr::kDiskFull, KW("elsewhere"));
+    files.FailNext(Op::MakeTempDirectory, winerr::kDiskFull);
+    EXPECT_EQ(Files().Delete(missing.c_str()), winerr::kFileNotFound);  // let pass
+    EXPECT_EQ(Files().Delete(missing.c_str()), winerr::kDiskFull);
+    EXPECT_EQ(Files().Delete(missing.c_str()), winerr::kFileNotFound);
+    EXPECT_NE(Files().RemoveDirectoryTree(missing.c_str()), winerr::kDiskFull);
+    EXPECT_EQ(Files().RemoveDirectoryTree(JoinPath(folder_, KW("ELSEWHERE")).c_str()), winerr::kDiskFull);
+    WString made;
+    EXPECT_EQ(Files().MakeTempDirectory(&made), winerr::kDiskFull);
+    EXPECT_EQ(files.Calls(Op::Delete), 3);
+    EXPECT_NONFATAL_FAILURE(
+        {
+            korva::testing::FailingFileSystem unmet;
+            unmet.FailNext(Op::Seek, winerr::kDiskFull);
+        },
+        "never met");
 }
 
 }  // namespace

@@ -1,68 +1,72 @@
+// The in-memory registry (the Linux build's registry and every test's fake) and, on Windows, the real one
+// through the same calls.
 #include "platform/memory_registry.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <numeric>
-#include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/result_codes.h"
+#include "platform/sync.h"
 #include "tests/support/fake_registry.h"
 #include "tests/support/result_assert.h"
 
 namespace korva::platform {
 namespace {
 
+constexpr RegKey kHklm = kHkeyLocalMachine;
 constexpr uint32_t kRead32 = kKeyRead | kKeyWow64_32Key;
 constexpr uint32_t kWrite32 = kKeyWrite | kKeyWow64_32Key;
 
+int32_t Write(RegKey root, const WString& path, uint32_t access, const WChar* name, const WString& text) {
+    RegKey key = 0;
+    int32_t result = Reg().CreateKey(root, path.c_str(), access, &key);
+    if (result == winerr::kSuccess) {
+        result = Reg().SetValue(key, name, kRegSz, reinterpret_cast<const uint8_t*>(text.c_str()),
+                                static_cast<uint32_t>((text.size() + 1) * sizeof(WChar)));
+        EXPECT_OK(Reg().CloseKey(key));
+    }
+    return result;
+}
+
+// The text of a REG_SZ value, or "error <code>" (with the size asked for when the buffer is too small).
+std::string Read(RegKey root, const WString& path, uint32_t access, const WChar* name) {
+    RegKey key = 0;
+    int32_t result = Reg().OpenKey(root, path.c_str(), access, &key);
+    WChar buffer[128] = {};
+    uint32_t size = sizeof(buffer) - sizeof(WChar);
+    if (result == winerr::kSuccess) {
+        result = Reg().QueryValue(key, name, nullptr, reinterpret_cast<uint8_t*>(buffer), &size);
+        EXPECT_OK(Reg().CloseKey(key));
+    }
+    return result == winerr::kSuccess    ? Utf16ToUtf8(buffer)
+           : result == winerr::kMoreData ? "more data " + std::to_string(size)
+                                         : "error " + std::to_string(result);
+}
+
 class MemoryRegistryTest : public ::testing::Test {
   protected:
-    int32_t Write(RegKey root, const WChar* path, uint32_t access, const WChar* name, const WString& text) {
-        RegKey key = 0;
-        int32_t result = reg_.CreateKey(root, path, access, &key);
-        if (result == winerr::kSuccess) {
-            result = reg_.SetValue(key, name, kRegSz, reinterpret_cast<const uint8_t*>(text.c_str()),
-                                   static_cast<uint32_t>((text.size() + 1) * sizeof(WChar)));
-            EXPECT_OK(reg_.CloseKey(key));
-        }
-        return result;
-    }
-
-    // The text of a REG_SZ value, or "error <code>".
-    std::string Read(RegKey root, const WChar* path, uint32_t access, const WChar* name) {
-        RegKey key = 0;
-        int32_t result = reg_.OpenKey(root, path, access, &key);
-        WChar buffer[64] = {};
-        if (result == winerr::kSuccess) {
-            uint32_t size = sizeof(buffer) - sizeof(WChar);
-            result = reg_.QueryValue(key, name, nullptr, reinterpret_cast<uint8_t*>(buffer), &size);
-            EXPECT_OK(reg_.CloseKey(key));
-        }
-        return result == winerr::kSuccess ? Utf16ToUtf8(buffer) : "error " + std::to_string(result);
-    }
-
-    // Every test closes what it opens: a leaked handle fails the test that leaked it.
-    korva::testing::FakeRegistry reg_;
+    korva::testing::FakeRegistry reg_;  // installed as Reg(); a leaked handle fails the test
 };
 
 TEST_F(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
-    const RegKey hklm = kHkeyLocalMachine;
-    ASSERT_EQ(Write(hklm, KW("SOFTWARE\\Korva"), kWrite32, KW("v"), KW("32")), 0);
-    ASSERT_EQ(Write(hklm, KW("software\\Korva"), kKeyWrite | kKeyWow64_64Key, KW("v"), KW("64")), 0);
-    ASSERT_EQ(Write(hklm, KW("SOFTWARE\\Korva\\Native"), kKeyWrite, KW("v"), KW("native only")), 0);
-    ASSERT_EQ(Write(hklm, KW("SOFTWARE\\WOW6432Node\\Korva\\Wow"), kWrite32, KW("v"), KW("not twice")), 0);
-    ASSERT_EQ(Write(kHkeyCurrentUser, KW("Software\\Shared"), kWrite32, KW("v"), KW("HKCU")), 0);
-    ASSERT_EQ(Write(hklm, KW("SYSTEM\\Shared"), kWrite32, KW("v"), KW("SYSTEM")), 0);
+    ASSERT_OK(Write(kHklm, KW("SOFTWARE\\Korva"), kWrite32, KW("v"), KW("32")));
+    ASSERT_OK(Write(kHklm, KW("software\\Korva"), kKeyWrite | kKeyWow64_64Key, KW("v"), KW("64")));
+    ASSERT_OK(Write(kHklm, KW("SOFTWARE\\Korva\\Native"), kKeyWrite, KW("v"), KW("native only")));
+    ASSERT_OK(Write(kHklm, KW("SOFTWARE\\WOW6432Node\\Korva\\Wow"), kWrite32, KW("v"), KW("not twice")));
+    ASSERT_OK(Write(kHkeyCurrentUser, KW("Software\\Shared"), kWrite32, KW("v"), KW("HKCU")));
+    ASSERT_OK(Write(kHklm, KW("SYSTEM\\Shared"), kWrite32, KW("v"), KW("SYSTEM")));
     // Another case replaces the value instead of adding a second one; the name keeps its first case.
-    ASSERT_EQ(Write(hklm, KW("SYSTEM\\shared"), kWrite32, KW("V"), KW("System")), 0);
+    ASSERT_OK(Write(kHklm, KW("SYSTEM\\shared"), kWrite32, KW("V"), KW("System")));
     EXPECT_NE(reg_.SaveRegText().find(KW("SYSTEM\\Shared]\r\n\"v\"=\"System\"\r\n")), WString::npos);
     EXPECT_EQ(reg_.SaveRegText().find(KW("\"V\"")), WString::npos);
     RegKey software32 = 0;  // a handle opened in the 32-bit view keeps its sub-keys there
-    ASSERT_EQ(reg_.OpenKey(hklm, KW("SOFTWARE"), kRead32, &software32), winerr::kSuccess);
+    ASSERT_OK(reg_.OpenKey(kHklm, KW("SOFTWARE"), kRead32, &software32));
     const struct {
         RegKey root;
         const WChar* path;
@@ -70,20 +74,19 @@ TEST_F(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
         const WChar* name;
         const char* expected;
     } kCases[] = {
-        {hklm, KW("SOFTWARE\\Korva"), kRead32, KW("v"), "32"},
-        {hklm, KW("SOFTWARE\\KORVA\\"), kKeyRead, KW("V"), "64"},  // a trailing backslash is accepted
-        {hklm, KW("SOFTWARE\\WOW6432Node\\Korva"), kKeyRead, KW("v"), "32"},
+        {kHklm, KW("SOFTWARE\\Korva"), kRead32, KW("v"), "32"},
+        {kHklm, KW("SOFTWARE\\KORVA\\"), kKeyRead, KW("V"), "64"},
+        {kHklm, KW("SOFTWARE\\WOW6432Node\\Korva"), kKeyRead, KW("v"), "32"},
         {software32, KW("Korva"), kKeyRead, KW("v"), "32"},
-        {hklm, KW("SOFTWARE\\Korva\\Native"), kRead32, KW("v"), "error 2"},
-        {hklm, KW("SOFTWARE\\Korva\\Wow"), kRead32, KW("v"), "not twice"},
-        {hklm, KW("SOFTWARE\\Korva\\Wow"), kKeyRead, KW("v"), "error 2"},
-        // Keys outside HKLM\SOFTWARE are shared by both views.
-        {kHkeyCurrentUser, KW("Software\\Shared"), kKeyRead, KW("v"), "HKCU"},
-        {hklm, KW("SYSTEM\\Shared"), kKeyRead, KW("v"), "System"},
-        {hklm, KW("SYSTEM\\Shared"), kKeyRead, KW("absent"), "error 2"},
-        {hklm, KW("SYSTEM\\Shared"), kKeyRead, nullptr, "error 2"},  // the default value is not set
-        {hklm, KW("\\SYSTEM\\Shared"), kKeyRead, KW("v"), "error 161"},
-        {hklm, KW("SYSTEM\\\\Shared"), kKeyRead, KW("v"), "error 161"},
+        {kHklm, KW("SOFTWARE\\Korva\\Native"), kRead32, KW("v"), "error 2"},
+        {kHklm, KW("SOFTWARE\\Korva\\Wow"), kRead32, KW("v"), "not twice"},
+        {kHklm, KW("SOFTWARE\\Korva\\Wow"), kKeyRead, KW("v"), "error 2"},
+        {kHkeyCurrentUser, KW("Software\\Shared"), kKeyRead, KW("v"), "HKCU"},  // shared by both views
+        {kHklm, KW("SYSTEM\\Shared"), kKeyRead, KW("v"), "System"},
+        {kHklm, KW("SYSTEM\\Shared"), kKeyRead, KW("absent"), "error 2"},
+        {kHklm, KW("SYSTEM\\Shared"), kKeyRead, nullptr, "error 2"},
+        {kHklm, KW("\\SYSTEM\\Shared"), kKeyRead, KW("v"), "error 161"},
+        {kHklm, KW("SYSTEM\\\\Shared"), kKeyRead, KW("v"), "error 161"},
     };
     for (const auto& c : kCases) {
         EXPECT_EQ(Read(c.root, c.path, c.access, c.name), c.expected)
@@ -92,105 +95,66 @@ TEST_F(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
     EXPECT_OK(reg_.CloseKey(software32));
 }
 
-TEST_F(MemoryRegistryTest, QueryFollowsTheMoreDataProtocol) {
-    std::vector<uint8_t> big(300);
-    std::iota(big.begin(), big.end(), uint8_t{0});
-    reg_.PutValue(KW("HKLM\\SOFTWARE\\Korva"), KW("Big"), kRegBinary, big.data(), 300);
-    RegKey key = 0;
-    ASSERT_EQ(reg_.OpenKey(kHkeyLocalMachine, KW("SOFTWARE\\Korva"), kKeyRead, &key), winerr::kSuccess);
-    // No buffer: success; too small: 234; plus ten bytes as the readers grow it: success.
-    for (const uint32_t bufferSize : {0u, 256u, 310u}) {
-        SCOPED_TRACE(bufferSize);
-        std::vector<uint8_t> buffer(bufferSize + 1, 0xEE);
-        uint32_t type = 0;
-        uint32_t size = bufferSize;
-        EXPECT_EQ(reg_.QueryValue(key, KW("Big"), &type, bufferSize ? buffer.data() : nullptr, &size),
-                  bufferSize == 256 ? winerr::kMoreData : winerr::kSuccess);
-        // The size needed (or used) and the type are reported in every case.
-        EXPECT_EQ(size, 300u);
-        EXPECT_EQ(type, kRegBinary);
-        if (bufferSize == 310) {
-            EXPECT_TRUE(std::equal(big.begin(), big.end(), buffer.begin()));
-            EXPECT_EQ(buffer[300], 0xEE);  // nothing written beyond the data
-        }
-    }
-    EXPECT_OK(reg_.CloseKey(key));
-}
-
 TEST_F(MemoryRegistryTest, DeleteRefusesKeysWithSubKeysAndHandlesAllowOnlyTheirAccess) {
     reg_.PutDword(KW("HKCR\\CLSID\\{P}\\InprocServer32"), KW("x"), 1);
     RegKey key = 0;
     RegKey readOnly = 0;
-    ASSERT_EQ(reg_.OpenKey(kHkeyClassesRoot, KW("CLSID\\{P}\\InprocServer32"), kKeyWrite, &key), 0);
-    ASSERT_EQ(reg_.OpenKey(kHkeyClassesRoot, KW("CLSID\\{P}"), kKeyRead, &readOnly), 0);
+    ASSERT_OK(reg_.OpenKey(kHkeyClassesRoot, KW("CLSID\\{P}\\InprocServer32"), kKeyWrite, &key));
+    ASSERT_OK(reg_.OpenKey(kHkeyClassesRoot, KW("CLSID\\{P}"), kKeyRead, &readOnly));
     EXPECT_EQ(reg_.OpenHandleCount(), 2u);
-    // A handle allows only the access it was opened with.
     uint8_t value[4] = {};
     uint32_t size = 4;
     EXPECT_EQ(reg_.SetValue(readOnly, KW("x"), kRegDword, value, 4), winerr::kAccessDenied);
     EXPECT_EQ(reg_.QueryValue(key, KW("x"), nullptr, value, &size), winerr::kAccessDenied);
     EXPECT_OK(reg_.CloseKey(readOnly));
-    // Windows refuses with access denied rather than deleting a tree.
     EXPECT_EQ(reg_.DeleteKey(kHkeyClassesRoot, KW("CLSID\\{P}")), winerr::kAccessDenied);
     EXPECT_TRUE(reg_.HasKey(KW("HKEY_CLASSES_ROOT\\CLSID\\{P}\\InprocServer32")));
-    EXPECT_EQ(reg_.DeleteKey(kHkeyClassesRoot, KW("clsid\\{p}\\inprocserver32")), winerr::kSuccess);
-    EXPECT_EQ(reg_.DeleteKey(kHkeyClassesRoot, KW("CLSID\\{P}")), winerr::kSuccess);
+    EXPECT_OK(reg_.DeleteKey(kHkeyClassesRoot, KW("clsid\\{p}\\inprocserver32")));
+    EXPECT_OK(reg_.DeleteKey(kHkeyClassesRoot, KW("CLSID\\{P}")));
     EXPECT_EQ(reg_.DeleteKey(kHkeyClassesRoot, KW("CLSID\\{P}")), winerr::kFileNotFound);
     EXPECT_TRUE(reg_.HasKey(KW("HKEY_CLASSES_ROOT\\CLSID")));
-    // A handle to the deleted key reports the deletion; once closed, it is invalid.
     EXPECT_EQ(reg_.SetValue(key, KW("x"), kRegDword, value, 4), winerr::kKeyDeleted);
-    EXPECT_EQ(reg_.CloseKey(key), winerr::kSuccess);
+    EXPECT_OK(reg_.CloseKey(key));
     EXPECT_EQ(reg_.CloseKey(key), winerr::kInvalidHandle);
 }
 
-TEST_F(MemoryRegistryTest, FailNextFailsOneMatchingCallInOrder) {
+TEST_F(MemoryRegistryTest, FaultsFailOneMatchingCallInOrderAndLeaveNoHandle) {
+    using Op = MemoryRegistry::Op;
     reg_.PutString(KW("HKLM\\SOFTWARE\\Korva"), KW("Log File"), KW("x"));
     reg_.PutString(KW("HKLM\\SOFTWARE\\Korva"), KW("Other"), KW("y"));
-    reg_.FailNext(MemoryRegistry::Op::QueryValue, winerr::kAccessDenied, KW("log"));
-    // A call that does not match leaves the fault pending; it fails once.
-    EXPECT_EQ(Read(kHkeyLocalMachine, KW("SOFTWARE\\Korva"), kKeyRead, KW("Other")), "y");
-    EXPECT_EQ(Read(kHkeyLocalMachine, KW("SOFTWARE\\Korva"), kKeyRead, KW("Log File")), "error 5");
-    EXPECT_EQ(Read(kHkeyLocalMachine, KW("SOFTWARE\\Korva"), kKeyRead, KW("Log File")), "x");
-    // Without a match any call of the operation fails and the store is untouched; faults queue in order.
-    reg_.FailNext(MemoryRegistry::Op::CreateKey, winerr::kNotEnoughMemory);
-    reg_.FailNext(MemoryRegistry::Op::CreateKey, 53);
-    EXPECT_EQ(Write(kHkeyLocalMachine, KW("SOFTWARE\\New"), kKeyWrite, KW("v"), KW("x")),
-              winerr::kNotEnoughMemory);
-    EXPECT_EQ(Write(kHkeyLocalMachine, KW("SOFTWARE\\New"), kKeyWrite, KW("v"), KW("x")), 53);
+    reg_.FailNext(Op::QueryValue, winerr::kAccessDenied, KW("log"));
+    EXPECT_EQ(Read(kHklm, KW("SOFTWARE\\Korva"), kKeyRead, KW("Other")), "y");  // no match: still pending
+    EXPECT_EQ(Read(kHklm, KW("SOFTWARE\\Korva"), kKeyRead, KW("Log File")), "error 5");
+    EXPECT_EQ(Read(kHklm, KW("SOFTWARE\\Korva"), kKeyRead, KW("Log File")), "x");
+    reg_.FailNext(Op::CreateKey, winerr::kNotEnoughMemory);
+    reg_.FailNext(Op::CreateKey, winerr::kBadNetpath);
+    EXPECT_EQ(Write(kHklm, KW("SOFTWARE\\New"), kKeyWrite, KW("v"), KW("x")), winerr::kNotEnoughMemory);
+    EXPECT_EQ(Write(kHklm, KW("SOFTWARE\\New"), kKeyWrite, KW("v"), KW("x")), winerr::kBadNetpath);
     EXPECT_FALSE(reg_.HasKey(KW("HKLM\\SOFTWARE\\New")));
-}
 
-// A failed connect, open or create leaves no handle behind, whether the failure is real or injected, so that a
-// holder of the out-parameter never closes a stale value.
-TEST_F(MemoryRegistryTest, FailuresLeaveTheOutputHandleZero) {
-    using Op = MemoryRegistry::Op;
+    // A failed connect, open or create, real or injected, leaves the out-parameter zero, so that a holder
+    // never closes a stale value.
     const struct {
-        const char* what;
-        std::optional<Op> fault;
-        std::function<int32_t(RegKey*)> call;
+        Op fault;  // injected when not CloseKey
+        int32_t (*call)(RegKey*);
         int32_t expected;
     } kCases[] = {
-        {"missing key", std::nullopt,
-         [&](RegKey* k) { return reg_.OpenKey(kHkeyLocalMachine, KW("SOFTWARE\\Missing"), kKeyRead, k); },
+        {Op::CloseKey, [](RegKey* k) { return Reg().OpenKey(kHklm, KW("SOFTWARE\\Missing"), kKeyRead, k); },
          winerr::kFileNotFound},
-        {"unknown parent", std::nullopt,
-         [&](RegKey* k) { return reg_.CreateKey(0x4321, KW("x"), kKeyWrite, k); }, winerr::kInvalidHandle},
-        {"remote computer", std::nullopt,
-         [&](RegKey* k) { return reg_.Connect(KW("\\\\elsewhere"), kHkeyLocalMachine, k); },
+        {Op::CloseKey, [](RegKey* k) { return Reg().CreateKey(0x4321, KW("x"), kKeyWrite, k); },
+         winerr::kInvalidHandle},
+        {Op::CloseKey, [](RegKey* k) { return Reg().Connect(KW("\\\\elsewhere"), kHklm, k); },
          winerr::kBadNetpath},
-        {"injected open", Op::OpenKey,
-         [&](RegKey* k) { return reg_.OpenKey(kHkeyLocalMachine, KW("SOFTWARE"), kKeyRead, k); },
+        {Op::OpenKey, [](RegKey* k) { return Reg().OpenKey(kHklm, KW("SOFTWARE"), kKeyRead, k); },
          winerr::kAccessDenied},
-        {"injected create", Op::CreateKey,
-         [&](RegKey* k) { return reg_.CreateKey(kHkeyLocalMachine, KW("SOFTWARE\\New"), kKeyWrite, k); },
+        {Op::CreateKey, [](RegKey* k) { return Reg().CreateKey(kHklm, KW("SOFTWARE\\N"), kKeyWrite, k); },
          winerr::kAccessDenied},
-        {"injected connect", Op::Connect,
-         [&](RegKey* k) { return reg_.Connect(nullptr, kHkeyLocalMachine, k); }, winerr::kAccessDenied},
+        {Op::Connect, [](RegKey* k) { return Reg().Connect(nullptr, kHklm, k); }, winerr::kAccessDenied},
     };
     for (const auto& c : kCases) {
-        SCOPED_TRACE(c.what);
-        if (c.fault) {
-            reg_.FailNext(*c.fault, winerr::kAccessDenied);
+        SCOPED_TRACE(&c - kCases);
+        if (c.fault != Op::CloseKey) {
+            reg_.FailNext(c.fault, winerr::kAccessDenied);
         }
         RegKey key = 0xBAD;
         EXPECT_RESULT(c.expected, c.call(&key));
@@ -198,140 +162,158 @@ TEST_F(MemoryRegistryTest, FailuresLeaveTheOutputHandleZero) {
     }
 }
 
-// The regedit text format: round trips, hand-written files and malformed input.
-std::vector<uint8_t> Bytes(const void* data, size_t size) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    return std::vector<uint8_t>(p, p + size);
+TEST(FakeRegistryTest, ALeakedKeyFailsTheTest) {
+    EXPECT_NONFATAL_FAILURE(
+        {
+            korva::testing::FakeRegistry reg;
+            RegKey key = 0;
+            EXPECT_OK(reg.OpenKey(kHklm, KW("SOFTWARE"), kKeyRead, &key));
+        },
+        "registry keys left open");
 }
 
+std::vector<uint8_t> Bytes(const void* data, size_t size) {
+    return std::vector<uint8_t>(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+}
 std::vector<uint8_t> Text(WStringView text) {
     return Bytes(WString(text).c_str(), (text.size() + 1) * sizeof(WChar));
 }
 
-struct Stored {
-    WString key;  // below HKEY_LOCAL_MACHINE
-    WString name;
-    uint32_t type;
-    std::vector<uint8_t> data;
-};
-
-void ExpectAll(MemoryRegistry& reg, const std::vector<Stored>& values) {
-    for (const Stored& v : values) {
-        SCOPED_TRACE(Utf16ToUtf8(v.name));
-        RegKey key = 0;
-        ASSERT_EQ(reg.OpenKey(kHkeyLocalMachine, v.key.c_str(), kKeyRead, &key), winerr::kSuccess);
-        std::vector<uint8_t> data(512);
-        uint32_t type = 0;
-        uint32_t size = static_cast<uint32_t>(data.size());
-        EXPECT_EQ(reg.QueryValue(key, v.name.c_str(), &type, data.data(), &size), winerr::kSuccess);
-        data.resize(size);
-        EXPECT_EQ(type, v.type);
-        EXPECT_EQ(data, v.data);
-        EXPECT_OK(reg.CloseKey(key));
-    }
+// The type and bytes of a value below HKLM\SOFTWARE\Korva Test.
+std::pair<uint32_t, std::vector<uint8_t>> Query(MemoryRegistry& reg, const WChar* name) {
+    RegKey key = 0;
+    std::vector<uint8_t> data(512);
+    uint32_t type = 0;
+    uint32_t size = static_cast<uint32_t>(data.size());
+    EXPECT_OK(reg.OpenKey(kHklm, KW("SOFTWARE\\Korva Test"), kKeyRead, &key));
+    EXPECT_OK(reg.QueryValue(key, name, &type, data.data(), &size));
+    EXPECT_OK(reg.CloseKey(key));
+    data.resize(size);
+    return {type, data};
 }
 
-TEST(RegFileTest, TrickyValuesSurviveTextAndFileAndHandWrittenFilesLoad) {
-    const WChar nonBmp[] = {u'a', 0xD83D, 0xDE00, u'b', 0};  // U+1F600 as a surrogate pair
+TEST(RegFileTest, TrickyValuesSurviveAFileAndHandWrittenFilesLoad) {
+    const WChar nonBmp[] = {u'a', 0xD83D, 0xDE00, u'b', 0};
     const uint32_t dword = 0x0000ABCD;
     const uint64_t qword = 0xFEDCBA9876543210ull;
     const WChar multi[] = KW("first\0sec\"ond\0\0");
-    const WString k = KW("SOFTWARE\\Korva Test\\Values");
-    const std::vector<Stored> values = {
-        {k, KW("quoted \"name\""), kRegSz, Text(KW("say \"hi\""))},
-        {k, KW("back\\slash"), kRegSz, Text(KW("C:\\dir\\"))},
-        {k, KW("non-BMP"), kRegSz, Text(nonBmp)},
-        {k, KW("\x4E2D\x6587"), kRegSz, Text(KW("\x03A9 \x20AC \x00E9"))},  // code units above 0xFF
-        {k, KW("empty"), kRegSz, Text(KW(""))},
-        {k, KW(""), kRegSz, Text(KW("the default"))},
-        {k, KW("@"), kRegSz, Text(KW("a value named @"))},
-        {k, KW("expand"), kRegExpandSz, Text(KW("%SystemRoot%\\system32"))},
-        {k, KW("multi"), kRegMultiSz, Bytes(multi, sizeof(multi))},
-        {k, KW("dword"), kRegDword, Bytes(&dword, 4)},
-        {k, KW("qword"), kRegQword, Bytes(&qword, 8)},
-        {k, KW("long binary"), kRegBinary, std::vector<uint8_t>(200, 0xA5)},
-        {k, KW("odd-sized dword"), kRegDword, {1, 2, 3}},
-        {k, KW("unterminated"), kRegSz, {'x', 0}},
-        {k, KW("line break"), kRegSz, Text(KW("one\r\ntwo"))},
-        {k, KW("type 0x1234"), 0x1234, {9}},
-        {KW("SOFTWARE\\WOW6432Node\\Korva"), KW("32-bit view"), kRegDword, Bytes(&dword, 4)},
+    const struct {
+        const WChar* name;
+        uint32_t type;
+        std::vector<uint8_t> data;
+    } kValues[] = {
+        {KW("quoted \"name\""), kRegSz, Text(KW("say \"hi\""))},
+        {KW("back\\slash"), kRegSz, Text(KW("C:\\dir\\"))},
+        {KW("non-BMP"), kRegSz, Text(nonBmp)},
+        {KW("\x4E2D\x6587"), kRegSz, Text(KW("\x03A9 \x20AC \x00E9"))},  // code units above 0xFF
+        {KW("empty"), kRegSz, Text(KW(""))},
+        {KW(""), kRegSz, Text(KW("the default"))},
+        {KW("@"), kRegSz, Text(KW("a value named @"))},
+        {KW("expand"), kRegExpandSz, Text(KW("%SystemRoot%\\system32"))},
+        {KW("multi"), kRegMultiSz, Bytes(multi, sizeof(multi))},
+        {KW("dword"), kRegDword, Bytes(&dword, 4)},
+        {KW("qword"), kRegQword, Bytes(&qword, 8)},
+        {KW("long binary"), kRegBinary, std::vector<uint8_t>(200, 0xA5)},
+        {KW("odd-sized dword"), kRegDword, {1, 2, 3}},
+        {KW("unterminated"), kRegSz, {'x', 0}},
+        {KW("line break"), kRegSz, Text(KW("one\r\ntwo"))},
+        {KW("type 0x1234"), 0x1234, {9}},
     };
     korva::testing::FakeRegistry source;
-    for (const Stored& v : values) {
-        source.PutValue(KW("HKEY_LOCAL_MACHINE\\") + v.key, v.name, v.type, v.data.data(),
+    for (const auto& v : kValues) {
+        source.PutValue(KW("HKLM\\SOFTWARE\\Korva Test"), v.name, v.type, v.data.data(),
                         static_cast<uint32_t>(v.data.size()));
     }
+    source.PutDword(KW("HKLM\\SOFTWARE\\WOW6432Node\\Korva"), KW("32-bit view"), dword);
     const WString text = source.SaveRegText();
     // regedit's own spelling, so that regedit can import what is saved.
     EXPECT_EQ(text.rfind(KW("Windows Registry Editor Version 5.00\r\n\r\n"), 0), 0u);
-    EXPECT_NE(text.find(KW("Values]\r\n@=\"the default\"\r\n\"@\"=\"a value named "
-                           "@\"\r\n\"back\\\\slash\"=\"C:\\\\dir\\\\\"\r\n"
-                           "\"dword\"=dword:0000abcd\r\n")),
+    EXPECT_NE(text.find(KW("Test]\r\n@=\"the default\"\r\n\"@\"=\"a value named @\"\r\n\"back\\\\slash\"="
+                           "\"C:\\\\dir\\\\\"\r\n\"dword\"=dword:0000abcd\r\n")),
               WString::npos);
     EXPECT_NE(text.find(KW("\r\n\"quoted \\\"name\\\"\"=\"say \\\"hi\\\"\"\r\n")), WString::npos);
-    korva::testing::FakeRegistry loaded;
-    ASSERT_EQ(loaded.LoadRegText(text), winerr::kSuccess);
-    ExpectAll(loaded, values);
-    EXPECT_EQ(loaded.SaveRegText(), text);  // nothing drifts over repeated round trips
 
-    // Files: saved as UTF-16LE with a byte-order mark; loaded also as UTF-8 written by hand.
+    // Saved as UTF-16LE, every code unit's high byte included, after a byte-order mark.
     WString folder;
-    ASSERT_EQ(Files().MakeTempDirectory(&folder), winerr::kSuccess);
+    ASSERT_OK(Files().MakeTempDirectory(&folder));
     const WString path = JoinPath(folder, KW("settings.reg"));
-    ASSERT_EQ(source.SaveRegFile(path.c_str()), winerr::kSuccess);
+    ASSERT_OK(source.SaveRegFile(path.c_str()));
     std::vector<uint8_t> bytes;
-    ASSERT_EQ(ReadWholeFile(path.c_str(), 1u << 20, &bytes), winerr::kSuccess);
-    // Every code unit little-endian, its high byte included, after the byte-order mark.
+    ASSERT_OK(ReadWholeFile(path.c_str(), 1u << 20, &bytes));
     std::vector<uint8_t> expectedBytes = {0xFF, 0xFE};
     for (const WChar unit : text) {
         expectedBytes.push_back(static_cast<uint8_t>(unit % 256));
         expectedBytes.push_back(static_cast<uint8_t>(unit / 256));
     }
     EXPECT_EQ(bytes, expectedBytes);
-    korva::testing::FakeRegistry fromFile;
-    ASSERT_EQ(fromFile.LoadRegFile(path.c_str()), winerr::kSuccess);
-    ExpectAll(fromFile, values);
+    korva::testing::FakeRegistry loaded;
+    ASSERT_OK(loaded.LoadRegFile(path.c_str()));
+    for (const auto& v : kValues) {
+        EXPECT_EQ(Query(loaded, v.name), std::make_pair(v.type, v.data)) << Utf16ToUtf8(v.name);
+    }
+    EXPECT_EQ(loaded.SaveRegText(), text);  // nothing else drifts
 
+    // A hand-written UTF-8 file merges into what is there.
     const std::string handWritten =
         "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n\n; KORVA settings\n"
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korva Test\\Values]\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korva Test]\n"
         "\"expand\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,00,\\\n"
         "  74,00,25,00,00,00\n\"Caf\xC3\xA9\"=\"na\xC3\xAFve\"\n\"dword\"=-\n\n"
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Doomed\\Child]\n\"a\"=dword:1\n\n"
-        "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Doomed]\n";
-    ASSERT_EQ(WriteWholeFile(path.c_str(), handWritten.data(), handWritten.size()), winerr::kSuccess);
-    ASSERT_EQ(fromFile.LoadRegFile(path.c_str()), winerr::kSuccess);  // merges into what is there
-    EXPECT_EQ(Files().RemoveDirectoryTree(folder.c_str()), winerr::kSuccess);
-    ExpectAll(fromFile, {{k, KW("expand"), kRegExpandSz, Text(KW("%SystemRoot%"))},
-                         {k, KW("Caf\u00E9"), kRegSz, Text(KW("na\u00EFve"))},
-                         {k, KW("empty"), kRegSz, Text(KW(""))}});
-    EXPECT_EQ(fromFile.SaveRegText().find(KW("\"dword\"")), WString::npos);
-    EXPECT_FALSE(fromFile.HasKey(KW("HKEY_LOCAL_MACHINE\\SOFTWARE\\Doomed")));
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Doomed\\Child]\n\"a\"=dword:1\n\n[-HKEY_LOCAL_"
+        "MACHINE\\SOFTWARE\\Doomed]\n";
+    ASSERT_OK(WriteWholeFile(path.c_str(), handWritten.data(), handWritten.size()));
+    ASSERT_OK(loaded.LoadRegFile(path.c_str()));
+    EXPECT_OK(Files().RemoveDirectoryTree(folder.c_str()));
+    EXPECT_EQ(Query(loaded, KW("expand")), std::make_pair(uint32_t{kRegExpandSz}, Text(KW("%SystemRoot%"))));
+    EXPECT_EQ(Query(loaded, KW("Caf\u00E9")), std::make_pair(uint32_t{kRegSz}, Text(KW("na\u00EFve"))));
+    EXPECT_EQ(Query(loaded, KW("empty")), std::make_pair(uint32_t{kRegSz}, Text(KW(""))));
+    EXPECT_EQ(loaded.SaveRegText().find(KW("\"dword\"")), WString::npos);
+    EXPECT_FALSE(loaded.HasKey(KW("HKEY_LOCAL_MACHINE\\SOFTWARE\\Doomed")));
 }
 
 TEST(RegFileTest, MalformedTextIsRefusedAndChangesNothing) {
     const WString version = KW("Windows Registry Editor Version 5.00\r\n");
     const WString header = version + KW("\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]\r\n");
+    // clang-format off
     const WString kCases[] = {
-        KW("[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]\r\n\"a\"=\"b\"\r\n"),  // no header
+        KW("[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]\r\n\"a\"=\"b\"\r\n"),
         KW("Windows Registry Editor Version 4.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]\r\n"),
-        version + KW("\"a\"=\"b\"\r\n"),  // a value before any key
-        version + KW("[HKEY_LOCAL_MACHINE\\SOFTWARE\\New\r\n"),
-        header + KW("\"a=\"b\"\r\n"),
-        header + KW("\"a\"=\"b\\\"\r\n"),  // the closing quote is escaped
-        header + KW("\"a\"=dword:123456789\r\n"),
-        header + KW("\"a\"=hex:01,,02\r\n"),
-        header + KW("\"a\"=hex:01,\\\r\n"),  // a continuation at the end
-        header + KW("\"a\"=hex:01,\\\r\n  0g\r\n"),
-    };
+        version + KW("\"a\"=\"b\"\r\n"),          version + KW("[HKEY_LOCAL_MACHINE\\SOFTWARE\\New\r\n"),
+        header + KW("\"a=\"b\"\r\n"),             header + KW("\"a\"=\"b\\\"\r\n"),
+        header + KW("\"a\"=dword:123456789\r\n"), header + KW("\"a\"=hex:01,,02\r\n"),
+        header + KW("\"a\"=hex:01,\\\r\n"),       header + KW("\"a\"=hex:01,\\\r\n  0g\r\n")};
+    // clang-format on
     for (const WString& text : kCases) {
         SCOPED_TRACE(Utf16ToUtf8(text));
         korva::testing::FakeRegistry reg;
         reg.PutDword(KW("HKLM\\SOFTWARE\\Keep"), KW("v"), 7);
         const WString before = reg.SaveRegText();
         EXPECT_EQ(reg.LoadRegText(text), winerr::kBadDbFile);
-        EXPECT_EQ(reg.SaveRegText(), before);  // a text is applied whole or not at all
+        EXPECT_EQ(reg.SaveRegText(), before);
     }
+}
+
+// The process-wide registry: on Windows (and Wine) the real one, on Linux the MemoryRegistry behind Reg().
+TEST(ProcessRegistryTest, EachViewReadsBackItsOwnValue) {
+    // A key no other run uses, so that parallel runs and left-overs of a crashed run do not interfere.
+    const WString name = AsciiToWide("KorvaPlatformTest-" + std::to_string(SystemClock().NowFileTime()) +
+                                     "-" + std::to_string(CurrentThreadId()));
+    const WString native = KW("SOFTWARE\\") + name;
+    const WString wow = KW("SOFTWARE\\WOW6432Node\\") + name;
+    ASSERT_OK(Write(kHklm, native, kWrite32, KW("View"), KW("32-bit")));
+    ASSERT_OK(Write(kHklm, native, kKeyWrite, KW("View"), KW("native")));
+    ASSERT_OK(Write(kHklm, native, kKeyWrite, KW("Long"), WString(300, u'x')));
+    ASSERT_OK(Write(kHklm, native + KW("\\Child"), kKeyWrite, KW("v"), KW("x")));
+    EXPECT_EQ(Read(kHklm, native, kRead32, KW("View")), "32-bit");
+    EXPECT_EQ(Read(kHklm, native, kKeyRead, KW("View")), "native");
+    EXPECT_EQ(Read(kHklm, wow, kKeyRead, KW("View")), "32-bit");
+    EXPECT_EQ(Read(kHklm, native, kRead32, KW("Long")), "error 2");
+    EXPECT_EQ(Read(kHklm, native, kKeyRead, KW("Long")), "more data 602");
+    EXPECT_EQ(Reg().DeleteKey(kHklm, native.c_str()), winerr::kAccessDenied);
+    for (const WString& path : {native + KW("\\Child"), native, wow}) {
+        EXPECT_OK(Reg().DeleteKey(kHklm, path.c_str()));
+    }
+    EXPECT_EQ(Read(kHklm, native, kKeyRead, KW("View")), "error 2");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Linux: the process-wide registry comes from the regedit file named by KORVA_REGISTRY_FILE. It is read once
-// per process, so each case runs this test program again as a child with its own environment.
+// Linux: the process-wide registry comes from the regedit file named by KORVA_REGISTRY_FILE, read once per
+// process, so each case runs this program again as a child with its own environment.
 #if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,15 +10,14 @@
 #include <string>
 
 #include "platform/files.h"
-#include "platform/memory_registry.h"
 #include "platform/result_codes.h"
 #include "tests/support/fake_registry.h"
 
 namespace korva::platform {
 namespace {
 
-// The child: exits with 100 + the result of opening HKLM\SOFTWARE\Korva; when that opens, it adds a value
-// and saves the registry back to its file (exiting with 1 when any of that fails).
+// The child exits with 100 + the result of opening HKLM\SOFTWARE\Korva; once open, it adds a value and saves
+// the registry back to its file (exit 1 when that fails).
 TEST(ProcessRegistryChild, OpenWriteAndSave) {
     if (std::getenv("KORVA_TEST_REGISTRY_CHILD") == nullptr) {
         GTEST_SKIP() << "runs only as a child of ProcessRegistryFileTest";
@@ -50,11 +49,9 @@ TEST(ProcessRegistryFileTest, TheNamedFileIsLoadedAndSavedBackAndUnusableOnesLea
         const char* file;
         std::string content;  // empty: not written
         int exitCode;
-    } kCases[] = {
-        {"good.reg", header + "\"Name\"=\"x\"\n", 100},
-        {"malformed.reg", header + "\"Name\"=\n", 102},
-        {"missing.reg", "", 102},
-    };
+    } kCases[] = {{"good.reg", header + "\"Name\"=\"x\"\n", 100},
+                  {"malformed.reg", header + "\"Name\"=\n", 102},
+                  {"missing.reg", "", 102}};
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.file);
         const std::string path = base + c.file;

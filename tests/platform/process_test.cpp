@@ -28,35 +28,22 @@ TEST(SplitCommandLineTest, WindowsRules) {
         const WChar* line;
         std::vector<std::string> args;
     };
+    // clang-format off
     const Row rows[] = {
-        // The program name: quoted up to the next quote, or up to a blank; backslashes never escape there.
         {KW("prog a b"), {"prog", "a", "b"}},
         {KW("\"C:\\Program Files\\w.exe\" a"), {"C:\\Program Files\\w.exe", "a"}},
         {KW("C:\\dir\\\"x a"), {"C:\\dir\\\"x", "a"}},
-        {KW("\"unterminated program"), {"unterminated program"}},
-        // Blanks and tabs separate; runs of them count once; trailing ones add nothing.
-        {KW("p  a\t\tb   "), {"p", "a", "b"}},
-        // Quoting keeps blanks; empty quotes are an empty argument.
-        {KW("p \"a b\" \"\" \"\""), {"p", "a b", "", ""}},
-        {KW("p a\"b c\"d"), {"p", "ab cd"}},
-        // Backslashes are literal unless they precede a quote.
-        {KW("p a\\b c\\\\d"), {"p", "a\\b", "c\\\\d"}},
-        // 2n backslashes before a quote: n backslashes, the quote delimits.
-        {KW("p a\\\\\"b c\""), {"p", "a\\b c"}},
-        // 2n+1 backslashes before a quote: n backslashes and a literal quote.
-        {KW("p a\\\"b"), {"p", "a\"b"}},
-        {KW("p a\\\\\\\"b"), {"p", "a\\\"b"}},
-        // A quoted value ending in a backslash swallows its closing quote.
-        {KW("p \"CORP\" \"jsmith\\\""), {"p", "CORP", "jsmith\""}},
-        // Runs of quotes.
-        {KW("p \"a\"\"b\""), {"p", "a\"b"}},
-        {KW("p \"\"\"a\"\"\""), {"p", "\"a\""}},
-        {KW("p a\"\"\"\"b"), {"p", "a\"b"}},
+        {KW("\"unterminated program"), {"unterminated program"}}, {KW("p  a\t\tb   "), {"p", "a", "b"}},
+        {KW("p \"a b\" \"\" \"\""), {"p", "a b", "", ""}}, {KW("p a\"b c\"d"), {"p", "ab cd"}},
+        {KW("p a\\b c\\\\d"), {"p", "a\\b", "c\\\\d"}}, {KW("p a\\\\\"b c\""), {"p", "a\\b c"}},
+        {KW("p a\\\"b"), {"p", "a\"b"}}, {KW("p a\\\\\\\"b"), {"p", "a\\\"b"}},
+        {KW("p \"CORP\" \"jsmith\\\""), {"p", "CORP", "jsmith\""}}, {KW("p \"a\"\"b\""), {"p", "a\"b"}},
+        {KW("p \"\"\"a\"\"\""), {"p", "\"a\""}}, {KW("p a\"\"\"\"b"), {"p", "a\"b"}},
         {KW("p \"\"\"\" x"), {"p", "\" x"}},
-        // The Reset Wizard's own line.
         {KW("\"C:\\W\\wizard.exe\" \"CORP\" \"jsmith\""), {"C:\\W\\wizard.exe", "CORP", "jsmith"}},
         {KW("\"C:\\W\\wizard.exe\" \"\" \"\""), {"C:\\W\\wizard.exe", "", ""}},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(Utf16ToUtf8(row.line));
         EXPECT_EQ(Split(row.line), row.args);

@@ -9,6 +9,20 @@ namespace {
 
 using Op = FailingFileSystem::Op;
 
+// Returns the fault's code when one is due for `op`, else the result of `call`. A faulted read or write
+// moves no bytes; a faulted close leaves the file open until its object goes.
+template <typename Call>
+int32_t Pass(FailingFileSystem& owner, Op op, WStringView path, uint32_t* moved, Call call) {
+    int32_t code = 0;
+    if (!owner.TakeFault(op, path, &code)) {
+        return call();
+    }
+    if (moved != nullptr) {
+        *moved = 0;
+    }
+    return code;
+}
+
 class FailingFile final : public platform::File {
   public:
     FailingFile(FailingFileSystem& owner, WString path, std::unique_ptr<platform::File> inner)
@@ -16,37 +30,22 @@ class FailingFile final : public platform::File {
     ~FailingFile() override { owner_.FileClosed(); }
 
     [[nodiscard]] int32_t Read(void* buffer, uint32_t size, uint32_t* read) override {
-        int32_t code = 0;
-        if (owner_.TakeFault(Op::Read, path_, &code)) {
-            *read = 0;
-            return code;
-        }
-        return inner_->Read(buffer, size, read);
+        return Pass(owner_, Op::Read, path_, read, [&] { return inner_->Read(buffer, size, read); });
     }
     [[nodiscard]] int32_t Write(const void* data, uint32_t size, uint32_t* written) override {
-        int32_t code = 0;
-        if (owner_.TakeFault(Op::Write, path_, &code)) {
-            *written = 0;
-            return code;
-        }
-        return inner_->Write(data, size, written);
+        return Pass(owner_, Op::Write, path_, written, [&] { return inner_->Write(data, size, written); });
     }
     [[nodiscard]] int32_t GetSize(uint64_t* size) override {
-        int32_t code = 0;
-        return owner_.TakeFault(Op::GetSize, path_, &code) ? code : inner_->GetSize(size);
+        return Pass(owner_, Op::GetSize, path_, nullptr, [&] { return inner_->GetSize(size); });
     }
-    [[nodiscard]] int32_t Seek(int64_t offset, platform::SeekOrigin origin, uint64_t* newPosition) override {
-        int32_t code = 0;
-        return owner_.TakeFault(Op::Seek, path_, &code) ? code : inner_->Seek(offset, origin, newPosition);
+    [[nodiscard]] int32_t Seek(int64_t offset, platform::SeekOrigin origin, uint64_t* at) override {
+        return Pass(owner_, Op::Seek, path_, nullptr, [&] { return inner_->Seek(offset, origin, at); });
     }
     [[nodiscard]] int32_t SetEnd() override {
-        int32_t code = 0;
-        return owner_.TakeFault(Op::SetEnd, path_, &code) ? code : inner_->SetEnd();
+        return Pass(owner_, Op::SetEnd, path_, nullptr, [&] { return inner_->SetEnd(); });
     }
-    // A failed close leaves the file open; it is closed for real when this object goes.
     [[nodiscard]] int32_t Close() override {
-        int32_t code = 0;
-        return owner_.TakeFault(Op::Close, path_, &code) ? code : inner_->Close();
+        return Pass(owner_, Op::Close, path_, nullptr, [&] { return inner_->Close(); });
     }
 
   private:
@@ -54,6 +53,10 @@ class FailingFile final : public platform::File {
     WString path_;
     std::unique_ptr<platform::File> inner_;
 };
+
+WStringView PathOf(const WChar* path) {
+    return path != nullptr ? WStringView(path) : WStringView();
+}
 
 }  // namespace
 
@@ -109,43 +112,29 @@ void FailingFileSystem::FileClosed() {
 
 int32_t FailingFileSystem::Open(const WChar* path, uint32_t access, uint32_t share,
                                 platform::Disposition disposition, std::unique_ptr<platform::File>* out) {
-    const WStringView name = path != nullptr ? WStringView(path) : WStringView();
-    int32_t code = 0;
-    if (TakeFault(Op::Open, name, &code)) {
-        out->reset();
-        return code;
-    }
+    out->reset();
     std::unique_ptr<platform::File> file;
-    const int32_t result = inner_.Open(path, access, share, disposition, &file);
-    if (result != winerr::kSuccess) {
-        out->reset();
-        return result;
-    }
-    {
+    const int32_t result = Pass(*this, Op::Open, PathOf(path), nullptr,
+                                [&] { return inner_.Open(path, access, share, disposition, &file); });
+    if (file != nullptr) {
         platform::LockGuard guard(lock_);
         ++openFiles_;
+        *out = std::make_unique<FailingFile>(*this, WString(PathOf(path)), std::move(file));
     }
-    *out = std::make_unique<FailingFile>(*this, WString(name), std::move(file));
-    return winerr::kSuccess;
+    return result;
 }
 
 int32_t FailingFileSystem::Delete(const WChar* path) {
-    int32_t code = 0;
-    return TakeFault(Op::Delete, path != nullptr ? WStringView(path) : WStringView(), &code)
-               ? code
-               : inner_.Delete(path);
+    return Pass(*this, Op::Delete, PathOf(path), nullptr, [&] { return inner_.Delete(path); });
 }
 
 int32_t FailingFileSystem::MakeTempDirectory(WString* path) {
-    int32_t code = 0;
-    return TakeFault(Op::MakeTempDirectory, WStringView(), &code) ? code : inner_.MakeTempDirectory(path);
+    return Pass(*this, Op::MakeTempDirectory, {}, nullptr, [&] { return inner_.MakeTempDirectory(path); });
 }
 
 int32_t FailingFileSystem::RemoveDirectoryTree(const WChar* path) {
-    int32_t code = 0;
-    return TakeFault(Op::RemoveDirectoryTree, path != nullptr ? WStringView(path) : WStringView(), &code)
-               ? code
-               : inner_.RemoveDirectoryTree(path);
+    return Pass(*this, Op::RemoveDirectoryTree, PathOf(path), nullptr,
+                [&] { return inner_.RemoveDirectoryTree(path); });
 }
 
 }  // namespace korva::testing

@@ -1,6 +1,6 @@
 // A file system for tests that passes every call to the one it replaced and fails any single operation on
-// request. It installs itself for its lifetime and checks itself when destroyed: a fault that was set but never
-// met means the test did not reach the code it meant to test, and a file still open means a leak.
+// request. Installed for its lifetime; when destroyed it fails the test that left a fault unmet (the code
+// under test was not reached) or a file open.
 //
 //   testing::FailingFileSystem files;
 //   files.FailNext(FailingFileSystem::Op::SetEnd, winerr::kDiskFull, KW("test.log"));
@@ -19,27 +19,19 @@ namespace korva::testing {
 
 class FailingFileSystem final : public platform::FileSystem {
   public:
-    enum class Op {
-        Open,
-        Delete,
-        MakeTempDirectory,
-        RemoveDirectoryTree,
-        Read,
-        Write,
-        GetSize,
-        Seek,
-        SetEnd,
-        Close
-    };
+    // clang-format off
+    enum class Op { Open, Delete, MakeTempDirectory, RemoveDirectoryTree,
+                    Read, Write, GetSize, Seek, SetEnd, Close };
+    // clang-format on
 
     FailingFileSystem();
     ~FailingFileSystem() override;
     FailingFileSystem(const FailingFileSystem&) = delete;
     FailingFileSystem& operator=(const FailingFileSystem&) = delete;
 
-    // The next call of `op` on a path containing `match` (ASCII case-insensitive; empty: any path), after
-    // `skip` such calls that pass, returns `code` without touching the file. Code 0 makes it succeed without doing anything: a read or write of no
-    // bytes, as when a file shrinks under its reader or a disk takes nothing. Faults queue in order.
+    // The next call of `op` on a path containing `match` (ASCII case-insensitive; empty: any), after `skip`
+    // such calls that pass, returns `code` without touching the file; code 0 is a read or write of no bytes,
+    // as when a file shrinks under its reader or a disk takes nothing. Faults queue in order.
     void FailNext(Op op, int32_t code, WStringView match = {}, int skip = 0);
     // How many times `op` was called, faulted calls included.
     int Calls(Op op) const;

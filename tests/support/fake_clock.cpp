@@ -3,36 +3,20 @@
 namespace korva::testing {
 
 bool FakeClock::ToLocalTime(int64_t unixSeconds, platform::LocalTime* local) {
-    if (failLocalConversion || local == nullptr) {
-        return false;
-    }
-    int64_t shifted = 0;
+    using namespace platform;
     int64_t ticks = 0;
     int64_t fileTime = 0;
-    platform::SystemTime time;
-    if (__builtin_add_overflow(unixSeconds, utcOffsetSeconds, &shifted) ||
-        __builtin_mul_overflow(shifted, platform::kFileTimeTicksPerSecond, &ticks) ||
-        __builtin_add_overflow(ticks, platform::kUnixEpochAsFileTime, &fileTime) ||
-        !platform::FileTimeToSystemTime(fileTime, &time)) {
+    int64_t newYear = 0;
+    SystemTime t;
+    if (failLocalConversion || local == nullptr ||
+        __builtin_add_overflow(unixSeconds, utcOffsetSeconds, &ticks) ||
+        __builtin_mul_overflow(ticks, kFileTimeTicksPerSecond, &ticks) ||
+        __builtin_add_overflow(ticks, kUnixEpochAsFileTime, &fileTime) ||
+        !FileTimeToSystemTime(fileTime, &t) || !SystemTimeToFileTime(SystemTime{t.year, 1, 0, 1}, &newYear)) {
         return false;
     }
-    platform::SystemTime newYear;
-    newYear.year = time.year;
-    newYear.month = 1;
-    newYear.day = 1;
-    int64_t newYearTime = 0;
-    if (!platform::SystemTimeToFileTime(newYear, &newYearTime)) {
-        return false;
-    }
-    constexpr int64_t kTicksPerDay = 86400 * platform::kFileTimeTicksPerSecond;
-    local->year = time.year;
-    local->month = time.month;
-    local->day = time.day;
-    local->hour = time.hour;
-    local->minute = time.minute;
-    local->second = time.second;
-    local->dayOfWeek = time.dayOfWeek;
-    local->dayOfYear = static_cast<int>((fileTime - newYearTime) / kTicksPerDay);
+    const int dayOfYear = static_cast<int>((fileTime - newYear) / (86400 * kFileTimeTicksPerSecond));
+    *local = LocalTime{t.year, t.month, t.day, t.hour, t.minute, t.second, t.dayOfWeek, dayOfYear};
     return true;
 }
 

@@ -9,7 +9,7 @@
 
 namespace korva::testing {
 
-// `now` is a FileTime; local time is UTC shifted by `utcOffsetSeconds`. No test sleeps: it advances the clock.
+// `now` is a FileTime; local time is UTC shifted by `utcOffsetSeconds`. Tests advance it instead of sleeping.
 class FakeClock final : public platform::Clock {
   public:
     int64_t now = platform::kUnixEpochAsFileTime;

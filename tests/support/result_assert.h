@@ -13,9 +13,8 @@
 
 namespace korva::testing {
 
-// "0x80070005 (-2147024891): General access denied error." The text is the HRESULT table's for a negative code
-// with the severity bit, the platform's message for a positive Windows error, and "the system's own code" for
-// the small negative codes.
+// "0x80070005 (-2147024891): General access denied error.": the HRESULT table's text, the platform's message
+// for a Windows error, or "the system's own code" for the small negative codes.
 std::string DescribeResult(int32_t code);
 
 ::testing::AssertionResult ResultIsOk(const char* expression, int32_t code);

@@ -1,8 +1,6 @@
-// XmlFaults: makes chosen DOM operations fail, for tests of the code that reads documents. It installs itself
-// on one document (or as the process-wide hook for Parse) for its lifetime and removes itself after.
-//
-// FailNext(op, hresult, nodeName) makes the next call of `op` on a node whose local name equals `nodeName`
-// (any node when empty) fail with `hresult`; faults wait in the order they were added and each is used once.
+// Makes chosen DOM operations fail, installed on one document (or as the hook for Parse) for its lifetime.
+// FailNext(op, hresult, nodeName): the next call of `op` on a node of that local name (any when empty) fails
+// with `hresult`; faults wait in order and each is used once.
 #pragma once
 
 #include <cstdint>

@@ -25,9 +25,8 @@ TEST(Format, EveryConversionWithFlagsWidthAndPrecision) {
         WString actual;
     } kCases[] = {
         // %ld is Windows' 32-bit long on both builds; callers pass int32_t.
-        {KW("42|-42|4294967295|-2147483648|4294967295|deadbeef|0000BEEF|10"),
-         Format(KW("%d|%i|%u|%ld|%lu|%lx|%08X|%o"), 42, -42, -1, int32_t{INT32_MIN}, uint32_t{UINT32_MAX},
-                uint32_t{0xDEADBEEF}, 0xBEEF, 8)},
+        {KW("-2147483648|4294967295|deadbeef"),
+         Format(KW("%ld|%lu|%lx"), int32_t{INT32_MIN}, uint32_t{UINT32_MAX}, uint32_t{0xDEADBEEF})},
         {KW("-9223372036854775808|18446744073709551615|FEDCBA9876543210|123456789abcdef"),
          Format(KW("%lld|%I64u|%I64X|%llx"), static_cast<long long>(INT64_MIN), UINT64_MAX,
                 0xFEDCBA9876543210ull, 0x123456789ABCDEFull)},
@@ -36,36 +35,26 @@ TEST(Format, EveryConversionWithFlagsWidthAndPrecision) {
         // A negative '*' width means left alignment, a negative '*' precision none.
         {KW("[    42]|[42    ]|[0007]|[0]"),
          Format(KW("[%*d]|[%*d]|[%.*d]|[%.*d]"), 6, 42, -6, 42, 4, 7, -1, 0)},
-        // Windows' own results for these, as its C runtime prints them.
-        {KW(" 0x00ffffffffffffff9c|0001777777777777777777634|+00100  |[]"),
-         Format(KW("%#+21.18I64x|%#.25I64o|%#-+ 08.5I64d|[%.0I64d]"), -100ll, -100ll, 100ll, 0ll)},
-        // Windows prints all sixteen digits of a 64-bit pointer in upper case.
+        // Windows' dialect: sixteen upper-case pointer digits, zero-padded strings, substituted nulls.
         {KW("0000000000000039|ABCDEF0123456789|[    0000000000000001]"),
          Format(KW("%p|%p|[%20p]"), ptr(0x39), ptr(0xABCDEF0123456789ull), ptr(1))},
-        // Windows pads strings and characters with zeros too.
         {KW("<   abc>|<abc   >|<000abc>|<ab>|<abc>|<a>|<abc  >|<    a>"),
          Format(KW("<%6s>|<%-6s>|<%06s>|<%.2s>|<%.10s>|<%.*s>|<%*s>|<%5.1s>"), KW("abc"), KW("abc"),
                 KW("abc"), KW("abc"), KW("abc"), 1, KW("abc"), -5, KW("abc"), KW("abc"))},
-        // A null string is substituted first, then cut by the precision (glibc would print nothing).
         {KW("<(null)>|<  (null)>|<(nu>|(null)"),
          Format(KW("<%s>|<%8s>|<%.3s>|%S"), none, none, none, narrowNone)},
         {KW("narrow|narrow|wide|wide|wide|nar|caf\u00E9"),
          Format(KW("%S|%hs|%ls|%ws|%lS|%.3S|%S"), "narrow", "narrow", KW("wide"), KW("wide"), KW("wide"),
                 "narrow", "caf\xE9")},
-        // Code units pass unchanged and the precision counts them; percent signs in an argument stay.
         {WString(pair) + KW("|") + pair[0] + KW("|%d%%"), Format(KW("%s|%.1s|%s"), pair, pair, KW("%d%%"))},
         {WString(KW("<  A>|<A  >|<00A>|x|\u20AC|\u00E9|\u00FC|")) + WChar{0},
          Format(KW("<%3c>|<%-3c>|<%03c>|%C|%c|%hc|%c|%c"), 'A', 'A', 'A', 'x', 0x20AC, 0x1E9, WChar{0xFC},
                 0)},
-        // %Lf reads a double, as Windows does; infinities are padded with spaces.
         {KW("2.250000|2.250000|[    2.50]|inf|-inf|INF|nan|[   inf]|[-inf  ]"),
          Format(KW("%Lf|%lf|[%*.*f]|%f|%e|%E|%g|[%06f]|[%-6f]"), 2.25, 2.25, 8, 2, 2.5, inf, -inf, inf,
                 std::numeric_limits<double>::quiet_NaN(), inf, -inf)},
         // Unknown conversions (%n, %F and %a among them) are copied as written and consume no argument.
         {KW("100%|%d|%k|[%-5.2k]|%k 7|a%nb|%F|%a"), Format(KW("100%%|%%d|%k|[%-5.2k]|%k %d|a%nb|%F|%a"), 7)},
-        {KW("name: -5, 1099511627776, Z, 0.5, narrow, 0000000000000010, end"),
-         Format(KW("%s: %d, %lld, %c, %g, %S, %p, %ls"), KW("name"), -5, 1ll << 40, 'Z', 0.5, "narrow",
-                ptr(0x10), KW("end"))},
     };
     for (const auto& c : kCases) {
         EXPECT_TRUE(c.actual == c.expected)
@@ -74,8 +63,7 @@ TEST(Format, EveryConversionWithFlagsWidthAndPrecision) {
 }
 
 TEST(Format, FormatEndingInsideAConversionOrMissingAndOutputWithoutLimit) {
-    // Copied as written. Each format sits in a heap block of exactly its size, so that the sanitizer build
-    // catches any read past the terminator.
+    // Copied as written; each format in a heap block of its exact size, for the sanitizer build.
     for (const WChar* format : {KW("abc%"), KW("abc%-0"), KW("abc%12"), KW("abc%ll"), KW("abc%I6"),
                                 KW("abc%I"), KW("abc%I64"), KW("abc%."), KW("abc%5.3"), KW("abc%h")}) {
         std::unique_ptr<WChar[]> exact(new WChar[WLen(format) + 1]);
@@ -90,8 +78,8 @@ TEST(Format, FormatEndingInsideAConversionOrMissingAndOutputWithoutLimit) {
     EXPECT_TRUE(Format((big + KW("%d") + big).c_str(), 12) == big + KW("12") + big);
 }
 
-// mingw-w64's snprintf, the Windows build's reference, departs from C for '+' and ' ' with %u, %#.0o of zero
-// and %<width>.17g of 1e15 and 1e16 (no padding). Those are compared on Linux only.
+// mingw-w64's snprintf departs from C for '+' and ' ' with %u, %#.0o of zero and %<width>.17g of 1e15 and
+// 1e16: those are compared on Linux only.
 bool ReferenceDeparts([[maybe_unused]] const std::string& directive, [[maybe_unused]] char conversion,
                       [[maybe_unused]] double value) {
 #if defined(_WIN32)
@@ -104,8 +92,7 @@ bool ReferenceDeparts([[maybe_unused]] const std::string& directive, [[maybe_unu
 #endif
 }
 
-// The narrow C library's snprintf is the reference for numbers: for generated values and every combination
-// of flags, widths and precisions, the wide formatter must print the same characters.
+// For numbers the C library's snprintf is the reference, over every combination of flags, width, precision.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 template <typename T>
@@ -118,7 +105,6 @@ void CompareWithSnprintf(const std::string& conversions, const char* narrowLengt
             for (int bit = 0; bit < 5; ++bit) {
                 flags += (mask & (1 << bit)) != 0 ? std::string(1, "-+ #0"[bit]) : "";
             }
-            // '#' means nothing for decimal conversions.
             if ((mask & 8) != 0 && std::string("diu").find(conversion) != std::string::npos) {
                 continue;
             }

@@ -1,5 +1,4 @@
-// UTF-8 <-> UTF-16 conversion. The same table runs on Linux (our own decoder) and, in the Windows build,
-// against the platform's MultiByteToWideChar.
+// UTF-8 <-> UTF-16: our decoder on Linux, MultiByteToWideChar in pieces on Windows, one table.
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -20,47 +19,34 @@ WString Units(std::initializer_list<uint16_t> units) {
 constexpr uint16_t R = 0xFFFD;
 
 TEST(Utf8ToUtf16, ConvertsValidAndReplacesInvalidInput) {
-    // `wine`: Wine's MultiByteToWideChar (the Windows build's CI) folds some ill-formed sequences into fewer
-    // U+FFFD than Unicode recommends (an overlong, surrogate or too-large sequence's second byte joins the
-    // first) and drops what follows a lead byte whose sequence runs past the end. Windows' own count is not
-    // documented, so the Windows build accepts either result there.
+    // `wine`: Wine folds some ill-formed sequences into fewer U+FFFD than Unicode recommends; Windows' own
+    // count is not documented, so the Windows build accepts either.
     const struct {
         std::string utf8;
         WString expected;
         WString wine = {};
     } kCases[] = {
-        {std::string("a\0b", 3), Units({'a', 0, 'b'})},  // an embedded NUL is kept
+        // clang-format off
+        {std::string("a\0b", 3), Units({'a', 0, 'b'})},
         {"\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", Units({0x0800, 0xD7FF, 0xE000, 0xFFFF})},
         {"\xC2\x80\xDF\xBF\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF",
          Units({0x80, 0x7FF, 0xD83D, 0xDE00, 0xDBFF, 0xDFFF})},
-        // Stray continuation bytes: one replacement each.
-        {"\x80", Units({R})},
-        {"a\xBF\x80z", Units({'a', R, R, 'z'})},
-        // Truncated sequences: one replacement for the whole truncated prefix.
-        {"\xC3", Units({R})},
-        {"\xF0\x9F\x98", Units({R})},
-        {"\xE2\x82\x41", Units({R, 'A'})},  // 0x41 is 'A'
-        {"\xE2\x41", Units({R, 'A'}), Units({R})},
-        {"\xF0\x9F\xF0\x9F\x98\x80", Units({R, 0xD83D, 0xDE00})},
-        {std::string("\xC3\0", 2), Units({R, 0})},
-        // Overlong forms: the lead byte cannot start them, so every byte is replaced.
-        {"\xC0\x80", Units({R, R})},
-        {"\xE0\x9F\xBF", Units({R, R, R}), Units({R, R})},
+        {"\x80", Units({R})}, {"a\xBF\x80z", Units({'a', R, R, 'z'})}, {"\xC3", Units({R})},
+        {"\xF0\x9F\x98", Units({R})}, {"\xE2\x82\x41", Units({R, 'A'})},
+        {"\xE2\x41", Units({R, 'A'}), Units({R})}, {"\xF0\x9F\xF0\x9F\x98\x80", Units({R, 0xD83D, 0xDE00})},
+        {std::string("\xC3\0", 2), Units({R, 0})}, {"\xC0\x80", Units({R, R})},
+        {"\xE0\x9F\xBF", Units({R, R, R}), Units({R, R})}, {"\xED\xA0\x80", Units({R, R, R}), Units({R, R})},
         {"\xF0\x80\x80\x80", Units({R, R, R, R}), Units({R, R, R})},
-        // Surrogates encoded in UTF-8 are ill-formed, paired or not.
-        {"\xED\xA0\x80", Units({R, R, R}), Units({R, R})},
         {"\xED\xA0\xBD\xED\xB8\x80", Units({R, R, R, R, R, R}), Units({R, R, R, R})},
-        // Beyond U+10FFFF.
         {"\xF4\x90\x80\x80", Units({R, R, R, R}), Units({R, R, R})},
-        {"\xF5\x80\x80\x80", Units({R, R, R, R})},
-        {"\xFE\xFF", Units({R, R})},
+        {"\xF5\x80\x80\x80", Units({R, R, R, R})}, {"\xFE\xFF", Units({R, R})},
+        // clang-format on
     };
     std::string all;
     for (const auto& c : kCases) {
         const WString actual = Utf8ToUtf16(c.utf8);
         all += c.utf8 + "xy";
 #if defined(_WIN32)
-        // Long inputs are converted in pieces; small pieces put a cut at every position of these inputs.
         for (size_t piece = 4; piece <= 9; ++piece) {
             EXPECT_EQ(platform::Utf8ToUtf16Chunked(c.utf8, piece), actual) << "pieces of " << piece;
             EXPECT_EQ(platform::Utf8ToUtf16Chunked(all, piece), Utf8ToUtf16(all)) << "pieces of " << piece;
@@ -89,7 +75,6 @@ TEST(Utf16ToUtf8, EncodesAndReplacesUnpairedSurrogates) {
     }
 }
 
-// Every Unicode scalar value survives UTF-16 -> UTF-8 -> UTF-16, in one long text.
 TEST(Utf8RoundTrip, EveryScalarValue) {
     WString all;
     for (char32_t cp = 0; cp <= 0x10FFFF; cp = cp == 0xD7FF ? 0xE000 : cp + 1) {
@@ -98,8 +83,7 @@ TEST(Utf8RoundTrip, EveryScalarValue) {
         }
         all.push_back(static_cast<WChar>(cp < 0x10000 ? cp : 0xDC00 + ((cp - 0x10000) & 0x3FF)));
     }
-    const std::string utf8 = Utf16ToUtf8(all);
-    EXPECT_TRUE(Utf8ToUtf16(utf8) == all);
+    EXPECT_TRUE(Utf8ToUtf16(Utf16ToUtf8(all)) == all);
 }
 
 }  // namespace

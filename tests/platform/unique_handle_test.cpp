@@ -1,0 +1,69 @@
+#include "platform/unique_handle.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace korva {
+namespace {
+
+std::vector<int> g_closed;  // every value the policy closed, in order
+
+struct CountingPolicy {
+    using Type = int;
+    static constexpr int Invalid() { return -1; }
+    static void Close(int value) noexcept { g_closed.push_back(value); }
+};
+using Handle = UniqueHandle<CountingPolicy>;
+
+TEST(UniqueHandleTest, EachOperationClosesExactlyWhatItReplaces) {
+    const struct {
+        void (*run)();
+        std::vector<int> closed;  // by the step and the end of the scope
+    } kRows[] = {
+        // clang-format off
+        {[] { Handle h(0); }, {0}},  // 0 is valid: only Invalid() owns nothing
+        {[] { Handle h; }, {}},
+        {[] { Handle h(1); h.reset(2); }, {1, 2}},
+        {[] { Handle h(1); h.reset(); EXPECT_FALSE(h); }, {1}},
+        {[] { Handle h(1); EXPECT_EQ(h.release(), 1); EXPECT_EQ(h.get(), -1); }, {}},
+        {[] { Handle a(1); Handle b(std::move(a)); EXPECT_FALSE(a.valid()); EXPECT_EQ(b.get(), 1); }, {1}},
+        {[] { Handle a(1); Handle b(2); b = std::move(a); EXPECT_EQ(g_closed.size(), 1u); }, {2, 1}},
+        {[] { Handle a(1); Handle& self = a; a = std::move(self); EXPECT_EQ(a.get(), 1); }, {1}},
+        // put() closes the old value before it hands out the slot.
+        {[] { Handle h(1); int* p = h.put(); EXPECT_TRUE(g_closed.size() == 1 && *p < 0); *p = 7; }, {1, 7}},
+        // clang-format on
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(&row - kRows);
+        g_closed.clear();
+        row.run();
+        EXPECT_EQ(g_closed, row.closed);
+    }
+}
+
+void Leave(int path, int* ran) {
+    const ScopeExit count([ran] { ++*ran; });
+    ScopeExit dismissed([ran] { *ran += 10; });
+    dismissed.Dismiss();
+    if (path == 0) {
+        return;
+    }
+    if (path == 1) {
+        throw 1;
+    }
+}
+
+TEST(ScopeExitTest, RunsOnEveryExitPathUnlessDismissed) {
+    for (int path = 0; path < 3; ++path) {  // return, throw, the end of the block
+        int ran = 0;
+        try {
+            Leave(path, &ran);
+        } catch (int) {
+        }
+        EXPECT_EQ(ran, 1) << path;
+    }
+}
+
+}  // namespace
+}  // namespace korva
