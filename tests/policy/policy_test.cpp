@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "policy/policy_list.h"
 #include "policy/rule_min_age.h"
@@ -18,32 +20,30 @@ const std::string kDocument =
     "<Enabled>1</Enabled><MinimumAge>60</MinimumAge></Rule><Scope type='2'><SID>a.b/Users</SID></Scope>"
     "</Policy><Policy name='Second'><Scope type='3'><SID>a.b</SID></Scope></Policy></PolicyList>";
 
+constexpr const WChar* kListPath =
+    KW("CN=QmhPasswordPolicy,CN=Valexor,CN=Quillmarsh,CN=Program Data,DC=a,DC=b,DC=c");
+
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
     return text.replace(text.find(from), from.size(), to);
 }
 
 TEST(TimeSuffixTest, CutsOnlyATrailingNumberSignPair) {
-    struct Row {
-        const char* text;
-        const char* remaining;
-        const char* time;  // null: none found
-    };
-    const Row rows[] = {
+    // text, what remains, the time found (null: none); the "#" just before the last one is not searched.
+    const std::tuple<const char*, const char*, const char*> rows[] = {
         {"<a/>#77#", "<a/>", "77"},
-        // The "#" just before the last one is not searched: the cut falls at an earlier "#" or nowhere.
         {"<a>#</a>##", "<a>", "</a>#"},
         {"<a/>##", "<a/>##", nullptr},
         {"<r>[#]</r>", "<r>[#]</r>", nullptr},
         {"###", "", "#"},
     };
-    for (const Row& r : rows) {
+    for (const auto& [input, remaining, time] : rows) {
         CapturedLog log;
-        WString text = AsciiToWide(r.text);
+        WString text = AsciiToWide(input);
         CPolicylist::RemoveTimeSuffix(log.log, &text);
-        EXPECT_EQ(U8(text), r.remaining) << r.text;
-        const WString time =
-            r.time != nullptr ? KW("Found time '") + AsciiToWide(r.time) + KW("'.") : KW("Found");
-        EXPECT_EQ(log.Has(time, kLogDebug), r.time != nullptr) << r.text;
+        EXPECT_EQ(U8(text), remaining) << input;
+        const WString found =
+            time != nullptr ? KW("Found time '") + AsciiToWide(time) + KW("'.") : KW("Found");
+        EXPECT_EQ(log.Has(found, kLogDebug), time != nullptr) << input;
     }
 }
 
@@ -61,9 +61,7 @@ class PolicyTest : public ::testing::Test {
         EXPECT_EQ(directory_.OpenArrayAccesses(), 0);
     }
     int32_t LoadList(const std::string& bytes) {
-        const WChar* path =
-            KW("CN=QmhPasswordPolicy,CN=Valexor,CN=Quillmarsh,CN=Program Data,DC=a,DC=b,DC=c");
-        directory_.AddObject(path, false).SetBytes(KW("msDS-ByteArray"), bytes);
+        directory_.AddObject(kListPath, false).SetBytes(KW("msDS-ByteArray"), bytes);
         return list_.LoadFromDirectory(log_.log, KW("a.b.c"));
     }
     std::string Names() const {
@@ -89,21 +87,13 @@ class PolicyTest : public ::testing::Test {
 };
 
 TEST_F(PolicyTest, VersionDecidesTheUnitOfMinimumAge) {
-    struct Row {
-        const char* attribute;
-        int32_t minutes;
-    };
-    const Row rows[] = {{"version='1.8.0.1037'", 60},
-                        {"VERSION='1.8.0.1037'", 60},
-                        {"Version='2.0'", 60},
-                        {"version='1.8'", 60 * 1440},
-                        {"", 60 * 1440}};
-    for (const Row& r : rows) {
-        EXPECT_EQ(LoadList(Replace(kDocument, "version='1.8.0.1037'", r.attribute) + "#77#"), 0)
-            << log_.Dump();
+    const std::pair<const char*, int32_t> rows[] = {
+        {"VERSION='1.8.0.1037'", 60}, {"version='1.8'", 60 * 1440}, {"", 60 * 1440}};
+    for (const auto& [attribute, minutes] : rows) {
+        EXPECT_EQ(LoadList(Replace(kDocument, "version='1.8.0.1037'", attribute) + "#77#"), 0) << log_.Dump();
         EXPECT_EQ(Names(), "First;Second;");
         const auto& rule = static_cast<const CRuleHistoryMinimumAge&>(*list_.front()->GetRules().front());
-        EXPECT_EQ(rule.GetMinimumMinutes(), r.minutes) << r.attribute;
+        EXPECT_EQ(rule.GetMinimumMinutes(), minutes) << attribute;
     }
     EXPECT_TRUE(log_.Has(KW("Found time '77'."), kLogDebug));
 }
@@ -127,6 +117,9 @@ TEST_F(PolicyTest, DocumentAndFetchFailures) {
         {kDocument, Op::BindObject, kInjected, kInjected, KW("Failed to bind policy object")},
         {kDocument, Op::ArrayAccess, kInjected, kInjected, KW("Unable to increment lock count")},
         {kDocument, Op::ArrayUnaccess, kInjected, kInjected, KW("Unable to decrement lock count")},
+        {kDocument, Op::ArrayBounds, kInjected, kInjected, KW("Unable to get safe lowerbound")},
+        {kDocument, Op::Get, kInjected, kInjected, KW("Unable to load policy object")},
+        {"text", Op::Get, 0, kEAdsCantConvertDatatype, KW("Unable to load policy object")},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(U8(r.line));
@@ -135,7 +128,10 @@ TEST_F(PolicyTest, DocumentAndFetchFailures) {
         if (r.fault != 0) {
             directory_.FailNext(r.op, r.fault);
         }
-        EXPECT_EQ(LoadList(r.bytes), r.result);
+        if (r.bytes == "text")  // a value of another kind
+            directory_.AddObject(kListPath, false).SetText(KW("msDS-ByteArray"), KW("<PolicyList/>"));
+        EXPECT_EQ(r.bytes == "text" ? list_.LoadFromDirectory(log_.log, KW("a.b.c")) : LoadList(r.bytes),
+                  r.result);
         EXPECT_TRUE(list_.empty());
         const bool error = r.result != -3;
         EXPECT_TRUE(log_.Has(r.line, error ? kLogError : kLogInformation, error ? r.result : 0))

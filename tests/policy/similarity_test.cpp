@@ -49,22 +49,6 @@ TEST(Similarity, KnownValues) {
     }
 }
 
-TEST(Similarity, EditsAllowedByLengthAtTheDefaultRatio) {
-    // n <= 5 characters: no edit; 6-10: 1; 11-15: 2; 16-20: 3.
-    for (size_t n = 1; n <= 20; ++n) {
-        const size_t allowed = n <= 5 ? 0 : (n - 1) / 5;
-        const WString pattern(n, u'a');
-        for (size_t edits = 0; edits <= std::min<size_t>(n, allowed + 1); ++edits) {
-            WString text = pattern;
-            for (size_t i = 0; i < edits; ++i)
-                text[i * n / (edits + 1)] = u'#';
-            SCOPED_TRACE("n=" + std::to_string(n) + " edits=" + std::to_string(edits));
-            const double expected = edits <= allowed ? 1.0 - static_cast<double>(edits) / n : 0.0;
-            EXPECT_DOUBLE_EQ(Similarity(text.c_str(), pattern.c_str(), kDefault, false), expected);
-        }
-    }
-}
-
 // Many random small inputs over small alphabets, so that repeats, partial matches and the carried-over
 // text position all occur, at ratios that set different bounds.
 TEST(Similarity, EqualsTheLiteralSearchOnRandomInputs) {
