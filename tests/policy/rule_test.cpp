@@ -191,13 +191,6 @@ TEST(RuleTest, DescriptionsByLanguage) {
 }
 
 TEST(RuleTest, Verdicts) {
-    struct Row {
-        std::shared_ptr<CRuleBase> rule;
-        const WChar* password;
-        const WChar* oldPassword;
-        int32_t result;
-        bool valid;
-    };
     auto Min = [](int32_t limit) { return std::make_shared<CRuleLengthMinimum>(DescriptionMap{}, limit); };
     auto Max = [](int32_t limit) { return std::make_shared<CRuleLengthMaximum>(DescriptionMap{}, limit); };
     // A rule of `kind` with `expression`, or the built-in rule of that kind when it is null.
@@ -213,7 +206,8 @@ TEST(RuleTest, Verdicts) {
         return list;
     };
     const WChar* kSmiley = KW("\U0001F600");  // a surrogate pair: two code units
-    const Row rows[] = {
+    // rule, password, old password, result, verdict
+    const std::tuple<std::shared_ptr<CRuleBase>, const WChar*, const WChar*, int32_t, bool> rows[] = {
         {Min(8), KW("abcdefg"), nullptr, 0, false},
         {Min(8), KW("abcdefgh"), nullptr, 0, true},
         {Min(1), nullptr, nullptr, 0, false},
@@ -252,14 +246,14 @@ TEST(RuleTest, Verdicts) {
         {CreatePasswordSimilarityRule(true), KW("Secret2024"), nullptr, 0, true},  // nothing to compare with
         {CreatePasswordSimilarityRule(false), KW("Secret2024"), KW("Secret2024"), 0, true},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(GetRuleName(r.rule.get())) + ": " + U8(r.password) + " / " + U8(r.oldPassword));
+    for (const auto& [rule, password, oldPassword, result, expected] : rows) {
+        SCOPED_TRACE(U8(GetRuleName(rule.get())) + ": " + U8(password) + " / " + U8(oldPassword));
         CapturedLog log;
-        bool valid = !r.valid;
-        EXPECT_EQ(r.rule->Test(log.log, &valid, nullptr, r.password, nullptr, r.oldPassword), r.result);
-        EXPECT_EQ(valid, r.valid);
-        EXPECT_EQ(log.Errors(), r.result != 0 ? 1u : 0u) << log.Dump();
-        EXPECT_TRUE(r.password == nullptr || r.password[0] == 0 || !log.Has(r.password)) << log.Dump();
+        bool valid = !expected;
+        EXPECT_EQ(rule->Test(log.log, &valid, nullptr, password, nullptr, oldPassword), result);
+        EXPECT_EQ(valid, expected);
+        EXPECT_EQ(log.Errors(), result != 0 ? 1u : 0u) << log.Dump();
+        EXPECT_TRUE(password == nullptr || password[0] == 0 || !log.Has(password)) << log.Dump();
     }
 }
 
@@ -269,16 +263,8 @@ TEST(RuleTest, MinimumAgeFromTheDirectoryInWholeMinutes) {
     constexpr int64_t kSecond = platform::kFileTimeTicksPerSecond;
     constexpr int64_t kMinute = 60 * kSecond;
     constexpr int64_t kNotInteger = INT64_MIN;  // pwdLastSet is an object of another kind
-    struct Row {
-        int64_t lastSet;
-        int32_t minimum;
-        Op op;
-        int32_t fault;  // 0: none
-        int32_t result;
-        bool valid;
-        const WChar* line;  // logged with the result
-    };
-    const Row rows[] = {
+    // pwdLastSet, minimum minutes, failing operation, its fault (0: none), result, verdict, line logged
+    const std::tuple<int64_t, int32_t, Op, int32_t, int32_t, bool, const WChar*> rows[] = {
         {kNow - 1439 * kMinute, 1440, Op::Get, 0, 0, false, nullptr},  // 23h59
         {kNow - 1440 * kMinute, 1440, Op::Get, 0, 0, true, nullptr},
         {kNow - 599 * kSecond / 10, 1, Op::Get, 0, 0, false, nullptr},  // 59.9 s is no whole minute
@@ -299,23 +285,23 @@ TEST(RuleTest, MinimumAgeFromTheDirectoryInWholeMinutes) {
     CScope scope;
     scope.SetType(ST_USERS);
     scope.SetCanonicalName(KW("a.b/Users/Jo"));
-    for (const Row& r : rows) {
-        SCOPED_TRACE("pwdLastSet " + std::to_string(r.lastSet) + ", fault " + std::to_string(r.fault));
+    for (const auto& [lastSet, minimum, op, fault, result, expected, line] : rows) {
+        SCOPED_TRACE("pwdLastSet " + std::to_string(lastSet) + ", fault " + std::to_string(fault));
         CapturedLog log;
-        if (r.lastSet == kNotInteger) {
+        if (lastSet == kNotInteger) {
             user.Set(KW("pwdLastSet"), AttributeValue::Kind::Object);
         } else {
-            user.SetLargeInteger(KW("pwdLastSet"), r.lastSet);
+            user.SetLargeInteger(KW("pwdLastSet"), lastSet);
         }
-        if (r.fault != 0) {
-            directory.FailNext(r.op, r.fault);
+        if (fault != 0) {
+            directory.FailNext(op, fault);
         }
-        CRuleHistoryMinimumAge rule({}, r.minimum);
-        bool valid = !r.valid;
-        EXPECT_EQ(rule.Test(log.log, &valid, &scope, KW("new"), nullptr, KW("old")), r.result) << log.Dump();
-        EXPECT_EQ(valid, r.valid);
+        CRuleHistoryMinimumAge rule({}, minimum);
+        bool valid = !expected;
+        EXPECT_EQ(rule.Test(log.log, &valid, &scope, KW("new"), nullptr, KW("old")), result) << log.Dump();
+        EXPECT_EQ(valid, expected);
         EXPECT_EQ(directory.OpenObjects(), 0);
-        EXPECT_TRUE(r.line == nullptr || log.Has(r.line, kLogError, r.result)) << log.Dump();
+        EXPECT_TRUE(line == nullptr || log.Has(line, kLogError, result)) << log.Dump();
     }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 #include "policy/rule_similarity.h"
 #include "policy/scope.h"
@@ -17,14 +18,8 @@ namespace {
 constexpr double kDefault = static_cast<double>(kDefaultSimilarityRatio);  // the float ratio, widened
 
 TEST(Similarity, KnownValues) {
-    struct Row {
-        const WChar* text;
-        const WChar* pattern;
-        double ratio;
-        bool ignoreCase;
-        double expected;
-    };
-    const Row rows[] = {
+    // text, pattern, ratio, ignore case, similarity
+    const std::tuple<const WChar*, const WChar*, double, bool, double> rows[] = {
         {nullptr, nullptr, kDefault, false, 1.0},
         {KW(""), nullptr, kDefault, false, 1.0},  // empty counts as missing
         {nullptr, KW("abc"), kDefault, false, 0.0},
@@ -42,10 +37,10 @@ TEST(Similarity, KnownValues) {
         {KW("ba"), KW("abac"), 0.0, false, 0.25},
         {KW("ccaba"), KW("acca"), 0.0, false, 0.5},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.text) + " / " + U8(r.pattern));
-        EXPECT_DOUBLE_EQ(Similarity(r.text, r.pattern, r.ratio, r.ignoreCase), r.expected);
-        EXPECT_EQ(reference::Similarity(r.text, r.pattern, r.ratio, r.ignoreCase), r.expected);
+    for (const auto& [text, pattern, ratio, ignoreCase, expected] : rows) {
+        SCOPED_TRACE(U8(text) + " / " + U8(pattern));
+        EXPECT_DOUBLE_EQ(Similarity(text, pattern, ratio, ignoreCase), expected);
+        EXPECT_EQ(reference::Similarity(text, pattern, ratio, ignoreCase), expected);
     }
 }
 
