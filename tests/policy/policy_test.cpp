@@ -100,14 +100,9 @@ TEST_F(PolicyTest, VersionDecidesTheUnitOfMinimumAge) {
 
 TEST_F(PolicyTest, DocumentAndFetchFailures) {
     using Op = FakeDirectory::Op;
-    struct Row {
-        std::string bytes;
-        Op op;
-        int32_t fault;  // 0: none
-        int32_t result;
-        const WChar* line;  // an Information line for -3, else an Error line with the result
-    };
-    const Row rows[] = {
+    // document, failing operation, its fault (0: none), result, an Information line for -3, else an Error
+    // line with the result
+    const std::tuple<std::string, Op, int32_t, int32_t, const WChar*> rows[] = {
         {"<PolicyList><P name='x'>", Op::Get, 0, 1, KW("Failed to load XML from string.")},
         {"<Policies/>", Op::Get, 0, -12, KW("Can only process exactly 1 Policy list node, size '0'")},
         {"<PolicyList><PolicyList><P name='x'/></PolicyList></PolicyList>", Op::Get, 0, -12, KW("size '2'")},
@@ -121,21 +116,19 @@ TEST_F(PolicyTest, DocumentAndFetchFailures) {
         {kDocument, Op::Get, kInjected, kInjected, KW("Unable to load policy object")},
         {"text", Op::Get, 0, kEAdsCantConvertDatatype, KW("Unable to load policy object")},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.line));
+    for (const auto& [bytes, op, fault, result, line] : rows) {
+        SCOPED_TRACE(U8(line));
         log_.records.clear();
         list_.push_back(std::make_unique<CPolicy>());  // every load starts empty
-        if (r.fault != 0) {
-            directory_.FailNext(r.op, r.fault);
+        if (fault != 0) {
+            directory_.FailNext(op, fault);
         }
-        if (r.bytes == "text")  // a value of another kind
+        if (bytes == "text")  // a value of another kind
             directory_.AddObject(kListPath, false).SetText(KW("msDS-ByteArray"), KW("<PolicyList/>"));
-        EXPECT_EQ(r.bytes == "text" ? list_.LoadFromDirectory(log_.log, KW("a.b.c")) : LoadList(r.bytes),
-                  r.result);
+        EXPECT_EQ(bytes == "text" ? list_.LoadFromDirectory(log_.log, KW("a.b.c")) : LoadList(bytes), result);
         EXPECT_TRUE(list_.empty());
-        const bool error = r.result != -3;
-        EXPECT_TRUE(log_.Has(r.line, error ? kLogError : kLogInformation, error ? r.result : 0))
-            << log_.Dump();
+        const bool error = result != -3;
+        EXPECT_TRUE(log_.Has(line, error ? kLogError : kLogInformation, error ? result : 0)) << log_.Dump();
     }
 }
 
@@ -152,13 +145,8 @@ TEST_F(PolicyTest, FailedPoliciesAndOtherNodesAreLeftOut) {
 }
 
 TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
-    struct Row {
-        std::string document;  // empty: nothing loaded
-        const WChar* user;
-        int32_t result;
-        const char* chosen;
-    };
-    const Row rows[] = {
+    // document (empty: nothing loaded), user, result, the policy chosen
+    const std::tuple<std::string, const WChar*, int32_t, const char*> rows[] = {
         {kDocument, KW("a.b/Users/Jo"), 0, "First"},  // both apply
         {kDocument, KW("a.b/Sales/Mary"), 0, "Second"},
         {Replace(kDocument, "<Configuration>0", "<Configuration>1"), KW("a.b/Users/Jo"), 0, "Second"},
@@ -171,16 +159,16 @@ TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
          "</SID></Scope><Scope type='3'><SID>a.b</SID></Scope></Policy></PolicyList>",
          KW("a.b/Users/Jo"), 0, "Two"},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.user) + " " + r.document);
+    for (const auto& [document, user, result, chosen] : rows) {
+        SCOPED_TRACE(U8(user) + " " + document);
         list_.clear();
-        if (!r.document.empty()) {
-            ASSERT_EQ(LoadList(r.document), 0);
+        if (!document.empty()) {
+            ASSERT_EQ(LoadList(document), 0);
         }
-        user_.SetCanonicalName(r.user);
+        user_.SetCanonicalName(user);
         CPolicy* policy = reinterpret_cast<CPolicy*>(&user_);  // a stale value is cleared
-        EXPECT_EQ(list_.GetApplicablePolicy(log_.log, user_, &policy), r.result) << log_.Dump();
-        EXPECT_EQ(policy != nullptr ? U8(policy->GetName()) : "(none)", r.chosen);
+        EXPECT_EQ(list_.GetApplicablePolicy(log_.log, user_, &policy), result) << log_.Dump();
+        EXPECT_EQ(policy != nullptr ? U8(policy->GetName()) : "(none)", chosen);
     }
     EXPECT_TRUE(log_.Has(KW("Skipping policy 'First', because it is disabled."), kLogDebug));
     EXPECT_TRUE(log_.Has(KW("determine if policy 'Bad' applies"), kLogDebug, FakeDirectory::kNoneMapped));
@@ -188,13 +176,9 @@ TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
 }
 
 TEST_F(PolicyTest, LoadFromXml) {
-    struct Row {
-        const WChar* children;  // of <Policy name='P'>; null: of a policy without a name
-        int32_t result;
-        bool enabled;
-        const WChar* error;  // an Error line with the result (-11 when 0), or null for none at all
-    };
-    const Row rows[] = {
+    // children of <Policy name='P'> (null: of a policy without a name), result, enabled, an Error line with
+    // the result (-11 when 0), or null for none at all
+    const std::tuple<const WChar*, int32_t, bool, const WChar*> rows[] = {
         {nullptr, -12, true, nullptr},  // no name: refused silently
         {KW(""), -12, true, KW("Policy is empty.")},
         {KW("<Configuration>1</Configuration>"), 0, false, nullptr},
@@ -210,14 +194,14 @@ TEST_F(PolicyTest, LoadFromXml) {
         {KW("<Scope><SID>a.b</SID></Scope>"), -11, true, KW("An error occurred loading policy from XML.")},
         {KW("<rule type='2'/><Note/>"), 0, true, nullptr},  // only children that are ignored
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.children));
+    for (const auto& [children, result, enabled, error] : rows) {
+        SCOPED_TRACE(U8(children));
         log_.records.clear();
-        EXPECT_EQ(Load(r.children), r.result);
-        EXPECT_EQ(policy_->IsEnabled(), r.enabled);
-        EXPECT_TRUE(r.error != nullptr || (r.children == nullptr ? log_.records.empty() : log_.Errors() == 0))
+        EXPECT_EQ(Load(children), result);
+        EXPECT_EQ(policy_->IsEnabled(), enabled);
+        EXPECT_TRUE(error != nullptr || (children == nullptr ? log_.records.empty() : log_.Errors() == 0))
             << log_.Dump();
-        EXPECT_TRUE(r.error == nullptr || log_.Has(r.error, kLogError, r.result != 0 ? r.result : -11));
+        EXPECT_TRUE(error == nullptr || log_.Has(error, kLogError, result != 0 ? result : -11));
     }
 }
 
@@ -228,15 +212,8 @@ TEST_F(PolicyTest, TestPassword) {
            "</Description><Description languageid='7'>h\u00F6chstens 4</Description></Rule><Rule type='2'>"
            "<Enabled>0</Enabled><MinimumLength>50</MinimumLength></Rule><Rule type='3'><Enabled>1</Enabled>"
            "</Rule>");
-    struct Row {
-        const WChar* rules;
-        const WChar* password;
-        uint32_t language;
-        int32_t result;
-        const char* results;  // "+" accepted, "-" rejected, by each tested rule
-        const WChar* feedback;
-    };
-    const Row rows[] = {
+    // rules, password, language, result, each tested rule's verdict ("+" accepted), feedback
+    const std::tuple<const WChar*, const WChar*, uint32_t, int32_t, const char*, const WChar*> rows[] = {
         {kThreeRules, KW("abcdefg"), kLangEnglish, 0, "+-+", KW("H\r\n - at most 4\r\n")},
         {kThreeRules, KW("abcdefg"), kLangGerman, 0, "+-+", KW("H\r\n - h\u00F6chstens 4\r\n")},
         {kThreeRules, KW("abcd"), kLangEnglish, 0, "+++", KW("H\r\n")},
@@ -254,22 +231,22 @@ TEST_F(PolicyTest, TestPassword) {
             "<Rule type='3'><Enabled>1</Enabled><MaximumLength>1</MaximumLength></Rule>"),
          KW("abcdef"), kLangEnglish, -1, "", KW("H\r\n")},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.rules));
-        ASSERT_EQ(Load(r.rules), 0) << log_.Dump();
-        const bool accepted = std::string(r.results).find('-') == std::string::npos;  // by every tested rule
+    for (const auto& [rules, password, language, result, verdicts, expectedFeedback] : rows) {
+        SCOPED_TRACE(U8(rules));
+        ASSERT_EQ(Load(rules), 0) << log_.Dump();
+        const bool accepted = std::string(verdicts).find('-') == std::string::npos;  // by every tested rule
         bool verdict = !accepted;
         std::vector<bool> results{false};
         WString feedback = KW("H");
-        EXPECT_EQ(policy_->TestPassword(log_.log, &verdict, &user_, r.password, KW("old"), &feedback,
-                                        &results, r.language),
-                  r.result);
+        EXPECT_EQ(policy_->TestPassword(log_.log, &verdict, &user_, password, KW("old"), &feedback, &results,
+                                        language),
+                  result);
         std::string marks;
-        for (const bool result : results)
-            marks += result ? "+" : "-";
-        EXPECT_EQ(marks, r.results);
+        for (const bool ruleResult : results)
+            marks += ruleResult ? "+" : "-";
+        EXPECT_EQ(marks, verdicts);
         EXPECT_EQ(verdict, accepted);
-        EXPECT_EQ(U8(feedback), U8(r.feedback));
+        EXPECT_EQ(U8(feedback), U8(expectedFeedback));
     }
     EXPECT_TRUE(log_.Has(KW("An error occurred while testing password for userscope 'jo@a.b'"), kLogError,
                          FakeDirectory::kCrackFailed));

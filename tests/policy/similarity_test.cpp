@@ -107,17 +107,9 @@ class NameSimilarityTest : public ::testing::Test {
 
 TEST_F(NameSimilarityTest, NamesIgnoreCaseAndTheLogonNameCountsIt) {
     using Op = FakeDirectory::Op;
-    struct Row {
-        bool username;  // the logon name is compared
-        bool fullname;  // the names from the directory are compared
-        const WChar* upn;
-        const WChar* password;
-        Op op;
-        int32_t fault;  // 0: none
-        bool valid;
-        const WChar* line;  // logged with the code `fault` (or -7 when the bind fails)
-    };
-    const Row rows[] = {
+    // logon name compared, directory names compared, logon name, password, failing operation, its fault
+    // (0: none), verdict, the line logged with `fault` (-7 when the bind fails)
+    const std::tuple<bool, bool, const WChar*, const WChar*, Op, int32_t, bool, const WChar*> rows[] = {
         {false, true, KW("js@a.b"), KW("johnsmith1"), Op::Get, 0, true, nullptr},  // 0.9 one way, 0 the other
         {false, true, KW("js@a.b"), KW("JOHN"), Op::Get, 0, false, nullptr},       // the first name
         {false, true, KW("js@a.b"), KW("smith"), Op::Get, 0, false, nullptr},      // the last name
@@ -136,19 +128,18 @@ TEST_F(NameSimilarityTest, NamesIgnoreCaseAndTheLogonNameCountsIt) {
          KW("Failed to load property cache")},
         {true, true, KW("js@a.b"), KW("smith"), Op::GetUserProperty, kInjected, false, KW("get first name")},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.upn) + " / " + U8(r.password) + " / " + std::to_string(r.fault));
+    for (const auto& [username, fullname, upn, password, op, fault, expected, line] : rows) {
+        SCOPED_TRACE(U8(upn) + " / " + U8(password) + " / " + std::to_string(fault));
         log_.records.clear();
-        user_.SetName(r.upn);
-        if (r.fault != 0) {
-            directory_.FailNext(r.op, r.fault);
+        user_.SetName(upn);
+        if (fault != 0) {
+            directory_.FailNext(op, fault);
         }
-        bool valid = !r.valid;
-        const auto rule = CreateNameSimilarityRule(r.username, r.fullname);
-        EXPECT_EQ(rule->Test(log_.log, &valid, &user_, r.password, nullptr, nullptr), 0);
-        EXPECT_EQ(valid, r.valid) << log_.Dump();
-        EXPECT_TRUE(r.line == nullptr || log_.Has(r.line, 0, r.op == Op::BindObject ? -7 : r.fault))
-            << log_.Dump();
+        bool valid = !expected;
+        const auto rule = CreateNameSimilarityRule(username, fullname);
+        EXPECT_EQ(rule->Test(log_.log, &valid, &user_, password, nullptr, nullptr), 0);
+        EXPECT_EQ(valid, expected) << log_.Dump();
+        EXPECT_TRUE(line == nullptr || log_.Has(line, 0, op == Op::BindObject ? -7 : fault)) << log_.Dump();
     }
 }
 
