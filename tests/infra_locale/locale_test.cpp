@@ -178,7 +178,10 @@ TEST_F(LocaleTest, RegistryValuesChooseFileAndLanguage) {
     language_.ui = 0x040B;
     RegistryConnection connection;
     ASSERT_EQ(connection.Connect(nullptr, platform::kHkeyLocalMachine), 0);
-    // A path that is not text means no localisation: no file is read.
+    // No path: the default file, which is not there; a path that is not text: no localisation, no file read.
+    EXPECT_EQ(texts_.InitialiseFromRegistry(connection), winerr::kFileNotFound);
+    clock_.AdvanceSeconds(60);
+    openedBefore_ = files_.Calls(FileOp::Open);
     registry_.PutDword(policy, KW("Credential Provider Locale"), 1);
     EXPECT_EQ(texts_.InitialiseFromRegistry(connection), 0);
     EXPECT_EQ(Opened(), 0);
