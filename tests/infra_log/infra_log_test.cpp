@@ -5,10 +5,12 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "infra/date_version.h"
 #include "infra/error_texts.h"
@@ -44,15 +46,11 @@ std::string Trace(const char* level, const std::string& message, const char* sta
 
 // The UTF-16LE file as UTF-8 (its byte-order mark as kBom), or "<no file>".
 std::string Read(const WString& path) {
-    std::unique_ptr<platform::File> file;
-    uint64_t size = 0;
-    if (Files().Open(path.c_str(), platform::kGenericRead, platform::kShareRead | platform::kShareWrite,
-                     platform::Disposition::OpenExisting, &file) != 0)
+    std::vector<uint8_t> bytes;
+    if (platform::ReadWholeFile(path.c_str(), 16 << 20, &bytes) != 0)
         return "<no file>";
-    EXPECT_OK(file->GetSize(&size));
-    WString text(std::min<uint64_t>(size, 16 << 20) / 2, u'\0');
-    uint32_t read = 0;
-    EXPECT_OK(file->Read(text.data(), static_cast<uint32_t>(text.size() * 2), &read));
+    WString text(bytes.size() / 2, u'\0');
+    std::memcpy(text.data(), bytes.data(), text.size() * sizeof(WChar));
     return Utf16ToUtf8(text);
 }
 
