@@ -44,6 +44,8 @@ TEST(TimeSuffixTest, CutsOnlyATrailingNumberSignPair) {
         const WString found =
             time != nullptr ? KW("Found time '") + AsciiToWide(time) + KW("'.") : KW("Found");
         EXPECT_EQ(log.Has(found, kLogDebug), time != nullptr) << input;
+        EXPECT_EQ(CPolicylist::DecodePolicyDocument(log.log, input, &text), 0);  // the bytes, decoded and cut
+        EXPECT_EQ(U8(text), remaining) << input;
     }
 }
 
