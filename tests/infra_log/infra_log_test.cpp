@@ -50,7 +50,8 @@ std::string Read(const WString& path) {
     if (platform::ReadWholeFile(path.c_str(), 16 << 20, &bytes) != 0)
         return "<no file>";
     WString text(bytes.size() / 2, u'\0');
-    std::memcpy(text.data(), bytes.data(), text.size() * sizeof(WChar));
+    if (!text.empty())
+        std::memcpy(text.data(), bytes.data(), text.size() * sizeof(WChar));
     return Utf16ToUtf8(text);
 }
 
