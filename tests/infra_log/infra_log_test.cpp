@@ -217,6 +217,7 @@ TEST_F(LogTest, FailedFileStepsAreReportedAndLeaveTheFile) {
         {Op::Write, winerr::kDiskFull, -1, winerr::kDiskFull},  // the diagnostic log's byte-order mark
         {Op::Write, winerr::kDiskFull, 4, winerr::kDiskFull},
         {Op::Write, winerr::kSuccess, 4, winerr::kWriteFault},  // a write that takes nothing
+        {Op::Write, winerr::kSuccess, -1, winerr::kWriteFault},
         {Op::Close, winerr::kInvalidHandle, 4, winerr::kInvalidHandle},
     };
     for (const auto& c : kCases) {
@@ -472,7 +473,7 @@ TEST_F(LogTest, RecordDateText) {
          KW("26/12/04 10:15:03 PM|Fri Friday Dec December|338 5 48 48 %|12/04/26 22:15:03|12/04/26|22:15:03|"
             "4.12.2026")},
         {kNow, 0, fits.c_str(), fits},
-        {0, 0, nullptr, KW("Unknown date")},  // no time
+        {0, 0, nullptr, KW("Unknown date")},       // no time
         {kNow, 0, KW("%Q"), KW("Unknown date")},
         {kNow, 0, KW("50%"), KW("Unknown date")},
         {kNow, 0, tooLong.c_str(), KW("Unknown date")},
