@@ -4,6 +4,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "infra/locale.h"
@@ -73,11 +74,8 @@ TEST_F(LocaleTest, LanguageNameOrPlatformLanguageSelectsTheSection) {
     language_.ui = 0x040B;
     language_.system = 0x0407;
     const WString german = KW("Regeln f\x00FCr die Kennwortkomplexit\x00E4t");
-    const struct {
-        const WChar* name;
-        uint32_t method;
-        WString expected;  // title and language
-    } kCases[] = {
+    const std::tuple<const WChar*, uint32_t, WString> kCases[] = {
+        // name, method, title and language
         {nullptr, kLanguageMethodSystem, german + KW(" 7")},
         {KW("german"), kLanguageMethodUserInterface, german + KW(" 7")},
         {KW("Deutsch"), kLanguageMethodSystem, KW("deutsch 9")},  // a section, not a known language
@@ -86,9 +84,8 @@ TEST_F(LocaleTest, LanguageNameOrPlatformLanguageSelectsTheSection) {
         {nullptr, kLanguageMethodUserDefault, KW(" 12")},  // an empty value is a translation
         {nullptr, 7, german + KW(" 7")},                   // any other method means the system's
     };
-    for (const auto& c : kCases) {
-        EXPECT_EQ(Title(path, c.name, c.method), c.expected) << c.method << (c.name ? "" : " without a name");
-    }
+    for (const auto& [name, method, expected] : kCases)
+        EXPECT_EQ(Title(path, name, method), expected) << method << (name ? "" : " without a name");
     // The German section lacks ErrorDialogText: the caller's default shows, not the English text.
     EXPECT_EQ(texts_.GetText(KW("ErrorDialogText"), KW("default")), KW("default"));
     language_.system = 0x041D;  // Swedish: no section, English
@@ -138,26 +135,22 @@ TEST_F(LocaleTest, AFailedLoadIsRetriedAtMostOnceAMinute) {
     }
 }
 
-// A file that cannot be read leaves the English defaults and reports why; so does one that reads as nothing
-// (it shrank under the reader) and one too large to be a translation, which is refused unread.
+// A file that cannot be read leaves the English defaults and reports why; one too large is refused unread.
 TEST_F(LocaleTest, ReadFailuresLeaveTheDefaultsAndReportTheError) {
     const WString path = WriteText(KW("[english]\r\nTitle=loaded\r\n[english end]\r\n"));
-    const struct {
-        FileOp op;
-        int32_t code;
-        int32_t expected;
-    } kCases[] = {
+    const std::tuple<FileOp, int32_t, int32_t> kCases[] = {
+        // operation, its failure, the result
         {FileOp::Open, winerr::kSharingViolation, winerr::kSharingViolation},
         {FileOp::GetSize, winerr::kAccessDenied, winerr::kAccessDenied},
         {FileOp::Read, winerr::kReadFault, winerr::kReadFault},
-        {FileOp::Read, winerr::kSuccess, winerr::kNotFound},
+        {FileOp::Read, winerr::kSuccess, winerr::kNotFound},  // reads nothing: it shrank under the reader
         {FileOp::Close, winerr::kInvalidHandle, winerr::kInvalidHandle},
     };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(::testing::Message() << "operation " << static_cast<int>(c.op) << " code " << c.code);
+    for (const auto& [op, code, expected] : kCases) {
+        SCOPED_TRACE(::testing::Message() << "operation " << static_cast<int>(op) << " code " << code);
         clock_.AdvanceSeconds(60);
-        files_.FailNext(c.op, c.code, KW("locale.txt"));
-        EXPECT_RESULT(c.expected, texts_.Configure(path.c_str(), nullptr, 0));
+        files_.FailNext(op, code, KW("locale.txt"));
+        EXPECT_RESULT(expected, texts_.Configure(path.c_str(), nullptr, 0));
         EXPECT_FALSE(texts_.IsLoaded());
         EXPECT_EQ(texts_.GetText(KW("Title"), KW("default")), KW("default"));
     }
@@ -185,7 +178,10 @@ TEST_F(LocaleTest, RegistryValuesChooseFileAndLanguage) {
     language_.ui = 0x040B;
     RegistryConnection connection;
     ASSERT_EQ(connection.Connect(nullptr, platform::kHkeyLocalMachine), 0);
-    // A path that is not text means no localisation: no file is read.
+    // No path: the default file, which is not there; a path that is not text: no localisation, no file read.
+    EXPECT_EQ(texts_.InitialiseFromRegistry(connection), winerr::kFileNotFound);
+    clock_.AdvanceSeconds(60);
+    openedBefore_ = files_.Calls(FileOp::Open);
     registry_.PutDword(policy, KW("Credential Provider Locale"), 1);
     EXPECT_EQ(texts_.InitialiseFromRegistry(connection), 0);
     EXPECT_EQ(Opened(), 0);

