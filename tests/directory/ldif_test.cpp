@@ -95,6 +95,7 @@ TEST(LdifReadTest, RefusalsNameTheLine) {
         {"bad attribute name", "dn: CN=a\nc n: a\n", winerr::kInvalidData, 2, "not a valid attribute name"},
         {"bad base64 character", "dn: CN=a\nb:: AB!=\n", winerr::kInvalidData, 2, "base64"},
         {"base64 without padding", "dn: CN=a\nb:: QQ\n", winerr::kInvalidData, 2, "base64"},
+        {"base64 with padding inside", "dn: CN=a\nb:: Zg==Zg==\n", winerr::kInvalidData, 2, "base64"},
         {"base64 with unused bits set", "dn: CN=a\nb:: QR==\n", winerr::kInvalidData, 2, "base64"},
         {"NUL in a plain value", std::string("dn: CN=a\ncn: a\0b\n", 17), winerr::kInvalidData, 2, "NUL"},
         {"bare CR in a plain value", "dn: CN=a\ncn: a\rb\n", winerr::kInvalidData, 2, "carriage-return"},
@@ -204,26 +205,6 @@ TEST(LdifWriteTest, RefusesNamesThatCannotBeReadBack) {
         EXPECT_EQ(Write({Entry{"CN=a", {Attribute{name, {"v"}}}, 0}}, &out), winerr::kInvalidParameter)
             << name;
         EXPECT_TRUE(out.empty()) << name;
-    }
-}
-
-TEST(LdifBase64Test, KnownVectorsBothWays) {
-    const std::pair<std::string, std::string> rows[] = {
-        {"", ""},
-        {"foo", "Zm9v"},
-        {"foobar", "Zm9vYmFy"},
-        {"\xFF\xFE\xFD", "//79"},
-    };
-    for (const auto& [bytes, text] : rows) {
-        EXPECT_EQ(Base64Encode(bytes), text);
-        std::string decoded = "junk";
-        EXPECT_TRUE(Base64Decode(text, &decoded)) << text;
-        EXPECT_EQ(decoded, bytes);
-    }
-    for (const char* bad : {"Zg", "Z===", "=Zg=", "Zm9v YmFy", "Zh==", "Zg==Zg=="}) {
-        std::string decoded;
-        EXPECT_FALSE(Base64Decode(bad, &decoded)) << bad;
-        EXPECT_TRUE(decoded.empty()) << bad;
     }
 }
 
