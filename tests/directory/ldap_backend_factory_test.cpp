@@ -3,6 +3,8 @@
 // code.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <string>
 #include <vector>
 
@@ -114,15 +116,7 @@ TEST_F(LdapBackendFactoryTest, SnapshotServesTheFile) {
 }
 
 TEST_F(LdapBackendFactoryTest, RefusedSettingsAndFiles) {
-    struct Row {
-        const char* what;
-        DirectoryBackendKind kind;
-        WString server;
-        WString passwordFile;
-        WString snapshotFile;
-        int32_t code;
-    };
-    const Row rows[] = {
+    const std::tuple<const char*, DirectoryBackendKind, WString, WString, WString, int32_t> rows[] = {
         {"ldap without a server", DirectoryBackendKind::Ldap, KW(""), KW(""), KW(""),
          winerr::kInvalidParameter},
         {"missing password file", DirectoryBackendKind::Ldap, KW("dc1"),
@@ -134,17 +128,17 @@ TEST_F(LdapBackendFactoryTest, RefusedSettingsAndFiles) {
         {"snapshot that is no LDIF", DirectoryBackendKind::Snapshot, KW(""), KW(""),
          WriteFile(KW("bad.ldif"), "dn: CN=a\nchangetype: delete\n"), winerr::kInvalidData},
     };
-    for (const Row& r : rows) {
+    for (const auto& [what, kind, server, passwordFile, snapshotFile, code] : rows) {
         DirectorySettings settings;
-        settings.backend = r.kind;
-        settings.server = r.server;
-        settings.passwordFile = r.passwordFile;
-        settings.snapshotFile = r.snapshotFile;
+        settings.backend = kind;
+        settings.server = server;
+        settings.passwordFile = passwordFile;
+        settings.snapshotFile = snapshotFile;
         std::unique_ptr<DirectoryBackend> backend;
         log_.records.clear();
-        EXPECT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), r.code) << r.what;
-        EXPECT_EQ(backend, nullptr) << r.what;
-        EXPECT_TRUE(log_.Has(KW("could not be created"), kLogError, r.code)) << r.what << log_.Dump();
+        EXPECT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), code) << what;
+        EXPECT_EQ(backend, nullptr) << what;
+        EXPECT_TRUE(log_.Has(KW("could not be created"), kLogError, code)) << what << log_.Dump();
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -91,12 +93,7 @@ class LdifDirectoryTest : public ::testing::Test {
 
 TEST_F(LdifDirectoryTest, ScopesStayInsideTheirNamingContext) {
     const std::string configuration = std::string("CN=Configuration,") + kDomain;
-    struct Row {
-        std::string base;
-        LdapScope scope;
-        std::string names;
-    };
-    const Row rows[] = {
+    const std::tuple<std::string, LdapScope, std::string> rows[] = {
         {kDomain, LdapScope::Base, "corp"},
         {kDomain, LdapScope::OneLevel, "Users|IT|Staff|Loop|Newsletter"},
         {kDomain, LdapScope::Subtree,
@@ -106,19 +103,13 @@ TEST_F(LdifDirectoryTest, ScopesStayInsideTheirNamingContext) {
         {configuration, LdapScope::Subtree, "Configuration|Partitions|CORP|OTHER"},
         {"<SID=S-1-5-21-1-2-3-1105>", LdapScope::Base, "Berg, Mia"},
     };
-    for (const Row& r : rows) {
-        EXPECT_EQ(Find(r.base, r.scope, "(objectClass=*)"), r.names)
-            << r.base << " " << static_cast<int>(r.scope);
+    for (const auto& [base, scope, names] : rows) {
+        EXPECT_EQ(Find(base, scope, "(objectClass=*)"), names) << base << " " << static_cast<int>(scope);
     }
 }
 
 TEST_F(LdifDirectoryTest, BasesThatDoNotResolve) {
-    struct Row {
-        std::string base;
-        LdapScope scope;
-        int32_t status;
-    };
-    const Row rows[] = {
+    const std::tuple<std::string, LdapScope, int32_t> rows[] = {
         {std::string("OU=Nowhere,") + kDomain, LdapScope::Subtree, kLdapNoSuchObject},
         {"<SID=S-1-5-21-1-2-3-9999>", LdapScope::Base, kLdapNoSuchObject},
         {"<SID=not a sid>", LdapScope::Base, kLdapInvalidDnSyntax},
@@ -126,20 +117,16 @@ TEST_F(LdifDirectoryTest, BasesThatDoNotResolve) {
         {"", LdapScope::Subtree, kLdapNoSuchObject},  // the root DSE answers base searches only
         {kDomain, static_cast<LdapScope>(7), kLdapParamError},
     };
-    for (const Row& r : rows) {
+    for (const auto& [base, scope, expected] : rows) {
         int32_t status = 0;
-        EXPECT_EQ(Find(r.base, r.scope, "(objectClass=*)", &status), "") << r.base;
-        EXPECT_EQ(status, r.status) << r.base;
-        EXPECT_FALSE(session_->LastServerMessage().empty()) << r.base;
+        EXPECT_EQ(Find(base, scope, "(objectClass=*)", &status), "") << base;
+        EXPECT_EQ(status, expected) << base;
+        EXPECT_FALSE(session_->LastServerMessage().empty()) << base;
     }
 }
 
 TEST_F(LdifDirectoryTest, Filters) {
-    struct Row {
-        std::string filter;
-        std::string names;
-    };
-    const Row rows[] = {
+    const std::tuple<std::string, std::string> rows[] = {
         {"(sAMAccountName=ALEX.BERG)", "Alex Berg"},
         {"(&(objectClass=user)(givenName=M\xC3\xAD"
          "a))",
@@ -165,8 +152,8 @@ TEST_F(LdifDirectoryTest, Filters) {
         {"(canonicalName=*)", ""},  // computed, so no filter finds it
         {"(&)", "corp|Users|Domain Users|IT|Alex Berg|Berg, Mia|Operators|Staff|Loop|Newsletter"},
     };
-    for (const Row& r : rows) {
-        EXPECT_EQ(Find(kDomain, LdapScope::Subtree, r.filter), r.names) << r.filter;
+    for (const auto& [filter, names] : rows) {
+        EXPECT_EQ(Find(kDomain, LdapScope::Subtree, filter), names) << filter;
     }
 }
 
@@ -343,12 +330,7 @@ TEST_F(LdifDirectoryTest, AddAndModifyAreSeenByEverySessionAndKeepBackLinks) {
 TEST_F(LdifDirectoryTest, ChangesRefusedLeaveTheEntryAsItWas) {
     const std::string alex = std::string("CN=Alex Berg,OU=IT,") + kDomain;
     const std::vector<LdapAttribute> group = {{KW("objectClass"), {Value("group")}}};
-    struct Row {
-        const char* what;
-        int32_t status;
-        int32_t code;
-    };
-    const Row adds[] = {
+    const std::tuple<const char*, int32_t, int32_t> adds[] = {
         {"existing entry, other spelling",
          session_->Add(KW("cn=alex berg,ou=IT,DC=corp,DC=example,DC=test"), group), kLdapAlreadyExists},
         {"missing parent", session_->Add(W(std::string("CN=x,OU=Nowhere,") + kDomain), group),
@@ -368,12 +350,12 @@ TEST_F(LdifDirectoryTest, ChangesRefusedLeaveTheEntryAsItWas) {
          session_->Add(W(std::string("CN=x,") + kDomain), {group[0], {KW("memberOf"), {Value(kDomain)}}}),
          kLdapUnwillingToPerform},
     };
-    for (const Row& r : adds) {
-        EXPECT_EQ(r.status, r.code) << r.what;
+    for (const auto& [what, status, code] : adds) {
+        EXPECT_EQ(status, code) << what;
     }
     EXPECT_EQ(Find(kDomain, LdapScope::Subtree, "(cn=x)"), "");
 
-    const Row modifies[] = {
+    const std::tuple<const char*, int32_t, int32_t> modifies[] = {
         {"missing entry", session_->Modify(W(std::string("CN=Nobody,") + kDomain), {}), kLdapNoSuchObject},
         {"bad DN", session_->Modify(KW("CN=a,,DC=x"), {}), kLdapInvalidDnSyntax},
         {"value not there",
@@ -391,8 +373,8 @@ TEST_F(LdifDirectoryTest, ChangesRefusedLeaveTheEntryAsItWas) {
         {"back-link", session_->Modify(W(alex), {{LdapModOp::Replace, KW("memberOf"), {}}}),
          kLdapUnwillingToPerform},
     };
-    for (const Row& r : modifies) {
-        EXPECT_EQ(r.status, r.code) << r.what;
+    for (const auto& [what, status, code] : modifies) {
+        EXPECT_EQ(status, code) << what;
     }
     // The first change of the refused modification was not kept.
     EXPECT_EQ(Values(Read(alex, {KW("sn")}), KW("sn")), "Berg");

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <string>
 #include <vector>
 
@@ -28,12 +30,7 @@ std::string Flatten(const std::vector<Entry>& entries) {
 }
 
 TEST(LdifReadTest, AcceptedForms) {
-    struct Row {
-        const char* what;
-        std::string input;
-        std::string entries;
-    };
-    const Row rows[] = {
+    const std::tuple<const char*, std::string, std::string> rows[] = {
         {"plain record", "dn: CN=a,DC=x\ncn: a\n", "[CN=a,DC=x|cn=a]"},
         {"version line and CRLF", "version: 1\r\ndn: CN=a\r\ncn: a\r\n", "[CN=a|cn=a]"},
         {"UTF-8 byte order mark", "\xEF\xBB\xBFversion: 1\ndn: CN=a\ncn: a\n", "[CN=a|cn=a]"},
@@ -51,11 +48,11 @@ TEST(LdifReadTest, AcceptedForms) {
         {"an entry without attributes, the empty DN", "dn:\n\ndn: CN=a\n", "[][CN=a]"},
         {"only a version line", "version: 1\n", ""},
     };
-    for (const Row& r : rows) {
+    for (const auto& [what, input, expected] : rows) {
         std::vector<Entry> entries;
         ParseError error;
-        EXPECT_EQ(Parse(r.input, Limits{}, &entries, &error), 0) << r.what << ": " << error.ToString();
-        EXPECT_EQ(Flatten(entries), r.entries) << r.what;
+        EXPECT_EQ(Parse(input, Limits{}, &entries, &error), 0) << what << ": " << error.ToString();
+        EXPECT_EQ(Flatten(entries), expected) << what;
     }
 }
 
@@ -76,14 +73,7 @@ TEST(LdifReadTest, EntriesKnowTheirLineAndFindAttributesIgnoringCase) {
 }
 
 TEST(LdifReadTest, RefusalsNameTheLine) {
-    struct Row {
-        const char* what;
-        std::string input;
-        int32_t code;
-        size_t line;
-        const char* message;  // a part of the message
-    };
-    const Row rows[] = {
+    const std::tuple<const char*, std::string, int32_t, size_t, const char*> rows[] = {
         {"change record", "dn: CN=a\nchangetype: modify\nreplace: cn\n", winerr::kInvalidData, 2,
          "change records"},
         {"URL value", "dn: CN=a\njpegPhoto:< file:///etc/passwd\n", winerr::kInvalidData, 2, "URL"},
@@ -105,13 +95,13 @@ TEST(LdifReadTest, RefusalsNameTheLine) {
         {"the error names the line where a folded line starts", "dn: CN=a\ncn: a\nb:: Q\n Q=\n =x\n",
          winerr::kInvalidData, 3, "base64"},
     };
-    for (const Row& r : rows) {
+    for (const auto& [what, input, code, line, message] : rows) {
         std::vector<Entry> entries;
         ParseError error;
-        EXPECT_EQ(Parse(r.input, Limits{}, &entries, &error), r.code) << r.what;
-        EXPECT_TRUE(entries.empty()) << r.what;
-        EXPECT_EQ(error.line, r.line) << r.what << ": " << error.ToString();
-        EXPECT_NE(error.message.find(r.message), std::string::npos) << r.what << ": " << error.message;
+        EXPECT_EQ(Parse(input, Limits{}, &entries, &error), code) << what;
+        EXPECT_TRUE(entries.empty()) << what;
+        EXPECT_EQ(error.line, line) << what << ": " << error.ToString();
+        EXPECT_NE(error.message.find(message), std::string::npos) << what << ": " << error.message;
     }
 }
 
@@ -145,11 +135,7 @@ TEST(LdifReadTest, LimitsAreEnforced) {
 }
 
 TEST(LdifWriteTest, PlainOrBase64AndFolding) {
-    struct Row {
-        std::string value;
-        std::string line;  // how "v" is written, line ends included
-    };
-    const Row rows[] = {
+    const std::tuple<std::string, std::string> rows[] = {
         {"plain", "v: plain\n"},
         {"", "v:\n"},
         {" lead", "v:: IGxlYWQ=\n"},
@@ -161,10 +147,10 @@ TEST(LdifWriteTest, PlainOrBase64AndFolding) {
         {std::string(73 + 75 + 1, 'y'),
          "v: " + std::string(73, 'y') + "\n " + std::string(75, 'y') + "\n y\n"},
     };
-    for (const Row& r : rows) {
+    for (const auto& [value, line] : rows) {
         std::string out;
-        ASSERT_EQ(Write({Entry{"CN=a", {Attribute{"v", {r.value}}}, 0}}, &out), 0);
-        EXPECT_EQ(out, "version: 1\n\ndn: CN=a\n" + r.line) << r.value;
+        ASSERT_EQ(Write({Entry{"CN=a", {Attribute{"v", {value}}}, 0}}, &out), 0);
+        EXPECT_EQ(out, "version: 1\n\ndn: CN=a\n" + line) << value;
     }
 }
 
