@@ -1,6 +1,4 @@
-// The "ldap" and "snapshot" backends built from the directory settings: what reaches the LDAP connection
-// (address, TLS, bind, the password's first line, the time budget) and which files are refused, with which
-// code.
+// The "ldap" and "snapshot" backends built from the directory settings, and the settings and files refused.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -16,28 +14,19 @@
 namespace korva::testing {
 namespace {
 
-// Records the settings of every session asked for and refuses to connect.
+// Records the settings of the last session asked for, as host|port|transport|bind|user|password|budget, and
+// refuses to connect.
 class RecordingConnector final : public platform::LdapConnector {
   public:
-    int32_t Open(const platform::LdapSettings& settings,
-                 std::unique_ptr<platform::LdapSession>* out) override {
+    int32_t Open(const platform::LdapSettings& s, std::unique_ptr<platform::LdapSession>* out) override {
         out->reset();
-        host = settings.host;
-        port = settings.port;
-        transport = settings.transport;
-        bind = settings.bind;
-        bindName = settings.bindName;
-        password = std::string(settings.password.view());
-        budgetMs = settings.budgetMs;
+        seen = Utf16ToUtf8(s.host) + "|" + std::to_string(s.port) + "|" +
+               std::to_string(static_cast<int>(s.transport)) + "|" +
+               std::to_string(static_cast<int>(s.bind)) + "|" + Utf16ToUtf8(s.bindName) + "|" +
+               std::string(s.password.view()) + "|" + std::to_string(s.budgetMs);
         return kLdapServerDown;
     }
-    WString host;
-    uint16_t port = 0;
-    platform::LdapTransport transport = platform::LdapTransport::Plain;
-    platform::LdapBind bind = platform::LdapBind::Simple;
-    WString bindName;
-    std::string password;
-    uint32_t budgetMs = 0;
+    std::string seen;
 };
 
 class LdapBackendFactoryTest : public ::testing::Test {
@@ -76,28 +65,24 @@ TEST_F(LdapBackendFactoryTest, LdapSettingsReachTheConnection) {
     std::unique_ptr<DirectoryBackend> backend;
     ASSERT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), 0) << log_.Dump();
     ASSERT_NE(backend, nullptr);
-    EXPECT_TRUE(connector.host.empty());  // nothing is opened before the first call
-
+    EXPECT_TRUE(connector.seen.empty());  // nothing is opened before the first call
     WString name;
     uint32_t status = 0;
     EXPECT_EQ(backend->GetJoinInformation(&name, &status), winerr::kDsServerDown);
-    EXPECT_EQ(Utf16ToUtf8(connector.host), "dc1.corp.example.test");
-    EXPECT_EQ(connector.port, 636);
-    EXPECT_EQ(connector.transport, platform::LdapTransport::Ldaps);
-    EXPECT_EQ(connector.bind, platform::LdapBind::Simple);
-    EXPECT_EQ(Utf16ToUtf8(connector.bindName), "svc-korva@corp.example.test");
-    EXPECT_EQ(connector.password, "s3cret pass");
-    EXPECT_EQ(connector.budgetMs, 1500u);
-
+    const auto ldaps = std::to_string(static_cast<int>(platform::LdapTransport::Ldaps));
+    const auto simple = std::to_string(static_cast<int>(platform::LdapBind::Simple));
+    EXPECT_EQ(connector.seen, "dc1.corp.example.test|636|" + ldaps + "|" + simple +
+                                  "|svc-korva@corp.example.test|s3cret pass|1500");
     // Without a bind user the bind is anonymous; TLS "none" is plain LDAP.
     settings.bindName.clear();
     settings.passwordFile.clear();
     settings.tls = DirectoryTls::None;
     ASSERT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), 0) << log_.Dump();
     EXPECT_EQ(backend->GetJoinInformation(&name, &status), winerr::kDsServerDown);
-    EXPECT_EQ(connector.bind, platform::LdapBind::Anonymous);
-    EXPECT_EQ(connector.transport, platform::LdapTransport::Plain);
-    EXPECT_TRUE(connector.password.empty());
+    EXPECT_EQ(connector.seen, "dc1.corp.example.test|636|" +
+                                  std::to_string(static_cast<int>(platform::LdapTransport::Plain)) + "|" +
+                                  std::to_string(static_cast<int>(platform::LdapBind::Anonymous)) +
+                                  "|||1500");
 }
 
 TEST_F(LdapBackendFactoryTest, SnapshotServesTheFile) {

@@ -21,6 +21,7 @@ using platform::LdapScope;
 using platform::LdapSession;
 
 constexpr const WChar* kAlexDn = KW("CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test");
+constexpr const WChar* kAlexPath = KW("LDAP://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test");
 constexpr const WChar* kMiaDn = KW("CN=Berg\\, Mia,OU=IT,DC=corp,DC=example,DC=test");
 
 std::string U8(WStringView text) {
@@ -277,9 +278,7 @@ TEST_F(LdapBackendTest, BindObjectPaths) {
 
 TEST_F(LdapBackendTest, BoundObjectsReadAttributesAsAdsiHandsThemOver) {
     std::unique_ptr<DirectoryObject> alex;
-    ASSERT_EQ(backend_->BindObject(KW("LDAP://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"),
-                                   ObjectInterface::User, &alex),
-              kSOk);
+    ASSERT_EQ(backend_->BindObject(kAlexPath, ObjectInterface::User, &alex), kSOk);
     // objectSid and the names of a user are read by the Samba suite's questions.
     AttributeValue value;
     ASSERT_EQ(alex->Get(KW("pwdLastSet"), &value), kSOk);
@@ -322,41 +321,30 @@ TEST_F(LdapBackendTest, BoundObjectsReadAttributesAsAdsiHandsThemOver) {
 
 TEST_F(LdapBackendTest, LdapFailuresBecomeTheWindowsCodesOfEachCall) {
     const int32_t serverDown = HResultFromWin32(winerr::kDsServerDown);
-    auto dcName = [&] {
-        DomainControllerInfo info;
-        return backend_->GetDcName(KW("CORP"), kDsIsFlatName | kDsReturnDnsName, &info);
-    };
-    auto bind = [&] {
-        std::unique_ptr<DomainControllerBinding> binding;
-        return backend_->BindDomainController(KW("CORP"), &binding);
-    };
+    DomainControllerInfo info;
+    std::unique_ptr<DomainControllerBinding> binding;
+    AccountSidBuffers sidBuffers;
+    sidBuffers.sidSize = sidBuffers.domainSize = 100;
+    AccountNameBuffers nameBuffers;
+    nameBuffers.nameSize = nameBuffers.domainSize = 100;
+    SidBytes alexSid;
+    ASSERT_EQ(TextToSid(KW("S-1-5-21-1-2-3-1104"), &alexSid), 0);
+    std::unique_ptr<DirectoryObject> object;
+    std::unique_ptr<NameTranslator> translator;
+    WString name;
+    uint32_t status = 0;
+    auto dcName = [&] { return backend_->GetDcName(KW("CORP"), kDsIsFlatName | kDsReturnDnsName, &info); };
+    auto bind = [&] { return backend_->BindDomainController(KW("CORP"), &binding); };
     auto lookupName = [&] {
-        AccountSidBuffers buffers;
-        buffers.sidSize = buffers.domainSize = 100;
-        return backend_->LookupAccountName(nullptr, KW("CORP\\alex.berg"), &buffers);
+        return backend_->LookupAccountName(nullptr, KW("CORP\\alex.berg"), &sidBuffers);
     };
-    auto lookupSid = [&] {
-        SidBytes sid;
-        EXPECT_EQ(TextToSid(KW("S-1-5-21-1-2-3-1104"), &sid), 0);
-        AccountNameBuffers buffers;
-        buffers.nameSize = buffers.domainSize = 100;
-        return backend_->LookupAccountSid(nullptr, sid, &buffers);
-    };
-    auto bindObject = [&] {
-        std::unique_ptr<DirectoryObject> object;
-        return backend_->BindObject(KW("LDAP://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"),
-                                    ObjectInterface::User, &object);
-    };
+    auto lookupSid = [&] { return backend_->LookupAccountSid(nullptr, alexSid, &nameBuffers); };
+    auto bindObject = [&] { return backend_->BindObject(kAlexPath, ObjectInterface::User, &object); };
     auto translate = [&] {
-        std::unique_ptr<NameTranslator> translator;
         EXPECT_EQ(backend_->CreateNameTranslate(&translator), kSOk);
         return translator->Init(kAdsNameInitTypeDomain, KW("corp.example.test"));
     };
-    auto join = [&] {
-        WString name;
-        uint32_t status = 0;
-        return backend_->GetJoinInformation(&name, &status);
-    };
+    auto join = [&] { return backend_->GetJoinInformation(&name, &status); };
     struct Row {
         const char* what;
         std::function<int32_t()> call;
@@ -388,7 +376,6 @@ TEST_F(LdapBackendTest, LdapFailuresBecomeTheWindowsCodesOfEachCall) {
     faulty_->searchFailure = 0;
 
     // A controller lost after binding: the cracking call fails with the server's code, no item.
-    std::unique_ptr<DomainControllerBinding> binding;
     ASSERT_EQ(backend_->BindDomainController(KW("CORP"), &binding), 0);
     faulty_->searchFailure = kLdapServerDown;
     CrackedName out;
@@ -398,10 +385,7 @@ TEST_F(LdapBackendTest, LdapFailuresBecomeTheWindowsCodesOfEachCall) {
     EXPECT_FALSE(out.hasItem);
     // ... and a bound object cannot read itself again.
     faulty_->searchFailure = 0;
-    std::unique_ptr<DirectoryObject> object;
-    ASSERT_EQ(backend_->BindObject(KW("LDAP://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"),
-                                   ObjectInterface::User, &object),
-              kSOk);
+    ASSERT_EQ(bindObject(), kSOk);
     faulty_->searchFailure = kLdapServerDown;
     EXPECT_EQ(object->GetInfo(), serverDown);
     faulty_->searchFailure = 0;
