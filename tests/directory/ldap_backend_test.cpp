@@ -24,9 +24,7 @@ constexpr const WChar* kAlexDn = KW("CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=te
 constexpr const WChar* kAlexPath = KW("LDAP://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test");
 constexpr const WChar* kMiaDn = KW("CN=Berg\\, Mia,OU=IT,DC=corp,DC=example,DC=test");
 
-std::string U8(WStringView text) {
-    return Utf16ToUtf8(text);
-}
+constexpr auto& U8 = Utf16ToUtf8;
 
 // Wraps the offline directory's connector: opening can fail, and so can every search from some point on.
 class FaultyConnector final : public platform::LdapConnector {

@@ -21,15 +21,9 @@ using namespace platform;
 
 constexpr const char* kDomain = "DC=corp,DC=example,DC=test";
 
-std::string U8(WStringView text) {
-    return Utf16ToUtf8(text);
-}
-WString W(std::string_view text) {
-    return Utf8ToUtf16(text);
-}
-LdapValue Value(std::string_view text) {
-    return LdapValue(text.begin(), text.end());
-}
+constexpr auto& U8 = Utf16ToUtf8;
+constexpr auto& W = Utf8ToUtf16;
+const auto Value = [](std::string_view text) { return LdapValue(text.begin(), text.end()); };
 
 // The first RDN's value of each entry, in the order returned, joined with "|".
 std::string Names(const std::vector<LdapEntry>& entries) {
