@@ -375,24 +375,19 @@ TEST_F(LdifDirectoryTest, ChangesRefusedLeaveTheEntryAsItWas) {
 }
 
 TEST(LdifDirectoryLoadTest, RefusesFilesThatAreNoDirectory) {
-    const struct {
-        const char* what;
-        std::string text;
-        size_t line;
-        const char* message;
-    } rows[] = {
+    const std::tuple<const char*, std::string, size_t, const char*> rows[] = {
         {"bad DN", "dn: DC=x\nobjectClass: top\n\ndn: CN=a,,DC=x\nobjectClass: top\n", 4, "not a valid"},
         {"DN twice", "dn: CN=a,DC=x\ncn: a\n\ndn: cn=A , dc=X\ncn: b\n", 4, "first is on line 1"},
         {"not LDIF", "dn: CN=a\nchangetype: delete\n", 2, "change records"},
     };
-    for (const auto& r : rows) {
+    for (const auto& [what, text, line, message] : rows) {
         std::unique_ptr<LdifDirectory> directory;
         ldif::ParseError error;
-        EXPECT_EQ(LdifDirectory::Load(r.text, ldif::Limits{}, &directory, &error), winerr::kInvalidData)
-            << r.what;
-        EXPECT_FALSE(directory) << r.what;
-        EXPECT_EQ(error.line, r.line) << r.what;
-        EXPECT_NE(error.message.find(r.message), std::string::npos) << r.what << ": " << error.message;
+        EXPECT_EQ(LdifDirectory::Load(text, ldif::Limits{}, &directory, &error), winerr::kInvalidData)
+            << what;
+        EXPECT_FALSE(directory) << what;
+        EXPECT_EQ(error.line, line) << what;
+        EXPECT_NE(error.message.find(message), std::string::npos) << what << ": " << error.message;
     }
 }
 

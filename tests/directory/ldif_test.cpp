@@ -106,25 +106,19 @@ TEST(LdifReadTest, RefusalsNameTheLine) {
 }
 
 TEST(LdifReadTest, LimitsAreEnforced) {
-    struct Row {
-        const char* what;
-        Limits limits;
-        std::string input;
-        size_t line;
-    };
     const std::string twoEntries = "dn: CN=a\ncn: a\n\ndn: CN=b\ncn: b\n";
-    const Row rows[] = {
+    const std::tuple<const char*, Limits, std::string, size_t> rows[] = {
         {"input size", Limits{10, 100, 100, 100}, twoEntries, 0},
         {"line length", Limits{1000, 12, 100, 100}, "dn: CN=a\ncn: 1234567890\n", 2},
         {"entry count", Limits{1000, 100, 1, 100}, twoEntries, 4},
         {"value count", Limits{1000, 100, 100, 1}, twoEntries, 5},
     };
-    for (const Row& r : rows) {
+    for (const auto& [what, limits, input, line] : rows) {
         std::vector<Entry> entries;
         ParseError error;
-        EXPECT_EQ(Parse(r.input, r.limits, &entries, &error), winerr::kFileTooLarge) << r.what;
-        EXPECT_EQ(error.line, r.line) << r.what << ": " << error.ToString();
-        EXPECT_TRUE(entries.empty()) << r.what;
+        EXPECT_EQ(Parse(input, limits, &entries, &error), winerr::kFileTooLarge) << what;
+        EXPECT_EQ(error.line, line) << what << ": " << error.ToString();
+        EXPECT_TRUE(entries.empty()) << what;
     }
     // Exactly at the limits is fine.
     std::vector<Entry> entries;
