@@ -45,8 +45,7 @@ class DirectorySettingsTest : public ::testing::Test {
 };
 
 TEST_F(DirectorySettingsTest, ValuesAndTheirFaults) {
-    // backend|server|port|tls|verify|bind|user|password|snapshot|timeout; every unusable value keeps these
-    // defaults, with one Error line that names it.
+    // backend|server|port|tls|verify|bind|user|password|snapshot|timeout: bad values keep these, logged once.
     const char* kDefaults = "0||0|0|1|0||||3000";
     const std::tuple<std::vector<Value>, int32_t, const char*, const WChar*> rows[] = {
         {{}, 0, kDefaults, nullptr},

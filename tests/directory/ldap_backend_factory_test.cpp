@@ -14,8 +14,7 @@
 namespace korva::testing {
 namespace {
 
-// Records the settings of the last session asked for, as host|port|transport|bind|user|password|budget, and
-// refuses to connect.
+// Refuses to connect; records host|port|transport|bind|user|password|budget of the last session.
 class RecordingConnector final : public platform::LdapConnector {
   public:
     int32_t Open(const platform::LdapSettings& s, std::unique_ptr<platform::LdapSession>* out) override {

@@ -1,5 +1,4 @@
-// Search filters in text form: the texts and sizes refused and escapes. What each accepted form matches
-// is asked of the offline directory.
+// Filters refused by text and size, and escapes; what accepted forms match is asked of the snapshot.
 #include "directory/ldap_filter.h"
 
 #include <gtest/gtest.h>

@@ -155,8 +155,7 @@ TEST_F(LdifDirectoryTest, InChainFollowsNestingAndCycles) {
     const std::string alex = std::string("CN=Alex Berg,OU=IT,") + kDomain;
     const std::string staff = std::string("CN=Staff,") + kDomain;
     const std::pair<std::string, std::string> rows[] = {
-        // Every group Alex is in, however deep: Operators and the distribution list directly, Staff through
-        // Operators, Loop through Staff.
+        // Every group Alex is in, however deep: Staff through Operators, Loop through Staff.
         {"(member:1.2.840.113556.1.4.1941:=" + alex + ")", "Operators|Staff|Loop|Newsletter"},
         // Everybody inside Staff: the cycle through Loop brings Staff itself back.
         {"(memberOf:1.2.840.113556.1.4.1941:=" + staff + ")", "Alex Berg|Berg, Mia|Operators|Staff|Loop"},

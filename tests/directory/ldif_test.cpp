@@ -1,5 +1,4 @@
-// LDIF content files: what the reader accepts and how, what it refuses and where, and that the writer's
-// output reads back as the same entries.
+// LDIF files: what the reader accepts and refuses (and where), and the writer's output read back.
 #include "directory/ldif.h"
 
 #include <gtest/gtest.h>
