@@ -1,7 +1,7 @@
-// The directory settings in the registry: each value read, each unusable value reported once with the
-// defaults kept, and the backend built by the factory its kind names.
+// The directory settings in the registry and the backend the factory of their kind builds.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <variant>
 #include <vector>
 
@@ -45,14 +45,10 @@ class DirectorySettingsTest : public ::testing::Test {
 };
 
 TEST_F(DirectorySettingsTest, ValuesAndTheirFaults) {
-    struct Row {
-        std::vector<Value> values;
-        int32_t result;
-        const char* settings;  // backend|server|port|tls|verify|bind|user|password|snapshot|timeout
-        const WChar* line;     // the one Error line of a bad value
-    };
-    const Row rows[] = {
-        {{}, 0, "0||0|0|1|0||||3000", nullptr},  // nothing set: the platform's own directory
+    // backend|server|port|tls|verify|bind|user|password|snapshot|timeout: bad values keep these, logged once.
+    const char* kDefaults = "0||0|0|1|0||||3000";
+    const std::tuple<std::vector<Value>, int32_t, const char*, const WChar*> rows[] = {
+        {{}, 0, kDefaults, nullptr},
         {{{KW("Backend"), KW("LDAP")},
           {KW("Server"), KW("dc1.corp.example")},
           {KW("Port"), 636u},
@@ -70,44 +66,38 @@ TEST_F(DirectorySettingsTest, ValuesAndTheirFaults) {
          "3||0|2|1|0|||corp.ldif|3000",
          nullptr},
         {{{KW("Backend"), KW("windows")}}, 0, "1||0|0|1|0||||3000", nullptr},
-        // Every unusable value keeps the defaults, with one line that names it.
-        {{{KW("Backend"), KW("ad")}}, 87, "0||0|0|1|0||||3000", KW("'Backend' has the unknown value 'ad'")},
-        {{{KW("Backend"), 1u}}, kRegistryWrongType, "0||0|0|1|0||||3000", KW("'Backend' under")},
-        {{{KW("Backend"), KW("ldap")}}, 87, "0||0|0|1|0||||3000", KW("'ldap' needs a 'Server'")},
-        {{{KW("Backend"), KW("snapshot")}}, 87, "0||0|0|1|0||||3000", KW("needs a 'Snapshot File'")},
-        {{{KW("Port"), 65536u}}, 87, "0||0|0|1|0||||3000", KW("'Port' is 65536, outside 0 to 65535")},
-        {{{KW("Port"), KW("389")}}, kRegistryWrongType, "0||0|0|1|0||||3000", KW("'Port' under")},
-        {{{KW("TLS"), KW("ssl")}}, 87, "0||0|0|1|0||||3000", KW("'TLS' has the unknown value 'ssl'")},
-        {{{KW("Verify Certificate"), 2u}}, 87, "0||0|0|1|0||||3000", KW("'Verify Certificate' is 2")},
-        {{{KW("Bind Method"), KW("kerberos")}},
-         87,
-         "0||0|0|1|0||||3000",
-         KW("'Bind Method' has the unknown")},
-        {{{KW("Timeout"), 99u}}, 87, "0||0|0|1|0||||3000", KW("'Timeout' is 99, outside 100 to 60000")},
-        {{{KW("Timeout"), 60001u}}, 87, "0||0|0|1|0||||3000", KW("'Timeout' is 60001")},
-        {{{KW("Server"), 5u}}, kRegistryWrongType, "0||0|0|1|0||||3000", KW("'Server' under")},
+        {{{KW("Backend"), KW("ad")}}, 87, kDefaults, KW("'Backend' has the unknown value 'ad'")},
+        {{{KW("Backend"), 1u}}, kRegistryWrongType, kDefaults, KW("'Backend' under")},
+        {{{KW("Backend"), KW("ldap")}}, 87, kDefaults, KW("'ldap' needs a 'Server'")},
+        {{{KW("Backend"), KW("snapshot")}}, 87, kDefaults, KW("needs a 'Snapshot File'")},
+        {{{KW("Port"), 65536u}}, 87, kDefaults, KW("'Port' is 65536, outside 0 to 65535")},
+        {{{KW("Port"), KW("389")}}, kRegistryWrongType, kDefaults, KW("'Port' under")},
+        {{{KW("TLS"), KW("ssl")}}, 87, kDefaults, KW("'TLS' has the unknown value 'ssl'")},
+        {{{KW("Verify Certificate"), 2u}}, 87, kDefaults, KW("'Verify Certificate' is 2")},
+        {{{KW("Bind Method"), KW("kerberos")}}, 87, kDefaults, KW("'Bind Method' has the unknown")},
+        {{{KW("Timeout"), 99u}}, 87, kDefaults, KW("'Timeout' is 99, outside 100 to 60000")},
+        {{{KW("Timeout"), 60001u}}, 87, kDefaults, KW("'Timeout' is 60001")},
+        {{{KW("Server"), 5u}}, kRegistryWrongType, kDefaults, KW("'Server' under")},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.settings);
+    for (const auto& [values, result, settings, line] : rows) {
+        SCOPED_TRACE(settings);
         platform::MemoryRegistry memory;  // a registry of the row's own
         platform::ScopedRegistryOverride rowOverride(&memory);
         RegistryConnection registry;
         ASSERT_EQ(registry.Connect(nullptr, platform::kHkeyLocalMachine), 0);
         log_.records.clear();
-        Put(memory, r.values);
+        Put(memory, values);
         DirectorySettings s;
         s.server = KW("stale");
-        EXPECT_EQ(ReadDirectorySettings(log_.log, registry, &s), r.result) << log_.Dump();
+        EXPECT_EQ(ReadDirectorySettings(log_.log, registry, &s), result) << log_.Dump();
         const std::string text =
             std::to_string(static_cast<int>(s.backend)) + "|" + U8(s.server) + "|" + std::to_string(s.port) +
             "|" + std::to_string(static_cast<int>(s.tls)) + "|" + std::to_string(s.verifyCertificate) + "|" +
             std::to_string(static_cast<int>(s.bind)) + "|" + U8(s.bindName) + "|" + U8(s.passwordFile) + "|" +
             U8(s.snapshotFile) + "|" + std::to_string(s.timeoutMilliseconds);
-        EXPECT_EQ(text, r.settings);
-        EXPECT_EQ(log_.Errors(), r.line != nullptr ? 1u : 0u) << log_.Dump();
-        if (r.line != nullptr) {
-            EXPECT_TRUE(log_.Has(r.line, kLogError, r.result)) << log_.Dump();
-        }
+        EXPECT_EQ(text, settings);
+        EXPECT_EQ(log_.Errors(), line != nullptr ? 1u : 0u) << log_.Dump();
+        EXPECT_TRUE(line == nullptr || log_.Has(line, kLogError, result)) << log_.Dump();
     }
 }
 
@@ -125,43 +115,32 @@ int32_t SucceedWithoutBackend(const DirectorySettings&, std::unique_ptr<Director
 }
 
 TEST_F(DirectorySettingsTest, BackendsFromTheirFactories) {
-    struct Row {
-        DirectoryBackendKind kind;
-        DirectoryBackendFactory factory;
-        int32_t result;
-        bool created;
-        const WChar* line;
-    };
-    const Row rows[] = {
-        {DirectoryBackendKind::Default, nullptr, 0, false, nullptr},
-        {DirectoryBackendKind::Ldap, &MakeFake, 0, true, nullptr},
-        {DirectoryBackendKind::Snapshot, &MakeFake, 0, true, nullptr},
-        {DirectoryBackendKind::Ldap, nullptr, winerr::kNotSupported, false, KW("'ldap' is not built into")},
-        {DirectoryBackendKind::Snapshot, &RefuseWithTimeout, winerr::kTimeout, false,
-         KW("'snapshot' could not be created")},
-        {DirectoryBackendKind::Ldap, &SucceedWithoutBackend, kEPointer, false,
-         KW("'ldap' could not be created")},
+    using K = DirectoryBackendKind;
+    const std::tuple<K, DirectoryBackendFactory, int32_t, bool, const WChar*> rows[] = {
+        {K::Default, nullptr, 0, false, nullptr},
+        {K::Ldap, &MakeFake, 0, true, nullptr},
+        {K::Snapshot, &MakeFake, 0, true, nullptr},
+        {K::Ldap, nullptr, winerr::kNotSupported, false, KW("'ldap' is not built into")},
+        {K::Snapshot, &RefuseWithTimeout, winerr::kTimeout, false, KW("'snapshot' could not be created")},
+        {K::Ldap, &SucceedWithoutBackend, kEPointer, false, KW("'ldap' could not be created")},
 #if defined(_WIN32)
-        {DirectoryBackendKind::Windows, nullptr, 0, true, nullptr},
+        {K::Windows, nullptr, 0, true, nullptr},
 #else
-        {DirectoryBackendKind::Windows, nullptr, winerr::kNotSupported, false,
-         KW("'windows' is not available")},
+        {K::Windows, nullptr, winerr::kNotSupported, false, KW("'windows' is not available")},
 #endif
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(static_cast<int>(r.kind));
+    for (const auto& [kind, factory, result, created, line] : rows) {
+        SCOPED_TRACE(static_cast<int>(kind));
         log_.records.clear();
-        if (r.kind == DirectoryBackendKind::Ldap || r.kind == DirectoryBackendKind::Snapshot)
-            RegisterDirectoryBackendFactory(r.kind, r.factory);
+        if (kind == K::Ldap || kind == K::Snapshot)
+            RegisterDirectoryBackendFactory(kind, factory);
         DirectorySettings settings;
-        settings.backend = r.kind;
+        settings.backend = kind;
         std::unique_ptr<DirectoryBackend> backend;
-        EXPECT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), r.result);
-        EXPECT_EQ(backend != nullptr, r.created);
-        EXPECT_EQ(log_.Errors(), r.line != nullptr ? 1u : 0u) << log_.Dump();
-        if (r.line != nullptr) {
-            EXPECT_TRUE(log_.Has(r.line, kLogError, r.result)) << log_.Dump();
-        }
+        EXPECT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), result);
+        EXPECT_EQ(backend != nullptr, created);
+        EXPECT_EQ(log_.Errors(), line != nullptr ? 1u : 0u) << log_.Dump();
+        EXPECT_TRUE(line == nullptr || log_.Has(line, kLogError, result)) << log_.Dump();
     }
 }
 

@@ -1,5 +1,4 @@
-// Distinguished names: which spellings name the same object, which texts are no DN, parents, ancestry and
-// canonical names.
+// Distinguished names: equal spellings, refused texts, parents, ancestry and canonical names.
 #include "directory/dn.h"
 
 #include <gtest/gtest.h>

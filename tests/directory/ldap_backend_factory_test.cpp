@@ -1,7 +1,7 @@
-// The "ldap" and "snapshot" backends built from the directory settings: what reaches the LDAP connection
-// (address, TLS, bind, the password's first line, the time budget) and which files are refused, with which
-// code.
+// The "ldap" and "snapshot" backends built from the directory settings, and the settings and files refused.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include <string>
 #include <vector>
@@ -14,28 +14,18 @@
 namespace korva::testing {
 namespace {
 
-// Records the settings of every session asked for and refuses to connect.
+// Refuses to connect; records host|port|transport|bind|user|password|budget of the last session.
 class RecordingConnector final : public platform::LdapConnector {
   public:
-    int32_t Open(const platform::LdapSettings& settings,
-                 std::unique_ptr<platform::LdapSession>* out) override {
+    int32_t Open(const platform::LdapSettings& s, std::unique_ptr<platform::LdapSession>* out) override {
         out->reset();
-        host = settings.host;
-        port = settings.port;
-        transport = settings.transport;
-        bind = settings.bind;
-        bindName = settings.bindName;
-        password = std::string(settings.password.view());
-        budgetMs = settings.budgetMs;
+        seen = Utf16ToUtf8(s.host) + "|" + std::to_string(s.port) + "|" +
+               std::to_string(static_cast<int>(s.transport)) + "|" +
+               std::to_string(static_cast<int>(s.bind)) + "|" + Utf16ToUtf8(s.bindName) + "|" +
+               std::string(s.password.view()) + "|" + std::to_string(s.budgetMs);
         return kLdapServerDown;
     }
-    WString host;
-    uint16_t port = 0;
-    platform::LdapTransport transport = platform::LdapTransport::Plain;
-    platform::LdapBind bind = platform::LdapBind::Simple;
-    WString bindName;
-    std::string password;
-    uint32_t budgetMs = 0;
+    std::string seen;
 };
 
 class LdapBackendFactoryTest : public ::testing::Test {
@@ -74,28 +64,24 @@ TEST_F(LdapBackendFactoryTest, LdapSettingsReachTheConnection) {
     std::unique_ptr<DirectoryBackend> backend;
     ASSERT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), 0) << log_.Dump();
     ASSERT_NE(backend, nullptr);
-    EXPECT_TRUE(connector.host.empty());  // nothing is opened before the first call
-
+    EXPECT_TRUE(connector.seen.empty());  // nothing is opened before the first call
     WString name;
     uint32_t status = 0;
     EXPECT_EQ(backend->GetJoinInformation(&name, &status), winerr::kDsServerDown);
-    EXPECT_EQ(Utf16ToUtf8(connector.host), "dc1.corp.example.test");
-    EXPECT_EQ(connector.port, 636);
-    EXPECT_EQ(connector.transport, platform::LdapTransport::Ldaps);
-    EXPECT_EQ(connector.bind, platform::LdapBind::Simple);
-    EXPECT_EQ(Utf16ToUtf8(connector.bindName), "svc-korva@corp.example.test");
-    EXPECT_EQ(connector.password, "s3cret pass");
-    EXPECT_EQ(connector.budgetMs, 1500u);
-
+    const auto ldaps = std::to_string(static_cast<int>(platform::LdapTransport::Ldaps));
+    const auto simple = std::to_string(static_cast<int>(platform::LdapBind::Simple));
+    EXPECT_EQ(connector.seen, "dc1.corp.example.test|636|" + ldaps + "|" + simple +
+                                  "|svc-korva@corp.example.test|s3cret pass|1500");
     // Without a bind user the bind is anonymous; TLS "none" is plain LDAP.
     settings.bindName.clear();
     settings.passwordFile.clear();
     settings.tls = DirectoryTls::None;
     ASSERT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), 0) << log_.Dump();
     EXPECT_EQ(backend->GetJoinInformation(&name, &status), winerr::kDsServerDown);
-    EXPECT_EQ(connector.bind, platform::LdapBind::Anonymous);
-    EXPECT_EQ(connector.transport, platform::LdapTransport::Plain);
-    EXPECT_TRUE(connector.password.empty());
+    EXPECT_EQ(connector.seen, "dc1.corp.example.test|636|" +
+                                  std::to_string(static_cast<int>(platform::LdapTransport::Plain)) + "|" +
+                                  std::to_string(static_cast<int>(platform::LdapBind::Anonymous)) +
+                                  "|||1500");
 }
 
 TEST_F(LdapBackendFactoryTest, SnapshotServesTheFile) {
@@ -114,15 +100,7 @@ TEST_F(LdapBackendFactoryTest, SnapshotServesTheFile) {
 }
 
 TEST_F(LdapBackendFactoryTest, RefusedSettingsAndFiles) {
-    struct Row {
-        const char* what;
-        DirectoryBackendKind kind;
-        WString server;
-        WString passwordFile;
-        WString snapshotFile;
-        int32_t code;
-    };
-    const Row rows[] = {
+    const std::tuple<const char*, DirectoryBackendKind, WString, WString, WString, int32_t> rows[] = {
         {"ldap without a server", DirectoryBackendKind::Ldap, KW(""), KW(""), KW(""),
          winerr::kInvalidParameter},
         {"missing password file", DirectoryBackendKind::Ldap, KW("dc1"),
@@ -134,17 +112,17 @@ TEST_F(LdapBackendFactoryTest, RefusedSettingsAndFiles) {
         {"snapshot that is no LDIF", DirectoryBackendKind::Snapshot, KW(""), KW(""),
          WriteFile(KW("bad.ldif"), "dn: CN=a\nchangetype: delete\n"), winerr::kInvalidData},
     };
-    for (const Row& r : rows) {
+    for (const auto& [what, kind, server, passwordFile, snapshotFile, code] : rows) {
         DirectorySettings settings;
-        settings.backend = r.kind;
-        settings.server = r.server;
-        settings.passwordFile = r.passwordFile;
-        settings.snapshotFile = r.snapshotFile;
+        settings.backend = kind;
+        settings.server = server;
+        settings.passwordFile = passwordFile;
+        settings.snapshotFile = snapshotFile;
         std::unique_ptr<DirectoryBackend> backend;
         log_.records.clear();
-        EXPECT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), r.code) << r.what;
-        EXPECT_EQ(backend, nullptr) << r.what;
-        EXPECT_TRUE(log_.Has(KW("could not be created"), kLogError, r.code)) << r.what << log_.Dump();
+        EXPECT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), code) << what;
+        EXPECT_EQ(backend, nullptr) << what;
+        EXPECT_TRUE(log_.Has(KW("could not be created"), kLogError, code)) << what << log_.Dump();
     }
 }
 

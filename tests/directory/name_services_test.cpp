@@ -1,7 +1,7 @@
-// The name and identity services against the fake backend: each strategy and step, each failure with its log
-// line, level and code, buffer growth and the switch to a domain controller. The fake aborts on any binding,
-// object, translator or COM initialisation left open, so every row also checks the release paths.
+// Name services against the fake backend, which aborts on anything left open: each step's fault and log line.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "directory/directory.h"
 #include "tests/policy/fake_directory.h"
@@ -15,8 +15,7 @@ using Op = FakeDirectory::Op;
 constexpr const WChar* kJoSid = KW("S-1-5-21-7-1104");
 constexpr const WChar* kJoDn = KW("CN=Jo,OU=Sales,DC=a,DC=b");
 
-// Domain A (a.b, controller DC1) with the user Jo, known by every strategy unless a row removes one; domain C
-// (c.d, controller DC2) for referrals.
+// Domain A (a.b, controller DC1) with the user Jo; domain C (c.d, controller DC2) for referrals.
 class NameServicesTest : public ::testing::Test {
   protected:
     NameServicesTest() {
@@ -26,59 +25,36 @@ class NameServicesTest : public ::testing::Test {
         fake_.AddCanonicalName(KW("a.b/Sales/Jo"), kJoDn);
         fake_.AddAccount(kJoSid, KW("jo"), KW("A"));
     }
-    // Jo as each strategy finds him: by UPN cracking, through NameTranslate and ADSI, by account look-up.
-    void KnowByCracking() { fake_.AddCrackedName(kDsSidOrSidHistoryName, KW("jo@a.b"), kJoSid); }
-    void KnowThroughAdsi() {
-        fake_.AddPrincipalName(KW("jo@a.b"), kJoDn);
-        fake_.AddObject(kJoDn).SetBytes(KW("objectSid"), "S-1-5-21-7-1104");
-    }
-    void KnowByLookup() { fake_.AddUserSid(KW("a.b"), KW("jo"), kJoSid); }
-
     FakeDirectory fake_;
     Directory directory_{fake_};
     CapturedLog log_;
 };
 
 TEST_F(NameServicesTest, JoinedDomain) {
-    struct Row {
-        bool joined;
-        int32_t fault;
-        int32_t result;
-        const char* name;
-        const WChar* line;
-        uint32_t level;
-    };
-    const Row rows[] = {
+    const std::tuple<bool, int32_t, int32_t, const char*, const WChar*, uint32_t> rows[] = {
         {true, 0, 0, "A", KW("Local computer is joined to domain 'A'."), kLogDebug},
         // A workgroup computer is no failure: no name, and the reason at level Error.
         {false, 0, 0, "", KW("Local computer is not joined to a domain."), kLogError},
         {true, 2453, 2453, "", KW("Error code (2453) - Failed to get join status information"), kLogError},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.line));
+    for (const auto& [joined, fault, result, expected, line, level] : rows) {
+        SCOPED_TRACE(U8(line));
         log_.records.clear();
-        if (r.joined)
+        if (joined)
             fake_.SetJoinedDomain(KW("A"));
         else
             fake_.SetWorkgroup(KW("WORKGROUP"));
-        if (r.fault != 0)
-            fake_.FailNext(Op::GetJoinInformation, r.fault);
+        if (fault != 0)
+            fake_.FailNext(Op::GetJoinInformation, fault);
         WString name = KW("stale");
-        EXPECT_EQ(directory_.GetJoinedDomain(log_.log, &name), r.result);
-        EXPECT_EQ(U8(name), r.name);
-        EXPECT_TRUE(log_.Has(r.line, r.level)) << log_.Dump();
+        EXPECT_EQ(directory_.GetJoinedDomain(log_.log, &name), result);
+        EXPECT_EQ(U8(name), expected);
+        EXPECT_TRUE(log_.Has(line, level)) << log_.Dump();
     }
 }
 
 TEST_F(NameServicesTest, FlatToDns) {
-    struct Row {
-        const WChar* flat;
-        int32_t result;
-        const char* dns;
-        const WChar* line;
-        uint32_t level;
-    };
-    const Row rows[] = {
+    const std::tuple<const WChar*, int32_t, const char*, const WChar*, uint32_t> rows[] = {
         {KW("A"), 0, "a.b", KW("Converting Flat name 'A' to DNS name 'a.b'."), kLogDebug},
         // The name must be a flat one: a DNS name is not looked up as one.
         {KW("a.b"), 1355, "",
@@ -86,27 +62,18 @@ TEST_F(NameServicesTest, FlatToDns) {
          kLogError},
         {KW("X"), 1355, "", KW("with flat name 'X'."), kLogError},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.flat));
+    for (const auto& [flat, result, expected, line, level] : rows) {
+        SCOPED_TRACE(U8(flat));
         WString dns = KW("stale");
-        EXPECT_EQ(directory_.FlatToDnsDomain(log_.log, r.flat, &dns), r.result);
-        EXPECT_EQ(U8(dns), r.dns);
-        EXPECT_TRUE(log_.Has(r.line, r.level, r.result == 0 ? std::nullopt : std::optional(r.result)))
-            << log_.Dump();
+        EXPECT_EQ(directory_.FlatToDnsDomain(log_.log, flat, &dns), result);
+        EXPECT_EQ(U8(dns), expected);
+        EXPECT_TRUE(log_.Has(line, level, result == 0 ? std::nullopt : std::optional(result))) << log_.Dump();
     }
 }
 
 TEST_F(NameServicesTest, UserSidStrategiesInOrder) {
     enum Known { kCracking = 1, kAdsi = 2, kLookup = 4 };
-    struct Row {
-        const WChar* user;
-        int known;
-        int32_t result;
-        const WChar* winner;  // the success line, or the final failure line
-        int translators;      // NameTranslate objects created: the ADSI strategy ran
-        int lookups;          // LookupAccountName calls
-    };
-    const Row rows[] = {
+    const std::tuple<const WChar*, int, int32_t, const WChar*, int, int> rows[] = {
         // Cracking offers the name as given: only a name that already is a UPN is found that way.
         {KW("jo@a.b"), kCracking | kAdsi | kLookup, 0, KW("using DS Crackname 'S-1-5-21-7-1104'."), 0, 0},
         {KW("jo"), kCracking | kAdsi | kLookup, 0, KW("using ADSI 'S-1-5-21-7-1104'."), 1, 0},
@@ -114,33 +81,33 @@ TEST_F(NameServicesTest, UserSidStrategiesInOrder) {
         {KW("nobody"), kCracking | kAdsi | kLookup, 1332, KW("Failed to get SID for user 'nobody' in 'a.b'."),
          1, 2},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.user) + " " + std::to_string(r.known));
+    for (const auto& [user, known, result, winner, translators, lookups] : rows) {
+        SCOPED_TRACE(U8(user) + " " + std::to_string(known));
         FakeDirectory fake;  // a fresh directory per row, installed over the fixture's
         Directory directory(fake);
         CapturedLog log;
         fake.AddFlatDomain(KW("A"), KW("a.b"), KW("DC1"));
-        if (r.known & kCracking)
+        if (known & kCracking)
             fake.AddCrackedName(kDsSidOrSidHistoryName, KW("jo@a.b"), kJoSid);
-        if (r.known & kAdsi) {
+        if (known & kAdsi) {
             fake.AddPrincipalName(KW("jo@a.b"), kJoDn);
             fake.AddObject(kJoDn).SetBytes(KW("objectSid"), "S-1-5-21-7-1104");
         }
-        if (r.known & kLookup)
+        if (known & kLookup)
             fake.AddUserSid(KW("a.b"), KW("jo"), kJoSid);
         WString sid = KW("stale");
-        EXPECT_EQ(directory.GetUserSid(log.log, KW("a.b"), r.user, &sid), r.result) << log.Dump();
-        EXPECT_EQ(U8(sid), r.result == 0 ? "S-1-5-21-7-1104" : "");
-        EXPECT_TRUE(log.Has(r.winner, r.result == 0 ? kLogDebug : kLogError)) << log.Dump();
-        EXPECT_EQ(fake.Calls(Op::CreateNameTranslate), r.translators);
-        EXPECT_EQ(fake.Calls(Op::LookupAccountName), r.lookups);
-        if (r.result == 0 && r.winner != rows[0].winner) {
+        EXPECT_EQ(directory.GetUserSid(log.log, KW("a.b"), user, &sid), result) << log.Dump();
+        EXPECT_EQ(U8(sid), result == 0 ? "S-1-5-21-7-1104" : "");
+        EXPECT_TRUE(log.Has(winner, result == 0 ? kLogDebug : kLogError)) << log.Dump();
+        EXPECT_EQ(fake.Calls(Op::CreateNameTranslate), translators);
+        EXPECT_EQ(fake.Calls(Op::LookupAccountName), lookups);
+        if (result == 0 && winner != std::get<3>(rows[0])) {
             // The first strategy's failure is hidden at level Debug, with the UPN it stood for.
             EXPECT_TRUE(log.Has(KW("Unable to translate UPN name 'jo@a.b' to to SID."), kLogDebug,
                                 kResultNameNotCracked))
                 << log.Dump();
         }
-        if (r.result != 0) {
+        if (result != 0) {
             EXPECT_TRUE(
                 log.Has(KW("Unable to look up SID for lookupname 'nobody'."), kLogError, kEDsNameNotFound));
             EXPECT_TRUE(
@@ -155,16 +122,7 @@ TEST_F(NameServicesTest, UserSidStrategiesInOrder) {
 TEST_F(NameServicesTest, CrackNameReferralsAndFailures) {
     // jo@c.d lives in c.d; a controller of a.b can only say so.
     fake_.AddCrackedName(kDsSidOrSidHistoryName, KW("jo@c.d"), kJoSid, KW("c.d"));
-    struct Row {
-        const WChar* name;
-        bool followReferral;
-        Op op;  // a fault of this call, unless Count
-        int32_t fault;
-        int32_t result;
-        const char* cracked;
-        const WChar* line;  // logged at Error with the result, unless the result is 0 (then at Debug)
-    };
-    const Row rows[] = {
+    const std::tuple<const WChar*, bool, Op, int32_t, int32_t, const char*, const WChar*> rows[] = {
         {KW("jo@c.d"), true, Op::Count, 0, 0, "S-1-5-21-7-1104", KW("Name translated to 'S-1-5-21-7-1104'.")},
         // Without following, the referral is an uncracked name, reported with the status's text.
         {KW("jo@c.d"), false, Op::Count, 0, -6, "", KW("Error cracking name. Unable to resolve entire name")},
@@ -177,43 +135,37 @@ TEST_F(NameServicesTest, CrackNameReferralsAndFailures) {
          KW("Failed to bind a domain controller for domain 'a.b'.")},
         {KW("x@a.b"), false, Op::CrackStatus, 6, -6, "", KW("Error cracking name. ")},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.name) + " " + std::to_string(static_cast<int>(r.op)));
+    for (const auto& [name, followReferral, op, fault, result, expected, line] : rows) {
+        SCOPED_TRACE(U8(name) + " " + std::to_string(static_cast<int>(op)));
         log_.records.clear();
-        if (r.op == Op::CrackStatus && r.fault == 0) {
-            fake_.FailNext(Op::CrackStatus, 0, r.name);               // the first answer is the real referral
+        if (op == Op::CrackStatus && fault == 0) {
+            fake_.FailNext(Op::CrackStatus, 0, name);                 // the first answer is the real referral
             fake_.FailNext(Op::CrackStatus, kDsNameErrorDomainOnly);  // the retry is referred again
-        } else if (r.op == Op::BindDomainController && r.fault == 0) {
+        } else if (op == Op::BindDomainController && fault == 0) {
             fake_.FailNext(Op::BindDomainController, 0);  // a.b binds; c.d has no reachable controller
             fake_.FailNext(Op::BindDomainController, 1355, KW("c.d"));
-        } else if (r.op != Op::Count) {
-            fake_.FailNext(r.op, r.fault);
+        } else if (op != Op::Count) {
+            fake_.FailNext(op, fault);
         }
         WString cracked = KW("stale");
-        EXPECT_EQ(directory_.CrackName(log_.log, KW("a.b"), kDsUserPrincipalName, r.name,
-                                       kDsSidOrSidHistoryName, r.followReferral, &cracked),
-                  r.result);
-        EXPECT_EQ(U8(cracked), r.cracked);
-        if (r.name == rows[0].name) {
+        EXPECT_EQ(directory_.CrackName(log_.log, KW("a.b"), kDsUserPrincipalName, name,
+                                       kDsSidOrSidHistoryName, followReferral, &cracked),
+                  result);
+        EXPECT_EQ(U8(cracked), expected);
+        if (name == std::get<0>(rows[0])) {
             EXPECT_TRUE(log_.Has(KW("Failed to crack name. New domain 'c.d' found. Retrying..."), kLogDebug));
         }
-        if (r.line != nullptr) {
-            EXPECT_TRUE(log_.Has(r.line, r.result == 0 ? kLogDebug : kLogError, r.result)) << log_.Dump();
+        if (line != nullptr) {
+            EXPECT_TRUE(log_.Has(line, result == 0 ? kLogDebug : kLogError, result)) << log_.Dump();
         }
         EXPECT_EQ(fake_.OpenBindings(), 0);
     }
 }
 
 TEST_F(NameServicesTest, AdsiStepFailures) {
-    KnowThroughAdsi();
-    struct Row {
-        Op op;
-        int32_t fault;
-        int32_t result;
-        const WChar* line;
-        uint32_t level;
-    };
-    const Row rows[] = {
+    fake_.AddPrincipalName(KW("jo@a.b"), kJoDn);
+    fake_.AddObject(kJoDn).SetBytes(KW("objectSid"), "S-1-5-21-7-1104");
+    const std::tuple<Op, int32_t, int32_t, const WChar*, uint32_t> rows[] = {
         {Op::Count, 0, 0, nullptr, 0},
         // COM that cannot be initialised is only reported by the caller.
         {Op::InitializeCom, kEOutOfMemory, kEOutOfMemory,
@@ -243,16 +195,16 @@ TEST_F(NameServicesTest, AdsiStepFailures) {
         {Op::FreeSidString, 87, 0, KW("Failed to free SID string for 'CN=Jo,OU=Sales,DC=a,DC=b'."),
          kLogWarning},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(static_cast<int>(r.op));
+    for (const auto& [op, fault, result, line, level] : rows) {
+        SCOPED_TRACE(static_cast<int>(op));
         log_.records.clear();
-        if (r.op != Op::Count)
-            fake_.FailNext(r.op, r.fault);
+        if (op != Op::Count)
+            fake_.FailNext(op, fault);
         WString sid = KW("stale");
-        EXPECT_EQ(directory_.GetUserSidViaAdsi(log_.log, KW("a.b"), KW("jo"), &sid), r.result) << log_.Dump();
-        EXPECT_EQ(U8(sid), r.result == 0 ? "S-1-5-21-7-1104" : "");
-        if (r.line != nullptr) {
-            EXPECT_TRUE(log_.Has(r.line, r.level, r.op == Op::FreeSidString ? 87 : r.result)) << log_.Dump();
+        EXPECT_EQ(directory_.GetUserSidViaAdsi(log_.log, KW("a.b"), KW("jo"), &sid), result) << log_.Dump();
+        EXPECT_EQ(U8(sid), result == 0 ? "S-1-5-21-7-1104" : "");
+        if (line != nullptr) {
+            EXPECT_TRUE(log_.Has(line, level, op == Op::FreeSidString ? 87 : result)) << log_.Dump();
         }
         EXPECT_EQ(fake_.OpenObjects() + fake_.OpenArrayAccesses() + fake_.openTranslators_, 0);
     }
@@ -263,15 +215,7 @@ TEST_F(NameServicesTest, AdsiStepFailures) {
 }
 
 TEST_F(NameServicesTest, LookupSidByNameGrowsBuffersAndSwitchesToTheController) {
-    struct Row {
-        const WChar* name;
-        int extra122;  // ERROR_INSUFFICIENT_BUFFER answers injected before the real ones
-        int32_t result;
-        const char* lookups;  // system|name of each call
-        const WChar* line;
-        uint32_t level;
-    };
-    const Row rows[] = {
+    const std::tuple<const WChar*, int, int32_t, const char*, const WChar*, uint32_t> rows[] = {
         {KW("a.b.c\\u"), 0, 0, "|a.b.c\\u;\\\\S|u;\\\\S|u;",
          KW("Looking up sid for account 'u' in domain 'a.b.c' (Using computer '\\\\S')."), kLogDebug},
         {KW("BUILTIN\\Administrators"), 0, 0, "|BUILTIN\\Administrators;|BUILTIN\\Administrators;",
@@ -296,8 +240,8 @@ TEST_F(NameServicesTest, LookupSidByNameGrowsBuffersAndSwitchesToTheController) 
         {KW("BUILTIN\\Administrator"), 0, 1332, "|BUILTIN\\Administrator;|Administrator;",
          KW("(Using computer '')."), kLogDebug},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.name));
+    for (const auto& [name, extra122, result, lookups, line, level] : rows) {
+        SCOPED_TRACE(U8(name));
         FakeDirectory fake;
         Directory directory(fake);
         CapturedLog log;
@@ -305,114 +249,88 @@ TEST_F(NameServicesTest, LookupSidByNameGrowsBuffersAndSwitchesToTheController) 
         fake.AddFlatDomain(KW("ABC"), KW("a.b.c"), KW("S"));
         fake.AddAccountName(KW("\\\\S"), KW("u"), KW("S-1-5-21-9-500"), KW("ABC"));
         fake.AddAccountName({}, KW("BUILTIN\\Administrators"), KW("S-1-5-32-544"), KW("BUILTIN"));
-        for (int i = 0; i < r.extra122; ++i)
+        for (int i = 0; i < extra122; ++i)
             fake.FailNext(Op::LookupAccountName, winerr::kInsufficientBuffer);
         SidBytes sid{1, 2};
-        EXPECT_EQ(directory.LookupSidByName(log.log, r.name, &sid), r.result);
-        EXPECT_EQ(sid.empty(), r.result != 0);
-        std::string lookups;
-        for (const auto& [system, name] : fake.AccountLookups())
-            lookups += U8(system) + "|" + U8(name) + ";";
-        EXPECT_EQ(lookups, r.lookups);
-        EXPECT_TRUE(log.Has(r.line, r.level)) << log.Dump();
-        EXPECT_EQ(fake.Calls(Op::GetDcName), U8(r.name).rfind("BUILTIN", 0) == 0 ? 0 : 1);
+        EXPECT_EQ(directory.LookupSidByName(log.log, name, &sid), result);
+        EXPECT_EQ(sid.empty(), result != 0);
+        std::string calls;
+        for (const auto& [system, account] : fake.AccountLookups())
+            calls += U8(system) + "|" + U8(account) + ";";
+        EXPECT_EQ(calls, lookups);
+        EXPECT_TRUE(log.Has(line, level)) << log.Dump();
+        EXPECT_EQ(fake.Calls(Op::GetDcName), U8(name).rfind("BUILTIN", 0) == 0 ? 0 : 1);
     }
 }
 
 TEST_F(NameServicesTest, SidStringByLookupName) {
-    KnowByLookup();
-    struct Row {
-        Op op;
-        int32_t fault;
-        int32_t result;
-        const WChar* line;
-        uint32_t level;
-        int32_t code;
-    };
-    const Row rows[] = {
+    fake_.AddUserSid(KW("a.b"), KW("jo"), kJoSid);
+    const std::tuple<Op, int32_t, int32_t, const WChar*, uint32_t, int32_t> rows[] = {
         {Op::Count, 0, 0, KW("Found SID 'S-1-5-21-7-1104'."), kLogDebug, 0},
         {Op::SidToString, 1337, 1337, KW("Failed to convert SID object to string."), kLogError, 1337},
         {Op::FreeSidString, 87, 0, KW("Failed to free SID string 'a.b\\jo'."), kLogWarning, 87},
         {Op::LookupAccountName, 1789, 1789, KW("Unable to look up SID for lookupname 'a.b\\jo'."), kLogError,
          1789},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.line));
-        if (r.op != Op::Count)
-            fake_.FailNext(r.op, r.fault);
-        if (r.op == Op::LookupAccountName)
-            fake_.FailNext(r.op, r.fault);  // on the controller too
+    for (const auto& [op, fault, result, line, level, code] : rows) {
+        SCOPED_TRACE(U8(line));
+        if (op != Op::Count)
+            fake_.FailNext(op, fault);
+        if (op == Op::LookupAccountName)
+            fake_.FailNext(op, fault);  // on the controller too
         WString sid = KW("stale");
-        EXPECT_EQ(directory_.GetSidStringByLookupName(log_.log, KW("a.b\\jo"), &sid), r.result);
-        EXPECT_EQ(U8(sid), r.result == 0 ? "S-1-5-21-7-1104" : "");
-        EXPECT_TRUE(log_.Has(r.line, r.level, r.code)) << log_.Dump();
+        EXPECT_EQ(directory_.GetSidStringByLookupName(log_.log, KW("a.b\\jo"), &sid), result);
+        EXPECT_EQ(U8(sid), result == 0 ? "S-1-5-21-7-1104" : "");
+        EXPECT_TRUE(log_.Has(line, level, code)) << log_.Dump();
     }
 }
 
 TEST_F(NameServicesTest, DomainControllerName) {
-    struct Row {
-        const WChar* domain;
-        const char* server;
-        int locatorCalls;
-    };
-    const Row rows[] = {
+    const std::tuple<const WChar*, const char*, int> rows[] = {
         {nullptr, "", 0},          {KW("\\\\X"), "\\\\X", 0},  // already a server name
         {KW("BUILTIN"), "", 0},    {KW("builtin"), "", 1},     // compared case-sensitively
         {KW("BUILTINS"), "", 1},   {KW("A"), "\\\\DC1", 1},
         {KW("a.b"), "\\\\DC1", 1},  // the flat name of the controller
         {KW("Q"), "", 1},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.domain));
+    for (const auto& [domain, server, locatorCalls] : rows) {
+        SCOPED_TRACE(U8(domain));
         FakeDirectory fake;
         Directory directory(fake);
         fake.AddFlatDomain(KW("A"), KW("a.b"), KW("DC1"));
-        EXPECT_EQ(U8(directory.GetDomainControllerName(log_.log, r.domain)), r.server);
-        EXPECT_EQ(fake.Calls(Op::GetDcName), r.locatorCalls);
+        EXPECT_EQ(U8(directory.GetDomainControllerName(log_.log, domain)), server);
+        EXPECT_EQ(fake.Calls(Op::GetDcName), locatorCalls);
     }
     EXPECT_TRUE(log_.Has(KW("Error retrieving domain controller for domain 'Q'."), kLogError, 1355));
 }
 
 TEST_F(NameServicesTest, AccountBySid) {
-    struct Row {
-        const WChar* sid;
-        int extra122;
-        int32_t result;
-        const char* answer;  // account|domain|use
-    };
-    const Row rows[] = {
+    const std::tuple<const WChar*, int, int32_t, const char*> rows[] = {
         {kJoSid, 0, 0, "jo|A|1"},  // the first call reports the sizes, the second answers
         {kJoSid, 11, 122, "||0"},  // ten retries at most
         {KW("S-1-5-21-7-9"), 0, 1332, "||0"},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.sid) + " " + std::to_string(r.extra122));
+    for (const auto& [sid, extra122, result, answer] : rows) {
+        SCOPED_TRACE(U8(sid) + " " + std::to_string(extra122));
         log_.records.clear();
-        for (int i = 0; i < r.extra122; ++i)
+        for (int i = 0; i < extra122; ++i)
             fake_.FailNext(Op::LookupAccountSid, winerr::kInsufficientBuffer);
-        const WString text = r.sid;
+        const WString text = sid;
         WString account = KW("stale");
         WString domain = KW("stale");
         uint32_t use = 9;
         EXPECT_EQ(directory_.LookupAccountBySid(log_.log, SidBytes(text.begin(), text.end()), &account,
                                                 &domain, &use),
-                  r.result);
-        EXPECT_EQ(U8(account) + "|" + U8(domain) + "|" + std::to_string(use), r.answer);
-        EXPECT_EQ(log_.Has(KW("Error looking up account name using a SID."), kLogError, r.result),
-                  r.result != 0);
+                  result);
+        EXPECT_EQ(U8(account) + "|" + U8(domain) + "|" + std::to_string(use), answer);
+        EXPECT_EQ(log_.Has(KW("Error looking up account name using a SID."), kLogError, result), result != 0);
     }
 }
 
 TEST_F(NameServicesTest, CanonicalToDistinguished) {
     fake_.AddCanonicalName(KW("a.b.c/Sales/u"), KW("CN=u,OU=Sales,DC=a,DC=b,DC=c"));
     fake_.AddCanonicalName(KW("/x"), KW("CN=x"));
-    struct Row {
-        const WChar* canonical;
-        int32_t result;
-        const char* dn;
-        const WChar* line;
-    };
-    const Row rows[] = {
+    const std::tuple<const WChar*, int32_t, const char*, const WChar*> rows[] = {
         // Bound to a controller of the canonical name's own domain.
         {KW("a.b.c/Sales/u"), 0, "CN=u,OU=Sales,DC=a,DC=b,DC=c",
          KW("Binding to a domain controller in domain 'a.b.c'.")},
@@ -422,13 +340,13 @@ TEST_F(NameServicesTest, CanonicalToDistinguished) {
          KW("Unable to translate canonical name 'a.b.c/Sales/v' to to distinguished name .")},
         {KW("q.r/Sales/v"), 1355, "", KW("Unable to translate canonical name 'q.r/Sales/v'")},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(U8(r.canonical));
+    for (const auto& [canonical, result, expected, line] : rows) {
+        SCOPED_TRACE(U8(canonical));
         log_.records.clear();
         WString dn = KW("stale");
-        EXPECT_EQ(directory_.CanonicalToDistinguishedName(log_.log, r.canonical, &dn), r.result);
-        EXPECT_EQ(U8(dn), r.dn);
-        EXPECT_TRUE(log_.Has(r.line, kLogDebug)) << log_.Dump();
+        EXPECT_EQ(directory_.CanonicalToDistinguishedName(log_.log, canonical, &dn), result);
+        EXPECT_EQ(U8(dn), expected);
+        EXPECT_TRUE(log_.Has(line, kLogDebug)) << log_.Dump();
     }
 }
 

@@ -1,5 +1,4 @@
-// The Windows backend without a domain (a workgroup computer, or Wine's stubs): every service fails cleanly,
-// with a code, an Error line naming it and empty outputs.
+// The Windows backend without a domain (Wine's stubs): every service fails cleanly, with an Error line.
 #if defined(_WIN32)
 
 #include <gtest/gtest.h>
