@@ -8,8 +8,8 @@
 //    settings (or the root DSE's dnsHostName). Other domains are unknown: ERROR_NO_SUCH_DOMAIN.
 //  - cracking names: UPN by userPrincipalName (then sAMAccountName, as a domain controller also accepts
 //    "account@domain"), SID by objectSid, DN by a base search, canonical name by a one-level search per path
-//    segment from the domain down, NT4 names by sAMAccountName; the answer from distinguishedName,
-//    canonicalName, userPrincipalName, objectSid or sAMAccountName.
+//    segment from the domain down, NT4 names by sAMAccountName; the answer from distinguishedName (the
+//    canonical name built from it), userPrincipalName, objectSid or sAMAccountName.
 //  - account look-ups by sAMAccountName or userPrincipalName, and by objectSid; the referenced domain is the
 //    flat name ("BUILTIN" for S-1-5-32-...).
 //  - NameTranslate over the same cracking; binding "LDAP://[server/]DN" reads the object's attributes once

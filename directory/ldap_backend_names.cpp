@@ -289,9 +289,16 @@ int32_t Context::NameOf(const DomainInfo& info, const LdapEntry& entry, uint32_t
         case kDsFqdn1779Name:
             *name = entry.dn;
             break;
-        case kDsCanonicalName:
-            *name = Wide(First(entry, KW("canonicalName")));
+        case kDsCanonicalName: {
+            // Built from the DN rather than read: Samba's canonicalName leaves a "/" inside a name
+            // unescaped, where Active Directory writes "\/".
+            std::vector<dn::Rdn> rdns;
+            std::string canonical;
+            if (dn::Parse(U8(entry.dn), &rdns) && dn::ToCanonicalName(rdns, &canonical)) {
+                *name = Wide(canonical);
+            }
             break;
+        }
         case kDsUserPrincipalName:
             *name = Wide(First(entry, KW("userPrincipalName")));
             break;

@@ -37,9 +37,9 @@ std::string PartitionsDn(const DomainInfo& info) {
 
 }  // namespace
 
-const std::vector<WString> kObjectAttributes = {
-    KW("distinguishedName"), KW("canonicalName"), KW("userPrincipalName"), KW("objectSid"),
-    KW("sAMAccountName"),    KW("objectClass"),   KW("groupType")};
+const std::vector<WString> kObjectAttributes = {KW("distinguishedName"), KW("userPrincipalName"),
+                                                KW("objectSid"),         KW("sAMAccountName"),
+                                                KW("objectClass"),       KW("groupType")};
 
 std::string First(const LdapEntry& entry, const WChar* name) {
     const LdapAttribute* a = entry.Find(name);
