@@ -290,6 +290,57 @@ TEST(DirectoryQueriesTest, ServerAndSnapshotGiveTheExpectedAnswers) {
     }
 }
 
+// Every call of a backend shares one session; one the server has dropped is opened again by the next call.
+TEST(DirectoryQueriesTest, OneSessionIsKeptAndReopenedAfterADrop) {
+    struct Session final : platform::LdapSession {
+        std::unique_ptr<platform::LdapSession> inner;  // null once dropped
+        int32_t Search(WStringView base, platform::LdapScope scope, WStringView filter,
+                       const std::vector<WString>& attributes,
+                       std::vector<platform::LdapEntry>* out) override {
+            out->clear();
+            return inner ? inner->Search(base, scope, filter, attributes, out) : kLdapServerDown;
+        }
+        int32_t Add(WStringView dn, const std::vector<platform::LdapAttribute>& attributes) override {
+            return inner ? inner->Add(dn, attributes) : kLdapServerDown;
+        }
+        int32_t Modify(WStringView dn, const std::vector<platform::LdapModification>& changes) override {
+            return inner ? inner->Modify(dn, changes) : kLdapServerDown;
+        }
+        void SetDeadline(platform::LdapDeadline deadline) override {
+            if (inner) {
+                inner->SetDeadline(deadline);
+            }
+        }
+        WString LastServerMessage() const override { return inner ? inner->LastServerMessage() : WString(); }
+    };
+    struct Counting final : platform::LdapConnector {
+        int32_t Open(const platform::LdapSettings& settings,
+                     std::unique_ptr<platform::LdapSession>* out) override {
+            ++opens;
+            auto session = std::make_unique<Session>();
+            const int32_t result = platform::Ldap().Open(settings, &session->inner);
+            if (result == 0) {
+                last = session.get();
+                *out = std::move(session);
+            }
+            return result;
+        }
+        int opens = 0;
+        Session* last = nullptr;
+    } connector;
+    LdapDirectoryBackend backend(BackendSettings(), &connector);
+    ScopedDirectoryBackend installed(&backend);
+    testing::CapturedLog log;
+    const std::string accepted = "0 Everyone in All|++|accepted";
+    EXPECT_EQ(Decide(log.log, KW("bob"), KW("BobBaker-2026")), accepted);
+    EXPECT_EQ(Decide(log.log, KW("bob"), KW("BobBaker-2026")), accepted);
+    EXPECT_EQ(connector.opens, 1);
+    ASSERT_NE(connector.last, nullptr);
+    connector.last->inner.reset();  // the server closes the connection
+    EXPECT_EQ(Decide(log.log, KW("bob"), KW("BobBaker-2026")), accepted);
+    EXPECT_EQ(connector.opens, 2);
+}
+
 // A dead server and one that accepts connections but never answers: every question fails, each backend call
 // within the budget (a service may make several: GetUserSid tries three ways).
 TEST(DirectoryQueriesTest, UnreachableServersFailWithinTheBudget) {
