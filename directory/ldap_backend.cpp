@@ -116,7 +116,7 @@ int32_t LdapDirectoryBackend::GetJoinInformation(WString* name, uint32_t* status
     }
     DomainInfo info;
     if (context_->settings.flatDomain.empty()) {
-        Connection connection(context_->settings.connection.budgetMs);
+        Connection connection(*context_);
         if (const int32_t result = context_->Open(&connection, &info); result != 0) {
             return LdapResultToWin32(result);
         }
@@ -130,7 +130,7 @@ int32_t LdapDirectoryBackend::GetJoinInformation(WString* name, uint32_t* status
 
 int32_t LdapDirectoryBackend::GetDcName(const WChar* domainName, uint32_t flags, DomainControllerInfo* info) {
     *info = DomainControllerInfo{};
-    Connection connection(context_->settings.connection.budgetMs);
+    Connection connection(*context_);
     DomainInfo domain;
     if (const int32_t result = context_->Open(&connection, &domain); result != 0) {
         return LocatorError(result);
@@ -154,15 +154,15 @@ int32_t LdapDirectoryBackend::GetDcName(const WChar* domainName, uint32_t flags,
 int32_t LdapDirectoryBackend::BindDomainController(const WChar* domainName,
                                                    std::unique_ptr<DomainControllerBinding>* binding) {
     binding->reset();
-    auto connection = std::make_unique<Connection>(context_->settings.connection.budgetMs);
+    Connection connection(*context_);
     DomainInfo info;
-    if (const int32_t result = context_->Open(connection.get(), &info); result != 0) {
+    if (const int32_t result = context_->Open(&connection, &info); result != 0) {
         return LocatorError(result);
     }
     if (domainName != nullptr && domainName[0] != 0 && !context_->IsOurDomain(info, domainName)) {
         return winerr::kNoSuchDomain;
     }
-    *binding = context_->MakeBinding(std::move(connection), std::move(info));
+    *binding = context_->MakeBinding(std::move(info));
     return 0;
 }
 
@@ -175,7 +175,7 @@ int32_t LdapDirectoryBackend::LookupAccountName(const WChar*, const WChar* accou
     if (account.empty()) {
         return winerr::kNoneMapped;
     }
-    Connection connection(context_->settings.connection.budgetMs);
+    Connection connection(*context_);
     DomainInfo info;
     int32_t result = context_->Open(&connection, &info);
     if (result != 0) {
@@ -219,7 +219,7 @@ int32_t LdapDirectoryBackend::LookupAccountSid(const WChar*, const SidBytes& sid
                                                AccountNameBuffers* buffers) {
     *buffers = AccountNameBuffers{buffers->nameSize, buffers->domainSize, {}, {}, 0};
     const std::string bytes(sid.begin(), sid.end());
-    Connection connection(context_->settings.connection.budgetMs);
+    Connection connection(*context_);
     DomainInfo info;
     Found found;
     if (!IsValidSid(bytes)) {

@@ -8,17 +8,19 @@
 //    settings (or the root DSE's dnsHostName). Other domains are unknown: ERROR_NO_SUCH_DOMAIN.
 //  - cracking names: UPN by userPrincipalName (then sAMAccountName, as a domain controller also accepts
 //    "account@domain"), SID by objectSid, DN by a base search, canonical name by a one-level search per path
-//    segment from the domain down, NT4 names by sAMAccountName; the answer from distinguishedName,
-//    canonicalName, userPrincipalName, objectSid or sAMAccountName.
+//    segment from the domain down, NT4 names by sAMAccountName; the answer from distinguishedName (the
+//    canonical name built from it), userPrincipalName, objectSid or sAMAccountName.
 //  - account look-ups by sAMAccountName or userPrincipalName, and by objectSid; the referenced domain is the
 //    flat name ("BUILTIN" for S-1-5-32-...).
 //  - NameTranslate over the same cracking; binding "LDAP://[server/]DN" reads the object's attributes once
 //    (GetInfo reads them again), with the kinds ADSI's LDAP provider gives them.
-// Every call opens its own session (a bound object or controller binding keeps one until released) and
-// never waits longer than the connection's budget. Results are the Windows codes the real calls give:
-// LDAP failures are translated (no such object 8240, bad credentials 1326, time out 1460, controller not
-// reachable 8250 or, where a domain is being located, 1355), and HRESULT_FROM_WIN32 of them for the ADSI
-// calls.
+// The backend keeps one bound session for all its calls (and those of its bindings, translators and bound
+// objects), opened by the first call, re-opened once when a kept session has failed at the connection
+// level, and closed with the backend; the domain is resolved once. Calls take turns on it, and each never
+// waits longer than the connection's budget from its start. Results are the Windows codes the real calls
+// give: LDAP failures are translated (no such object 8240, bad credentials 1326, time out 1460, controller
+// not reachable 8250 or, where a domain is being located, 1355), and HRESULT_FROM_WIN32 of them for the
+// ADSI calls.
 #pragma once
 
 #include <memory>

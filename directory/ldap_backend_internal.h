@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "directory/ldap_backend.h"
+#include "platform/sync.h"
 
 namespace korva::ldapbackend {
 
@@ -51,13 +52,23 @@ struct DomainInfo {
     std::string configurationDn;
 };
 
-// One session with the controller, each call bounded by the connection's budget from its start.
+// The backend's one session with the controller, opened by the first call that needs it and kept until the
+// backend is destroyed, and the domain it serves once resolved. Calls use it one at a time, under `lock`.
+struct SharedSession {
+    platform::RecursiveLock lock;
+    std::unique_ptr<LdapSession> session;
+    std::unique_ptr<DomainInfo> domain;
+};
+
+// One backend call on the backend's session: holds its lock while it lives and ends by the connection's
+// budget from its start (opening the session included). A session kept from an earlier call that fails at
+// the connection level (dropped, timed out) is re-opened once and the search repeated; a session that
+// failed so is closed, for the next call to open afresh.
 class Connection {
   public:
-    explicit Connection(uint32_t budgetMs) : budgetMs_(budgetMs) {}
-    [[nodiscard]] int32_t Open(platform::LdapConnector& connector, const platform::LdapSettings& settings) {
-        return connector.Open(settings, &session_);
-    }
+    explicit Connection(const LdapDirectoryBackend::Context& context);
+    // Opens the session when none is open. An LDAP result.
+    [[nodiscard]] int32_t Open();
     // One search; `out` empty on failure.
     [[nodiscard]] int32_t Search(const std::string& base, LdapScope scope, const std::string& filter,
                                  const std::vector<WString>& attributes, std::vector<LdapEntry>* out);
@@ -70,8 +81,12 @@ class Connection {
     [[nodiscard]] int32_t ReadBase(const std::string& base, LdapEntry* entry);
 
   private:
-    uint32_t budgetMs_;
-    std::unique_ptr<LdapSession> session_;
+    const LdapDirectoryBackend::Context& context_;
+    SharedSession& shared_;
+    platform::LockGuard guard_;
+    platform::LdapDeadline deadline_;
+    bool openedHere_ = false;
+    bool reopened_ = false;
 };
 
 // The result of looking an object up by a name in one of the cracking formats.
@@ -89,10 +104,15 @@ struct LdapDirectoryBackend::Context {
     LdapBackendSettings settings;
     platform::LdapConnector* connector = nullptr;
     std::unique_ptr<LdifDirectory> snapshot;  // the connector, when the backend owns it
+    // Declared after the snapshot: its session is closed before the snapshot goes.
+    mutable ldapbackend::SharedSession shared;
 
-    // Opens `connection` and resolves the domain into `info`. An LDAP result.
+    platform::LdapConnector& Connector() const {
+        return connector != nullptr ? *connector : platform::Ldap();
+    }
+    // Opens the session when needed and gives the domain into `info`, resolved once per backend. An LDAP
+    // result.
     [[nodiscard]] int32_t Open(ldapbackend::Connection* connection, ldapbackend::DomainInfo* info) const;
-    [[nodiscard]] int32_t Connect(ldapbackend::Connection* connection) const;
     bool IsOurDomain(const ldapbackend::DomainInfo& info, WStringView name) const;
     // The object `name` (in `format`) names, with kObjectAttributes. An LDAP result; the cracking status in
     // `found`; kLdapParamError for a format this backend does not read.
@@ -104,8 +124,7 @@ struct LdapDirectoryBackend::Context {
                                         const ldapbackend::LdapEntry& entry, uint32_t format, WString* name,
                                         uint32_t* status);
 
-    std::unique_ptr<DomainControllerBinding> MakeBinding(std::unique_ptr<ldapbackend::Connection> connection,
-                                                         ldapbackend::DomainInfo info) const;
+    std::unique_ptr<DomainControllerBinding> MakeBinding(ldapbackend::DomainInfo info) const;
     std::unique_ptr<NameTranslator> MakeNameTranslator() const;
 
   private:

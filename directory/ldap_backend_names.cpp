@@ -26,8 +26,7 @@ WString SidTextOf(std::string_view bytes) {
 
 class LdapBinding final : public DomainControllerBinding {
   public:
-    LdapBinding(const Context& context, std::unique_ptr<Connection> connection, DomainInfo info)
-        : context_(context), connection_(std::move(connection)), info_(std::move(info)) {}
+    LdapBinding(const Context& context, DomainInfo info) : context_(context), info_(std::move(info)) {}
 
     int32_t CrackName(uint32_t, uint32_t offeredFormat, uint32_t desiredFormat, const WChar* name,
                       CrackedName* out) override {
@@ -38,7 +37,8 @@ class LdapBinding final : public DomainControllerBinding {
             return winerr::kInvalidParameter;
         }
         Found found;
-        const int32_t result = context_.FindObject(*connection_, info_, offeredFormat, name, &found);
+        Connection connection(context_);
+        const int32_t result = context_.FindObject(connection, info_, offeredFormat, name, &found);
         if (result == kLdapParamError) {
             return winerr::kInvalidParameter;
         }
@@ -63,7 +63,6 @@ class LdapBinding final : public DomainControllerBinding {
 
   private:
     const Context& context_;
-    std::unique_ptr<Connection> connection_;
     DomainInfo info_;
 };
 
@@ -72,14 +71,14 @@ class LdapNameTranslator final : public NameTranslator {
     explicit LdapNameTranslator(const Context& context) : context_(context) {}
 
     int32_t Init(uint32_t initType, const WChar* domain) override {
-        connection_.reset();
+        initialized_ = false;
         found_.reset();
         if (initType != kAdsNameInitTypeDomain && initType != kAdsNameInitTypeServer &&
             initType != kAdsNameInitTypeGc) {
             return kEInvalidArg;
         }
-        auto connection = std::make_unique<Connection>(context_.settings.connection.budgetMs);
-        if (const int32_t result = context_.Open(connection.get(), &info_); result != 0) {
+        Connection connection(context_);
+        if (const int32_t result = context_.Open(&connection, &info_); result != 0) {
             return HResultFromWin32(initType == kAdsNameInitTypeDomain ? LocatorError(result)
                                                                        : LdapResultToWin32(result));
         }
@@ -87,7 +86,7 @@ class LdapNameTranslator final : public NameTranslator {
             !context_.IsOurDomain(info_, domain != nullptr ? domain : KW(""))) {
             return HResultFromWin32(winerr::kNoSuchDomain);
         }
-        connection_ = std::move(connection);
+        initialized_ = true;
         return kSOk;
     }
 
@@ -97,11 +96,12 @@ class LdapNameTranslator final : public NameTranslator {
         if (!ToFormat(nameType, &format) || name == nullptr) {
             return kEInvalidArg;
         }
-        if (!connection_) {
+        if (!initialized_) {
             return kEUnexpected;
         }
         auto found = std::make_unique<Found>();
-        const int32_t result = context_.FindObject(*connection_, info_, format, name, found.get());
+        Connection connection(context_);
+        const int32_t result = context_.FindObject(connection, info_, format, name, found.get());
         if (result != 0) {
             return HResultFromWin32(LdapResultToWin32(result));
         }
@@ -155,7 +155,7 @@ class LdapNameTranslator final : public NameTranslator {
     }
 
     const Context& context_;
-    std::unique_ptr<Connection> connection_;
+    bool initialized_ = false;
     DomainInfo info_;
     std::unique_ptr<Found> found_;
 };
@@ -289,9 +289,16 @@ int32_t Context::NameOf(const DomainInfo& info, const LdapEntry& entry, uint32_t
         case kDsFqdn1779Name:
             *name = entry.dn;
             break;
-        case kDsCanonicalName:
-            *name = Wide(First(entry, KW("canonicalName")));
+        case kDsCanonicalName: {
+            // Built from the DN rather than read: Samba's canonicalName leaves a "/" inside a name
+            // unescaped, where Active Directory writes "\/".
+            std::vector<dn::Rdn> rdns;
+            std::string canonical;
+            if (dn::Parse(U8(entry.dn), &rdns) && dn::ToCanonicalName(rdns, &canonical)) {
+                *name = Wide(canonical);
+            }
             break;
+        }
         case kDsUserPrincipalName:
             *name = Wide(First(entry, KW("userPrincipalName")));
             break;
@@ -314,9 +321,8 @@ int32_t Context::NameOf(const DomainInfo& info, const LdapEntry& entry, uint32_t
     return 0;
 }
 
-std::unique_ptr<DomainControllerBinding> Context::MakeBinding(std::unique_ptr<Connection> connection,
-                                                              DomainInfo info) const {
-    return std::make_unique<LdapBinding>(*this, std::move(connection), std::move(info));
+std::unique_ptr<DomainControllerBinding> Context::MakeBinding(DomainInfo info) const {
+    return std::make_unique<LdapBinding>(*this, std::move(info));
 }
 
 std::unique_ptr<NameTranslator> Context::MakeNameTranslator() const {

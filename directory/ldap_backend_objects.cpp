@@ -41,11 +41,8 @@ ValueKind KindOf(WStringView attribute) {
 
 class LdapObject final : public DirectoryObject {
   public:
-    LdapObject(std::unique_ptr<Connection> connection, std::string base, LdapEntry entry, bool asUser)
-        : connection_(std::move(connection)),
-          base_(std::move(base)),
-          entry_(std::move(entry)),
-          asUser_(asUser) {}
+    LdapObject(const LdapDirectoryBackend::Context& context, std::string base, LdapEntry entry, bool asUser)
+        : context_(context), base_(std::move(base)), entry_(std::move(entry)), asUser_(asUser) {}
 
     int32_t QueryInterface(ObjectInterface iface) override {
         if (iface == ObjectInterface::User) {
@@ -58,7 +55,8 @@ class LdapObject final : public DirectoryObject {
     }
 
     int32_t GetInfo() override {
-        return HResultFromWin32(LdapResultToWin32(connection_->ReadBase(base_, &entry_)));
+        Connection connection(context_);
+        return HResultFromWin32(LdapResultToWin32(connection.ReadBase(base_, &entry_)));
     }
 
     int32_t Get(const WChar* attribute, AttributeValue* value) override {
@@ -119,7 +117,7 @@ class LdapObject final : public DirectoryObject {
     }
 
   private:
-    std::unique_ptr<Connection> connection_;
+    const LdapDirectoryBackend::Context& context_;
     std::string base_;
     LdapEntry entry_;
     bool asUser_;
@@ -154,20 +152,16 @@ int32_t LdapDirectoryBackend::BindObject(const WChar* ldapPath, ObjectInterface 
     } else if (base.empty() || !dn::Normalize(base, &key) || key.empty()) {
         return kEAdsBadPathname;
     }
-    auto connection = std::make_unique<Connection>(context_->settings.connection.budgetMs);
     LdapEntry entry;
-    int32_t result = context_->Connect(connection.get());
-    if (result == 0) {
-        result = connection->ReadBase(base, &entry);
-    }
+    Connection connection(*context_);
+    const int32_t result = connection.ReadBase(base, &entry);
     if (result != 0) {
         return HResultFromWin32(LdapResultToWin32(result));
     }
     if (iface == ObjectInterface::User && !IsUserClass(entry)) {
         return kENoInterface;
     }
-    *object = std::make_unique<LdapObject>(std::move(connection), base, std::move(entry),
-                                           iface == ObjectInterface::User);
+    *object = std::make_unique<LdapObject>(*context_, base, std::move(entry), iface == ObjectInterface::User);
     return kSOk;
 }
 

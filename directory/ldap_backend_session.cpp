@@ -38,9 +38,9 @@ std::string PartitionsDn(const DomainInfo& info) {
 
 }  // namespace
 
-const std::vector<WString> kObjectAttributes = {
-    KW("distinguishedName"), KW("canonicalName"), KW("userPrincipalName"), KW("objectSid"),
-    KW("sAMAccountName"),    KW("objectClass"),   KW("groupType")};
+const std::vector<WString> kObjectAttributes = {KW("distinguishedName"), KW("userPrincipalName"),
+                                                KW("objectSid"),         KW("sAMAccountName"),
+                                                KW("objectClass"),       KW("groupType")};
 
 std::string First(const LdapEntry& entry, const WChar* name) {
     const LdapAttribute* a = entry.Find(name);
@@ -111,14 +111,79 @@ int32_t LocatorError(int32_t ldapResult) {
     return code == winerr::kDsServerDown ? winerr::kNoSuchDomain : code;
 }
 
+namespace {
+
+// A failure of the connection rather than of the request: the session is of no further use.
+bool IsConnectionFailure(int32_t result) {
+    return result == kLdapServerDown || result == kLdapTimeout || result == kLdapConnectError;
+}
+
+}  // namespace
+
+Connection::Connection(const LdapDirectoryBackend::Context& context)
+    : context_(context),
+      shared_(context.shared),
+      guard_(context.shared.lock),
+      deadline_(std::chrono::steady_clock::now() +
+                std::chrono::milliseconds(context.settings.connection.budgetMs)) {}
+
+int32_t Connection::Open() {
+    if (shared_.session) {
+        return 0;
+    }
+    const platform::LdapSettings& c = context_.settings.connection;
+    // Rounded up: a session opened as the call starts gets the whole budget.
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+        return kLdapTimeout;
+    }
+    // The session is opened within what is left of this call's budget.
+    platform::LdapSettings settings;
+    settings.uri = c.uri;
+    settings.host = c.host;
+    settings.port = c.port;
+    settings.transport = c.transport;
+    settings.verifyCertificate = c.verifyCertificate;
+    settings.caFile = c.caFile;
+    settings.bind = c.bind;
+    settings.bindName = c.bindName;
+    settings.password = platform::SecretBytes(c.password.view());
+    settings.connectTimeoutMs = c.connectTimeoutMs;
+    settings.operationTimeLimitMs = c.operationTimeLimitMs;
+    settings.budgetMs = std::min<uint32_t>(c.budgetMs, static_cast<uint32_t>(left.count()));
+    settings.sizeLimit = c.sizeLimit;
+    const int32_t result = context_.Connector().Open(settings, &shared_.session);
+    if (result != 0) {
+        shared_.session.reset();
+    }
+    openedHere_ = result == 0;
+    return result;
+}
+
 int32_t Connection::Search(const std::string& base, LdapScope scope, const std::string& filter,
                            const std::vector<WString>& attributes, std::vector<LdapEntry>* out) {
-    session_->SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(budgetMs_));
-    const int32_t result = session_->Search(Wide(base), scope, Wide(filter), attributes, out);
-    if (result != 0) {
+    out->clear();
+    for (;;) {
+        int32_t result = Open();
+        if (result == 0) {
+            shared_.session->SetDeadline(deadline_);
+            result = shared_.session->Search(Wide(base), scope, Wide(filter), attributes, out);
+        }
+        if (result == 0) {
+            return 0;
+        }
         out->clear();
+        if (!IsConnectionFailure(result)) {
+            return result;
+        }
+        const bool kept = shared_.session != nullptr && !openedHere_;
+        shared_.session.reset();
+        if (!kept || reopened_) {
+            return result;
+        }
+        reopened_ = true;  // a kept session the server may have dropped meanwhile: once more on a new one
     }
-    return result;
 }
 
 int32_t Connection::SearchOne(const std::string& base, LdapScope scope, const std::string& filter,
@@ -159,13 +224,19 @@ namespace korva {
 
 using namespace ldapbackend;
 
-int32_t LdapDirectoryBackend::Context::Connect(Connection* connection) const {
-    return connection->Open(connector != nullptr ? *connector : platform::Ldap(), settings.connection);
-}
-
 int32_t LdapDirectoryBackend::Context::Open(Connection* connection, DomainInfo* info) const {
-    const int32_t result = Connect(connection);
-    return result != 0 ? result : ResolveDomain(*connection, info);
+    int32_t result = connection->Open();
+    if (result == 0 && !shared.domain) {
+        auto resolved = std::make_unique<DomainInfo>();
+        result = ResolveDomain(*connection, resolved.get());
+        if (result == 0) {
+            shared.domain = std::move(resolved);
+        }
+    }
+    if (result == 0) {
+        *info = *shared.domain;
+    }
+    return result;
 }
 
 // Fills `info` from the settings and, for what they leave open, from the root DSE and the partitions
