@@ -115,10 +115,17 @@ std::string FullUsage() {
     return std::string(kUsage) + "\n" + kDirectoryCommandsHelp + "\n" + kDirectoryOptionsHelp;
 }
 
+// A usage error shows the problem and the synopsis only; the whole help would bury the one line that matters.
+std::string ShortUsage() {
+    const std::string usage(kUsage);
+    return usage.substr(0, usage.find("\n\n") + 1) + "Run '" + kProgramName +
+           " --help' for the options and exit codes.\n";
+}
+
 LintResult Usage(const std::string& problem) {
     LintResult result;
     result.exitCode = kLintUsage;
-    result.err = std::string(kProgramName) + ": " + problem + "\n" + FullUsage();
+    result.err = std::string(kProgramName) + ": " + problem + "\n" + ShortUsage();
     return result;
 }
 
@@ -150,7 +157,7 @@ LintResult Run(const std::vector<std::string>& args, const InputReader& input) {
         if (args.front() == command.name) {
             LintResult result = command.run();
             if (result.exitCode == kLintUsage) {
-                result.err += FullUsage();
+                result.err += ShortUsage();
             }
             return result;
         }
