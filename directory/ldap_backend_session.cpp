@@ -139,20 +139,8 @@ int32_t Connection::Open() {
         return kLdapTimeout;
     }
     // The session is opened within what is left of this call's budget.
-    platform::LdapSettings settings;
-    settings.uri = c.uri;
-    settings.host = c.host;
-    settings.port = c.port;
-    settings.transport = c.transport;
-    settings.verifyCertificate = c.verifyCertificate;
-    settings.caFile = c.caFile;
-    settings.bind = c.bind;
-    settings.bindName = c.bindName;
-    settings.password = platform::SecretBytes(c.password.view());
-    settings.connectTimeoutMs = c.connectTimeoutMs;
-    settings.operationTimeLimitMs = c.operationTimeLimitMs;
+    platform::LdapSettings settings = c.Copy();
     settings.budgetMs = std::min<uint32_t>(c.budgetMs, static_cast<uint32_t>(left.count()));
-    settings.sizeLimit = c.sizeLimit;
     const int32_t result = context_.Connector().Open(settings, &shared_.session);
     if (result != 0) {
         shared_.session.reset();

@@ -117,6 +117,25 @@ struct LdapSettings {
     uint32_t operationTimeLimitMs = 2000;  // one exchange with the server
     uint32_t budgetMs = 3000;              // everything from Open on, until SetDeadline sets another
     uint32_t sizeLimit = 0;                // entries per search; 0 = the server's own limit
+
+    // Settings are copied only on purpose, so the password is never duplicated by accident.
+    [[nodiscard]] LdapSettings Copy() const {
+        LdapSettings copy;
+        copy.uri = uri;
+        copy.host = host;
+        copy.port = port;
+        copy.transport = transport;
+        copy.verifyCertificate = verifyCertificate;
+        copy.caFile = caFile;
+        copy.bind = bind;
+        copy.bindName = bindName;
+        copy.password = SecretBytes(password.view());
+        copy.connectTimeoutMs = connectTimeoutMs;
+        copy.operationTimeLimitMs = operationTimeLimitMs;
+        copy.budgetMs = budgetMs;
+        copy.sizeLimit = sizeLimit;
+        return copy;
+    }
 };
 
 using LdapValue = std::vector<uint8_t>;

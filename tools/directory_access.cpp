@@ -202,17 +202,7 @@ int32_t DirectoryAccess::Open(const DirectoryOptions& options, std::string* erro
                                                                 static_cast<size_t>(end - content.begin())));
             SecureZero(content.data(), content.size());
         }
-        platform::LdapSettings raw;
-        raw.uri = c.uri;
-        raw.transport = c.transport;
-        raw.verifyCertificate = c.verifyCertificate;
-        raw.caFile = c.caFile;
-        raw.bind = c.bind;
-        raw.bindName = c.bindName;
-        raw.password = platform::SecretBytes(c.password.view());
-        raw.connectTimeoutMs = c.connectTimeoutMs;
-        raw.operationTimeLimitMs = c.operationTimeLimitMs;
-        raw.budgetMs = c.budgetMs;
+        platform::LdapSettings raw = c.Copy();
         result = platform::OpenLdapSession(raw, &session_);
         backend_ = std::make_unique<LdapDirectoryBackend>(std::move(backend));
     }
