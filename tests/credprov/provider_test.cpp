@@ -214,8 +214,8 @@ TEST(FilterTest, HiddenSetRemoteCredentialAndTrace) {
         int failAllocation;  // -1: none
         HRESULT expected;
     };
-    for (const Remote& remote : {Remote{{}, -1, kSOk}, Remote{{1, 2, 3, 4, 5}, -1, kSOk},
-                                 Remote{{1, 2, 3}, 0, kEOutOfMemory}, Remote{{}, -1, kEInvalidArg}}) {
+    for (const Remote& remote :
+         {Remote{{}, -1, kSOk}, Remote{{1, 2, 3}, 0, kEOutOfMemory}, Remote{{}, -1, kEInvalidArg}}) {
         std::vector<uint8_t> bytes = remote.bytes;
         CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION in{7, kPasswordProviderClsid,
                                                         static_cast<ULONG>(bytes.size()),

@@ -56,11 +56,9 @@ std::wstring Read(HKEY root, const wchar_t* key, const wchar_t* name) {
 }
 
 void SetMachine(const wchar_t* key, const wchar_t* name, const std::wstring& text) {
-    EXPECT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_SZ, text.c_str(),
-                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
+    const DWORD size = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+    EXPECT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_SZ, text.c_str(), size), ERROR_SUCCESS);
 }
-
 void SetMachine(const wchar_t* key, const wchar_t* name, DWORD value) {
     EXPECT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
 }
