@@ -1,5 +1,5 @@
-// Stateful fakes of the wrapped provider, its credentials and the logon events: any method can fail (FailNext),
-// and each checks in its destructor that its references came back. The Wine test provider is made of them too.
+// Stateful fakes of the wrapped provider, its credentials and the logon events: any method can fail
+// (FailNext); each checks in its destructor that its references came back. The Wine test provider uses them.
 #pragma once
 
 #if !defined(KORVA_FAKE_EXPECT)

@@ -68,7 +68,7 @@ TEST_F(CredentialTest, LinkFieldIsTheAdaptersOwn) {
     EXPECT_EQ(tile->GetFieldState(10, nullptr, &interactive), kEInvalidArg);
     EXPECT_EQ(tile->GetStringValue(10, nullptr), kEInvalidArg);
 
-    // The click starts the wizard with the names of the tile's serialization; other links are the wrapped one's.
+    // The click starts the wizard with the tile's serialized names; other links are the wrapped one's.
     ASSERT_EQ(tile->CommandLinkClicked(10), kSOk);
     ASSERT_EQ(wizard_.starts.size(), 1u);
     EXPECT_EQ(wizard_.starts[0].path, wizard_.location);

@@ -24,7 +24,7 @@ namespace korva::testing {
 namespace {
 
 TEST(TileRules, FieldLayouts) {
-    // The wrapped IDs of the logical user name, old, new and confirmation boxes and domain text (2, 3, 4, 5, 9).
+    // The wrapped IDs of the logical user, old, new, confirmation and domain fields (2, 3, 4, 5, 9).
     const std::pair<uint32_t, std::array<uint32_t, 5>> layouts[] = {
         {0, {2, 3, 4, 5, 9}}, {7, {2, 3, 4, 5, 9}}, {1, {4, 5, 6, 7, 10}}, {2, {1, 2, 3, 4, 8}}};
     const uint32_t logical[] = {2, 3, 4, 5, 9};
@@ -126,38 +126,31 @@ ProviderSettings ReadSettings() {
 }
 
 TEST(ProviderSettingsTest, SwitchTruthTables) {
+    constexpr int64_t kAbsent = -1;
     struct Row {
-        std::optional<uint32_t> local, policy;
+        int64_t local, policy;
         bool link, enforcement;
-    };
-    const Row rows[] = {{{}, {}, false, false},
-                        {1, {}, true, true},
-                        {1, 0, false, false},
-                        {1, 1, true, true},
-                        {7, 2, true, true},
-                        {0, 1, false, true},
-                        {{}, 1, false, true},
-                        {0, 2, false, false},
-                        {0, 0, false, false},
-                        {0, {}, false, false},
-                        {0xFFFFFFFFu, 0xFFFFFFFFu, true, true}};
+    } const rows[] = {// clang-format off
+        {kAbsent, kAbsent, false, false}, {1, kAbsent, true, true}, {1, 0, false, false}, {1, 1, true, true},
+        {7, 2, true, true}, {0, 1, false, true}, {kAbsent, 1, false, true}, {0, 2, false, false},
+        {0, 0, false, false}, {0, kAbsent, false, false}, {0xFFFFFFFF, 0xFFFFFFFF, true, true}};
+    // clang-format on
     for (const Row& row : rows) {
         platform::MemoryRegistry registry;
         platform::ScopedRegistryOverride use(&registry);
         for (const auto& [local, policy] :
              {std::pair(kHklmLinkLocal, kWizards), std::pair(kHklmVlxLocal, kVlxPolicy)}) {
             const WChar* name = local == kHklmLinkLocal ? KW("GINAEnabled") : KW("GinaEnabled");
-            if (row.local) {
-                registry.PutDword(local, name, *row.local);
-            }
-            if (row.policy) {
-                registry.PutDword(policy, name, *row.policy);
+            for (const auto& [key, value] : {std::pair(local, row.local), std::pair(policy, row.policy)}) {
+                if (value != kAbsent) {
+                    registry.PutDword(key, name, static_cast<uint32_t>(value));
+                }
             }
         }
         const uint32_t products = ReadSettings().enabledProducts;
         EXPECT_EQ(products,
                   (row.link ? kProductResetLink : 0u) | (row.enforcement ? kProductEnforcement : 0u))
-            << row.local.value_or(99) << row.policy.value_or(99);
+            << row.local << " " << row.policy;
     }
 }
 
@@ -177,8 +170,8 @@ TEST(ProviderSettingsTest, UnreadableValuesTakeTheirDefaultsAndAreTraced) {
                          "'Software\\Policies\\Quillmarsh\\Valexor\\VLX Gina'"));
     EXPECT_FALSE(Contains(trace, "functionality enabled"));
 
-    // A policy switch stored as text is unreadable: the link policy then defaults to on, the enforcement policy
-    // to "not set"; a CLSID stored as a number is none.
+    // A policy switch stored as text is unreadable: link policy on, enforcement policy unset; a numeric CLSID
+    // is none.
     registry.PutDword(kHklmLinkLocal, KW("GINAEnabled"), 1);
     registry.PutString(kWizards, KW("GINAEnabled"), KW("0"));
     registry.PutDword(kHklmVlxLocal, KW("GinaEnabled"), 1);

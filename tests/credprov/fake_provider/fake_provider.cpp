@@ -1,5 +1,5 @@
-// The provider KORVACredProvx64.dll wraps under Wine, registered as the password provider, in its layout (1 user,
-// 2 old, 3 new, 4 confirmation, 8 domain); two credentials, the second of the first version only.
+// The provider KORVACredProvx64.dll wraps under Wine, registered as the password provider, in its layout
+// (1 user, 2 old, 3 new, 4 confirmation, 8 domain); two credentials, the second of the first version only.
 #include <windows.h>
 
 #define KORVA_FAKE_EXPECT(condition, what) (void)(condition)

@@ -1,4 +1,4 @@
-// The logon user interface under Wine: regsvr32, CoCreateInstance through the registry, the logon screen's calls.
+// The logon user interface under Wine: regsvr32, CoCreateInstance through the registry, the screen's calls.
 #include <gtest/gtest.h>
 
 #include <windows.h>

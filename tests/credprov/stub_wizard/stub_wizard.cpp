@@ -1,5 +1,6 @@
-// A stand-in for the Reset Wizard: records "arg=" per argument (and "desktop=" on Windows) to the file named by
-// KORVA_STUB_WIZARD_RECORD, sleeps KORVA_STUB_WIZARD_SLEEP_MS, records "ended", exits KORVA_STUB_WIZARD_EXIT.
+// A stand-in for the Reset Wizard: records "arg=" per argument (and "desktop=" on Windows) to the file
+// named by KORVA_STUB_WIZARD_RECORD, sleeps KORVA_STUB_WIZARD_SLEEP_MS, records "ended", exits
+// KORVA_STUB_WIZARD_EXIT.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
