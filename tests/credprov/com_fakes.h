@@ -1,7 +1,5 @@
-// Stateful fakes of the wrapped provider, its credentials and the logon user interface's events object. Any
-// single method can be made to fail (FailNext); each fake checks in its destructor that every reference it
-// handed out came back. The tests own them; the test provider DLL that Wine's COM runtime loads is made of
-// the same fakes, with KORVA_FAKE_EXPECT defined away, as it runs without a test framework.
+// Stateful fakes of the wrapped provider, its credentials and the logon events: any method can fail
+// (FailNext); each checks in its destructor that its references came back. The Wine test provider uses them.
 #pragma once
 
 #if !defined(KORVA_FAKE_EXPECT)
@@ -9,6 +7,7 @@
 #define KORVA_FAKE_EXPECT(condition, what) EXPECT_TRUE(condition) << name_ << what
 #endif
 
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -34,7 +33,7 @@ inline std::optional<WString> Opt(const WChar* text) {
 
 KORVA_COM_INTERFACES_BEGIN
 
-// Reference counting that never deletes: the owner destroys the fake, which reports references not returned.
+// Reference counting that never deletes: the owner destroys the fake.
 template <typename Interface>
 class FakeCom : public Interface {
   public:
@@ -69,7 +68,6 @@ class FakeCom : public Interface {
     const IID* hidden = nullptr;  // an interface this object pretends not to have (an older version)
 
   protected:
-    // Records the call; true with *hr set when a failure was queued for it.
     bool Fail(const std::string& method, HRESULT* hr = nullptr) {
         calls.push_back(method);
         const auto it = failures_.find(method);
@@ -93,8 +91,6 @@ class FakeCom : public Interface {
     if (HRESULT injected_ = kSOk; this->Fail(method, &injected_)) \
     return injected_
 
-// --- The logon user interface's events object (second version; `hidden` makes it a first version) -------
-
 struct EventRecord {
     std::string method;
     ICredentialProviderCredential* credential;
@@ -112,7 +108,6 @@ class FakeLogonEvents final : public FakeCom<ICredentialProviderCredentialEvents
     using C = ICredentialProviderCredential*;
     using State = CREDENTIAL_PROVIDER_FIELD_STATE;
     using Interactive = CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE;
-// Each method records its name, the credential, the field, a text and a number.
 #define KORVA_EVENT(method, params, text, number)   \
     HRESULT KORVA_COM_CALL method params override { \
         return Rec(#method, c, id, text, number);   \
@@ -129,10 +124,10 @@ class FakeLogonEvents final : public FakeCom<ICredentialProviderCredentialEvents
     KORVA_EVENT(SetFieldOptions, (C c, DWORD id, CREDENTIAL_PROVIDER_CREDENTIAL_FIELD_OPTIONS o), nullptr, o)
 #undef KORVA_EVENT
     HRESULT KORVA_COM_CALL BeginFieldUpdates() override {
-        return Rec("BeginFieldUpdates", nullptr, 0, nullptr, 0);
+        return Rec("BeginFieldUpdates", nullptr, 0, {}, 0);
     }
     HRESULT KORVA_COM_CALL EndFieldUpdates() override {
-        return Rec("EndFieldUpdates", nullptr, 0, nullptr, 0);
+        return Rec("EndFieldUpdates", nullptr, 0, {}, 0);
     }
     HRESULT KORVA_COM_CALL OnCreatingWindow(HWND* owner) override {
         KORVA_FAKE_STEP("OnCreatingWindow");
@@ -147,8 +142,6 @@ class FakeLogonEvents final : public FakeCom<ICredentialProviderCredentialEvents
         return kSOk;
     }
 };
-
-// --- Wrapped credentials -------------------------------------------------------------------------------
 
 struct FakeField {
     CREDENTIAL_PROVIDER_FIELD_TYPE type = CPFT_SMALL_TEXT;
@@ -175,7 +168,7 @@ inline std::vector<uint8_t> PackLogon(std::vector<WString> texts) {
     return packed;
 }
 
-// Both credential versions: `hidden` set to the second version's IID makes a first-version credential.
+// `hidden` set to the second version's IID makes a first-version credential (so for the events).
 class FakeCredential final : public FakeCom<ICredentialProviderCredential2> {
   public:
     explicit FakeCredential(std::map<DWORD, FakeField> initial)
@@ -186,9 +179,8 @@ class FakeCredential final : public FakeCom<ICredentialProviderCredential2> {
     ComPtr<ICredentialProviderCredentialEvents> advised;
     bool serializeWithoutBytes = false;
     int serializations = 0;
-    DWORD packed[3] = {9, 2,
-                       3};  // the fields of the domain, the user name and the password in the serialization
-    DWORD greeted = ~0u;    // typing into this field fires "Hello <text>" for field 0 through the events
+    std::array<DWORD, 3> packed = {9, 2, 3};  // the domain, user name and password fields it serializes
+    DWORD greeted = ~0u;  // typing into this field fires "Hello <text>" for field 0 through the events
 
     WString Text(DWORD id) const { return fields.count(id) != 0 ? fields.at(id).text : WString(); }
     HRESULT Fire(DWORD id, const WChar* text) { return advised->SetFieldString(this, id, text); }
@@ -232,7 +224,6 @@ class FakeCredential final : public FakeCom<ICredentialProviderCredential2> {
         }
         return kSOk;
     }
-// Methods that only record the call and answer S_OK unless told to fail.
 #define KORVA_STEP_ONLY(method, ...)                      \
     HRESULT KORVA_COM_CALL method(__VA_ARGS__) override { \
         return Step(#method);                             \
@@ -280,8 +271,6 @@ class FakeCredential final : public FakeCom<ICredentialProviderCredential2> {
         return kSOk;
     }
 };
-
-// --- The wrapped provider and the factory that hands it out --------------------------------------------
 
 struct FakeDescriptor {
     DWORD id;

@@ -1,7 +1,7 @@
-// Everything else around the provider, owned by one fixture with the COM fakes: the recording password
-// feedback, Reset Wizard hook and message boxes, and the trace and diagnostic files of one test.
+// The other fakes around the provider (feedback, Reset Wizard, message boxes, log files) and the fixture.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 
@@ -18,16 +18,13 @@
 
 namespace korva::testing {
 
-// --- The password feedback, the Reset Wizard and message boxes -----------------------------------------
-
 struct FeedbackCall {
     enum class Kind { Validate, PostResults, Start, Close } kind;
     WindowHandle window;  // parent (Validate) or owner (Start)
     std::optional<WString> domain, userName, oldPassword, newPassword, confirmation;
 };
 
-// What every feedback object answers (the window is visible from a successful start until closed), and what
-// they all did.
+// What every feedback object answers, and what they all did.
 struct FeedbackJournal {
     bool verdict = true;
     int32_t validateResult = 0, postResult = 0, startResult = 0, closeResult = 0;
@@ -36,11 +33,8 @@ struct FeedbackJournal {
     int created = 0, destroyed = 0;
 
     size_t Count(FeedbackCall::Kind kind) const {
-        size_t n = 0;
-        for (const FeedbackCall& call : calls) {
-            n += call.kind == kind ? 1 : 0;
-        }
-        return n;
+        return std::count_if(calls.begin(), calls.end(),
+                             [&](const FeedbackCall& c) { return c.kind == kind; });
     }
 };
 
@@ -106,7 +100,7 @@ class FakeResetWizard final : public ResetWizardHook {
     }
 };
 
-// Message boxes that record what they were asked to show and answer OK; installed while the fake lives.
+// Message boxes that record what they show and answer OK, while the fake lives.
 class RecordingMessageBoxes final : public platform::MessageBoxes {
   public:
     struct Box {
@@ -124,8 +118,7 @@ class RecordingMessageBoxes final : public platform::MessageBoxes {
     platform::ScopedMessageBoxesOverride override_{this};
 };
 
-// --- The trace and the diagnostic log of one test, in a fresh temporary folder -------------------------
-
+// The trace and the diagnostic log of one test, in a fresh temporary folder.
 class LogCapture {
   public:
     LogCapture() {
@@ -164,8 +157,6 @@ class LogCapture {
     WString folder_;
 };
 
-// --- The fixture --------------------------------------------------------------------------------------
-
 // A CLSID no real provider has: the wrapped provider in most tests (generic field layout).
 inline constexpr CLSID kClsidTestProvider = {
     0x7E57C0DE, 0x1111, 0x4222, {0x83, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66}};
@@ -193,7 +184,6 @@ inline std::map<DWORD, FakeField> GenericFields() {
 
 class ProviderTest : public ::testing::Test {
   protected:
-    // Checked last of all: every provider, adapter and events adapter has gone.
     struct ObjectCountCheck {
         int32_t before = credprov::ObjectCount();
         ~ObjectCountCheck() { EXPECT_EQ(credprov::ObjectCount(), before) << "library objects left alive"; }
@@ -231,7 +221,7 @@ class ProviderTest : public ::testing::Test {
                   kSOk);
         return provider;
     }
-    // SetUsageScenario and one enumeration into provider_; the adapters of the wrapped credentials in order.
+    // SetUsageScenario and one enumeration into provider_; the adapters in order.
     std::vector<ComPtr<ICredentialProviderCredential>> Enumerate(
         CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario) {
         provider_ = Create();

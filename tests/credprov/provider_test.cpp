@@ -1,15 +1,10 @@
-// The provider wrapper, the filter and the COM server around them, as the logon user interface reaches them:
-// DllGetClassObject and the factories, registration, configuration, the wrapped provider's creation and its
-// fallbacks, the appended link field, enumeration, serializations, and callers and wrapped providers that
-// misbehave.
+// The provider wrapper, the filter and the COM server around them, with callers and wrapped providers that
+// misbehave (the happy paths through Wine's COM runtime are the logon host's).
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 #include "credprov/credential_provider_filter.h"
 #include "credprov/dll_exports.h"
 #include "credprov/provider_settings.h"
-#include "infra/registry_connection.h"
 #include "tests/credprov/fakes.h"
 
 namespace korva::testing {
@@ -25,27 +20,20 @@ ComPtr<IClassFactory> Factory(const CLSID& clsid) {
 }
 
 TEST(ComServerTest, ClassObjectsFactoriesAndUnloading) {
-    struct Row {
-        CLSID clsid;
-        IID iid;
-        HRESULT expected;
-    };
-    const Row rows[] = {
+    const std::tuple<CLSID, IID, HRESULT> rows[] = {
         {kProviderClsid, kIidIClassFactory, kSOk},
         {kFilterClsid, kIidIUnknown, kSOk},
         {kFilterClsid, ICredentialProvider::kIid, kENoInterface},
         {kDefaultWrappedClsid, kIidIClassFactory, kClassEClassNotAvailable},
-        {kUnrelated, kIidIClassFactory, kClassEClassNotAvailable},
-    };
-    for (const Row& row : rows) {
+        {kUnrelated, kIidIClassFactory, kClassEClassNotAvailable}};
+    for (const auto& [clsid, iid, expected] : rows) {
         void* sentinel = &sentinel;
         void* out = sentinel;
-        EXPECT_EQ(DllGetClassObject(row.clsid, row.iid, &out), row.expected);
-        if (row.expected == kSOk) {
+        EXPECT_EQ(DllGetClassObject(clsid, iid, &out), expected);
+        if (expected == kSOk) {
             static_cast<IUnknown*>(out)->Release();
-        } else {
-            // A class this module does not serve leaves the out-pointer alone.
-            EXPECT_EQ(out, row.expected == kClassEClassNotAvailable ? sentinel : nullptr);
+        } else {  // a class this module does not serve leaves the out-pointer alone
+            EXPECT_EQ(out, expected == kClassEClassNotAvailable ? sentinel : nullptr);
         }
     }
     EXPECT_EQ(DllGetClassObject(kProviderClsid, kIidIClassFactory, nullptr), kEInvalidArg);
@@ -73,14 +61,11 @@ TEST(ComServerTest, ClassObjectsFactoriesAndUnloading) {
         EXPECT_EQ(factory->QueryInterface(kIidIUnknown, nullptr), kEInvalidArg);
     }
 
-    // Locks and counted objects keep the module loaded; a factory or a filter does not.
+    // Locks are counted; counted objects keep the module loaded.
     ComPtr<IClassFactory> factory = Factory(kFilterClsid);
-    ComPtr<ICredentialProviderFilter> filter;
-    ASSERT_EQ(factory->CreateInstance(nullptr, ICredentialProviderFilter::kIid, filter.put_void()), kSOk);
-    EXPECT_EQ(DllCanUnloadNow(), kSOk);
-    EXPECT_EQ(factory->LockServer(kTrue), kSOk);
-    EXPECT_EQ(factory->LockServer(kTrue), kSOk);
-    EXPECT_EQ(factory->LockServer(kFalse), kSOk);
+    for (BOOL lock : {kTrue, kTrue, kFalse}) {
+        EXPECT_EQ(factory->LockServer(lock), kSOk);
+    }
     EXPECT_EQ(DllCanUnloadNow(), kSFalse);
     EXPECT_EQ(factory->LockServer(kFalse), kSOk);
     {
@@ -90,16 +75,13 @@ TEST(ComServerTest, ClassObjectsFactoriesAndUnloading) {
     EXPECT_EQ(DllCanUnloadNow(), kSOk);
 }
 
-// The interface layout is declared here, not taken from a system header: its identifiers and values are
-// checked against the published ones.
+// The interface layout is our own declaration: checked against the published identifiers and values.
 static_assert(CPUS_LOGON == 1 && CPUS_CHANGE_PASSWORD == 3 && CPUS_CREDUI == 4 && CPUS_PLAP == 5);
 static_assert(CPFT_COMMAND_LINK == 3 && CPFT_PASSWORD_TEXT == 5 && CPFT_SUBMIT_BUTTON == 9);
 static_assert(CPGSR_RETURN_CREDENTIAL_FINISHED == 2 && CPGSR_RETURN_NO_CREDENTIAL_FINISHED == 3);
 
-TEST(ComServerTest, ClassAndInterfaceIdsAreTheSystemsAndTheRegisteredOnes) {
+TEST(ComServerTest, ClassAndInterfaceIdsAreTheSystems) {
     const std::pair<CLSID, const char*> ids[] = {
-        {kProviderClsid, "{33592D29-4C1D-4732-A607-D01A81215385}"},
-        {kFilterClsid, "{2C766AE5-77FB-4726-9BD4-646EBB77F0EC}"},
         {kDefaultWrappedClsid, "{4C00D5F4-6C53-46B0-923C-DE2D2654D784}"},
         {kPasswordProviderClsid, "{60B78E88-EAD8-445C-9CFD-0B87F74EA6CD}"},
         {kSecondFallbackClsid, "{6F45DC1E-5384-457A-BC13-2CD81B0D28ED}"},
@@ -114,54 +96,32 @@ TEST(ComServerTest, ClassAndInterfaceIdsAreTheSystemsAndTheRegisteredOnes) {
     for (const auto& [clsid, text] : ids) {
         EXPECT_EQ(Utf16ToUtf8(GuidToString(clsid)), text);
     }
-    // The keys DllRegisterServer writes name the classes DllGetClassObject serves.
-    for (int i : {0, 3}) {
-        std::string key = Utf16ToUtf8(kServerRegistryValues[i].key);
-        std::transform(key.begin(), key.end(), key.begin(), ::toupper);
-        EXPECT_EQ(key, std::string("CLSID\\") + ids[i / 3].second);
-    }
 }
 
-TEST(ComServerTest, RegistrationWritesAndRemovesTheClassKeys) {
+TEST(ComServerTest, RegistrationFaults) {
     platform::MemoryRegistry registry;
     platform::ScopedRegistryOverride use(&registry);
-    const auto read = [](const ServerRegistryValue& value) {
-        RegistryConnection connection;
-        WString text = KW("(missing)");
-        if (connection.Connect(nullptr, platform::kHkeyClassesRoot) != 0 ||
-            connection.ReadString(value.key, value.valueName, &text) != 0) {
-            text = KW("(missing)");
-        }
-        return Utf16ToUtf8(text);
+    const auto has = [&](int i) {
+        return registry.HasKey(WString(KW("HKEY_CLASSES_ROOT\\")) + kServerRegistryKeys[i]);
     };
-    const char* expected[] = {"KORVACredentialProvider",       "KORVACredProvx64.dll", "Apartment",
-                              "KORVACredentialProviderFilter", "KORVACredProvx64.dll", "Apartment"};
     // Another server's class shares the CLSID key and must survive.
     const WString other = KW("HKEY_CLASSES_ROOT\\CLSID\\{0b0b0b0b-1111-2222-3333-000000000001}");
     registry.PutString(other, KW(""), KW("Other"));
-    for (int round = 0; round < 2; ++round) {
-        ASSERT_EQ(DllRegisterServer(), kSOk);
-        for (int i = 0; i < 6; ++i) {
-            EXPECT_EQ(read(kServerRegistryValues[i]), expected[i]);
-        }
-    }
+    ASSERT_EQ(DllRegisterServer(), kSOk);
     // Unregistering goes on past a key it cannot delete (the provider's), and nothing left is a success.
     registry.FailNext(platform::MemoryRegistry::Op::DeleteKey, winerr::kAccessDenied, KW("33592d29"));
     EXPECT_EQ(DllUnregisterServer(), kSOk);
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(registry.HasKey(WString(KW("HKEY_CLASSES_ROOT\\")) + kServerRegistryKeys[i]), i < 2) << i;
+        EXPECT_EQ(has(i), i < 2) << i;
     }
     EXPECT_EQ(DllUnregisterServer(), kSOk);
-    EXPECT_FALSE(registry.HasKey(WString(KW("HKEY_CLASSES_ROOT\\")) + kServerRegistryKeys[0]));
+    EXPECT_FALSE(has(0));
     EXPECT_TRUE(registry.HasKey(other));
-    EXPECT_EQ(registry.OpenHandleCount(), 0u);
-
-    // Registration stops at the first failing write and keeps what it wrote; errors come back as HRESULTs.
+    // Registration stops at the first failing write; errors come back as HRESULTs.
     registry.FailNext(platform::MemoryRegistry::Op::SetValue, winerr::kDiskFull, KW("2c766ae5"));
     EXPECT_EQ(DllRegisterServer(), HResultFromWin32(winerr::kDiskFull));
-    EXPECT_EQ(read(kServerRegistryValues[2]), "Apartment");
-    EXPECT_EQ(read(kServerRegistryValues[3]), "(missing)");
-    EXPECT_EQ(read(kServerRegistryValues[5]), "(missing)");
+    EXPECT_TRUE(has(0));
+    EXPECT_FALSE(has(2));
     registry.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kAccessDenied);
     EXPECT_EQ(DllRegisterServer(), HResultFromWin32(winerr::kAccessDenied));
     registry.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kBadNetpath);
@@ -188,20 +148,14 @@ TEST(FilterTest, HiddenSetRemoteCredentialAndTrace) {
     const Row rows[] = {
         {nullptr, false, fixedSet, "No specific CLSID was found to filter out."},
         {KW(""), false, fixedSet, "cGbCredentialProviderFilter::Initialize"},
-        {KW("{0c0c0c0c-4444-5555-6666-000000000002}"), false, withExtra,
-         "CreateInstance - riid: -1512418311"},
         {KW("{0C0C0C0C-4444-5555-6666-000000000002}"), false, withExtra,
          "Filter - CPUS: 1, ProviderCount: 7"},
-        // Naming the wrapper cannot hide it.
-        {KW("{33592D29-4C1D-4732-A607-D01A81215385}"), false, fixedSet, "Initialize"},
+        {KW("{33592D29-4C1D-4732-A607-D01A81215385}"), false, fixedSet, "Initialize"},  // the wrapper stays
         {KW("garbage"), false, fixedSet,
-         "Error getting registry key 'FilterCredProvCLSID' at "
-         "'SOFTWARE\\Policies\\Quillmarsh\\KORVA\\Wizards'. "
-         "Errorcode -2147221005"},
+         "'FilterCredProvCLSID' at 'SOFTWARE\\Policies\\Quillmarsh\\KORVA\\Wizards'. Errorcode -2147221005"},
         // A filter that could not read its settings is handed out all the same, hiding the fixed set.
         {KW("{0c0c0c0c-4444-5555-6666-000000000002}"), true, fixedSet,
-         "Error initializing credential provider filter. Errorcode 5."},
-    };
+         "initializing credential provider filter. Errorcode 5."}};
     for (const Row& row : rows) {
         platform::MemoryRegistry registry;
         platform::ScopedRegistryOverride use(&registry);
@@ -260,8 +214,8 @@ TEST(FilterTest, HiddenSetRemoteCredentialAndTrace) {
         int failAllocation;  // -1: none
         HRESULT expected;
     };
-    for (const Remote& remote : {Remote{{}, -1, kSOk}, Remote{{1, 2, 3, 4, 5}, -1, kSOk},
-                                 Remote{{1, 2, 3}, 0, kEOutOfMemory}, Remote{{}, -1, kEInvalidArg}}) {
+    for (const Remote& remote :
+         {Remote{{}, -1, kSOk}, Remote{{1, 2, 3}, 0, kEOutOfMemory}, Remote{{}, -1, kEInvalidArg}}) {
         std::vector<uint8_t> bytes = remote.bytes;
         CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION in{7, kPasswordProviderClsid,
                                                         static_cast<ULONG>(bytes.size()),
@@ -287,54 +241,17 @@ TEST(FilterTest, HiddenSetRemoteCredentialAndTrace) {
     }
 }
 
-TEST_F(ProviderTest, FieldCountAndLinkDescriptorPerScenario) {
-    struct Row {
-        CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario;
-        bool linkEnabled;
-        DWORD count;
-    };
-    const Row rows[] = {{CPUS_LOGON, true, 11},
-                        {CPUS_UNLOCK_WORKSTATION, true, 11},
-                        {CPUS_CREDUI, true, 11},
-                        {CPUS_CHANGE_PASSWORD, true, 10},
-                        {CPUS_LOGON, false, 10}};
-    RegisterWrapped(kClsidTestProvider);
-    for (const Row& row : rows) {
-        registry_.PutDword(kHklmLinkLocal, KW("GINAEnabled"), row.linkEnabled ? 1 : 0);
-        ComPtr<ICredentialProvider> provider = Create();
-        ASSERT_EQ(provider->SetUsageScenario(row.scenario, 0), kSOk);
-        DWORD count = 0;
-        ASSERT_EQ(provider->GetFieldDescriptorCount(&count), kSOk);
-        EXPECT_EQ(count, row.count) << row.scenario;
-        UniqueFieldDescriptor descriptor;
-        ASSERT_EQ(provider->GetFieldDescriptorAt(3, descriptor.put()), kSOk);
-        EXPECT_EQ(descriptor.get()->cpft, CPFT_PASSWORD_TEXT) << "the wrapped descriptors pass unchanged";
-        // The link is the field after them, with the next ID.
-        const HRESULT hr = provider->GetFieldDescriptorAt(10, descriptor.put());
-        ASSERT_EQ(hr, row.count == 11 ? kSOk : kEInvalidArg);
-        if (hr == kSOk) {
-            EXPECT_EQ(descriptor.get()->dwFieldID, 10u);
-            EXPECT_EQ(descriptor.get()->cpft, CPFT_COMMAND_LINK);
-            EXPECT_EQ(WString(descriptor.get()->pszLabel), KW("CommandLink"));
-        }
-        EXPECT_EQ(provider->GetFieldDescriptorAt(11, descriptor.put()), kEInvalidArg);
-    }
-}
-
 TEST_F(ProviderTest, WrappedProviderFallsBackInOrder) {
     struct Row {
         std::vector<CLSID> registered;
         CLSID configured;
         int options;    // the layout the adapters get; -1: no provider at all
         bool linkKept;  // the default wrapped provider's tiles get no link
-    };
-    const Row rows[] = {
-        {{kClsidTestProvider, kPasswordProviderClsid}, kClsidTestProvider, 0, true},
-        {{kDefaultWrappedClsid}, kDefaultWrappedClsid, 1, false},
-        {{kPasswordProviderClsid, kSecondFallbackClsid}, kClsidTestProvider, 2, true},
-        {{kSecondFallbackClsid}, kDefaultWrappedClsid, 0, true},
-        {{}, kClsidTestProvider, -1, false},
-    };
+    } const rows[] = {{{kClsidTestProvider, kPasswordProviderClsid}, kClsidTestProvider, 0, true},
+                      {{kDefaultWrappedClsid}, kDefaultWrappedClsid, 1, false},
+                      {{kPasswordProviderClsid, kSecondFallbackClsid}, kClsidTestProvider, 2, true},
+                      {{kSecondFallbackClsid}, kDefaultWrappedClsid, 0, true},
+                      {{}, kClsidTestProvider, -1, false}};
     EnableLink();
     AddCredential();
     for (const Row& row : rows) {
@@ -355,6 +272,9 @@ TEST_F(ProviderTest, WrappedProviderFallsBackInOrder) {
         ASSERT_EQ(hr, kSOk);
         ASSERT_EQ(provider->GetFieldDescriptorCount(&count), kSOk);
         EXPECT_EQ(count, row.linkKept ? 11u : 10u);
+        UniqueFieldDescriptor link;  // the link is the field after the wrapped ones, with the next ID
+        EXPECT_EQ(provider->GetFieldDescriptorAt(10, link.put()), row.linkKept ? kSOk : kEInvalidArg);
+        EXPECT_TRUE(!row.linkKept || (link.get()->dwFieldID == 10u && link.get()->cpft == CPFT_COMMAND_LINK));
         ASSERT_EQ(provider->GetCredentialCount(&count, &defaultIndex, &autoLogon), kSOk);
         EXPECT_TRUE(Contains(capture_.Trace(),
                              "cGjCredentialProviderCredentialV2::Initialize - WrappedDescriptorCount: "
@@ -379,18 +299,15 @@ TEST_F(ProviderTest, EnumerationWrapsEachCredentialInItsVersion) {
         EXPECT_EQ(defaultIndex, 0u) << "a first-version credential makes the default 0";
         EXPECT_EQ(autoLogon, kTrue) << "passed back as the wrapped provider set it";
     }
-    ComPtr<ICredentialProviderCredential> first, second, none;
+    ComPtr<ICredentialProviderCredential> first;
     ASSERT_EQ(provider_->GetCredentialAt(0, first.put()), kSOk);
-    ASSERT_EQ(provider_->GetCredentialAt(1, second.put()), kSOk);
-    EXPECT_EQ(provider_->GetCredentialAt(2, none.put()), kEInvalidArg);
     EXPECT_EQ(provider_->GetCredentialAt(0, nullptr), kEInvalidArg);
-    EXPECT_NE(static_cast<void*>(first.get()), static_cast<void*>(&credentials_[0]));
     ComPtr<ICredentialProviderCredential2> v2;
     ASSERT_EQ(first.As(&v2), kSOk);
     TaskString sid;
     ASSERT_EQ(v2->GetUserSid(sid.put()), kSOk);
     EXPECT_EQ(WString(sid.get()), KW("S-1-5-21-1-2-3-1001"));
-    EXPECT_EQ(second.As(&v2), kENoInterface);
+    ASSERT_EQ(provider_->GetCredentialAt(1, first.put()), kSOk);
     EXPECT_TRUE(Contains(
         capture_.Trace(),
         "Failed to get IID_ICredentialProviderCredential2, trying IID_ICredentialProviderCredential."));
@@ -462,10 +379,8 @@ TEST_F(ProviderTest, WrappedProviderFailingOrLyingAtEachStep) {
         {"SetUsageScenario", {}, {}, kEFail},     {"GetFieldDescriptorCount", {}, {}, kEFail},
         {"GetCredentialCount", {}, {}, kEFail},   {"GetCredentialAt", {}, {}, kEFail},
         {"QueryInterface", {}, {}, kSOk},         {"CreateInstance", {}, {}, kSOk},
-        {nullptr, 0xFFFFFFFFu, {}, kEUnexpected},  // absurd credential count
-        {nullptr, 3, {}, kEInvalidArg},            // more credentials claimed than it hands out
-        {nullptr, {}, 0xFFFFFFFFu, kEUnexpected},  // absurd field count
-    };
+        {nullptr, 0xFFFFFFFFu, {}, kEUnexpected}, {nullptr, 3, {}, kEInvalidArg},  // absurd, more than given
+        {nullptr, {}, 0xFFFFFFFFu, kEUnexpected}};
     RegisterWrapped(kClsidTestProvider);
     AddCredential();
     AddCredential(GenericFields(), false);
@@ -521,18 +436,13 @@ TEST_F(ProviderTest, ConfigurationAndCreationAreTraced) {
     RegisterWrapped(kClsidTestProvider);
     registry_.PutString(kHklmWizards, KW("WrapCredProvCLSID"), KW("not a clsid"));
     provider_ = Create();
-    // An unreadable CLSID falls back to the default provider, which is not registered; the first fallback
-    // neither: the configured test provider is never tried.
+    // An unreadable CLSID falls back to the default provider and the fallbacks, none registered.
     EXPECT_TRUE(Failed(provider_->SetUsageScenario(CPUS_LOGON, 0)));
     EXPECT_EQ(wrapped_.scenario, CPUS_INVALID);
     // A registry that cannot be opened: the provider is handed out all the same, and the trace says why.
     registry_.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kAccessDenied);
     EXPECT_TRUE(Create());
-    const std::string trace = capture_.Trace();
-    EXPECT_TRUE(Contains(trace, "Warning: cGbCredentialProvider::CreateInstance - riid: "));
-    EXPECT_TRUE(Contains(trace, "Warning: cGbCredentialProvider::Initialize\r\n"));
-    EXPECT_TRUE(Contains(trace, "Warning: cGbCredentialProvider::SetUsageScenario - CPUS: 1, Flags: 0"));
-    EXPECT_TRUE(Contains(trace, "Error: Error initializing credential provider. Errorcode 5."));
+    EXPECT_TRUE(Contains(capture_.Trace(), "Error: Error initializing credential provider. Errorcode 5."));
 }
 
 }  // namespace

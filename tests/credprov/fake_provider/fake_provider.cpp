@@ -1,10 +1,5 @@
-// The test provider DLL that KORVACredProvx64.dll wraps under Wine, made of the tests' own COM fakes and
-// registered (DllRegisterServer) under the Windows password provider's CLSID. Its fields follow that
-// provider's layout: 0 tile text, 1 user name, 2 password (the old one when changing it), 3 new password,
-// 4 confirmation, 5 submit button, 6-7 notes, 8 domain text; the new and confirmation boxes show only on the
-// change-password screen. Two credentials, the second of the first version only. Typing into the user-name
-// box fires "Hello <user>" for field 0 through the advised events. FakeLiveObjects (exported) counts the
-// references handed out and not returned, so a host sees what the wrapper leaked.
+// The provider KORVACredProvx64.dll wraps under Wine, registered as the password provider, in its layout
+// (1 user, 2 old, 3 new, 4 confirmation, 8 domain); two credentials, the second of the first version only.
 #include <windows.h>
 
 #define KORVA_FAKE_EXPECT(condition, what) (void)(condition)
@@ -24,8 +19,8 @@ std::map<DWORD, FakeField> Fields(CREDENTIAL_PROVIDER_USAGE_SCENARIO cpus) {
         CPFT_SUBMIT_BUTTON, CPFT_SMALL_TEXT, CPFT_SMALL_TEXT,    CPFT_SMALL_TEXT};
     std::map<DWORD, FakeField> fields;
     for (DWORD id = 0; id < 9; ++id) {
-        fields[id] = {types[id], id == 3 || id == 4 ? changeOnly : CPFS_DISPLAY_IN_SELECTED_TILE, CPFIS_NONE,
-                      L""};
+        fields[id] = {
+            types[id], id == 3 || id == 4 ? changeOnly : CPFS_DISPLAY_IN_SELECTED_TILE, CPFIS_NONE, {}};
     }
     fields[0].text = L"Fake user";
     fields[1].text = L"CORP\\jsmith";
@@ -46,9 +41,7 @@ struct Fakes {
         }
         credentials[1].hidden = &IidOf<ICredentialProviderCredential2>();
         for (FakeCredential& credential : credentials) {
-            credential.packed[0] = 8;
-            credential.packed[1] = 1;
-            credential.packed[2] = 2;
+            credential.packed = {8, 1, 2};
             credential.greeted = 1;
             provider.credentials.push_back(&credential);
         }
@@ -89,6 +82,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID riid, void*
     return Instance().factory.QueryInterface(riid, ppv);
 }
 
+// The references handed out and not returned: what the wrapper leaked.
 extern "C" LONG FakeLiveObjects() {
     return Instance().Outstanding();
 }

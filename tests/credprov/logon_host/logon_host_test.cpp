@@ -1,7 +1,4 @@
-// A host that plays the logon user interface under Wine: it registers KORVACredProvx64.dll and the test
-// provider with regsvr32, reads the keys back from Wine's registry, creates the filter and the provider with
-// CoCreateInstance through the registry, and drives them as the logon screen does. Timings are printed, not
-// asserted.
+// The logon user interface under Wine: regsvr32, CoCreateInstance through the registry, the screen's calls.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -59,11 +56,9 @@ std::wstring Read(HKEY root, const wchar_t* key, const wchar_t* name) {
 }
 
 void SetMachine(const wchar_t* key, const wchar_t* name, const std::wstring& text) {
-    EXPECT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_SZ, text.c_str(),
-                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
+    const DWORD size = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+    EXPECT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_SZ, text.c_str(), size), ERROR_SUCCESS);
 }
-
 void SetMachine(const wchar_t* key, const wchar_t* name, DWORD value) {
     EXPECT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
 }
@@ -168,43 +163,27 @@ TEST_F(LogonHostTest, FilterHidesTheWrappedProvidersAndStampsRemoteCredentials) 
         CoTaskMemFree(out.rgbSerialization);
     }
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kWizardsPolicy, L"FilterCredProvCLSID");
-
-    ComPtr<IClassFactory> factory;
-    ASSERT_EQ(CoGetClassObject(kProviderClsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                               factory.put_void()),
-              kSOk);
-    ASSERT_EQ(factory->LockServer(TRUE), kSOk);
-    EXPECT_EQ(CanUnloadNow(), kSFalse);
-    ASSERT_EQ(factory->LockServer(FALSE), kSOk);
 }
 
 TEST_F(LogonHostTest, ProviderWrapsTheTestProviderInEachScenario) {
     const std::pair<CREDENTIAL_PROVIDER_USAGE_SCENARIO, DWORD> scenarios[] = {
         {CPUS_LOGON, 10}, {CPUS_UNLOCK_WORKSTATION, 10}, {CPUS_CREDUI, 10}, {CPUS_CHANGE_PASSWORD, 9}};
     for (const auto& [cpus, expectedFields] : scenarios) {
-        const auto start = std::chrono::steady_clock::now();
         DWORD fields = 0;
         ComPtr<ICredentialProviderCredential> tile = FirstTile(cpus, &fields);
         TaskString text;
         ASSERT_EQ(tile->GetStringValue(0, text.put()), kSOk);
-        const auto elapsed = std::chrono::steady_clock::now() - start;
         EXPECT_STREQ(text.get(), L"Fake user");
-        // The first scenario includes loading both DLLs.
-        std::cout << "scenario " << cpus << ": CoCreateInstance to the first tile's text "
-                  << std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() << " us\n";
-        // The test provider's 9 fields, plus the link where it is shown.
-        EXPECT_EQ(fields, expectedFields);
+        EXPECT_EQ(fields, expectedFields);  // the test provider's 9, plus the link where it is shown
         EXPECT_EQ(tile->GetStringValue(9, text.put()), fields == 10 ? kSOk : kEUnexpected);
         EXPECT_STREQ(text.get(), fields == 10 ? L"Forgot my password..." : nullptr);
-        ComPtr<ICredentialProviderCredential> second, beyond;
+        ComPtr<ICredentialProviderCredential> second;
         ComPtr<ICredentialProviderCredential2> version2;
         ASSERT_EQ(provider_->GetCredentialAt(1, second.put()), kSOk);
         EXPECT_EQ(tile.As(&version2), kSOk);
         EXPECT_NE(second.As(&version2), kSOk);
-        EXPECT_EQ(provider_->GetCredentialAt(2, beyond.put()), kEInvalidArg);
 
-        // Typing into the user-name box makes the test provider report a new tile text; the host hears it from
-        // the tile it knows. At submit the test provider's serialization comes back unchanged.
+        // The test provider's event on typing reaches the host naming the tile; its serialization passes.
         FakeLogonEvents events;
         ASSERT_EQ(tile->Advise(&events), kSOk);
         ASSERT_EQ(tile->SetStringValue(1, L"CORP\\mdoe"), kSOk);
@@ -228,9 +207,8 @@ TEST_F(LogonHostTest, ProviderWrapsTheTestProviderInEachScenario) {
     }
 }
 
-TEST_F(LogonHostTest, KeystrokeCostOnTheChangePasswordScreen) {
-    // Enforcement on: each keystroke in the new password reads the three boxes' states and the four texts
-    // before the (default, accepting) feedback is called. Compared with the test provider's own keystroke.
+// A measurement, run on demand: one keystroke with enforcement on, against the test provider's own.
+TEST_F(LogonHostTest, DISABLED_MeasureKeystrokeCost) {
     SetMachine(L"Software\\Quillmarsh\\Valexor\\VLX Credential Provider", L"GinaEnabled", 1);
     ComPtr<ICredentialProviderCredential> tile = FirstTile(CPUS_CHANGE_PASSWORD);
     ComPtr<ICredentialProvider> bare;

@@ -1,7 +1,6 @@
-// A stand-in for the Reset Wizard. It writes what it was started with to the file named by
-// KORVA_STUB_WIZARD_RECORD, one item a line in UTF-8: "arg=" and each argument as the program's own start-up
-// code split the command line, on Windows "desktop=" and the window station and desktop it runs on, then after
-// KORVA_STUB_WIZARD_SLEEP_MS milliseconds "ended". It exits with KORVA_STUB_WIZARD_EXIT (default 0).
+// A stand-in for the Reset Wizard: records "arg=" per argument (and "desktop=" on Windows) to the file
+// named by KORVA_STUB_WIZARD_RECORD, sleeps KORVA_STUB_WIZARD_SLEEP_MS, records "ended", exits
+// KORVA_STUB_WIZARD_EXIT.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
