@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -18,7 +17,6 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/result_codes.h"
-#include "platform/sync.h"
 #include "platform/system_messages.h"
 #include "tests/support/failing_file_system.h"
 #include "tests/support/fake_clock.h"
@@ -292,26 +290,6 @@ TEST_F(LogTest, WaitingRecordsAreBoundedAndDropsAreReported) {
     EXPECT_EQ(2u, handler_.DroppedCount());
 }
 
-// Two threads log into one handler at once: nothing is lost and no line is torn.
-TEST_F(LogTest, ConcurrentLoggingKeepsEveryLineWhole) {
-    std::atomic<int> failedFlushes{0};
-    auto body = [this, &failedFlushes] {
-        for (int i = 0; i < 100; ++i) {
-            Log(kLogError, "m");
-            failedFlushes += handler_.Flush() != 0;
-        }
-    };
-    platform::Thread other;
-    ASSERT_OK(other.Start(body));
-    body();
-    ASSERT_TRUE(other.Join(0xFFFFFFFF));
-    EXPECT_EQ(failedFlushes.load(), 0);
-    std::string expected = kBom;
-    for (int i = 0; i < 200; ++i)
-        expected += Line("Error", "m");
-    EXPECT_EQ(expected, Read(path_));
-}
-
 // Only a non-zero "LogEnabled" configures a file, from the FileLog values of the right type or the defaults;
 // a "LogEnabled" that cannot be read is reported in the trace log.
 TEST_F(LogTest, DiagnosticLogConfigurationFromTheRegistry) {
@@ -473,7 +451,7 @@ TEST_F(LogTest, RecordDateText) {
          KW("26/12/04 10:15:03 PM|Fri Friday Dec December|338 5 48 48 %|12/04/26 22:15:03|12/04/26|22:15:03|"
             "4.12.2026")},
         {kNow, 0, fits.c_str(), fits},
-        {0, 0, nullptr, KW("Unknown date")},       // no time
+        {0, 0, nullptr, KW("Unknown date")},  // no time
         {kNow, 0, KW("%Q"), KW("Unknown date")},
         {kNow, 0, KW("50%"), KW("Unknown date")},
         {kNow, 0, tooLong.c_str(), KW("Unknown date")},

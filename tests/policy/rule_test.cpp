@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "policy/rule_blacklist.h"
 #include "policy/rule_length.h"
+#include "policy/policy.h"
 #include "policy/rule_min_age.h"
 #include "policy/rule_regex.h"
 #include "policy/rule_similarity.h"
@@ -57,6 +58,18 @@ std::string Settings(const CRuleBase& rule) {
         }
     }
     return s.str();
+}
+
+// The default policy's rules in order, with each regex rule's kind.
+TEST(RuleTest, DefaultPolicyRules) {
+    const CPolicy policy;
+    std::string rules;
+    for (const auto& rule : policy.GetRules()) {
+        const auto* regex = dynamic_cast<const CRuleRegex*>(rule.get());
+        rules +=
+            std::to_string(rule->GetType()) + (regex ? ":" + std::to_string(regex->GetKind()) : "") + " ";
+    }
+    EXPECT_EQ(rules, "2 3 1 5:1 5:2 6 7 5:0 8 ");
 }
 
 // The tools read a rule's settings by the names its type's row lists; a rule that returned others, or in
