@@ -1,6 +1,4 @@
-// Similarity on arbitrary input: a ratio byte, a flags byte (bit 0 ignores case, bit 1 reads one byte per
-// code unit: small alphabets are the hard case), then text and pattern split at the first zero unit. The
-// value lies in [0, 1], a string scores 1 with itself and at least its mutual similarity.
+// Input: ratio byte, flags (1: ignore case, 2: byte units), then text and pattern split at a zero unit.
 #include <cstddef>
 #include <cstdint>
 

@@ -1,5 +1,4 @@
-// The diagnostic and trace logs on real files in a temporary folder, the registry in memory, the clock fixed at
-// 2026-12-04 22:15:03 (local time equal to UTC); error texts, versions and dates.
+// The diagnostic and trace logs on real files, the clock at 2026-12-04 22:15:03 UTC; texts, versions, dates.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -197,8 +196,7 @@ TEST_F(LogTest, RecordsWaitUntilTheFileCanBeWritten) {
     EXPECT_EQ(kBom + Line("Error", "kept") + Line("Error", "now"), Read(path_));
 }
 
-// A failed step of a flush is reported and the records keep waiting; a trace line that cannot be written is
-// lost, its error kept. Either leaves the file as it was, but for a failed close, which comes after the write.
+// A failed flush step is reported, records wait (a trace line is lost); the file is unchanged but on close.
 TEST_F(LogTest, FailedFileStepsAreReportedAndLeaveTheFile) {
     TraceSettings().path = path_;
     const struct {
@@ -290,8 +288,7 @@ TEST_F(LogTest, WaitingRecordsAreBoundedAndDropsAreReported) {
     EXPECT_EQ(2u, handler_.DroppedCount());
 }
 
-// Only a non-zero "LogEnabled" configures a file, from the FileLog values of the right type or the defaults;
-// a "LogEnabled" that cannot be read is reported in the trace log.
+// Only a non-zero "LogEnabled" configures a file (else defaults); an unreadable one goes to the trace log.
 TEST_F(LogTest, DiagnosticLogConfigurationFromTheRegistry) {
     const WString tracePath = platform::JoinPath(folder_, KW("trace.log"));
     TraceSettings().path = tracePath;
@@ -330,8 +327,7 @@ TEST_F(LogTest, DiagnosticLogConfigurationFromTheRegistry) {
               configure());
 }
 
-// Trace lines append in local 24-hour time when (mask AND level) is non-zero; "Log Mask" absent or not a
-// number is 7.
+// Trace lines are written when (mask AND level) is non-zero; a missing or non-number "Log Mask" is 7.
 TEST_F(LogTest, TraceLogAndItsMaskFromTheRegistry) {
     TraceLog(kTraceError, KW("no file yet"));
     registry_.PutString(kTraceKey, KW("Log File"), path_);

@@ -36,8 +36,7 @@ TEST(RuleTest, StringToIntAcceptsOnlyStrictDecimalText) {
     }
 }
 
-// A rule's type, enabled flag and settings as text, e.g. "1 on 1440" or "8 off 1 [a][]": the values of
-// DescribeSettings in order (texts in brackets, a null text as "-").
+// A rule as text, e.g. "1 on 1440" or "8 off 1 [a][]": type, enabled, DescribeSettings (null text "-").
 std::string Settings(const CRuleBase& rule) {
     std::ostringstream s;
     s << rule.GetType() << (rule.IsEnabled() ? " on" : " off");
@@ -72,8 +71,7 @@ TEST(RuleTest, DefaultPolicyRules) {
     EXPECT_EQ(rules, "2 3 1 5:1 5:2 6 7 5:0 8 ");
 }
 
-// The tools read a rule's settings by the names its type's row lists; a rule that returned others, or in
-// another order, would change the linter's output.
+// The tools read a rule's settings by the names (and order) its type's row lists.
 TEST(RuleTest, EachTypeMakesItsClassWithTheListedSettings) {
     for (const RuleTypeInfo& info : RuleTypes()) {
         SCOPED_TRACE(info.className);

@@ -59,8 +59,7 @@ TEST(ScopeMatchTest, ByCanonicalName) {
     EXPECT_FALSE(Matches(ST_USERS, KW("a.b/Users/John"), KW("a.b/Users/John"), log, ST_GROUPS));
 }
 
-// John is in Sales Staff, which is in All Staff, and in Loop A; Loop A and Loop B contain each other; Mary
-// is in no group.
+// John: in Sales Staff (in All Staff) and Loop A; Loop A and Loop B contain each other; Mary: no group.
 class GroupTest : public ::testing::Test {
   protected:
     static constexpr const WChar* kJohn = KW("CN=John,OU=Sales,DC=a,DC=b");
