@@ -1,5 +1,4 @@
-// The LDIF reader on arbitrary bytes: a refusal carries a message, an accepted file comes back unchanged
-// through Write and Parse, and what loads as an offline directory is searched with the backend's filters.
+// LDIF on arbitrary bytes: refusals carry a message, accepted files round-trip and are searchable.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,4 @@
-// The policy document loader on arbitrary stored bytes, then what the validation controller does with the
-// result against a fake directory that knows the user. Any result code will do; a crash, a leak, a hang or
-// results that contradict each other will not.
+// The policy loader and validation on arbitrary bytes: any result, but no crash, leak, hang or contradiction.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -26,8 +24,7 @@ constexpr const WChar* kUserCanonical = KW("corp.example.test/Sales/John Smith")
 constexpr const WChar* kUserDn = KW("CN=John Smith,OU=Sales,DC=corp,DC=example,DC=test");
 constexpr const WChar* kGroupDn = KW("CN=Sales Staff,OU=Groups,DC=corp,DC=example,DC=test");
 
-// John Smith in CORP, member of Sales Staff; the corpus names his and his group's SIDs and names, so that
-// mutated documents reach the scope and rule code.
+// John Smith in CORP, in Sales Staff: the corpus names both, so mutated documents reach the scope code.
 void Populate(testing::FakeDirectory& directory) {
     directory.AddFlatDomain(KW("CORP"), kDomain);
     directory.SetJoinedDomain(KW("CORP"));

@@ -59,8 +59,7 @@ class LocaleTest : public ::testing::Test {
 };
 
 TEST_F(LocaleTest, LanguageNameOrPlatformLanguageSelectsTheSection) {
-    // A file as a translator writes it (byte-order mark included) with sections that exercise the choice;
-    // [Deutsch]: the first key wins.
+    // A file as a translator writes it (with a byte-order mark); in [Deutsch] the first key wins.
     const WString path = WriteText(
         KW("\xFEFF[english]\r\nPasswordComplexityRulesTitle = Password Complexity Rules\r\n"
            "ErrorDialogText=An error has occurred.\\nPlease contact your system administrator.\r\n"

@@ -1,9 +1,7 @@
-// The diagnostic and trace logs on real files in a temporary folder, the registry in memory, the clock fixed at
-// 2026-12-04 22:15:03 (local time equal to UTC); error texts, versions and dates.
+// The diagnostic and trace logs on real files, the clock at 2026-12-04 22:15:03 UTC; texts, versions, dates.
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -18,7 +16,6 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/result_codes.h"
-#include "platform/sync.h"
 #include "platform/system_messages.h"
 #include "tests/support/failing_file_system.h"
 #include "tests/support/fake_clock.h"
@@ -199,8 +196,7 @@ TEST_F(LogTest, RecordsWaitUntilTheFileCanBeWritten) {
     EXPECT_EQ(kBom + Line("Error", "kept") + Line("Error", "now"), Read(path_));
 }
 
-// A failed step of a flush is reported and the records keep waiting; a trace line that cannot be written is
-// lost, its error kept. Either leaves the file as it was, but for a failed close, which comes after the write.
+// A failed flush step is reported, records wait (a trace line is lost); the file is unchanged but on close.
 TEST_F(LogTest, FailedFileStepsAreReportedAndLeaveTheFile) {
     TraceSettings().path = path_;
     const struct {
@@ -292,28 +288,7 @@ TEST_F(LogTest, WaitingRecordsAreBoundedAndDropsAreReported) {
     EXPECT_EQ(2u, handler_.DroppedCount());
 }
 
-// Two threads log into one handler at once: nothing is lost and no line is torn.
-TEST_F(LogTest, ConcurrentLoggingKeepsEveryLineWhole) {
-    std::atomic<int> failedFlushes{0};
-    auto body = [this, &failedFlushes] {
-        for (int i = 0; i < 100; ++i) {
-            Log(kLogError, "m");
-            failedFlushes += handler_.Flush() != 0;
-        }
-    };
-    platform::Thread other;
-    ASSERT_OK(other.Start(body));
-    body();
-    ASSERT_TRUE(other.Join(0xFFFFFFFF));
-    EXPECT_EQ(failedFlushes.load(), 0);
-    std::string expected = kBom;
-    for (int i = 0; i < 200; ++i)
-        expected += Line("Error", "m");
-    EXPECT_EQ(expected, Read(path_));
-}
-
-// Only a non-zero "LogEnabled" configures a file, from the FileLog values of the right type or the defaults;
-// a "LogEnabled" that cannot be read is reported in the trace log.
+// Only a non-zero "LogEnabled" configures a file (else defaults); an unreadable one goes to the trace log.
 TEST_F(LogTest, DiagnosticLogConfigurationFromTheRegistry) {
     const WString tracePath = platform::JoinPath(folder_, KW("trace.log"));
     TraceSettings().path = tracePath;
@@ -352,8 +327,7 @@ TEST_F(LogTest, DiagnosticLogConfigurationFromTheRegistry) {
               configure());
 }
 
-// Trace lines append in local 24-hour time when (mask AND level) is non-zero; "Log Mask" absent or not a
-// number is 7.
+// Trace lines are written when (mask AND level) is non-zero; a missing or non-number "Log Mask" is 7.
 TEST_F(LogTest, TraceLogAndItsMaskFromTheRegistry) {
     TraceLog(kTraceError, KW("no file yet"));
     registry_.PutString(kTraceKey, KW("Log File"), path_);
@@ -473,7 +447,7 @@ TEST_F(LogTest, RecordDateText) {
          KW("26/12/04 10:15:03 PM|Fri Friday Dec December|338 5 48 48 %|12/04/26 22:15:03|12/04/26|22:15:03|"
             "4.12.2026")},
         {kNow, 0, fits.c_str(), fits},
-        {0, 0, nullptr, KW("Unknown date")},       // no time
+        {0, 0, nullptr, KW("Unknown date")},  // no time
         {kNow, 0, KW("%Q"), KW("Unknown date")},
         {kNow, 0, KW("50%"), KW("Unknown date")},
         {kNow, 0, tooLong.c_str(), KW("Unknown date")},

@@ -1,5 +1,4 @@
-// The COM basics (under Wine with ole32): reference counting, QueryInterface over interface chains, the task
-// allocator's failure hook and wiping holders, GUID text. CreateInstance is exercised by the provider tests.
+// COM basics: reference counts, QueryInterface over interface chains, the task allocator, GUID text.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -49,7 +49,7 @@ TEST_F(FilesTest, ShareModesDecideWhetherASecondOpenSucceeds) {
         {kGenericRead, kShareRead | kShareWrite, kGenericAll, kShareAll, winerr::kSharingViolation},
         {0, kShareNone, kGenericRead, kShareNone, winerr::kSuccess},  // no access takes no part in sharing
         {kGenericWrite, kShareNone, 0, kShareNone, winerr::kSuccess},
-        {0x0001, kShareNone, kGenericRead, kShareAll, winerr::kSharingViolation},  // FILE_READ_DATA
+        {0x0001, kShareNone, kGenericRead, kShareAll, winerr::kSharingViolation},   // FILE_READ_DATA
         {0x0004, kShareRead, kGenericRead, kShareRead, winerr::kSharingViolation},  // FILE_APPEND_DATA
     };
     const WString path = MakeFile(KW("shared.txt"), "data");
@@ -129,8 +129,7 @@ TEST_F(FilesTest, SeekSizeTruncateAndAppend) {
     EXPECT_EQ(std::string(content.begin(), content.end()), std::string("hello!!\0\0x\r\nnext", 16));
 }
 
-// The tests' failing file system (the log and locale tests use its file operations): faults match the path
-// ignoring case, can let calls pass first, and are checked when it goes.
+// The failing file system: faults match the path ignoring case, may skip calls, are checked when it goes.
 TEST_F(FilesTest, TheFailingFileSystemFailsTheChosenCallOnce) {
     using Op = korva::testing::FailingFileSystem::Op;
     const WString missing = JoinPath(folder_, KW("Missing"));

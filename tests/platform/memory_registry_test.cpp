@@ -1,5 +1,4 @@
-// The in-memory registry (the Linux build's registry and every test's fake) and, on Windows, the real one
-// through the same calls.
+// The in-memory registry (Linux's registry and every test's fake) and, on Windows, the real one.
 #include "platform/memory_registry.h"
 
 #include <gtest/gtest-spi.h>
@@ -132,8 +131,7 @@ TEST_F(MemoryRegistryTest, FaultsFailOneMatchingCallInOrderAndLeaveNoHandle) {
     EXPECT_EQ(Write(kHklm, KW("SOFTWARE\\New"), kKeyWrite, KW("v"), KW("x")), winerr::kBadNetpath);
     EXPECT_FALSE(reg_.HasKey(KW("HKLM\\SOFTWARE\\New")));
 
-    // A failed connect, open or create, real or injected, leaves the out-parameter zero, so that a holder
-    // never closes a stale value.
+    // A failed connect, open or create leaves the out-parameter zero: a holder never closes a stale value.
     const struct {
         Op fault;  // injected when not CloseKey
         int32_t (*call)(RegKey*);

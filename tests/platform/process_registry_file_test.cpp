@@ -1,5 +1,4 @@
-// Linux: the process-wide registry comes from the regedit file named by KORVA_REGISTRY_FILE, read once per
-// process, so each case runs this program again as a child with its own environment.
+// Linux: the registry file named by KORVA_REGISTRY_FILE is read once per process: each case is a child.
 #if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,8 +15,7 @@
 namespace korva::platform {
 namespace {
 
-// The child exits with 100 + the result of opening HKLM\SOFTWARE\Korva; once open, it adds a value and saves
-// the registry back to its file (exit 1 when that fails).
+// Child: exit 100 + opening HKLM\SOFTWARE\Korva; once open it adds a value and saves (exit 1 on failure).
 TEST(ProcessRegistryChild, OpenWriteAndSave) {
     if (std::getenv("KORVA_TEST_REGISTRY_CHILD") == nullptr) {
         GTEST_SKIP() << "runs only as a child of ProcessRegistryFileTest";

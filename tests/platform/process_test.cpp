@@ -1,5 +1,4 @@
-// The Windows command-line rules the Linux build splits with, checked row by row; on Windows each row is also
-// checked against the system's own CommandLineToArgvW, so the two builds cannot drift apart.
+// Command-line splitting, row by row; on Windows each row is also checked against CommandLineToArgvW.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "policy/rule_blacklist.h"
 #include "policy/rule_length.h"
+#include "policy/policy.h"
 #include "policy/rule_min_age.h"
 #include "policy/rule_regex.h"
 #include "policy/rule_similarity.h"
@@ -35,8 +36,7 @@ TEST(RuleTest, StringToIntAcceptsOnlyStrictDecimalText) {
     }
 }
 
-// A rule's type, enabled flag and settings as text, e.g. "1 on 1440" or "8 off 1 [a][]": the values of
-// DescribeSettings in order (texts in brackets, a null text as "-").
+// A rule as text, e.g. "1 on 1440" or "8 off 1 [a][]": type, enabled, DescribeSettings (null text "-").
 std::string Settings(const CRuleBase& rule) {
     std::ostringstream s;
     s << rule.GetType() << (rule.IsEnabled() ? " on" : " off");
@@ -59,8 +59,19 @@ std::string Settings(const CRuleBase& rule) {
     return s.str();
 }
 
-// The tools read a rule's settings by the names its type's row lists; a rule that returned others, or in
-// another order, would change the linter's output.
+// The default policy's rules in order, with each regex rule's kind.
+TEST(RuleTest, DefaultPolicyRules) {
+    const CPolicy policy;
+    std::string rules;
+    for (const auto& rule : policy.GetRules()) {
+        const auto* regex = dynamic_cast<const CRuleRegex*>(rule.get());
+        rules +=
+            std::to_string(rule->GetType()) + (regex ? ":" + std::to_string(regex->GetKind()) : "") + " ";
+    }
+    EXPECT_EQ(rules, "2 3 1 5:1 5:2 6 7 5:0 8 ");
+}
+
+// The tools read a rule's settings by the names (and order) its type's row lists.
 TEST(RuleTest, EachTypeMakesItsClassWithTheListedSettings) {
     for (const RuleTypeInfo& info : RuleTypes()) {
         SCOPED_TRACE(info.className);

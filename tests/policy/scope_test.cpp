@@ -59,8 +59,7 @@ TEST(ScopeMatchTest, ByCanonicalName) {
     EXPECT_FALSE(Matches(ST_USERS, KW("a.b/Users/John"), KW("a.b/Users/John"), log, ST_GROUPS));
 }
 
-// John is in Sales Staff, which is in All Staff, and in Loop A; Loop A and Loop B contain each other; Mary
-// is in no group.
+// John: in Sales Staff (in All Staff) and Loop A; Loop A and Loop B contain each other; Mary: no group.
 class GroupTest : public ::testing::Test {
   protected:
     static constexpr const WChar* kJohn = KW("CN=John,OU=Sales,DC=a,DC=b");
@@ -145,7 +144,8 @@ TEST(ScopeLoadTest, TypeAndChildren) {
          0, ST_USERS, "S-1|a.b/J|j|", nullptr},  // child names are case-sensitive
         {KW("<Scope type='4'><SID>a.b/S</SID><Name/><Other/></Scope>"), 0, ST_SINGLEOU, "a.b/S|||", nullptr},
         {KW("<Scope type='12'><SID>x</SID></Scope>"), 0, 12, "x|||", nullptr},  // kept; never matches
-        {KW("<Scope><SID>x</SID></Scope>"), -11, ST_NONE, "|||", nullptr},      // silently
+        {KW("<Scope type='5'><SID>x</SID></Scope>"), 0, ST_NONE, "x|||", nullptr},
+        {KW("<Scope><SID>x</SID></Scope>"), -11, ST_NONE, "|||", nullptr},  // silently
         // Not a number: logged, and the children are still read.
         {KW("<Scope type='2x'><SID>x</SID></Scope>"), -11, ST_NONE, "x|||", KW("type attribute to integer.")},
         {KW("<Scope type='2'/>"), -12, ST_NONE, "|||", KW("Scope is empty.")},

@@ -45,8 +45,7 @@ const Case kCases[] = {
      false},
 };
 
-// Every case runs with the true lengths and with lengths that contradict the strings (0 for the text), as the
-// lengths are ignored. `matched` starts true so that a failure is seen to reset it.
+// Each case also runs with wrong lengths (they are ignored); `matched` starts true to see it reset.
 TEST(CheckStringWithRegEx, Table) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);

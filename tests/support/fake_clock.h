@@ -1,5 +1,4 @@
-// Test clocks and languages: a settable clock and fixed display languages, installed for the owner's lifetime
-// by the scoped overrides of the seams.
+// A settable clock and fixed display languages, installed for the owner's lifetime.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,4 @@
-// The in-memory registry as a test fake: it replaces the process-wide registry for its lifetime and, when
-// destroyed, fails the test that left keys open.
+// The in-memory registry installed for its lifetime; fails the test that leaves keys open.
 #pragma once
 
 #include <gtest/gtest.h>

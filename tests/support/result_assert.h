@@ -13,8 +13,7 @@
 
 namespace korva::testing {
 
-// "0x80070005 (-2147024891): General access denied error.": the HRESULT table's text, the platform's message
-// for a Windows error, or "the system's own code" for the small negative codes.
+// "0x80070005 (-2147024891): General access denied error.": the code with its text.
 std::string DescribeResult(int32_t code);
 
 ::testing::AssertionResult ResultIsOk(const char* expression, int32_t code);

@@ -78,8 +78,7 @@ TEST(Format, FormatEndingInsideAConversionOrMissingAndOutputWithoutLimit) {
     EXPECT_TRUE(Format((big + KW("%d") + big).c_str(), 12) == big + KW("12") + big);
 }
 
-// mingw-w64's snprintf departs from C for '+' and ' ' with %u, %#.0o of zero and %<width>.17g of 1e15 and
-// 1e16: those are compared on Linux only.
+// mingw-w64's snprintf departs from C for '+'/' ' with %u, %#.0o of 0 and %.17g of 1e15/1e16: Linux only.
 bool ReferenceDeparts([[maybe_unused]] const std::string& directive, [[maybe_unused]] char conversion,
                       [[maybe_unused]] double value) {
 #if defined(_WIN32)

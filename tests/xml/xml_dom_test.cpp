@@ -156,8 +156,7 @@ TEST(XmlDocument, RefusedWithWhereAndWhy) {
     }
 }
 
-// The faults the document readers' tests do not inject (attribute names, element searches); a named fault
-// passes over other nodes; faults are taken once, in order.
+// Faults other tests do not inject; a named fault passes over other nodes; faults are used once, in order.
 TEST(XmlFaults, FailOnceOnTheNamedNodeInOrder) {
     auto doc = MustParse(KW("<Policy name=\"p\"><Rule type=\"2\">x</Rule></Policy>"));
     ASSERT_TRUE(doc);
