@@ -74,13 +74,13 @@ bool ParseArgs(const std::vector<std::string>& args, size_t first,
         }
         const size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         for (const auto* table : {&commandOptions, &kDirectoryOptions}) {
             for (const OptionSpec& candidate : *table) {
-                spec = name == candidate.name ? &candidate : spec;
+                option = name == candidate.name ? &candidate : option;
             }
         }
-        if (spec == nullptr || (!spec->takesValue && equals != std::string::npos)) {
+        if (option == nullptr || (!option->takesValue && equals != std::string::npos)) {
             *problem = "unknown option '" + arg + "'";
             return false;
         }
@@ -88,7 +88,7 @@ bool ParseArgs(const std::vector<std::string>& args, size_t first,
             *problem = name + " given twice";
             return false;
         }
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
             parsed->flags.insert(name);
         } else if (equals != std::string::npos) {
             parsed->values[name] = arg.substr(equals + 1);
