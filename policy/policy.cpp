@@ -66,52 +66,46 @@ int32_t CPolicy::LoadFromXML(cGjLog& log, const xml::Node& element, const WChar*
     }
     log.LogMessage(kLogDebug, KW("Load policy data from XML."));
 
-    int32_t result = 0;
-    for (const xml::Node& child : children) {
-        WString childName;
-        status = child.GetBaseName(&childName);
-        if (status != kSOk) {
-            log.LogHResult(kLogError, status, KW("An error occurred getting base name of child."));
-            result = status;
-            continue;
-        }
-        if (childName == KW("Configuration")) {
-            WString text;
-            status = child.GetText(&text);
-            if (status != kSOk) {
-                log.LogHResult(kLogError, status, KW("Failed to get value of Configuration node."));
-                return status;
+    return WalkNamedChildren(
+        log, children,
+        [&](const WString& childName, const xml::Node& child, int32_t& result) -> std::optional<int32_t> {
+            if (childName == KW("Configuration")) {
+                WString text;
+                if (const int32_t read = child.GetText(&text); read != kSOk) {
+                    log.LogHResult(kLogError, read, KW("Failed to get value of Configuration node."));
+                    return read;
+                }
+                int32_t value = 0;
+                if (StringToInt(text.c_str(), &value)) {
+                    configuration_ = static_cast<uint32_t>(value);
+                    log.LogMessage(kLogDebug, KW("Successfully determined configuration."));
+                } else {
+                    // Fatal only when no Rule or Scope follows: each of those sets the result again.
+                    configuration_ = 0;
+                    ReportNotANumber(child, nullptr, text,
+                                     [] { return WString(KW("0 (the policy is on)")); });
+                    result = kResultInvalidValue;
+                    log.LogWithCode(kLogError, kResultInvalidValue,
+                                    KW("Failed to convert value of Configuration to integer."));
+                }
+            } else if (childName == KW("Rule")) {
+                result = CreateRule(log, child, &rules_, version);
+                if (result != 0) {
+                    log.LogWithCode(kLogError, result, KW("An error occurred while loading rule from XML."));
+                    return result;
+                }
+            } else if (childName == KW("Scope")) {
+                auto scope = std::make_unique<CScope>();
+                result = scope->LoadFromXML(log, child);
+                if (result != 0) {
+                    log.LogWithCode(kLogError, result, KW("An error occurred loading policy from XML."));
+                    return result;
+                }
+                log.LogMessage(kLogDebug, KW("Successfully loaded scope '%s'."), scope->GetName());
+                scopes_.push_back(std::move(scope));
             }
-            int32_t value = 0;
-            if (StringToInt(text.c_str(), &value)) {
-                configuration_ = static_cast<uint32_t>(value);
-                log.LogMessage(kLogDebug, KW("Successfully determined configuration."));
-            } else {
-                // Fatal only when no Rule or Scope follows: each of those sets the result again.
-                configuration_ = 0;
-                ReportNotANumber(child, nullptr, text, [] { return WString(KW("0 (the policy is on)")); });
-                result = kResultInvalidValue;
-                log.LogWithCode(kLogError, kResultInvalidValue,
-                                KW("Failed to convert value of Configuration to integer."));
-            }
-        } else if (childName == KW("Rule")) {
-            result = CreateRule(log, child, &rules_, version);
-            if (result != 0) {
-                log.LogWithCode(kLogError, result, KW("An error occurred while loading rule from XML."));
-                return result;
-            }
-        } else if (childName == KW("Scope")) {
-            auto scope = std::make_unique<CScope>();
-            result = scope->LoadFromXML(log, child);
-            if (result != 0) {
-                log.LogWithCode(kLogError, result, KW("An error occurred loading policy from XML."));
-                return result;
-            }
-            log.LogMessage(kLogDebug, KW("Successfully loaded scope '%s'."), scope->GetName());
-            scopes_.push_back(std::move(scope));
-        }
-    }
-    return result;
+            return std::nullopt;
+        });
 }
 
 int32_t CPolicy::AppliesTo(cGjLog& log, CScope& userScope, bool* applies) {

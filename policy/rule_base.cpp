@@ -34,6 +34,30 @@ bool StringToInt(const WChar* text, int32_t* value) {
     return true;
 }
 
+int32_t WalkNamedChildren(cGjLog& log, const std::vector<xml::Node>& children, const ChildReader& read,
+                          bool* stopped) {
+    if (stopped != nullptr) {
+        *stopped = false;
+    }
+    int32_t result = 0;
+    for (const xml::Node& child : children) {
+        WString name;
+        const int32_t status = child.GetBaseName(&name);
+        if (status != kSOk) {
+            log.LogHResult(kLogError, status, KW("An error occurred getting base name of child."));
+            result = status;
+            continue;
+        }
+        if (const std::optional<int32_t> end = read(name, child, result)) {
+            if (stopped != nullptr) {
+                *stopped = true;
+            }
+            return *end;
+        }
+    }
+    return result;
+}
+
 int32_t ReadAttribute(cGjLog& log, const xml::Node& element, const WChar* name, WString* value) {
     value->clear();
     std::vector<xml::Attribute> attributes;
@@ -85,68 +109,62 @@ int32_t CRuleBase::LoadFromXML(cGjLog& log, const xml::Node& element, const WCha
     descriptions_.clear();
 
     std::vector<xml::Node> children;
-    int32_t status = OpenRuleChildren(log, element, KW("An error occurred getting rule data."),
-                                      KW("Load rule data from XML."), &children);
-    if (status != kSOk) {
-        return status;
+    const int32_t opened = OpenRuleChildren(log, element, KW("An error occurred getting rule data."),
+                                            KW("Load rule data from XML."), &children);
+    if (opened != kSOk) {
+        return opened;
     }
 
-    int32_t result = 0;
-    for (const xml::Node& child : children) {
-        WString name;
-        status = child.GetBaseName(&name);
-        if (status != kSOk) {
-            log.LogHResult(kLogError, status, KW("An error occurred getting base name of child."));
-            result = status;
-            continue;
-        }
-        if (name == KW("Enabled")) {
-            WString text;
-            status = child.GetText(&text);
-            if (status != kSOk) {
-                log.LogHResult(kLogError, status, KW("Failed to get value of enabled node."));
-                return status;
-            }
-            int32_t value = 0;
-            if (StringToInt(text.c_str(), &value)) {
-                enabled_ = value >= 1;
-                log.LogMessage(kLogDebug, KW("Successfully set enabled."));
-            } else {
-                ReportNotANumber(child, nullptr, text, [this] {
-                    return WString(enabled_ ? KW("1 (an earlier Enabled)") : KW("0 (the rule is off)"));
-                });
-                log.LogWithCode(kLogError, kResultInvalidValue,
-                                KW("Failed to convert value of enabled node to bool."));
-            }
-        } else if (name == KW("Description")) {
-            WString text;
-            status = child.GetText(&text);
-            if (status != kSOk) {
-                log.LogHResult(kLogError, status, KW("Failed to get value of description node."));
-                return status;
-            }
-            uint32_t language = kLangEnglish;
-            WString languageText;
-            status = ReadAttribute(log, child, KW("languageid"), &languageText);
-            if (status != kSOk) {
-                // Absent (S_FALSE) or unreadable: English, and the status is remembered.
-                result = status;
-            } else {
-                int32_t value = 0;
-                if (StringToInt(languageText.c_str(), &value)) {
-                    language = static_cast<uint32_t>(value);
-                } else {
-                    ReportNotANumber(child, KW("languageid"), languageText,
-                                     [] { return WString(KW("9 (English)")); });
-                    log.LogMessage(kLogDebug,
-                                   KW("Failed to convert value of languageid attribute to integer."));
+    return WalkNamedChildren(
+        log, children,
+        [&](const WString& name, const xml::Node& child, int32_t& result) -> std::optional<int32_t> {
+            if (name == KW("Enabled")) {
+                WString text;
+                const int32_t status = child.GetText(&text);
+                if (status != kSOk) {
+                    log.LogHResult(kLogError, status, KW("Failed to get value of enabled node."));
+                    return status;
                 }
+                int32_t value = 0;
+                if (StringToInt(text.c_str(), &value)) {
+                    enabled_ = value >= 1;
+                    log.LogMessage(kLogDebug, KW("Successfully set enabled."));
+                } else {
+                    ReportNotANumber(child, nullptr, text, [this] {
+                        return WString(enabled_ ? KW("1 (an earlier Enabled)") : KW("0 (the rule is off)"));
+                    });
+                    log.LogWithCode(kLogError, kResultInvalidValue,
+                                    KW("Failed to convert value of enabled node to bool."));
+                }
+            } else if (name == KW("Description")) {
+                WString text;
+                int32_t status = child.GetText(&text);
+                if (status != kSOk) {
+                    log.LogHResult(kLogError, status, KW("Failed to get value of description node."));
+                    return status;
+                }
+                uint32_t language = kLangEnglish;
+                WString languageText;
+                status = ReadAttribute(log, child, KW("languageid"), &languageText);
+                if (status != kSOk) {
+                    // Absent (S_FALSE) or unreadable: English, and the status is remembered.
+                    result = status;
+                } else {
+                    int32_t value = 0;
+                    if (StringToInt(languageText.c_str(), &value)) {
+                        language = static_cast<uint32_t>(value);
+                    } else {
+                        ReportNotANumber(child, KW("languageid"), languageText,
+                                         [] { return WString(KW("9 (English)")); });
+                        log.LogMessage(kLogDebug,
+                                       KW("Failed to convert value of languageid attribute to integer."));
+                    }
+                }
+                SetDescription(language, text);
+                log.LogMessage(kLogDebug, KW("Successfully got description."));
             }
-            SetDescription(language, text);
-            log.LogMessage(kLogDebug, KW("Successfully got description."));
-        }
-    }
-    return result;
+            return std::nullopt;
+        });
 }
 
 int32_t OpenRuleChildren(cGjLog& log, const xml::Node& element, const WChar* listFailure,
@@ -172,46 +190,47 @@ int32_t OpenRuleChildren(cGjLog& log, const xml::Node& element, const WChar* lis
     return kSOk;
 }
 
+int32_t CRuleBase::LoadChildren(cGjLog& log, const xml::Node& element, const WChar* version,
+                                const WChar* listFailure, const WChar* loading, const ChildReader& read) {
+    std::vector<xml::Node> children;
+    if (const int32_t opened = OpenRuleChildren(log, element, listFailure, loading, &children);
+        opened != kSOk) {
+        return opened;
+    }
+    bool stopped = false;
+    const int32_t result = WalkNamedChildren(log, children, read, &stopped);
+    if (!stopped) {
+        (void)CRuleBase::LoadFromXML(log, element, version);
+    }
+    return result;
+}
+
 int32_t CRuleBase::LoadIntegerChild(cGjLog& log, const xml::Node& element, const WChar* version,
                                     const IntegerChildTexts& texts,
                                     const std::function<void(int32_t)>& converted,
                                     const std::function<WString()>& invalid) {
-    std::vector<xml::Node> children;
-    int32_t status = OpenRuleChildren(log, element, texts.listFailure, texts.loadingDebug, &children);
-    if (status != kSOk) {
-        return status;
-    }
-
-    int32_t result = 0;
-    for (const xml::Node& child : children) {
-        WString name;
-        status = child.GetBaseName(&name);
-        if (status != kSOk) {
-            log.LogHResult(kLogError, status, KW("An error occurred getting base name of child."));
-            result = status;
-            continue;
-        }
-        if (name != texts.childName) {
-            continue;
-        }
-        WString text;
-        status = child.GetText(&text);
-        if (status != kSOk) {
-            // The shared children are then not read.
-            log.LogHResult(kLogError, status, KW("%s"), texts.readFailure);
-            return status;
-        }
-        int32_t value = 0;
-        if (StringToInt(text.c_str(), &value)) {
-            converted(value);
-        } else {
-            const WString used = invalid();
-            ReportNotANumber(child, nullptr, text, [&used] { return used; });
-            log.LogWithCode(kLogError, kResultInvalidValue, KW("%s"), texts.convertFailure);
-        }
-    }
-    (void)CRuleBase::LoadFromXML(log, element, version);
-    return result;
+    return LoadChildren(log, element, version, texts.listFailure, texts.loadingDebug,
+                        [&](const WString& name, const xml::Node& child, int32_t&) -> std::optional<int32_t> {
+                            if (name != texts.childName) {
+                                return std::nullopt;
+                            }
+                            WString text;
+                            const int32_t status = child.GetText(&text);
+                            if (status != kSOk) {
+                                log.LogHResult(kLogError, status, KW("%s"), texts.readFailure);
+                                return status;
+                            }
+                            int32_t value = 0;
+                            if (StringToInt(text.c_str(), &value)) {
+                                converted(value);
+                            } else {
+                                const WString used = invalid();
+                                ReportNotANumber(child, nullptr, text, [&used] { return used; });
+                                log.LogWithCode(kLogError, kResultInvalidValue, KW("%s"),
+                                                texts.convertFailure);
+                            }
+                            return std::nullopt;
+                        });
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <variant>
 #include <vector>
@@ -73,6 +74,10 @@ struct RuleSetting {
 };
 using RuleSettings = std::vector<RuleSetting>;
 
+// Reads one named child of an element for WalkNamedChildren.
+using ChildReader =
+    std::function<std::optional<int32_t>(const WString& name, const xml::Node& child, int32_t& result)>;
+
 class CRuleBase {
   public:
     CRuleBase() = default;
@@ -123,6 +128,13 @@ class CRuleBase {
     };
 
   protected:
+    // The loading every rule family shares: the children (OpenRuleChildren with `listFailure` and `loading`),
+    // the walk with `read`, then, unless a reader ended the walk, the shared children with
+    // CRuleBase::LoadFromXML, whose result is not used. The walk's code.
+    [[nodiscard]] int32_t LoadChildren(cGjLog& log, const xml::Node& element, const WChar* version,
+                                       const WChar* listFailure, const WChar* loading,
+                                       const ChildReader& read);
+
     // Reads such an element: `converted` receives the value of each strict-integer child text, `invalid` is
     // called for each one that is not and returns what is used instead, for the load report (both log their
     // own success lines), then the shared children are read with CRuleBase::LoadFromXML, whose result is not
@@ -181,6 +193,14 @@ bool StringToInt(const WChar* text, int32_t* value);
 // before the children are walked. 0 with `children` filled, or the code the loader returns.
 int32_t OpenRuleChildren(cGjLog& log, const xml::Node& element, const WChar* listFailure,
                          const WChar* loading, std::vector<xml::Node>* children);
+
+// The walk every loader makes over an element's children. A child whose name cannot be read is logged ("An
+// error occurred getting base name of child.") and its status becomes the result; `read(name, child, result)`
+// handles every other child, may change the walk's result, and returns the code to end the walk with, or
+// nothing to go on (ChildReader). The walk returns that code or, when no reader ended it, the result; `stopped`
+// (if given) tells which.
+[[nodiscard]] int32_t WalkNamedChildren(cGjLog& log, const std::vector<xml::Node>& children,
+                                        const ChildReader& read, bool* stopped = nullptr);
 
 // The first attribute of `element` whose local name equals `name`, ASCII case ignored: 0 with a copy of its
 // text, or S_FALSE (1) with *value cleared and nothing logged when there is none, or the DOM's HRESULT.

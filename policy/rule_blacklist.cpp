@@ -103,78 +103,63 @@ int32_t CRuleBlackList::TestExpressions(cGjLog& log, const WChar* newPassword, b
 int32_t CRuleBlackList::LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) {
     items_.clear();
 
-    std::vector<xml::Node> children;
-    int32_t hr = OpenRuleChildren(log, element, KW("An error occurred getting rule data."),
-                                  KW("Load rule data from XML."), &children);
-    if (hr != kSOk) {
-        return hr;
-    }
+    return LoadChildren(
+        log, element, version, KW("An error occurred getting rule data."), KW("Load rule data from XML."),
+        [&](const WString& name, const xml::Node& child, int32_t& walked) -> std::optional<int32_t> {
+            if (name != KW("Blacklist"))
+                return std::nullopt;
 
-    int32_t result = 0;
-    for (const xml::Node& child : children) {
-        WString name;
-        hr = child.GetBaseName(&name);
-        if (hr != kSOk) {
-            log.LogHResult(kLogError, hr, KW("An error occurred getting base name of child."));
-            result = hr;
-            continue;
-        }
-        if (name != KW("Blacklist"))
-            continue;
-
-        WString interpretation;
-        hr = child.GetAttribute(KW("Interpretation"), &interpretation);
-        if (hr != kSOk && hr != kSFalse) {
-            // The load ends here with what it has so far; the shared children are not read.
-            log.LogHResult(kLogError, hr, KW("Failed to get interpretation attribute."));
-            return result;
-        }
-        if (hr != 0)
-            return kResultInvalidValue;  // "Interpretation" is required
-        int32_t value = 0;
-        if (StringToInt(interpretation.c_str(), &value)) {
-            interpretation_ = value;
-            log.LogMessage(kLogDebug,
-                           KW("Successfully determined if interpretation type of blacklist rule."));
-        } else {
-            ReportNotANumber(child, KW("Interpretation"), interpretation,
-                             [this] { return Format(KW("%d (unchanged)"), interpretation_); });
-            log.LogWithCode(
-                kLogError, kResultInvalidValue,
-                KW("Failed to convert value of interpretation attribute of blacklist rule to integer."));
-        }
-
-        std::vector<xml::Node> items;
-        hr = child.GetChildNodes(&items);
-        if (hr != kSOk) {
-            log.LogHResult(kLogError, hr, KW("An error occurred getting blacklist items."));
-            return hr;
-        }
-        log.LogMessage(kLogDebug, KW("Load blacklist items from XML."));
-        for (const xml::Node& item : items) {
-            WString itemName;
-            hr = item.GetBaseName(&itemName);
-            if (hr != kSOk) {
-                log.LogHResult(kLogError, hr, KW("An error occurred getting base name of child."));
-                result = hr;
-                continue;
+            WString interpretation;
+            int32_t hr = child.GetAttribute(KW("Interpretation"), &interpretation);
+            if (hr != kSOk && hr != kSFalse) {
+                // The load ends here with what it has so far; the shared children are not read.
+                log.LogHResult(kLogError, hr, KW("Failed to get interpretation attribute."));
+                return walked;
             }
-            if (itemName != KW("Item"))
-                continue;
-            WString text;
-            hr = item.GetText(&text);
+            if (hr != 0)
+                return kResultInvalidValue;  // "Interpretation" is required
+            int32_t value = 0;
+            if (StringToInt(interpretation.c_str(), &value)) {
+                interpretation_ = value;
+                log.LogMessage(kLogDebug,
+                               KW("Successfully determined if interpretation type of blacklist rule."));
+            } else {
+                ReportNotANumber(child, KW("Interpretation"), interpretation,
+                                 [this] { return Format(KW("%d (unchanged)"), interpretation_); });
+                log.LogWithCode(
+                    kLogError, kResultInvalidValue,
+                    KW("Failed to convert value of interpretation attribute of blacklist rule to integer."));
+            }
+
+            std::vector<xml::Node> items;
+            hr = child.GetChildNodes(&items);
             if (hr != kSOk) {
-                log.LogHResult(kLogError, hr, KW("Failed to get value of item node."));
+                log.LogHResult(kLogError, hr, KW("An error occurred getting blacklist items."));
                 return hr;
             }
-            items_.push_back(std::move(text));
-            log.LogMessage(kLogDebug, KW("Successfully added blacklist item."));
-        }
-    }
-
-    // The shared children; their result does not change this rule's.
-    (void)CRuleBase::LoadFromXML(log, element, version);
-    return result;
+            log.LogMessage(kLogDebug, KW("Load blacklist items from XML."));
+            bool itemsStopped = false;
+            const int32_t itemsResult = WalkNamedChildren(
+                log, items,
+                [&](const WString& itemName, const xml::Node& item, int32_t&) -> std::optional<int32_t> {
+                    if (itemName != KW("Item"))
+                        return std::nullopt;
+                    WString text;
+                    if (const int32_t read = item.GetText(&text); read != kSOk) {
+                        log.LogHResult(kLogError, read, KW("Failed to get value of item node."));
+                        return read;
+                    }
+                    items_.push_back(std::move(text));
+                    log.LogMessage(kLogDebug, KW("Successfully added blacklist item."));
+                    return std::nullopt;
+                },
+                &itemsStopped);
+            if (itemsStopped)
+                return itemsResult;
+            if (itemsResult != 0)
+                walked = itemsResult;
+            return std::nullopt;
+        });
 }
 
 std::unique_ptr<CRuleBase> NewBlackListRule() {

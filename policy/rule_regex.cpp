@@ -150,85 +150,72 @@ int32_t CRuleRegex::LoadFromXML(cGjLog& log, const xml::Node& element, const WCh
     expression_.clear();
     data_.clear();
 
-    std::vector<xml::Node> children;
-    int32_t hr = OpenRuleChildren(log, element, KW("An error occurred getting rule data."),
-                                  KW("Load rule data from XML."), &children);
-    if (hr != kSOk) {
-        return hr;
-    }
+    return LoadChildren(
+        log, element, version, KW("An error occurred getting rule data."), KW("Load rule data from XML."),
+        [&](const WString& name, const xml::Node& child, int32_t& walked) -> std::optional<int32_t> {
+            if (name == KW("Regex")) {
+                WString text;
+                int32_t hr = child.GetText(&text);
+                if (hr != kSOk) {
+                    log.LogHResult(kLogError, hr, KW("Failed to get value of regex node."));
+                    return hr;
+                }
+                expression_ = std::move(text);
+                log.LogMessage(kLogDebug, KW("Successfully set regex."));
 
-    int32_t result = 0;
-    for (const xml::Node& child : children) {
-        WString name;
-        hr = child.GetBaseName(&name);
-        if (hr != kSOk) {
-            log.LogHResult(kLogError, hr, KW("An error occurred getting base name of child."));
-            result = hr;
-            continue;
-        }
-        if (name == KW("Regex")) {
-            WString text;
-            hr = child.GetText(&text);
-            if (hr != kSOk) {
-                log.LogHResult(kLogError, hr, KW("Failed to get value of regex node."));
-                return hr;
+                WString type;
+                hr = child.GetAttribute(KW("Type"), &type);
+                if (hr != kSOk && hr != kSFalse) {
+                    // The load ends here with what it has so far; the shared children are not read.
+                    log.LogHResult(kLogError, hr, KW("Failed to get type attribute."));
+                    return walked;
+                }
+                if (hr != 0)
+                    return kResultInvalidValue;  // "Type" is required with every expression
+                int32_t kind = 0;
+                if (StringToInt(type.c_str(), &kind)) {
+                    kind_ = kind;
+                    log.LogMessage(kLogDebug, KW("Successfully determined if type of regular expression."));
+                } else {
+                    ReportNotANumber(child, KW("Type"), type,
+                                     [this] { return Format(KW("%d (unchanged)"), kind_); });
+                    log.LogWithCode(kLogError, kResultInvalidValue,
+                                    KW("Failed to convert value of type attribute of regular expression rule "
+                                       "to integer."));
+                }
+            } else if (name == KW("Data")) {
+                WString text;
+                const int32_t hr = child.GetText(&text);
+                if (hr != kSOk) {
+                    log.LogHResult(kLogError, hr, KW("Failed to get value of data node."));
+                    return hr;
+                }
+                data_ = std::move(text);
+                log.LogMessage(kLogDebug, KW("Successfully set data."));
+            } else if (name == KW("ExpressionValidatesPassword")) {
+                WString text;
+                const int32_t hr = child.GetText(&text);
+                if (hr != kSOk) {
+                    log.LogHResult(kLogError, hr,
+                                   KW("Failed to get value of ExpressionValidatesPassword node."));
+                    return hr;
+                }
+                int32_t value = 0;
+                if (StringToInt(text.c_str(), &value)) {
+                    expressionValidatesPassword_ = value >= 1;
+                    log.LogMessage(kLogDebug, KW("Successfully set ExpressionValidatesPassword."));
+                } else {
+                    ReportNotANumber(child, nullptr, text, [this] {
+                        return WString(expressionValidatesPassword_ ? KW("1 (unchanged)")
+                                                                    : KW("0 (unchanged)"));
+                    });
+                    log.LogWithCode(
+                        kLogError, kResultInvalidValue,
+                        KW("Failed to convert value of ExpressionValidatesPassword node to bool."));
+                }
             }
-            expression_ = std::move(text);
-            log.LogMessage(kLogDebug, KW("Successfully set regex."));
-
-            WString type;
-            hr = child.GetAttribute(KW("Type"), &type);
-            if (hr != kSOk && hr != kSFalse) {
-                // The load ends here with what it has so far; the shared children are not read.
-                log.LogHResult(kLogError, hr, KW("Failed to get type attribute."));
-                return result;
-            }
-            if (hr != 0)
-                return kResultInvalidValue;  // "Type" is required with every expression
-            int32_t kind = 0;
-            if (StringToInt(type.c_str(), &kind)) {
-                kind_ = kind;
-                log.LogMessage(kLogDebug, KW("Successfully determined if type of regular expression."));
-            } else {
-                ReportNotANumber(child, KW("Type"), type,
-                                 [this] { return Format(KW("%d (unchanged)"), kind_); });
-                log.LogWithCode(
-                    kLogError, kResultInvalidValue,
-                    KW("Failed to convert value of type attribute of regular expression rule to integer."));
-            }
-        } else if (name == KW("Data")) {
-            WString text;
-            hr = child.GetText(&text);
-            if (hr != kSOk) {
-                log.LogHResult(kLogError, hr, KW("Failed to get value of data node."));
-                return hr;
-            }
-            data_ = std::move(text);
-            log.LogMessage(kLogDebug, KW("Successfully set data."));
-        } else if (name == KW("ExpressionValidatesPassword")) {
-            WString text;
-            hr = child.GetText(&text);
-            if (hr != kSOk) {
-                log.LogHResult(kLogError, hr, KW("Failed to get value of ExpressionValidatesPassword node."));
-                return hr;
-            }
-            int32_t value = 0;
-            if (StringToInt(text.c_str(), &value)) {
-                expressionValidatesPassword_ = value >= 1;
-                log.LogMessage(kLogDebug, KW("Successfully set ExpressionValidatesPassword."));
-            } else {
-                ReportNotANumber(child, nullptr, text, [this] {
-                    return WString(expressionValidatesPassword_ ? KW("1 (unchanged)") : KW("0 (unchanged)"));
-                });
-                log.LogWithCode(kLogError, kResultInvalidValue,
-                                KW("Failed to convert value of ExpressionValidatesPassword node to bool."));
-            }
-        }
-    }
-
-    // The shared children; a failure there is logged by the base and does not fail this rule.
-    (void)CRuleBase::LoadFromXML(log, element, version);
-    return result;
+            return std::nullopt;
+        });
 }
 
 std::unique_ptr<CRuleBase> NewRegexRule() {

@@ -100,33 +100,14 @@ int32_t LoadRatioChild(cGjLog& log, const xml::Node& child, const RatioChild& te
     return result;
 }
 
-// The loading both similarity rules share: the child walk, then the shared children of `rule`. `readChild`
-// handles one named child and returns a non-zero code to remember.
-template <typename ReadChild>
-int32_t LoadSimilarityElement(cGjLog& log, const xml::Node& element, const WChar* version, CRuleBase& rule,
-                              ReadChild readChild) {
-    std::vector<xml::Node> children;
-    int32_t hr = OpenRuleChildren(log, element, KW("An error occurred getting similarity rule data."),
-                                  KW("Load similarity rule data from XML."), &children);
-    if (hr != kSOk) {
-        return hr;
+constexpr const WChar* kSimilarityListFailure = KW("An error occurred getting similarity rule data.");
+constexpr const WChar* kSimilarityLoading = KW("Load similarity rule data from XML.");
+
+// A ratio child's failure is remembered as the rule's result; the walk goes on.
+void Remember(int32_t code, int32_t* walked) {
+    if (code != 0) {
+        *walked = code;
     }
-    int32_t result = 0;
-    for (const xml::Node& child : children) {
-        WString name;
-        hr = child.GetBaseName(&name);
-        if (hr != kSOk) {
-            log.LogHResult(kLogError, hr, KW("An error occurred getting base name of child."));
-            result = hr;
-            continue;
-        }
-        const int32_t childResult = readChild(name, child);
-        if (childResult != 0)
-            result = childResult;
-    }
-    // The shared children; their result does not change this rule's.
-    (void)rule.CRuleBase::LoadFromXML(log, element, version);
-    return result;
 }
 
 }  // namespace
@@ -235,11 +216,14 @@ int32_t CRulePasswordSimilarity::Test(cGjLog& log, bool* valid, CScope* /*userSc
 }
 
 int32_t CRulePasswordSimilarity::LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) {
-    return LoadSimilarityElement(
-        log, element, version, *this, [&](const WString& name, const xml::Node& child) {
-            if (name != kPasswordRatio.name)
-                return 0;
-            return LoadRatioChild(log, child, kPasswordRatio, &passwordRatio_, &checkPassword_);
+    return LoadChildren(
+        log, element, version, kSimilarityListFailure, kSimilarityLoading,
+        [&](const WString& name, const xml::Node& child, int32_t& walked) -> std::optional<int32_t> {
+            if (name == kPasswordRatio.name) {
+                Remember(LoadRatioChild(log, child, kPasswordRatio, &passwordRatio_, &checkPassword_),
+                         &walked);
+            }
+            return std::nullopt;
         });
 }
 
@@ -295,15 +279,17 @@ int32_t CRuleNameSimilarity::Test(cGjLog& log, bool* valid, CScope* userScope, c
 }
 
 int32_t CRuleNameSimilarity::LoadFromXML(cGjLog& log, const xml::Node& element, const WChar* version) {
-    return LoadSimilarityElement(
-        log, element, version, *this, [&](const WString& name, const xml::Node& child) {
+    return LoadChildren(
+        log, element, version, kSimilarityListFailure, kSimilarityLoading,
+        [&](const WString& name, const xml::Node& child, int32_t& walked) -> std::optional<int32_t> {
             if (name == kUsernameRatio.name) {
-                return LoadRatioChild(log, child, kUsernameRatio, &usernameRatio_, &checkUsername_);
+                Remember(LoadRatioChild(log, child, kUsernameRatio, &usernameRatio_, &checkUsername_),
+                         &walked);
+            } else if (name == kFullnameRatio.name) {
+                Remember(LoadRatioChild(log, child, kFullnameRatio, &fullnameRatio_, &checkFullname_),
+                         &walked);
             }
-            if (name == kFullnameRatio.name) {
-                return LoadRatioChild(log, child, kFullnameRatio, &fullnameRatio_, &checkFullname_);
-            }
-            return 0;
+            return std::nullopt;
         });
 }
 

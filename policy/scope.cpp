@@ -102,38 +102,31 @@ int32_t CScope::LoadFromXML(cGjLog& log, const xml::Node& element) {
     }
     log.LogMessage(kLogDebug, KW("Load scope data from XML."));
 
-    for (const xml::Node& child : children) {
-        WString name;
-        status = child.GetBaseName(&name);
-        if (status != kSOk) {
-            log.LogHResult(kLogError, status, KW("An error occurred getting base name of child."));
-            result = status;
-            continue;
-        }
-        if (name == KW("SID")) {
-            status = ReadChildText(log, child, &sid_, KW("Failed to get value of SID node."),
-                                   KW("Successfully set SID."));
-        } else if (name == KW("CanonicalName")) {
-            status =
-                ReadChildText(log, child, &canonicalName_, KW("Failed to get value of CanonicalName node."),
-                              KW("Successfully set Canonical Name."));
-        } else if (name == KW("Name")) {
-            status = ReadChildText(log, child, &name_, KW("Failed to get value of Name node."),
-                                   KW("Successfully set Name."));
-        } else if (name == KW("Groups")) {
-            status = LoadGroupsFromXML(log, child);
-            if (status != 0) {
-                log.LogHResult(kLogError, status, KW("Failed to get value of groups node."));
-            } else {
-                log.LogMessage(kLogDebug, KW("Successfully added group set data."));
+    const int32_t walked = WalkNamedChildren(
+        log, children, [&](const WString& name, const xml::Node& child, int32_t&) -> std::optional<int32_t> {
+            int32_t read = 0;
+            if (name == KW("SID")) {
+                read = ReadChildText(log, child, &sid_, KW("Failed to get value of SID node."),
+                                     KW("Successfully set SID."));
+            } else if (name == KW("CanonicalName")) {
+                read = ReadChildText(log, child, &canonicalName_,
+                                     KW("Failed to get value of CanonicalName node."),
+                                     KW("Successfully set Canonical Name."));
+            } else if (name == KW("Name")) {
+                read = ReadChildText(log, child, &name_, KW("Failed to get value of Name node."),
+                                     KW("Successfully set Name."));
+            } else if (name == KW("Groups")) {
+                read = LoadGroupsFromXML(log, child);
+                if (read != 0) {
+                    log.LogHResult(kLogError, read, KW("Failed to get value of groups node."));
+                } else {
+                    log.LogMessage(kLogDebug, KW("Successfully added group set data."));
+                }
             }
-        } else {
-            status = 0;
-        }
-        if (status != 0)
-            return status;
-    }
-    return result;
+            return read != 0 ? std::optional<int32_t>(read) : std::nullopt;
+        });
+    // A child's failure outweighs an unreadable type.
+    return walked != 0 ? walked : result;
 }
 
 int32_t CScope::LoadGroupsFromXML(cGjLog& log, const xml::Node& element) {
@@ -157,27 +150,19 @@ int32_t CScope::LoadGroupsFromXML(cGjLog& log, const xml::Node& element) {
     }
     log.LogMessage(kLogDebug, KW("Load group set data from XML."));
 
-    int32_t result = 0;
-    for (const xml::Node& child : children) {
-        WString name;
-        status = child.GetBaseName(&name);
-        if (status != kSOk) {
-            log.LogHResult(kLogError, status, KW("An error occurred getting base name of child."));
-            result = status;
-            continue;
-        }
-        if (name != KW("Group"))
-            continue;
-        WString text;
-        status = child.GetText(&text);
-        if (status != kSOk) {
-            log.LogHResult(kLogError, status, KW("Failed to get value of group node."));
-            return status;
-        }
-        groups_.insert(std::move(text));
-        log.LogMessage(kLogDebug, KW("Successfully added name to group set."));
-    }
-    return result;
+    return WalkNamedChildren(
+        log, children, [&](const WString& name, const xml::Node& child, int32_t&) -> std::optional<int32_t> {
+            if (name != KW("Group"))
+                return std::nullopt;
+            WString text;
+            if (const int32_t read = child.GetText(&text); read != kSOk) {
+                log.LogHResult(kLogError, read, KW("Failed to get value of group node."));
+                return read;
+            }
+            groups_.insert(std::move(text));
+            log.LogMessage(kLogDebug, KW("Successfully added name to group set."));
+            return std::nullopt;
+        });
 }
 
 int32_t CScope::Update(cGjLog& log) {
