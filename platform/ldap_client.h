@@ -16,14 +16,6 @@ namespace korva::platform::os {
 // An add is a modification that adds every value of every attribute.
 std::vector<LdapModification> AsAdditions(const std::vector<LdapAttribute>& attributes);
 
-// A result message; both clients free theirs with ldap_msgfree.
-template <typename Message>
-struct LdapMessagePolicy {
-    using Type = Message*;
-    static constexpr Type Invalid() { return nullptr; }
-    static void Close(Type message) noexcept { ldap_msgfree(message); }
-};
-
 // What both clients' sessions share: the time limits, the server's last message, and add and modify as one
 // write that the client sends.
 class ClientSession : public LdapSession {

@@ -93,6 +93,16 @@ struct MemoryRegistry::Impl {
 
     // The node behind a handle or predefined root, with the handle's access; 6 for an unknown handle, 1018
     // for a key deleted since it was opened.
+    // The node of an open key whose access includes `needed` (kAccessDenied when it does not).
+    int32_t LookupFor(RegKey key, uint32_t needed, Node** node) const {
+        uint32_t access = 0;
+        const int32_t result = Lookup(key, node, &access);
+        if (result != winerr::kSuccess) {
+            return result;
+        }
+        return (access & needed) == 0 ? winerr::kAccessDenied : winerr::kSuccess;
+    }
+
     int32_t Lookup(RegKey key, Node** node, uint32_t* access) const {
         if (const std::optional<size_t> root = RootIndex(key)) {
             *node = roots[*root].get();
@@ -353,13 +363,8 @@ int32_t MemoryRegistry::QueryValue(RegKey key, const WChar* name, uint32_t* type
         return winerr::kInvalidParameter;
     }
     Node* node = nullptr;
-    uint32_t access = 0;
-    int32_t result = impl_->Lookup(key, &node, &access);
-    if (result != winerr::kSuccess) {
+    if (const int32_t result = impl_->LookupFor(key, kKeyQueryValue, &node); result != winerr::kSuccess) {
         return result;
-    }
-    if ((access & kKeyQueryValue) == 0) {
-        return winerr::kAccessDenied;
     }
     const auto found = node->values.find(AsciiLower(name == nullptr ? WStringView() : WStringView(name)));
     if (found == node->values.end()) {
@@ -395,13 +400,8 @@ int32_t MemoryRegistry::SetValue(RegKey key, const WChar* name, uint32_t type, c
         return winerr::kInvalidParameter;
     }
     Node* node = nullptr;
-    uint32_t access = 0;
-    int32_t result = impl_->Lookup(key, &node, &access);
-    if (result != winerr::kSuccess) {
+    if (const int32_t result = impl_->LookupFor(key, kKeySetValue, &node); result != winerr::kSuccess) {
         return result;
-    }
-    if ((access & kKeySetValue) == 0) {
-        return winerr::kAccessDenied;
     }
     Impl::StoreValue(node, valueName, type, std::vector<uint8_t>(data, data + size));
     return winerr::kSuccess;
@@ -443,13 +443,8 @@ int32_t MemoryRegistry::DeleteValue(RegKey key, const WChar* name) {
         return *fault;
     }
     Node* node = nullptr;
-    uint32_t access = 0;
-    int32_t result = impl_->Lookup(key, &node, &access);
-    if (result != winerr::kSuccess) {
+    if (const int32_t result = impl_->LookupFor(key, kKeySetValue, &node); result != winerr::kSuccess) {
         return result;
-    }
-    if ((access & kKeySetValue) == 0) {
-        return winerr::kAccessDenied;
     }
     if (node->values.erase(AsciiLower(name == nullptr ? WStringView() : WStringView(name))) == 0) {
         return winerr::kFileNotFound;

@@ -5,7 +5,8 @@
 //   static constexpr Type Invalid();         // the value that owns nothing
 //   static void Close(Type value) noexcept;  // releases a valid value
 // Registry keys, directory bindings, LDAP sessions, Win32 handles and COM pointers each get a policy; the
-// holder is the same for all of them.
+// holder is the same for all of them. A handle that one function of one argument releases, and that is empty
+// when zero, needs no policy of its own: UniqueHandle<ClosedBy<SysFreeString>>.
 //
 // put() releases what the holder owns before it hands out the address, so a function that fills an
 // out-parameter never overwrites (and leaks) a value the holder still owned:
@@ -16,6 +17,27 @@
 #include <utility>
 
 namespace korva {
+
+namespace detail {
+template <typename F>
+struct OnlyArgument;
+template <typename R, typename A>
+struct OnlyArgument<R (*)(A)> {
+    using Type = A;
+};
+template <typename R, typename A>
+struct OnlyArgument<R (*)(A) noexcept> {
+    using Type = A;
+};
+}  // namespace detail
+
+// The close policy of a handle released by `Release(handle)` and empty when zero (null).
+template <auto Release>
+struct ClosedBy {
+    using Type = typename detail::OnlyArgument<decltype(Release)>::Type;
+    static constexpr Type Invalid() { return Type{}; }
+    static void Close(Type value) noexcept { (void)Release(value); }
+};
 
 template <typename Policy>
 class [[nodiscard]] UniqueHandle {

@@ -220,10 +220,7 @@ int32_t Document::Parse(WStringView text, std::unique_ptr<Document>* out, WStrin
 }
 
 Node Document::Root() const {
-    Node node;
-    node.doc_ = this;
-    node.node_ = impl_->doc.internal_object();
-    return node;
+    return Node(this, impl_->doc.internal_object());
 }
 
 int32_t Document::GetElementsByTagName(WStringView localName, std::vector<Node>* out) const {
@@ -241,10 +238,7 @@ int32_t Document::GetElementsByTagName(WStringView localName, std::vector<Node>*
         const pugi::xml_node top = impl_->doc;
         for (pugi::xml_node n = NextInSubtree(top, top); n; n = NextInSubtree(n, top)) {
             if (n.type() == pugi::node_element && wanted == LocalName(n.name())) {
-                Node found;
-                found.doc_ = this;
-                found.node_ = n.internal_object();
-                out->push_back(found);
+                out->push_back(Node(this, n.internal_object()));
             }
         }
         return kSOk;
@@ -437,10 +431,7 @@ int32_t Node::GetChildNodes(std::vector<Node>* out) const {
     out->clear();
     try {
         for (pugi::xml_node child = AsPugi(node_).first_child(); child; child = child.next_sibling()) {
-            Node node;
-            node.doc_ = doc_;
-            node.node_ = child.internal_object();
-            out->push_back(node);
+            out->push_back(Node(doc_, child.internal_object()));
         }
         return kSOk;
     } catch (...) {

@@ -89,6 +89,7 @@ class Node {
 
   private:
     friend class Document;
+    Node(const Document* doc, void* node) : doc_(doc), node_(node) {}
     int32_t Check(Op op, const void* out) const;
     const Document* doc_ = nullptr;
     void* node_ = nullptr;  // pugi::xml_node_struct*

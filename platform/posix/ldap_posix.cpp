@@ -23,8 +23,7 @@ struct LdapHandlePolicy {
     static void Close(Type ld) noexcept { ldap_unbind_ext_s(ld, nullptr, nullptr); }
 };
 using LdapHandle = UniqueHandle<LdapHandlePolicy>;
-
-using LdapMessageHandle = UniqueHandle<LdapMessagePolicy<LDAPMessage>>;
+using LdapMessageHandle = UniqueHandle<ClosedBy<ldap_msgfree>>;
 
 // libldap's client-side codes are negative (-1 server down ... -17 referral limit); Windows numbers the same
 // conditions 0x51 ... 0x61 in the same order.

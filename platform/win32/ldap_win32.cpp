@@ -27,14 +27,8 @@ namespace {
 
 constexpr ULONG kMessageFailed = static_cast<ULONG>(-1);
 
-struct LdapHandlePolicy {
-    using Type = LDAP*;
-    static constexpr Type Invalid() { return nullptr; }
-    static void Close(Type ld) noexcept { ldap_unbind(ld); }
-};
-using LdapHandle = UniqueHandle<LdapHandlePolicy>;
-
-using LdapMessageHandle = UniqueHandle<LdapMessagePolicy<LDAPMessage>>;
+using LdapHandle = UniqueHandle<ClosedBy<ldap_unbind>>;
+using LdapMessageHandle = UniqueHandle<ClosedBy<ldap_msgfree>>;
 
 struct SocketPolicy {
     using Type = SOCKET;
@@ -43,12 +37,7 @@ struct SocketPolicy {
 };
 using SocketHandle = UniqueHandle<SocketPolicy>;
 
-struct AddrInfoPolicy {
-    using Type = ADDRINFOW*;
-    static constexpr Type Invalid() { return nullptr; }
-    static void Close(Type info) noexcept { FreeAddrInfoW(info); }
-};
-using AddrInfoHandle = UniqueHandle<AddrInfoPolicy>;
+using AddrInfoHandle = UniqueHandle<ClosedBy<FreeAddrInfoW>>;
 
 // wldap32 already uses the client-side numbers the system uses; anything it reports as a negative number
 // (a failed message id) is a lost connection.

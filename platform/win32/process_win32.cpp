@@ -8,12 +8,7 @@
 namespace korva::platform {
 namespace {
 
-struct KernelHandlePolicy {
-    using Type = HANDLE;
-    static constexpr Type Invalid() { return nullptr; }
-    static void Close(Type value) noexcept { ::CloseHandle(value); }
-};
-using KernelHandle = UniqueHandle<KernelHandlePolicy>;
+using KernelHandle = UniqueHandle<ClosedBy<::CloseHandle>>;
 
 static_assert(sizeof(STARTUPINFOW) == 104, "the start-up record the system expects on 64-bit Windows");
 

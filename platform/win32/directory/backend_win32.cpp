@@ -50,35 +50,12 @@ struct ComPolicy {
 template <typename T>
 using ComHolder = UniqueHandle<ComPolicy<T>>;
 
-struct BstrPolicy {
-    using Type = BSTR;
-    static constexpr Type Invalid() { return nullptr; }
-    static void Close(Type value) noexcept { SysFreeString(value); }
-};
-using Bstr = UniqueHandle<BstrPolicy>;
-
-struct NetBufferPolicy {
-    using Type = void*;
-    static constexpr Type Invalid() { return nullptr; }
-    static void Close(Type value) noexcept { NetApiBufferFree(value); }
-};
+using Bstr = UniqueHandle<ClosedBy<SysFreeString>>;
 
 struct DsHandlePolicy {
     using Type = HANDLE;
     static constexpr Type Invalid() { return nullptr; }
     static void Close(Type value) noexcept { DsUnBindW(&value); }
-};
-
-struct NameResultPolicy {
-    using Type = DS_NAME_RESULTW*;
-    static constexpr Type Invalid() { return nullptr; }
-    static void Close(Type value) noexcept { DsFreeNameResultW(value); }
-};
-
-struct LocalPolicy {
-    using Type = HLOCAL;
-    static constexpr Type Invalid() { return nullptr; }
-    static void Close(Type value) noexcept { LocalFree(value); }
 };
 
 int32_t LastError() {
@@ -109,7 +86,7 @@ class WindowsBinding final : public DomainControllerBinding {
     int32_t CrackName(uint32_t flags, uint32_t offeredFormat, uint32_t desiredFormat, const WChar* name,
                       CrackedName* out) override {
         *out = CrackedName{};
-        UniqueHandle<NameResultPolicy> result;
+        UniqueHandle<ClosedBy<DsFreeNameResultW>> result;
         const LPCWSTR names[] = {name};
         const DWORD rc = DsCrackNamesW(handle_.get(), static_cast<DS_NAME_FLAGS>(flags),
                                        static_cast<DS_NAME_FORMAT>(offeredFormat),
@@ -342,7 +319,7 @@ class WindowsDirectoryBackend final : public DirectoryBackend {
         LPWSTR buffer = nullptr;
         NETSETUP_JOIN_STATUS joinStatus = NetSetupUnknownStatus;
         const NET_API_STATUS rc = NetGetJoinInformation(nullptr, &buffer, &joinStatus);
-        const UniqueHandle<NetBufferPolicy> owned(buffer);
+        const UniqueHandle<ClosedBy<NetApiBufferFree>> owned(buffer);
         if (rc != NERR_Success)
             return static_cast<int32_t>(rc);
         *name = buffer != nullptr ? WString(buffer) : WString();
@@ -354,7 +331,7 @@ class WindowsDirectoryBackend final : public DirectoryBackend {
         *info = DomainControllerInfo{};
         PDOMAIN_CONTROLLER_INFOW record = nullptr;
         const DWORD rc = DsGetDcNameW(nullptr, domainName, nullptr, nullptr, flags, &record);
-        const UniqueHandle<NetBufferPolicy> owned(record);
+        const UniqueHandle<ClosedBy<NetApiBufferFree>> owned(record);
         if (rc != ERROR_SUCCESS)
             return static_cast<int32_t>(rc);
         if (record == nullptr)
@@ -458,7 +435,7 @@ class WindowsDirectoryBackend final : public DirectoryBackend {
         PSID converted = nullptr;
         if (ConvertStringSidToSidW(text, &converted) == FALSE)
             return LastError();
-        const UniqueHandle<LocalPolicy> owned(converted);
+        const UniqueHandle<ClosedBy<LocalFree>> owned(converted);
         const auto* bytes = static_cast<const uint8_t*>(converted);
         sid->assign(bytes, bytes + GetLengthSid(converted));
         return 0;
