@@ -9,7 +9,6 @@
 
 #include "directory/dn.h"
 #include "directory/ldap_filter.h"
-#include "directory/sid_text.h"
 #include "tests/directory/ldif_test_support.h"
 
 namespace korva::testing {
@@ -42,13 +41,6 @@ std::string Names(const std::vector<LdapEntry>& entries) {
                  (dn::Parse(U8(e.dn), &rdns) && !rdns.empty() ? rdns[0][0].value : "<" + U8(e.dn) + ">");
     }
     return names;
-}
-
-// A SID's text as the bytes objectSid holds.
-std::string SidValue(const char* text) {
-    SidBytes sid;
-    EXPECT_EQ(TextToSid(W(text), &sid), 0) << text;
-    return std::string(sid.begin(), sid.end());
 }
 
 // The values of `attribute` in `entry` as text, joined with "|"; "-" when the entry does not have it.
