@@ -274,12 +274,15 @@ TEST_F(LdifDirectoryTest, ChangesRefusedLeaveTheEntryAsItWas) {
     EXPECT_EQ(Values(Read(kAlex, {KW("sn")}), KW("sn")), "Berg");
 }
 
-TEST(LdifDirectoryLoadTest, AStoredRootDseWinsAndFilesThatAreNoDirectoryAreRefused) {
+TEST(LdifDirectoryLoadTest, RootDseAndPartitionsAndFilesThatAreNoDirectory) {
+    const std::string partitions =
+        "dn: DC=x\nobjectClass: domainDNS\n\ndn: CN=Configuration,DC=x\nobjectClass: configuration\n\n";
     const std::tuple<std::string, size_t, const char*> rows[] = {
+        // Without a root DSE in the file: the domain, its configuration and schema are naming contexts.
+        {partitions + "dn: CN=Schema,CN=Configuration,DC=x\nobjectClass: dMD\n", 0,
+         "DC=x|CN=Configuration,DC=x|CN=Schema,CN=Configuration,DC=x;top;x"},
         // The file's own root DSE names only the domain, so CN=Configuration is part of it here.
-        {"dn:\nnamingContexts: DC=x\ndefaultNamingContext: DC=x\ndnsHostName: dc1.x\n\n"
-         "dn: DC=x\nobjectClass: domainDNS\n\ndn: CN=Configuration,DC=x\nobjectClass: configuration\n",
-         0, "x|Configuration"},
+        {"dn:\nnamingContexts: DC=x\n\n" + partitions, 0, "DC=x;-;x|Configuration"},
         {"dn: DC=x\nobjectClass: top\n\ndn: CN=a,,DC=x\nobjectClass: top\n", 4, "not a valid"},
         {"dn: CN=a,DC=x\ncn: a\n\ndn: cn=A , dc=X\ncn: b\n", 4, "first is on line 1"},
         {"dn: CN=a\nchangetype: delete\n", 2, "change records"},
@@ -300,10 +303,12 @@ TEST(LdifDirectoryLoadTest, AStoredRootDseWinsAndFilesThatAreNoDirectoryAreRefus
         ASSERT_EQ(directory->Open(LdapSettings{}, &session), 0);
         std::vector<LdapEntry> out;
         ASSERT_EQ(session->Search(KW(""), LdapScope::Base, KW("(objectClass=*)"), {}, &out), 0);
-        EXPECT_EQ(out.size() == 1 ? Values(out[0], KW("dnsHostName")) : "", "dc1.x");
+        ASSERT_EQ(out.size(), 1u);
+        const std::string root =
+            Values(out[0], KW("namingContexts")) + ";" + Values(out[0], KW("objectClass"));
         ASSERT_EQ(session->Search(KW("DC=x"), LdapScope::Subtree, KW("(objectClass=*)"), {KW("1.1")}, &out),
                   0);
-        EXPECT_EQ(Names(out), expected);
+        EXPECT_EQ(root + ";" + Names(out), expected);
     }
 }
 
