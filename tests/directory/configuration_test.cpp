@@ -17,30 +17,16 @@ namespace {
 
 constexpr const WChar* kKey = KW("HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmarsh\\KORVA\\Directory");
 
-struct Value {
-    const WChar* name;
-    std::variant<const WChar*, uint32_t> data;
-};
+using Value = std::pair<const WChar*, std::variant<const WChar*, uint32_t>>;
 
 class DirectorySettingsTest : public ::testing::Test {
   protected:
-    DirectorySettingsTest() { EXPECT_EQ(registry_.Connect(nullptr, platform::kHkeyLocalMachine), 0); }
     ~DirectorySettingsTest() override {
         RegisterDirectoryBackendFactory(DirectoryBackendKind::Ldap, nullptr);
         RegisterDirectoryBackendFactory(DirectoryBackendKind::Snapshot, nullptr);
     }
-    static void Put(platform::MemoryRegistry& memory, const std::vector<Value>& values) {
-        for (const Value& v : values) {
-            if (const auto* text = std::get_if<const WChar*>(&v.data))
-                memory.PutString(kKey, v.name, *text);
-            else
-                memory.PutDword(kKey, v.name, std::get<uint32_t>(v.data));
-        }
-    }
-
     platform::MemoryRegistry memory_;
     platform::ScopedRegistryOverride override_{&memory_};
-    RegistryConnection registry_;
     CapturedLog log_;
 };
 
@@ -83,10 +69,15 @@ TEST_F(DirectorySettingsTest, ValuesAndTheirFaults) {
         SCOPED_TRACE(settings);
         platform::MemoryRegistry memory;  // a registry of the row's own
         platform::ScopedRegistryOverride rowOverride(&memory);
+        for (const auto& [name, data] : values) {
+            if (const auto* text = std::get_if<const WChar*>(&data))
+                memory.PutString(kKey, name, *text);
+            else
+                memory.PutDword(kKey, name, std::get<uint32_t>(data));
+        }
         RegistryConnection registry;
         ASSERT_EQ(registry.Connect(nullptr, platform::kHkeyLocalMachine), 0);
         log_.records.clear();
-        Put(memory, values);
         DirectorySettings s;
         s.server = KW("stale");
         EXPECT_EQ(ReadDirectorySettings(log_.log, registry, &s), result) << log_.Dump();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace korva::dn {
@@ -53,18 +54,24 @@ TEST(DnTest, RefusesWhatIsNoDn) {
 TEST(DnTest, ParentsAndAncestors) {
     const std::string user = Key("CN=Berg\\, Alex,OU=IT,DC=corp,DC=example");
     EXPECT_EQ(ParentKey(user), Key("OU=IT,DC=corp,DC=example"));
-    EXPECT_EQ(ParentKey(Key("DC=example")), "");
-    EXPECT_EQ(ParentKey(""), "");
-    EXPECT_TRUE(IsSameOrBelow(user, Key("DC=corp,DC=example")));
-    EXPECT_TRUE(IsSameOrBelow(user, user));
-    EXPECT_TRUE(IsSameOrBelow(user, ""));
-    EXPECT_FALSE(IsSameOrBelow(Key("DC=corp,DC=example"), user));
-    EXPECT_FALSE(IsSameOrBelow(Key("CN=a,DC=xcorp"), Key("DC=corp")));
-    EXPECT_FALSE(IsSameOrBelow(Key("CN=a,XDC=corp"), Key("DC=corp")));  // a longer type, not a separator
-    // "OU=a\,DC=corp" is one RDN whose value ends in ",DC=corp": not below DC=corp.
-    EXPECT_FALSE(IsSameOrBelow(Key("OU=a\\,DC=corp"), Key("DC=corp")));
-    EXPECT_TRUE(
-        IsSameOrBelow(Key("OU=a\\\\,DC=corp"), Key("DC=corp")));  // an escaped backslash, then a comma
+    EXPECT_EQ(ParentKey(Key("DC=example")) + ParentKey(""), "");
+    // Below means after a separator: not after a longer type, nor after a comma escaped by an odd count of
+    // backslashes.
+    const std::tuple<std::string, std::string, bool> rows[] = {
+        {user, Key("DC=corp,DC=example"), true},
+        {user, user, true},
+        {user, "", true},
+        {Key("DC=corp,DC=example"), user, false},
+        {"cn=a,dc=xcorp", "dc=corp", false},
+        {"cn=a,xdc=corp", "dc=corp", false},
+        {"ou=a\\,dc=corp", "dc=corp", false},
+        {"ou=a\\\\,dc=corp", "dc=corp", true},
+        {"ou=a\\\\\\,dc=corp", "dc=corp", false},
+        {"\\,dc=corp", "dc=corp", false},
+    };
+    for (const auto& [key, ancestor, below] : rows) {
+        EXPECT_EQ(IsSameOrBelow(key, ancestor), below) << key << " / " << ancestor;
+    }
 }
 
 TEST(DnTest, CanonicalNames) {

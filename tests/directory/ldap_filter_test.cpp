@@ -23,17 +23,14 @@ TEST(LdapFilterTest, Refusals) {
 }
 
 TEST(LdapFilterTest, Limits) {
-    std::string deep;
+    std::string deep = "(cn=a)", wide = "(cn=a)";
     for (int i = 0; i < 40; ++i) {
-        deep += "(!";
+        deep = "(!" + deep + ")";
     }
-    deep += "(cn=a)";
-    deep += std::string(40, ')');
-    std::string wide = "(|";
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 1; i < 50; ++i) {
         wide += "(cn=a)";
     }
-    wide += ")";
+    wide = "(|" + wide + ")";
     const struct {
         std::string text;
         FilterLimits limits;

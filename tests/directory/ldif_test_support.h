@@ -1,4 +1,4 @@
-// Loads an LDIF file next to the test executable as an offline directory and opens a session on it.
+// Loads an LDIF file next to the test executable as an offline directory and opens a session on it; values.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "directory/ldif_directory.h"
+#include "directory/sid_text.h"
 #include "platform/files.h"
 
 namespace korva::testing {
@@ -21,6 +22,17 @@ inline void LoadDirectory(const char* name, std::unique_ptr<LdifDirectory>* dire
         0)
         << error.ToString();
     ASSERT_EQ((*directory)->Open(platform::LdapSettings{}, session), 0);
+}
+
+inline platform::LdapValue Value(std::string_view text) {
+    return platform::LdapValue(text.begin(), text.end());
+}
+
+// A SID's text as the bytes objectSid holds.
+inline std::string SidValue(const char* text) {
+    SidBytes sid;
+    EXPECT_EQ(TextToSid(Utf8ToUtf16(text), &sid), 0) << text;
+    return std::string(sid.begin(), sid.end());
 }
 
 }  // namespace korva::testing

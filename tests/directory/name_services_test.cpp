@@ -60,7 +60,6 @@ TEST_F(NameServicesTest, FlatToDns) {
         {KW("a.b"), 1355, "",
          KW("Failed to get DNS name of domain controller with flat name 'a.b'. Error code (1355)"),
          kLogError},
-        {KW("X"), 1355, "", KW("with flat name 'X'."), kLogError},
     };
     for (const auto& [flat, result, expected, line, level] : rows) {
         SCOPED_TRACE(U8(flat));
@@ -107,14 +106,14 @@ TEST_F(NameServicesTest, UserSidStrategiesInOrder) {
                                 kResultNameNotCracked))
                 << log.Dump();
         }
-        if (result != 0) {
+        if (result != 0) {  // each strategy's failure, the last at level Error
             EXPECT_TRUE(
                 log.Has(KW("Unable to look up SID for lookupname 'nobody'."), kLogError, kEDsNameNotFound));
             EXPECT_TRUE(
                 log.Has(KW("Failed to get user SID using ADSI for 'nobody' in domain (DNS name) 'a.b'."),
                         kLogDebug, kEDsNameNotFound));
-            EXPECT_TRUE(log.Has(KW("Failed to get user SID using LookupAccountName for 'nobody' in domain"),
-                                kLogDebug, 1332));
+            EXPECT_TRUE(
+                log.Has(KW("Failed to get user SID using LookupAccountName for 'nobody'"), kLogDebug, 1332));
         }
     }
 }
@@ -165,47 +164,38 @@ TEST_F(NameServicesTest, CrackNameReferralsAndFailures) {
 TEST_F(NameServicesTest, AdsiStepFailures) {
     fake_.AddPrincipalName(KW("jo@a.b"), kJoDn);
     fake_.AddObject(kJoDn).SetBytes(KW("objectSid"), "S-1-5-21-7-1104");
-    const std::tuple<Op, int32_t, int32_t, const WChar*, uint32_t> rows[] = {
-        {Op::Count, 0, 0, nullptr, 0},
-        // COM that cannot be initialised is only reported by the caller.
-        {Op::InitializeCom, kEOutOfMemory, kEOutOfMemory,
-         KW("Error translating name 'a.b'\\'jo' to distinguished name."), kLogError},
-        {Op::CreateNameTranslate, kRegdbEClassNotReg, kRegdbEClassNotReg,
-         KW("An error creating instance of IADS Nametranslation object."), kLogError},
-        {Op::TranslateInit, kInjected, kInjected,
-         KW("An error initializing instance of IADS Nametranslation object."), kLogError},
-        {Op::TranslateSet, kInjected, kInjected, KW("An error setting UPN username 'jo@a.b'."), kLogError},
-        {Op::TranslateGet, kInjected, kInjected,
-         KW("Error translating name 'a.b'\\'jo' to distinguished name."), kLogError},
-        {Op::BindObject, kInjected, kInjected,
-         KW("Error getting object for 'LDAP://CN=Jo,OU=Sales,DC=a,DC=b'."), kLogError},
-        {Op::QueryInterface, kENoInterface, kENoInterface,
-         KW("Error getting query interface object for 'LDAP://CN=Jo,OU=Sales,DC=a,DC=b'."), kLogError},
-        {Op::Get, kEAdsPropertyNotFound, kEAdsPropertyNotFound,
-         KW("Error getting SID from object with WinNt path: 'LDAP://CN=Jo"), kLogError},
-        {Op::ArrayBounds, kInjected, kInjected, KW("Error getting converting binary SID to bytes."),
-         kLogDebug},
-        {Op::ArrayAccess, kInjected, kInjected, KW("Error getting converting binary SID to bytes."),
-         kLogDebug},
-        {Op::ArrayUnaccess, kInjected, kInjected, KW("Error getting converting binary SID to bytes."),
-         kLogDebug},
-        {Op::SidToString, 1337, 1337, KW("Failed to convert SID object to string. Error code (1337)"),
+    // A failing step fails the call with its code, except freeing the SID string: that string is the answer.
+    const std::tuple<Op, int32_t, const WChar*, uint32_t> rows[] = {
+        {Op::Count, 0, nullptr, 0},
+        {Op::InitializeCom, kEOutOfMemory, KW("Error translating name 'a.b'\\'jo' to distinguished"),
          kLogError},
-        // A string the platform cannot free is still the answer.
-        {Op::FreeSidString, 87, 0, KW("Failed to free SID string for 'CN=Jo,OU=Sales,DC=a,DC=b'."),
-         kLogWarning},
+        {Op::CreateNameTranslate, kRegdbEClassNotReg, KW("An error creating instance of IADS Name"),
+         kLogError},
+        {Op::TranslateInit, kInjected, KW("An error initializing instance of IADS Name"), kLogError},
+        {Op::TranslateSet, kInjected, KW("An error setting UPN username 'jo@a.b'."), kLogError},
+        {Op::TranslateGet, kInjected, KW("Error translating name 'a.b'\\'jo' to distinguished"), kLogError},
+        {Op::BindObject, kInjected, KW("Error getting object for 'LDAP://CN=Jo,OU=Sales,DC=a,DC=b'."),
+         kLogError},
+        {Op::QueryInterface, kENoInterface, KW("Error getting query interface object for 'LDAP://CN=Jo"),
+         kLogError},
+        {Op::Get, kEAdsPropertyNotFound, KW("Error getting SID from object with WinNt path: 'LDAP://CN=Jo"),
+         kLogError},
+        {Op::ArrayBounds, kInjected, KW("Error getting converting binary SID to bytes."), kLogDebug},
+        {Op::ArrayAccess, kInjected, KW("Error getting converting binary SID to bytes."), kLogDebug},
+        {Op::ArrayUnaccess, kInjected, KW("Error getting converting binary SID to bytes."), kLogDebug},
+        {Op::SidToString, 1337, KW("Failed to convert SID object to string. Error code (1337)"), kLogError},
+        {Op::FreeSidString, 87, KW("Failed to free SID string for 'CN=Jo,OU=Sales,DC=a,DC=b'."), kLogWarning},
     };
-    for (const auto& [op, fault, result, line, level] : rows) {
+    for (const auto& [op, fault, line, level] : rows) {
         SCOPED_TRACE(static_cast<int>(op));
         log_.records.clear();
         if (op != Op::Count)
             fake_.FailNext(op, fault);
+        const int32_t result = op == Op::FreeSidString ? 0 : fault;
         WString sid = KW("stale");
         EXPECT_EQ(directory_.GetUserSidViaAdsi(log_.log, KW("a.b"), KW("jo"), &sid), result) << log_.Dump();
         EXPECT_EQ(U8(sid), result == 0 ? "S-1-5-21-7-1104" : "");
-        if (line != nullptr) {
-            EXPECT_TRUE(log_.Has(line, level, op == Op::FreeSidString ? 87 : result)) << log_.Dump();
-        }
+        EXPECT_TRUE(line == nullptr || log_.Has(line, level, fault)) << log_.Dump();
         EXPECT_EQ(fake_.OpenObjects() + fake_.OpenArrayAccesses() + fake_.openTranslators_, 0);
     }
     // A value that is no byte array cannot be a SID.
@@ -215,7 +205,10 @@ TEST_F(NameServicesTest, AdsiStepFailures) {
 }
 
 TEST_F(NameServicesTest, LookupSidByNameGrowsBuffersAndSwitchesToTheController) {
-    const std::tuple<const WChar*, int, int32_t, const char*, const WChar*, uint32_t> rows[] = {
+    std::string elevenTries;
+    for (int i = 0; i < 11; ++i)
+        elevenTries += "|BUILTIN\\Administrators;";
+    const std::tuple<const WChar*, int, int32_t, std::string, const WChar*, uint32_t> rows[] = {
         {KW("a.b.c\\u"), 0, 0, "|a.b.c\\u;\\\\S|u;\\\\S|u;",
          KW("Looking up sid for account 'u' in domain 'a.b.c' (Using computer '\\\\S')."), kLogDebug},
         {KW("BUILTIN\\Administrators"), 0, 0, "|BUILTIN\\Administrators;|BUILTIN\\Administrators;",
@@ -223,12 +216,7 @@ TEST_F(NameServicesTest, LookupSidByNameGrowsBuffersAndSwitchesToTheController) 
             "size."),
          kLogDebug},
         // Ten retries at most, then the failure is reported.
-        {KW("BUILTIN\\Administrators"), 20, 122,
-         "|BUILTIN\\Administrators;|BUILTIN\\Administrators;|BUILTIN\\Administrators;|"
-         "BUILTIN\\Administrators;"
-         "|BUILTIN\\Administrators;|BUILTIN\\Administrators;|BUILTIN\\Administrators;|"
-         "BUILTIN\\Administrators;"
-         "|BUILTIN\\Administrators;|BUILTIN\\Administrators;|BUILTIN\\Administrators;",
+        {KW("BUILTIN\\Administrators"), 20, 122, elevenTries,
          KW("Failed to lookup SID for 'BUILTIN\\Administrators'."), kLogError},
         // Not found on the controller either: reported once, with the name looked up there.
         {KW("a.b.c\\nobody"), 0, 1332, "|a.b.c\\nobody;\\\\S|nobody;",
@@ -351,28 +339,21 @@ TEST_F(NameServicesTest, CanonicalToDistinguished) {
 }
 
 TEST(NameHelpers, SplitUncAndDistinguished) {
-    struct Split {
-        const WChar* name;
-        const char* parts;
-    };
-    const Split splits[] = {
+    const std::pair<const WChar*, const char*> splits[] = {
         {KW("A\\u"), "A|u"},           {KW("a.b.c\\u\\v"), "a.b.c|u\\v"}, {KW("u"), "|u"},
         {KW("a.b/u\\v"), "|a.b/u\\v"}, {KW("\\\\S\\u"), "\\\\S|u"},       {KW(""), "|"},
     };
-    for (const Split& s : splits) {
-        const auto [domain, user] = SplitAccountName(s.name);
-        EXPECT_EQ(U8(domain) + "|" + U8(user), s.parts) << U8(s.name);
+    for (const auto& [name, parts] : splits) {
+        const auto [domain, user] = SplitAccountName(name);
+        EXPECT_EQ(U8(domain) + "|" + U8(user), parts) << U8(name);
     }
-    struct Unc {
-        const WChar* name;
-        const char* server;
-    };
-    const Unc uncs[] = {{KW(""), ""},           {KW("S"), ""},          {KW("\\\\"), ""},      {KW("SV"), ""},
-                        {KW("SRV"), "\\\\SRV"}, {KW("\\SV"), "\\\\SV"}, {KW("\\\\S"), "\\\\S"}};
-    for (const Unc& u : uncs)
-        EXPECT_EQ(U8(MakeUncServerName(u.name)), u.server) << U8(u.name);
-    EXPECT_EQ(U8(DnsDomainToDistinguishedName(KW("a.b.c"))), "DC=a,DC=b,DC=c");
-    EXPECT_EQ(U8(DnsDomainToDistinguishedName(KW(""))), "DC=");
+    const std::pair<const WChar*, const char*> uncs[] = {
+        {KW(""), ""},           {KW("S"), ""},          {KW("\\\\"), ""},      {KW("SV"), ""},
+        {KW("SRV"), "\\\\SRV"}, {KW("\\SV"), "\\\\SV"}, {KW("\\\\S"), "\\\\S"}};
+    for (const auto& [name, server] : uncs)
+        EXPECT_EQ(U8(MakeUncServerName(name)), server) << U8(name);
+    EXPECT_EQ(U8(DnsDomainToDistinguishedName(KW("a.b.c"))) + U8(DnsDomainToDistinguishedName(KW(""))),
+              "DC=a,DC=b,DC=cDC=");
 }
 
 #if !defined(_WIN32)
