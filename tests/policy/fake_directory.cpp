@@ -210,11 +210,6 @@ FakeDirectory::Object& FakeDirectory::Object::SetLargeInteger(WStringView attrib
     return *this;
 }
 
-FakeDirectory::Object& FakeDirectory::Object::SetUserProperty(UserProperty property, WStringView value) {
-    userProperties[property] = WString(value);
-    return *this;
-}
-
 FakeDirectory::Object& FakeDirectory::AddObject(WStringView distinguishedName, bool isUser) {
     Object& object = objects_[AsciiLower(distinguishedName)];
     object.owner = this;
@@ -222,29 +217,11 @@ FakeDirectory::Object& FakeDirectory::AddObject(WStringView distinguishedName, b
     return object;
 }
 
-void FakeDirectory::AddCrackedName(uint32_t desiredFormat, WStringView name, WStringView result,
-                                   WStringView homeDomain) {
-    cracked_[Format(KW("%u:"), desiredFormat) + AsciiLower(name)] = {WString(result), WString(homeDomain)};
-}
-
 void FakeDirectory::AddCanonicalName(WStringView canonical, WStringView dn) {
     AddCrackedName(kDsFqdn1779Name, canonical, dn);
     const size_t slash = canonical.find(u'/');
     if (slash != WStringView::npos && slash > 0)
         AddDomainController(canonical.substr(0, slash));
-}
-
-void FakeDirectory::AddUserSid(WStringView dnsDomain, WStringView user, WStringView sid) {
-    AddAccountName({}, WString(dnsDomain) + KW("\\") + WString(user), sid);
-}
-
-void FakeDirectory::AddAccountName(WStringView system, WStringView name, WStringView sid,
-                                   WStringView domain) {
-    accountNames_[AsciiLower(system) + KW("|") + AsciiLower(name)] = {WString(sid), WString(domain)};
-}
-
-void FakeDirectory::AddAccount(WStringView sid, WStringView account, WStringView domain, uint32_t use) {
-    accounts_[WString(sid)] = {WString(account), WString(domain), use};
 }
 
 void FakeDirectory::AddFlatDomain(WStringView flatName, WStringView dnsName, WStringView controller) {
@@ -261,10 +238,6 @@ void FakeDirectory::SetJoinedDomain(WStringView flatName) {
 void FakeDirectory::SetWorkgroup(WStringView name) {
     joinedName_ = WString(name);
     joinStatus_ = kNetSetupWorkgroupName;
-}
-
-void FakeDirectory::FailNext(Op op, int32_t code, WStringView match) {
-    faults_.emplace_back(op, code, AsciiLower(match));
 }
 
 int32_t FakeDirectory::TakeFault(Op op, WStringView name) {
@@ -287,7 +260,7 @@ bool FakeDirectory::CanBind(WStringView domain) const {
 
 bool FakeDirectory::FindCracked(uint32_t desiredFormat, WStringView name, WString* result,
                                 WString* home) const {
-    const auto found = cracked_.find(Format(KW("%u:"), desiredFormat) + AsciiLower(name));
+    const auto found = cracked_.find(CrackKey(desiredFormat, name));
     if (found == cracked_.end())
         return false;
     std::tie(*result, *home) = found->second;
@@ -352,9 +325,8 @@ int32_t FakeDirectory::LookupAccountName(const WChar* systemName, const WChar* a
     const auto found = accountNames_.find(AsciiLower(system) + KW("|") + AsciiLower(name));
     if (found == accountNames_.end())
         return winerr::kNoneMapped;
-    const Account& account = found->second;
-    return FillAccountSidBuffers(SidBytes(account.sid.begin(), account.sid.end()), account.domain,
-                                 kSidTypeUser, buffers);
+    const auto& [sid, domain] = found->second;
+    return FillAccountSidBuffers(SidBytes(sid.begin(), sid.end()), domain, kSidTypeUser, buffers);
 }
 
 int32_t FakeDirectory::LookupAccountSid(const WChar*, const SidBytes& sid, AccountNameBuffers* buffers) {

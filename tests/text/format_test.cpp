@@ -101,19 +101,16 @@ void CompareWithSnprintf(const std::string& conversions, const char* narrowLengt
     for (const char conversion : conversions) {
         for (int mask = 0; mask < 32; ++mask) {
             std::string flags;
-            for (int bit = 0; bit < 5; ++bit) {
+            for (int bit = 0; bit < 5; ++bit)
                 flags += (mask & (1 << bit)) != 0 ? std::string(1, "-+ #0"[bit]) : "";
-            }
-            if ((mask & 8) != 0 && std::string("diu").find(conversion) != std::string::npos) {
+            if ((mask & 8) != 0 && std::string("diu").find(conversion) != std::string::npos)
                 continue;
-            }
             for (const char* width : {"", "1", "8", "25"}) {
                 for (const char* precision : precisions) {
                     const std::string directive = "[%" + flags + width + precision;
                     for (const T value : values) {
-                        if (ReferenceDeparts(directive, conversion, static_cast<double>(value))) {
+                        if (ReferenceDeparts(directive, conversion, static_cast<double>(value)))
                             continue;
-                        }
                         char expected[512];
                         std::snprintf(expected, sizeof expected,
                                       (directive + narrowLength + conversion + "]").c_str(), value);
