@@ -115,16 +115,15 @@ class FakeBinding final : public DomainControllerBinding {
             out->status = static_cast<uint32_t>(status);
             return 0;
         }
-        WString result;
-        WString home;
-        if (!owner_.FindCracked(format, Text(name), &result, &home)) {
+        const auto found = owner_.cracked_.find(FakeDirectory::CrackKey(format, Text(name)));
+        if (found == owner_.cracked_.end()) {
             out->status = kDsNameErrorNotFound;
-        } else if (!home.empty() && AsciiLower(home) != domain_) {
+        } else if (const WString& home = found->second.second; !home.empty() && AsciiLower(home) != domain_) {
             out->status = kDsNameErrorDomainOnly;
             out->domain = home;
         } else {
             out->domain = domain_;
-            out->name = result;
+            out->name = found->second.first;
         }
         return 0;
     }
@@ -148,10 +147,10 @@ class FakeTranslator final : public NameTranslator {
         dn_.clear();
         if (const int32_t fault = owner_.TakeFault(Op::TranslateSet, Text(name)))
             return fault;
-        const WString* found = owner_.FindPrincipal(Text(name));
-        if (type != kAdsNameTypeUserPrincipalName || found == nullptr)
+        const auto found = owner_.principals_.find(AsciiLower(Text(name)));
+        if (type != kAdsNameTypeUserPrincipalName || found == owner_.principals_.end())
             return kEDsNameNotFound;
-        dn_ = *found;
+        dn_ = found->second;
         return 0;
     }
     int32_t Get(uint32_t type, WString* name) override {
@@ -256,20 +255,6 @@ bool FakeDirectory::CanBind(WStringView domain) const {
     // No domain name: a controller of the computer's own domain, which the fake always finds.
     return domain.empty() ||
            std::find(controllers_.begin(), controllers_.end(), AsciiLower(domain)) != controllers_.end();
-}
-
-bool FakeDirectory::FindCracked(uint32_t desiredFormat, WStringView name, WString* result,
-                                WString* home) const {
-    const auto found = cracked_.find(CrackKey(desiredFormat, name));
-    if (found == cracked_.end())
-        return false;
-    std::tie(*result, *home) = found->second;
-    return true;
-}
-
-const WString* FakeDirectory::FindPrincipal(WStringView upn) const {
-    const auto found = principals_.find(AsciiLower(upn));
-    return found != principals_.end() ? &found->second : nullptr;
 }
 
 int32_t FakeDirectory::GetJoinInformation(WString* name, uint32_t* status) {

@@ -101,26 +101,23 @@ class FakeDirectory final : public DirectoryBackend {
     // For the fake's objects, bindings, translators and arrays: counts the call; the code of its fault or 0.
     [[nodiscard]] int32_t TakeFault(Op op, WStringView name = {});
     bool CanBind(WStringView domain) const;
-    // The cracked name for (desiredFormat, name), and its home domain; false when there is none.
-    bool FindCracked(uint32_t desiredFormat, WStringView name, WString* result, WString* homeDomain) const;
-    const WString* FindPrincipal(WStringView upn) const;
+    static WString CrackKey(uint32_t format, WStringView name) {
+        return Format(KW("%u:"), format) + AsciiLower(name);
+    }
+    std::map<WString, std::pair<WString, WString>> cracked_;  // CrackKey -> result, home domain
+    std::map<WString, WString> principals_;                   // UPN (lower case) -> distinguished name
     int openObjects_ = 0;
     int openBindings_ = 0;
     int openArrayAccesses_ = 0;
     int openTranslators_ = 0;
 
   private:
-    static WString CrackKey(uint32_t format, WStringView name) {
-        return Format(KW("%u:"), format) + AsciiLower(name);
-    }
     struct Domain {
         WString flat, dns, controller;
     };
 
-    std::map<WString, Object> objects_;                            // by distinguished name, lower case
-    std::map<WString, std::pair<WString, WString>> cracked_;       // "<format>:" + name -> result, home
-    std::map<WString, WString> principals_;                        // UPN -> distinguished name
-    std::map<WString, std::pair<WString, WString>> accountNames_;  // "system|name" -> SID, domain
+    std::map<WString, Object> objects_;                                   // by distinguished name, lower case
+    std::map<WString, std::pair<WString, WString>> accountNames_;         // "system|name" -> SID, domain
     std::map<WString, std::tuple<WString, WString, uint32_t>> accounts_;  // SID -> account, domain, use
     std::vector<Domain> domains_;
     std::vector<WString> controllers_;  // bindable domain names, lower case
