@@ -1,5 +1,5 @@
-// The policy list and its policies: the stored document, loading (also from a DOM whose reads fail), the policy
-// that applies, password tests.
+// The policy list and its policies: the stored document, loading (also from a DOM whose reads fail), the
+// policy that applies, password tests.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -53,7 +53,8 @@ TEST(ScopeMatchTest, ByCanonicalName) {
     }
 }
 
-// John (jsmith, S-1-5-1): in Sales Staff (in All Staff) and Loop A; Loop A and Loop B contain each other. The group Staff (S-1-5-2). All in domain A (a.b), to which the computer is joined.
+// John (jsmith, S-1-5-1): in Sales Staff (in All Staff) and Loop A; Loop A and Loop B contain each other.
+// The group Staff (S-1-5-2). All in domain A (a.b), to which the computer is joined.
 class ScopeDirectoryTest : public ::testing::Test {
   protected:
     static constexpr const WChar* kJohn = KW("CN=John,OU=Sales,DC=a,DC=b");
@@ -163,22 +164,19 @@ TEST_F(ScopeDirectoryTest, UpdateByType) {
     using Op = FakeDirectory::Op;
     // type, SID, failing operation, its first and second fault (0: let through), result, "canonical|name",
     // the line logged with the last fault
-    const std::tuple<int32_t, const WChar*, Op, int32_t, int32_t, int32_t, const char*, const WChar*> rows[] =
-        {
-            {ST_OU, KW("a.b/Sales"), Op::CrackName, 0, 0, 0, "a.b/Sales|a.b/Sales",
-             nullptr},  // named by the SID
-            {ST_USERS, kJohnSid, Op::CrackName, 0, 0, 0, "a.b/Sales/John|john@a.b", nullptr},
-            {ST_GROUPS, KW("S-1-5-2"), Op::CrackName, 0, 0, 0, "a.b/G/Staff|a.b/G/Staff", nullptr},
-            {ST_USERS, KW("x"), Op::CrackName, 0, 0, 0, "loaded|", nullptr},  // no usable SID: the names stay
-            {ST_NONE, kJohnSid, Op::CrackName, 0, 0, 0, "loaded|loaded name", nullptr},
-            {ST_USERS, KW("S-1-5-9"), Op::LookupAccountSid, 1332, 0, 1332, "loaded|", KW("by SID 'S-1-5-9'")},
-            {ST_USERS, kJohnSid, Op::BindDomainController, 1355, 0, 1355, "loaded|jsmith",
-             KW("for domain 'A'.")},
-            // The principal name is still cracked and decides the result.
-            {ST_USERS, kJohnSid, Op::CrackName, 8453, 0, 0, "loaded|john@a.b", KW("to get canonical name.")},
-            {ST_USERS, kJohnSid, Op::CrackName, 0, 8453, 8453, "a.b/Sales/John|jsmith",
-             KW("principal name.")},
-        };
+    using Row = std::tuple<int32_t, const WChar*, Op, int32_t, int32_t, int32_t, const char*, const WChar*>;
+    const Row rows[] = {
+        {ST_OU, KW("a.b/Sales"), Op::CrackName, 0, 0, 0, "a.b/Sales|a.b/Sales", nullptr},  // named by the SID
+        {ST_USERS, kJohnSid, Op::CrackName, 0, 0, 0, "a.b/Sales/John|john@a.b", nullptr},
+        {ST_GROUPS, KW("S-1-5-2"), Op::CrackName, 0, 0, 0, "a.b/G/Staff|a.b/G/Staff", nullptr},
+        {ST_USERS, KW("x"), Op::CrackName, 0, 0, 0, "loaded|", nullptr},  // no usable SID: the names stay
+        {ST_NONE, kJohnSid, Op::CrackName, 0, 0, 0, "loaded|loaded name", nullptr},
+        {ST_USERS, KW("S-1-5-9"), Op::LookupAccountSid, 1332, 0, 1332, "loaded|", KW("by SID 'S-1-5-9'")},
+        {ST_USERS, kJohnSid, Op::BindDomainController, 1355, 0, 1355, "loaded|jsmith", KW("domain 'A'.")},
+        // The principal name is still cracked and decides the result.
+        {ST_USERS, kJohnSid, Op::CrackName, 8453, 0, 0, "loaded|john@a.b", KW("to get canonical name.")},
+        {ST_USERS, kJohnSid, Op::CrackName, 0, 8453, 8453, "a.b/Sales/John|jsmith", KW("principal name.")},
+    };
     for (const auto& [type, sid, op, first, second, result, names, line] : rows) {
         SCOPED_TRACE(names);
         if (first != 0 || second != 0)
@@ -192,8 +190,8 @@ TEST_F(ScopeDirectoryTest, UpdateByType) {
         scope.SetName(KW("loaded name"));
         EXPECT_EQ(scope.Update(log_.log), result) << log_.Dump();
         EXPECT_EQ(Text(scope.GetCanonicalName()) + "|" + Text(scope.GetName()), names);
-        EXPECT_TRUE(line == nullptr || log_.Has(line, kLogError, second != 0 ? second : first))
-            << log_.Dump();
+        const int32_t logged = second != 0 ? second : first;
+        EXPECT_TRUE(line == nullptr || log_.Has(line, kLogError, logged)) << log_.Dump();
     }
 }
 

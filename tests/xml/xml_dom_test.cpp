@@ -46,8 +46,8 @@ WString Nested(int depth, const WChar* inner = KW("")) {
     return open + inner + close;
 }
 
-// Blank text between nodes is no child; elements are found by local name whatever the prefix, in document order,
-// case-sensitively.
+// Blank text between nodes is no child; elements are found by local name whatever the prefix, in document
+// order, case-sensitively.
 TEST(XmlDocument, WalksAPrettyPrintedPolicyDocument) {
     auto doc = MustParse(KW(
         "<?xml version=\"1.0\"?>\n<!-- policies -->\n<PolicyList>\n  <Policy name=\"S\">\n    <Rule/>\n"
@@ -148,7 +148,7 @@ TEST(XmlDocument, RefusedWithWhereAndWhy) {
     }
 }
 
-// A failed attribute read leaves that attribute empty and the others readable; faults are used once, in order.
+// A failed attribute read leaves that attribute empty; faults are used once, in order.
 TEST(XmlFaults, AttributeReadsFailOneByOne) {
     auto doc = MustParse(KW("<Rule type=\"2\">x</Rule>"));
     ASSERT_TRUE(doc);
