@@ -115,16 +115,15 @@ class FakeBinding final : public DomainControllerBinding {
             out->status = static_cast<uint32_t>(status);
             return 0;
         }
-        WString result;
-        WString home;
-        if (!owner_.FindCracked(format, Text(name), &result, &home)) {
+        const auto found = owner_.cracked_.find(FakeDirectory::CrackKey(format, Text(name)));
+        if (found == owner_.cracked_.end()) {
             out->status = kDsNameErrorNotFound;
-        } else if (!home.empty() && AsciiLower(home) != domain_) {
+        } else if (const WString& home = found->second.second; !home.empty() && AsciiLower(home) != domain_) {
             out->status = kDsNameErrorDomainOnly;
             out->domain = home;
         } else {
             out->domain = domain_;
-            out->name = result;
+            out->name = found->second.first;
         }
         return 0;
     }
@@ -148,10 +147,10 @@ class FakeTranslator final : public NameTranslator {
         dn_.clear();
         if (const int32_t fault = owner_.TakeFault(Op::TranslateSet, Text(name)))
             return fault;
-        const WString* found = owner_.FindPrincipal(Text(name));
-        if (type != kAdsNameTypeUserPrincipalName || found == nullptr)
+        const auto found = owner_.principals_.find(AsciiLower(Text(name)));
+        if (type != kAdsNameTypeUserPrincipalName || found == owner_.principals_.end())
             return kEDsNameNotFound;
-        dn_ = *found;
+        dn_ = found->second;
         return 0;
     }
     int32_t Get(uint32_t type, WString* name) override {
@@ -210,11 +209,6 @@ FakeDirectory::Object& FakeDirectory::Object::SetLargeInteger(WStringView attrib
     return *this;
 }
 
-FakeDirectory::Object& FakeDirectory::Object::SetUserProperty(UserProperty property, WStringView value) {
-    userProperties[property] = WString(value);
-    return *this;
-}
-
 FakeDirectory::Object& FakeDirectory::AddObject(WStringView distinguishedName, bool isUser) {
     Object& object = objects_[AsciiLower(distinguishedName)];
     object.owner = this;
@@ -222,29 +216,11 @@ FakeDirectory::Object& FakeDirectory::AddObject(WStringView distinguishedName, b
     return object;
 }
 
-void FakeDirectory::AddCrackedName(uint32_t desiredFormat, WStringView name, WStringView result,
-                                   WStringView homeDomain) {
-    cracked_[Format(KW("%u:"), desiredFormat) + AsciiLower(name)] = {WString(result), WString(homeDomain)};
-}
-
 void FakeDirectory::AddCanonicalName(WStringView canonical, WStringView dn) {
     AddCrackedName(kDsFqdn1779Name, canonical, dn);
     const size_t slash = canonical.find(u'/');
     if (slash != WStringView::npos && slash > 0)
         AddDomainController(canonical.substr(0, slash));
-}
-
-void FakeDirectory::AddUserSid(WStringView dnsDomain, WStringView user, WStringView sid) {
-    AddAccountName({}, WString(dnsDomain) + KW("\\") + WString(user), sid);
-}
-
-void FakeDirectory::AddAccountName(WStringView system, WStringView name, WStringView sid,
-                                   WStringView domain) {
-    accountNames_[AsciiLower(system) + KW("|") + AsciiLower(name)] = {WString(sid), WString(domain)};
-}
-
-void FakeDirectory::AddAccount(WStringView sid, WStringView account, WStringView domain, uint32_t use) {
-    accounts_[WString(sid)] = {WString(account), WString(domain), use};
 }
 
 void FakeDirectory::AddFlatDomain(WStringView flatName, WStringView dnsName, WStringView controller) {
@@ -263,10 +239,6 @@ void FakeDirectory::SetWorkgroup(WStringView name) {
     joinStatus_ = kNetSetupWorkgroupName;
 }
 
-void FakeDirectory::FailNext(Op op, int32_t code, WStringView match) {
-    faults_.emplace_back(op, code, AsciiLower(match));
-}
-
 int32_t FakeDirectory::TakeFault(Op op, WStringView name) {
     ++calls_[static_cast<size_t>(op)];
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
@@ -283,20 +255,6 @@ bool FakeDirectory::CanBind(WStringView domain) const {
     // No domain name: a controller of the computer's own domain, which the fake always finds.
     return domain.empty() ||
            std::find(controllers_.begin(), controllers_.end(), AsciiLower(domain)) != controllers_.end();
-}
-
-bool FakeDirectory::FindCracked(uint32_t desiredFormat, WStringView name, WString* result,
-                                WString* home) const {
-    const auto found = cracked_.find(Format(KW("%u:"), desiredFormat) + AsciiLower(name));
-    if (found == cracked_.end())
-        return false;
-    std::tie(*result, *home) = found->second;
-    return true;
-}
-
-const WString* FakeDirectory::FindPrincipal(WStringView upn) const {
-    const auto found = principals_.find(AsciiLower(upn));
-    return found != principals_.end() ? &found->second : nullptr;
 }
 
 int32_t FakeDirectory::GetJoinInformation(WString* name, uint32_t* status) {
@@ -352,9 +310,8 @@ int32_t FakeDirectory::LookupAccountName(const WChar* systemName, const WChar* a
     const auto found = accountNames_.find(AsciiLower(system) + KW("|") + AsciiLower(name));
     if (found == accountNames_.end())
         return winerr::kNoneMapped;
-    const Account& account = found->second;
-    return FillAccountSidBuffers(SidBytes(account.sid.begin(), account.sid.end()), account.domain,
-                                 kSidTypeUser, buffers);
+    const auto& [sid, domain] = found->second;
+    return FillAccountSidBuffers(SidBytes(sid.begin(), sid.end()), domain, kSidTypeUser, buffers);
 }
 
 int32_t FakeDirectory::LookupAccountSid(const WChar*, const SidBytes& sid, AccountNameBuffers* buffers) {

@@ -1,11 +1,8 @@
-// A stateful fake directory backend, installed as the process-wide backend while it lives: domains and their
+// A stateful fake directory backend, installed as the process-wide backend while it lives: domains, their
 // controllers, accounts, names to crack, user principal names and objects with attributes, all in memory.
-// The real name and identity services run on top of it, so the engine's tests exercise them too.
-//
-// Any single call can be made to fail (FailNext); a faulted call leaves its outputs as a failed platform call
-// does. When the fake is destroyed it checks that every binding, object, name translator and array lock it
-// handed out was released and that COM initialisation was balanced; a leak aborts the test program with a
-// message naming what leaked. A SID's binary form here is the code units of its text ("S-...").
+// Any single call can fail (FailNext), leaving its outputs as a failed platform call does. Its destructor
+// aborts, naming the leak, when a binding, object, name translator or array lock is still held or COM
+// initialisation is unbalanced. A SID's binary form here is the code units of its text ("S-...").
 #pragma once
 
 #include <cstdint>
@@ -16,13 +13,14 @@
 #include <vector>
 
 #include "directory/directory.h"
+#include "platform/format.h"
 
 namespace korva::testing {
 
 class FakeDirectory final : public DirectoryBackend {
   public:
-    // One per backend call (and per call of the objects it hands out). CrackStatus is not a call: a "fault"
-    // of it makes the next name cracking answer that DS_NAME_ERROR status while the call itself works.
+    // One per backend call and per call of the objects it hands out. A "fault" of CrackStatus makes the next
+    // name cracking answer that DS_NAME_ERROR status while the call itself works.
     // clang-format off
     enum class Op { GetJoinInformation, GetDcName, BindDomainController, CrackName, CrackStatus,
                     LookupAccountName, LookupAccountSid, SidToString, FreeSidString, StringToSid,
@@ -30,9 +28,6 @@ class FakeDirectory final : public DirectoryBackend {
                     QueryInterface, GetInfo, Get, GetUserProperty, ArrayBounds, ArrayAccess, ArrayUnaccess,
                     Count };
     // clang-format on
-    static constexpr int32_t kNoneMapped = winerr::kNoneMapped;
-    static constexpr int32_t kNoSuchDomain = winerr::kNoSuchDomain;
-    static constexpr int32_t kCrackFailed = kResultNameNotCracked;
 
     struct Object {
         FakeDirectory* owner = nullptr;
@@ -46,7 +41,10 @@ class FakeDirectory final : public DirectoryBackend {
         Object& SetTexts(WStringView attribute, std::vector<WString> texts);
         Object& SetBytes(WStringView attribute, std::string_view bytes);
         Object& SetLargeInteger(WStringView attribute, int64_t value);
-        Object& SetUserProperty(UserProperty property, WStringView value);
+        Object& SetUserProperty(UserProperty property, WStringView value) {
+            userProperties[property] = WString(value);
+            return *this;
+        }
     };
 
     FakeDirectory() : installed_(this) {}
@@ -54,23 +52,29 @@ class FakeDirectory final : public DirectoryBackend {
     FakeDirectory(const FakeDirectory&) = delete;
     FakeDirectory& operator=(const FakeDirectory&) = delete;
 
-    // --- The directory's contents ---
-
     Object& AddObject(WStringView distinguishedName, bool isUser = true);
     // Name cracking to `desiredFormat` answers `result` for `name` (whatever format it is offered in). With a
     // `homeDomain`, a controller of any other domain answers DS_NAME_ERROR_DOMAIN_ONLY naming it.
     void AddCrackedName(uint32_t desiredFormat, WStringView name, WStringView result,
-                        WStringView homeDomain = {});
+                        WStringView homeDomain = {}) {
+        cracked_[CrackKey(desiredFormat, name)] = {WString(result), WString(homeDomain)};
+    }
     // canonical -> distinguished name; the canonical name's domain gets a controller.
     void AddCanonicalName(WStringView canonical, WStringView dn);
     // A user principal name NameTranslate knows, with its distinguished name.
     void AddPrincipalName(WStringView upn, WStringView dn) { principals_[AsciiLower(upn)] = WString(dn); }
     // The account "dnsDomain\user" as the local computer's look-up knows it.
-    void AddUserSid(WStringView dnsDomain, WStringView user, WStringView sid);
+    void AddUserSid(WStringView dnsDomain, WStringView user, WStringView sid) {
+        AddAccountName({}, WString(dnsDomain) + KW("\\") + WString(user), sid);
+    }
     // An account name as `system` ("\\S"; empty: the local computer) looks it up, with the referenced domain.
-    void AddAccountName(WStringView system, WStringView name, WStringView sid, WStringView domain = KW("A"));
+    void AddAccountName(WStringView system, WStringView name, WStringView sid, WStringView domain = KW("A")) {
+        accountNames_[AsciiLower(system) + KW("|") + AsciiLower(name)] = {WString(sid), WString(domain)};
+    }
     // The account behind a SID, as LookupAccountSid answers it.
-    void AddAccount(WStringView sid, WStringView account, WStringView domain, uint32_t use = kSidTypeUser);
+    void AddAccount(WStringView sid, WStringView account, WStringView domain, uint32_t use = kSidTypeUser) {
+        accounts_[WString(sid)] = {WString(account), WString(domain), use};
+    }
     // A domain with both names; the locator knows it and its controller "\\<controller>", and both names
     // bind.
     void AddFlatDomain(WStringView flatName, WStringView dnsName, WStringView controller = KW("DC1"));
@@ -79,11 +83,11 @@ class FakeDirectory final : public DirectoryBackend {
     // A domain whose controller can be bound.
     void AddDomainController(WStringView domain) { controllers_.push_back(AsciiLower(domain)); }
 
-    // --- Faults and observations ---
-
     // The next call of `op` whose name argument (path, attribute, domain, name, SID text) contains `match`
-    // (ASCII case ignored; any call when empty) fails with `code`; a code of 0 lets that call through.
-    void FailNext(Op op, int32_t code, WStringView match = {});
+    // (ASCII case ignored; empty: any) fails with `code`; a code of 0 lets that call through.
+    void FailNext(Op op, int32_t code, WStringView match = {}) {
+        faults_.emplace_back(op, code, AsciiLower(match));
+    }
     // How many calls of `op` the fake answered (faulted ones included).
     int Calls(Op op) const { return calls_[static_cast<size_t>(op)]; }
     // The system names LookupAccountName was asked with, in order ("" for the local computer), and the names.
@@ -92,17 +96,16 @@ class FakeDirectory final : public DirectoryBackend {
     int OpenBindings() const { return openBindings_; }
     int OpenArrayAccesses() const { return openArrayAccesses_; }
 
-    // --- DirectoryBackend ---
-
     KORVA_DIRECTORY_BACKEND_OVERRIDES;
 
-    // For the fake's objects, bindings, translators and arrays: counts the call and answers the code of a
-    // fault matching it (0: none).
+    // For the fake's objects, bindings, translators and arrays: counts the call; the code of its fault or 0.
     [[nodiscard]] int32_t TakeFault(Op op, WStringView name = {});
     bool CanBind(WStringView domain) const;
-    // The cracked name for (desiredFormat, name), and its home domain; false when there is none.
-    bool FindCracked(uint32_t desiredFormat, WStringView name, WString* result, WString* homeDomain) const;
-    const WString* FindPrincipal(WStringView upn) const;
+    static WString CrackKey(uint32_t format, WStringView name) {
+        return Format(KW("%u:"), format) + AsciiLower(name);
+    }
+    std::map<WString, std::pair<WString, WString>> cracked_;  // CrackKey -> result, home domain
+    std::map<WString, WString> principals_;                   // UPN (lower case) -> distinguished name
     int openObjects_ = 0;
     int openBindings_ = 0;
     int openArrayAccesses_ = 0;
@@ -110,19 +113,11 @@ class FakeDirectory final : public DirectoryBackend {
 
   private:
     struct Domain {
-        WString flat;
-        WString dns;
-        WString controller;
-    };
-    struct Account {
-        WString sid;
-        WString domain;
+        WString flat, dns, controller;
     };
 
-    std::map<WString, Object> objects_;                       // by distinguished name, lower case
-    std::map<WString, std::pair<WString, WString>> cracked_;  // "<format>:" + name -> result, home
-    std::map<WString, WString> principals_;                   // UPN -> distinguished name
-    std::map<WString, Account> accountNames_;                 // "system|name" -> SID, domain
+    std::map<WString, Object> objects_;                                   // by distinguished name, lower case
+    std::map<WString, std::pair<WString, WString>> accountNames_;         // "system|name" -> SID, domain
     std::map<WString, std::tuple<WString, WString, uint32_t>> accounts_;  // SID -> account, domain, use
     std::vector<Domain> domains_;
     std::vector<WString> controllers_;  // bindable domain names, lower case

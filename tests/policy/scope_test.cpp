@@ -11,20 +11,6 @@
 namespace korva::testing {
 namespace {
 
-// Whether a scope of `type` named `scope` covers the user scope `user`.
-bool Matches(int32_t type, const WChar* scope, const WChar* user, CapturedLog& log,
-             int32_t userType = ST_USERS) {
-    CScope policyScope;
-    policyScope.SetType(type);
-    policyScope.SetCanonicalName(scope != nullptr ? WStringView(scope) : WStringView());
-    CScope userScope;
-    userScope.SetType(userType);
-    userScope.SetCanonicalName(user);
-    bool matched = true;  // Match must clear it
-    EXPECT_EQ(policyScope.Match(log.log, userScope, &matched), 0) << log.Dump();
-    return matched;
-}
-
 TEST(ScopeMatchTest, ByCanonicalName) {
     const std::tuple<int32_t, const WChar*, const WChar*, bool> rows[] = {
         // type, scope, user, matched
@@ -50,35 +36,47 @@ TEST(ScopeMatchTest, ByCanonicalName) {
         {9, KW("a.b"), KW("a.b/Users/John"), false},
     };
     for (const auto& [type, scope, user, matched] : rows) {
+        SCOPED_TRACE(std::to_string(type) + " " + U8(scope) + " / " + U8(user));
         CapturedLog log;
-        EXPECT_EQ(Matches(type, scope, user, log), matched) << type << " " << U8(scope) << " / " << U8(user);
+        CScope policyScope;
+        policyScope.SetType(type);
+        policyScope.SetCanonicalName(scope != nullptr ? WStringView(scope) : WStringView());
+        // Only a resolved user scope is covered, whatever its name.
+        for (const int32_t userType : {ST_USERS, ST_NONE, ST_GROUPS}) {
+            CScope userScope;
+            userScope.SetType(userType);
+            userScope.SetCanonicalName(user);
+            bool result = true;  // Match must clear it
+            EXPECT_EQ(policyScope.Match(log.log, userScope, &result), 0) << log.Dump();
+            EXPECT_EQ(result, matched && userType == ST_USERS) << userType;
+        }
     }
-    // Only a resolved user scope is covered, whatever its name.
-    CapturedLog log;
-    EXPECT_FALSE(Matches(ST_DOMAIN, KW("a.b"), KW("a.b/Users/John"), log, ST_NONE));
-    EXPECT_FALSE(Matches(ST_USERS, KW("a.b/Users/John"), KW("a.b/Users/John"), log, ST_GROUPS));
 }
 
-// John: in Sales Staff (in All Staff) and Loop A; Loop A and Loop B contain each other; Mary: no group.
-class GroupTest : public ::testing::Test {
+// John (jsmith, S-1-5-1): in Sales Staff (in All Staff) and Loop A; Loop A and Loop B contain each other.
+// The group Staff (S-1-5-2). All in domain A (a.b), to which the computer is joined.
+class ScopeDirectoryTest : public ::testing::Test {
   protected:
     static constexpr const WChar* kJohn = KW("CN=John,OU=Sales,DC=a,DC=b");
     static constexpr const WChar* kSalesStaff = KW("CN=Sales Staff,DC=a,DC=b");
     static constexpr const WChar* kLoopA = KW("CN=Loop A,DC=a,DC=b");
+    static constexpr const WChar* kJohnSid = KW("S-1-5-1");
 
-    GroupTest() {
+    ScopeDirectoryTest() {
         Add(KW("a.b/Sales/John"), kJohn, true).SetTexts(KW("memberOf"), {kSalesStaff, kLoopA});
-        Add(KW("a.b/Sales/Mary"), KW("CN=Mary,OU=Sales,DC=a,DC=b"), true);
         Add(KW("a.b/G/Sales Staff"), kSalesStaff, false)
             .SetText(KW("memberOf"), KW("CN=All Staff,DC=a,DC=b"));
         Add(KW("a.b/G/All Staff"), KW("CN=All Staff,DC=a,DC=b"), false);
         Add(KW("a.b/G/Loop A"), kLoopA, false).SetText(KW("memberOf"), KW("CN=Loop B,DC=a,DC=b"));
         Add(KW("a.b/G/Loop B"), KW("CN=Loop B,DC=a,DC=b"), false).SetTexts(KW("memberOf"), {kLoopA});
-        Add(KW("a.b/G/Other"), KW("CN=Other,DC=a,DC=b"), false);
-    }
-    ~GroupTest() override {
-        EXPECT_EQ(directory_.OpenObjects(), 0);
-        EXPECT_EQ(directory_.OpenArrayAccesses(), 0);
+        directory_.AddAccount(kJohnSid, KW("jsmith"), KW("A"));
+        directory_.AddAccount(KW("S-1-5-2"), KW("Staff"), KW("A"), kSidTypeGroup);
+        directory_.AddCrackedName(kDsCanonicalName, kJohnSid, KW("a.b/Sales/John"));
+        directory_.AddCrackedName(kDsUserPrincipalName, kJohnSid, KW("john@a.b"));
+        directory_.AddCrackedName(kDsCanonicalName, KW("S-1-5-2"), KW("a.b/G/Staff"));
+        directory_.AddUserSid(KW("a.b"), KW("jsmith"), kJohnSid);
+        directory_.AddFlatDomain(KW("A"), KW("a.b"));
+        directory_.SetJoinedDomain(KW("A"));
     }
     FakeDirectory::Object& Add(const WChar* canonical, const WChar* dn, bool isUser) {
         directory_.AddCanonicalName(canonical, dn);
@@ -89,27 +87,18 @@ class GroupTest : public ::testing::Test {
     CapturedLog log_;
 };
 
-TEST_F(GroupTest, MembershipThroughNestedGroups) {
-    EXPECT_TRUE(Matches(ST_GROUPS, KW("a.b/G/Sales Staff"), KW("a.b/Sales/John"), log_));
-    EXPECT_TRUE(Matches(ST_GROUPS, KW("a.b/G/All Staff"), KW("a.b/Sales/John"), log_));  // via Sales Staff
-    EXPECT_TRUE(Matches(ST_GROUPS, KW("a.b/G/Loop B"), KW("a.b/Sales/John"), log_));     // the cycle ends
-    EXPECT_FALSE(Matches(ST_GROUPS, KW("a.b/G/Other"), KW("a.b/Sales/John"), log_));
-    EXPECT_FALSE(Matches(ST_GROUPS, KW("a.b/G/Sales Staff"), KW("a.b/Sales/Mary"), log_));
-}
-
-TEST_F(GroupTest, GroupsListedInTheDocumentAndWalkFailures) {
+TEST_F(ScopeDirectoryTest, GroupsListedInTheDocumentAndWalkFailures) {
     using Op = FakeDirectory::Op;
     // failing operation, on the name, its fault (0: none), result, matched, the line logged with the fault
     const std::tuple<Op, const WChar*, int32_t, int32_t, bool, const WChar*> rows[] = {
         {Op::Get, KW(""), 0, 0, true, nullptr},
         {Op::CrackName, KW("John"), kInjected, kInjected, false, KW("canonical name 'a.b/Sales/John'")},
         // A broken link keeps what was gathered: John's direct groups still meet Sales Staff.
-        {Op::BindObject, KW("Loop A"), kInjected, 0, true,
-         KW("enumerating groups for 'CN=Loop A,DC=a,DC=b'")},
+        {Op::BindObject, KW("Loop A"), kInjected, 0, true, KW("enumerating groups for 'CN=Loop A,DC=a")},
         {Op::BindObject, KW("John"), kInjected, 0, false, KW("Failed to enumerate groups for 'CN=John")},
         {Op::Get, KW("memberOf"), kInjected, 0, false, KW("Failed to get memberOf attribute")},
-        {Op::ArrayAccess, KW(""), kInjected, 0, false, KW("Error occurred while accessing the result array")},
-        {Op::ArrayUnaccess, KW(""), kInjected, 0, true, KW("Error occurred while freeing the result array")},
+        {Op::ArrayAccess, KW(""), kInjected, 0, false, KW("while accessing the result array")},
+        {Op::ArrayUnaccess, KW(""), kInjected, 0, true, KW("while freeing the result array")},
     };
     for (const auto& [op, match, fault, result, expected, line] : rows) {
         SCOPED_TRACE(U8(line));
@@ -121,9 +110,8 @@ TEST_F(GroupTest, GroupsListedInTheDocumentAndWalkFailures) {
         CScope user;
         user.SetType(ST_USERS);
         user.SetCanonicalName(KW("a.b/Sales/John"));
-        if (fault != 0) {
+        if (fault != 0)
             directory_.FailNext(op, fault, match);
-        }
         bool matched = !expected;
         EXPECT_EQ(scope.Match(log_.log, user, &matched), result);
         EXPECT_EQ(matched, expected);
@@ -172,68 +160,29 @@ TEST(ScopeLoadTest, TypeAndChildren) {
     }
 }
 
-constexpr const WChar* kJohnSid = KW("S-1-5-1");
-constexpr const WChar* kGroupSid = KW("S-1-5-2");
-
-// John (jsmith) and the group Staff in domain A (a.b), to which the computer is joined.
-class ScopeDirectoryTest : public ::testing::Test {
-  protected:
-    ScopeDirectoryTest() {
-        directory_.AddAccount(kJohnSid, KW("jsmith"), KW("A"));
-        directory_.AddAccount(kGroupSid, KW("Staff"), KW("A"), kSidTypeGroup);
-        directory_.AddDomainController(KW("A"));
-        directory_.AddCrackedName(kDsCanonicalName, kJohnSid, KW("a.b/Sales/John"));
-        directory_.AddCrackedName(kDsUserPrincipalName, kJohnSid, KW("john@a.b"));
-        directory_.AddCrackedName(kDsCanonicalName, kGroupSid, KW("a.b/G/Staff"));
-        directory_.AddUserSid(KW("a.b"), KW("jsmith"), kJohnSid);
-        directory_.AddFlatDomain(KW("A"), KW("a.b"));
-        directory_.SetJoinedDomain(KW("A"));
-    }
-    ~ScopeDirectoryTest() override { EXPECT_EQ(directory_.OpenBindings(), 0); }
-
-    FakeDirectory directory_;
-    CapturedLog log_;
-};
-
 TEST_F(ScopeDirectoryTest, UpdateByType) {
     using Op = FakeDirectory::Op;
-    // type, SID, failing operation, its faults in turn (0: let through), result, "canonical|name",
+    // type, SID, failing operation, its first and second fault (0: let through), result, "canonical|name",
     // the line logged with the last fault
-    const std::tuple<int32_t, const WChar*, Op, std::vector<int32_t>, int32_t, const char*, const WChar*>
-        rows[] = {
-            {ST_OU,
-             KW("a.b/Sales"),
-             Op::CrackName,
-             {},
-             0,
-             "a.b/Sales|a.b/Sales",
-             nullptr},  // named by the SID
-            {ST_USERS, kJohnSid, Op::CrackName, {}, 0, "a.b/Sales/John|john@a.b", nullptr},
-            {ST_GROUPS, kGroupSid, Op::CrackName, {}, 0, "a.b/G/Staff|a.b/G/Staff", nullptr},
-            {ST_USERS, KW("x"), Op::CrackName, {}, 0, "loaded|", nullptr},  // no usable SID: the names stay
-            {ST_NONE, kJohnSid, Op::CrackName, {}, 0, "loaded|loaded name", nullptr},
-            {ST_USERS, KW("S-1-5-9"), Op::LookupAccountSid, {1332}, 1332, "loaded|", KW("by SID 'S-1-5-9'")},
-            {ST_USERS,
-             kJohnSid,
-             Op::BindDomainController,
-             {1355},
-             1355,
-             "loaded|jsmith",
-             KW("for domain 'A'.")},
-            // The principal name is still cracked and decides the result.
-            {ST_USERS, kJohnSid, Op::CrackName, {8453}, 0, "loaded|john@a.b", KW("to get canonical name.")},
-            {ST_USERS,
-             kJohnSid,
-             Op::CrackName,
-             {0, 8453},
-             8453,
-             "a.b/Sales/John|jsmith",
-             KW("principal name.")},
-        };
-    for (const auto& [type, sid, op, faults, result, names, line] : rows) {
+    using Row = std::tuple<int32_t, const WChar*, Op, int32_t, int32_t, int32_t, const char*, const WChar*>;
+    const Row rows[] = {
+        {ST_OU, KW("a.b/Sales"), Op::CrackName, 0, 0, 0, "a.b/Sales|a.b/Sales", nullptr},  // named by the SID
+        {ST_USERS, kJohnSid, Op::CrackName, 0, 0, 0, "a.b/Sales/John|john@a.b", nullptr},
+        {ST_GROUPS, KW("S-1-5-2"), Op::CrackName, 0, 0, 0, "a.b/G/Staff|a.b/G/Staff", nullptr},
+        {ST_USERS, KW("x"), Op::CrackName, 0, 0, 0, "loaded|", nullptr},  // no usable SID: the names stay
+        {ST_NONE, kJohnSid, Op::CrackName, 0, 0, 0, "loaded|loaded name", nullptr},
+        {ST_USERS, KW("S-1-5-9"), Op::LookupAccountSid, 1332, 0, 1332, "loaded|", KW("by SID 'S-1-5-9'")},
+        {ST_USERS, kJohnSid, Op::BindDomainController, 1355, 0, 1355, "loaded|jsmith", KW("domain 'A'.")},
+        // The principal name is still cracked and decides the result.
+        {ST_USERS, kJohnSid, Op::CrackName, 8453, 0, 0, "loaded|john@a.b", KW("to get canonical name.")},
+        {ST_USERS, kJohnSid, Op::CrackName, 0, 8453, 8453, "a.b/Sales/John|jsmith", KW("principal name.")},
+    };
+    for (const auto& [type, sid, op, first, second, result, names, line] : rows) {
         SCOPED_TRACE(names);
-        for (const int32_t fault : faults)
-            directory_.FailNext(op, fault);
+        if (first != 0 || second != 0)
+            directory_.FailNext(op, first);
+        if (second != 0)
+            directory_.FailNext(op, second);
         CScope scope;
         scope.SetType(type);
         scope.SetSID(sid);
@@ -241,7 +190,8 @@ TEST_F(ScopeDirectoryTest, UpdateByType) {
         scope.SetName(KW("loaded name"));
         EXPECT_EQ(scope.Update(log_.log), result) << log_.Dump();
         EXPECT_EQ(Text(scope.GetCanonicalName()) + "|" + Text(scope.GetName()), names);
-        EXPECT_TRUE(line == nullptr || log_.Has(line, kLogError, faults.back())) << log_.Dump();
+        const int32_t logged = second != 0 ? second : first;
+        EXPECT_TRUE(line == nullptr || log_.Has(line, kLogError, logged)) << log_.Dump();
     }
 }
 
@@ -260,9 +210,8 @@ TEST_F(ScopeDirectoryTest, CreateUserScope) {
     };
     for (const auto& [user, domain, op, fault, result, resolved, line] : rows) {
         SCOPED_TRACE(U8(user) + " " + U8(domain) + " " + std::to_string(fault));
-        if (fault != 0) {
+        if (fault != 0)
             directory_.FailNext(op, fault);
-        }
         CScope scope;
         scope.SetCanonicalName(KW("stale"));
         EXPECT_EQ(scope.CreateUserScope(log_.log, user, domain), result) << log_.Dump();

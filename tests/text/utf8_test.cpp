@@ -51,9 +51,8 @@ TEST(Utf8ToUtf16, ConvertsValidAndReplacesInvalidInput) {
             EXPECT_EQ(platform::Utf8ToUtf16Chunked(c.utf8, piece), actual) << "pieces of " << piece;
             EXPECT_EQ(platform::Utf8ToUtf16Chunked(all, piece), Utf8ToUtf16(all)) << "pieces of " << piece;
         }
-        if (!c.wine.empty() && actual == c.wine) {
+        if (!c.wine.empty() && actual == c.wine)
             continue;
-        }
 #endif
         EXPECT_EQ(actual, c.expected) << "row " << (&c - kCases);
     }
@@ -70,17 +69,15 @@ TEST(Utf16ToUtf8, EncodesAndReplacesUnpairedSurrogates) {
         {Units({0xDE00, 0xD83D, 'a'}), "\xEF\xBF\xBD\xEF\xBF\xBD\x61"},
         {Units({0xD83D, 0xD83D, 0xDE00}), "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
     };
-    for (const auto& c : kCases) {
+    for (const auto& c : kCases)
         EXPECT_EQ(Utf16ToUtf8(c.utf16), c.expected) << "row " << (&c - kCases);
-    }
 }
 
 TEST(Utf8RoundTrip, EveryScalarValue) {
     WString all;
     for (char32_t cp = 0; cp <= 0x10FFFF; cp = cp == 0xD7FF ? 0xE000 : cp + 1) {
-        if (cp >= 0x10000) {
+        if (cp >= 0x10000)
             all.push_back(static_cast<WChar>(0xD800 + ((cp - 0x10000) >> 10)));
-        }
         all.push_back(static_cast<WChar>(cp < 0x10000 ? cp : 0xDC00 + ((cp - 0x10000) & 0x3FF)));
     }
     EXPECT_TRUE(Utf8ToUtf16(Utf16ToUtf8(all)) == all);
