@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -12,7 +11,6 @@
 #include "tests/support/fake_clock.h"
 #include "platform/files.h"
 #include "platform/language.h"
-#include "platform/memory_registry.h"
 #include "platform/sync.h"
 #include "platform/result_codes.h"
 #include "tests/support/failing_file_system.h"
@@ -26,32 +24,29 @@ using FileOp = testing::FailingFileSystem::Op;
 
 class LocaleTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(platform::Files().MakeTempDirectory(&folder_), 0); }
+    void SetUp() override { ASSERT_OK(platform::Files().MakeTempDirectory(&folder_)); }
     void TearDown() override { EXPECT_OK(platform::Files().RemoveDirectoryTree(folder_.c_str())); }
 
-    // Writes `text` as UTF-16LE, the byte order of both builds' WChar.
-    WString WriteText(WStringView text) {
+    WString WriteText(WStringView text) {  // UTF-16LE, the byte order of both builds' WChar
         const WString path = platform::JoinPath(folder_, KW("locale.txt"));
         EXPECT_EQ(platform::WriteWholeFile(path.c_str(), text.data(), text.size() * sizeof(WChar)), 0);
         openedBefore_ = files_.Calls(FileOp::Open);
         return path;
     }
-    // The title and the language of the collection configured with `path`, name and method.
     WString Title(const WString& path, const WChar* name, uint32_t method) {
         clock_.AdvanceSeconds(60);  // each Configure is a load attempt
-        EXPECT_EQ(texts_.Configure(path.c_str(), name, method), 0);
+        EXPECT_OK(texts_.Configure(path.c_str(), name, method));
         return texts_.GetText(KW("PasswordComplexityRulesTitle"), KW("default")) + KW(" ") +
                AsciiToWide(std::to_string(texts_.GetCurrentLanguageId()));
     }
+
+    int Opened() const { return files_.Calls(FileOp::Open) - openedBefore_; }  // since the last WriteText
 
     WString folder_;
     testing::FakeClock clock_;
     platform::ScopedClockOverride clockOverride_{&clock_};
     testing::FakeLanguage language_;
     platform::ScopedLanguageOverride languageOverride_{&language_};
-    // Files opened since the last WriteText.
-    int Opened() const { return files_.Calls(FileOp::Open) - openedBefore_; }
-
     testing::FailingFileSystem files_;
     int openedBefore_ = 0;
     korva::testing::FakeRegistry registry_;
@@ -157,14 +152,8 @@ TEST_F(LocaleTest, ReadFailuresLeaveTheDefaultsAndReportTheError) {
     EXPECT_OK(texts_.Configure(path.c_str(), nullptr, 0));
     EXPECT_EQ(texts_.GetText(KW("Title"), KW("default")), KW("loaded"));
 
-    std::unique_ptr<platform::File> file;
-    uint64_t position = 0;
-    ASSERT_OK(platform::Files().Open(path.c_str(), platform::kGenericWrite, platform::kShareNone,
-                                     platform::Disposition::CreateAlways, &file));
-    ASSERT_OK(file->Seek((16 << 20) + 1, platform::SeekOrigin::Begin, &position));
-    ASSERT_OK(file->SetEnd());
-    ASSERT_OK(file->Close());
-    file.reset();
+    const std::string tooLarge((16 << 20) + 1, 'x');
+    ASSERT_OK(platform::WriteWholeFile(path.c_str(), tooLarge.data(), tooLarge.size()));
     const int reads = files_.Calls(FileOp::Read);
     clock_.AdvanceSeconds(60);
     EXPECT_RESULT(winerr::kFileTooLarge, texts_.Configure(path.c_str(), nullptr, 0));

@@ -18,18 +18,15 @@ namespace korva {
 namespace {
 
 // Writes straight through the registry seam, bypassing the class under test.
-void Put(const WString& path, bool view32, const WChar* name, uint32_t type,
-         const std::vector<uint8_t>& data) {
+void Put(const WString& path, bool view32, const WChar* name, uint32_t type, const WString& text,
+         size_t size = 0) {  // 0: the text with its terminator
     platform::RegKey key = 0;
     const uint32_t access = platform::kKeyWrite | (view32 ? platform::kKeyWow64_32Key : 0);
     ASSERT_EQ(platform::Reg().CreateKey(platform::kHkeyLocalMachine, path.c_str(), access, &key), 0);
-    EXPECT_EQ(platform::Reg().SetValue(key, name, type, data.data(), static_cast<uint32_t>(data.size())), 0);
+    const auto* data = reinterpret_cast<const uint8_t*>(text.c_str());
+    const auto bytes = static_cast<uint32_t>(size != 0 ? size : (text.size() + 1) * sizeof(WChar));
+    EXPECT_OK(platform::Reg().SetValue(key, name, type, data, bytes));
     EXPECT_OK(platform::Reg().CloseKey(key));
-}
-
-std::vector<uint8_t> Sz(const WString& text) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.c_str());
-    return std::vector<uint8_t>(bytes, bytes + (text.size() + 1) * sizeof(WChar));
 }
 
 // Delegates to another registry and records the buffer size of every value query.
@@ -91,16 +88,16 @@ TEST_P(RegistryViews, ThirtyTwoBitViewFirstValuesAsStoredOrRefusedByTypeAndWrite
     const WString both = base_ + KW("\\Both");
     const WString native = base_ + KW("\\Native");
     const WString long1000(499, u'x');  // 1,000 bytes with the terminator
-    Put(both, true, KW("Name"), platform::kRegSz, Sz(KW("thirty-two")));
-    Put(both, false, KW("Name"), platform::kRegSz, Sz(KW("native")));
-    Put(both, false, KW("NativeValue"), platform::kRegSz, Sz(KW("x")));
-    Put(native, false, KW("Long"), platform::kRegSz, Sz(long1000));
-    Put(native, false, KW("Fits"), platform::kRegSz, Sz(WString(127, u'x')));  // 256 bytes
-    Put(native, false, KW("Expand"), platform::kRegExpandSz, Sz(KW("%SystemRoot%\\x")));
-    Put(native, false, KW("Empty"), platform::kRegSz, Sz(KW("")));
-    Put(native, false, KW("Odd"), platform::kRegSz, {0x61, 0x00, 0x62});  // the last unit's high byte missing
-    Put(native, false, KW("NumberText"), platform::kRegSz, Sz(KW("42")));
-    Put(native, false, KW("Number"), platform::kRegDword, {0x78, 0x56, 0x34, 0x12});
+    Put(both, true, KW("Name"), platform::kRegSz, KW("thirty-two"));
+    Put(both, false, KW("Name"), platform::kRegSz, KW("native"));
+    Put(both, false, KW("NativeValue"), platform::kRegSz, KW("x"));
+    Put(native, false, KW("Long"), platform::kRegSz, long1000);
+    Put(native, false, KW("Fits"), platform::kRegSz, WString(127, u'x'));  // 256 bytes
+    Put(native, false, KW("Expand"), platform::kRegExpandSz, KW("%SystemRoot%\\x"));
+    Put(native, false, KW("Empty"), platform::kRegSz, KW(""));
+    Put(native, false, KW("Odd"), platform::kRegSz, KW("ab"), 3);  // the last unit's high byte missing
+    Put(native, false, KW("NumberText"), platform::kRegSz, KW("42"));
+    Put(native, false, KW("Number"), platform::kRegDword, KW("\x5678\x1234"), 4);
     const WString missingKey = base_ + KW("\\Missing");
     const struct {
         const WString& key;
@@ -145,10 +142,7 @@ TEST_P(RegistryViews, ThirtyTwoBitViewFirstValuesAsStoredOrRefusedByTypeAndWrite
     EXPECT_EQ(text, stored);
 }
 
-INSTANTIATE_TEST_SUITE_P(Registry, RegistryViews, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& param) {
-                             return param.param ? "InMemory" : "ProcessRegistry";
-                         });
+INSTANTIATE_TEST_SUITE_P(InMemoryAndProcessRegistry, RegistryViews, ::testing::Bool());
 
 }  // namespace
 }  // namespace korva

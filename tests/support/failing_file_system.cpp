@@ -63,13 +63,11 @@ WStringView PathOf(const WChar* path) {
 FailingFileSystem::FailingFileSystem() : inner_(platform::Files()), override_(this) {}
 
 FailingFileSystem::~FailingFileSystem() {
-    if (checks_) {
-        platform::LockGuard guard(lock_);
-        EXPECT_TRUE(faults_.empty()) << faults_.size()
-                                     << " injected file fault(s) never met, the first for operation "
-                                     << static_cast<int>(faults_.front().op);
-        EXPECT_EQ(openFiles_, 0) << "files left open";
-    }
+    platform::LockGuard guard(lock_);
+    EXPECT_TRUE(faults_.empty()) << faults_.size()
+                                 << " injected file fault(s) never met, the first for operation "
+                                 << static_cast<int>(faults_.front().op);
+    EXPECT_EQ(openFiles_, 0) << "files left open";
 }
 
 void FailingFileSystem::FailNext(Op op, int32_t code, WStringView match, int skip) {
@@ -80,11 +78,6 @@ void FailingFileSystem::FailNext(Op op, int32_t code, WStringView match, int ski
 int FailingFileSystem::Calls(Op op) const {
     platform::LockGuard guard(lock_);
     return calls_[static_cast<int>(op)];
-}
-
-int FailingFileSystem::OpenFiles() const {
-    platform::LockGuard guard(lock_);
-    return openFiles_;
 }
 
 bool FailingFileSystem::TakeFault(Op op, WStringView path, int32_t* code) {
