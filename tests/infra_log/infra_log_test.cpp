@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -45,10 +44,7 @@ std::string Read(const WString& path) {
     std::vector<uint8_t> bytes;
     if (platform::ReadWholeFile(path.c_str(), 16 << 20, &bytes) != 0)
         return "<no file>";
-    WString text(bytes.size() / 2, u'\0');
-    if (!text.empty())
-        std::memcpy(text.data(), bytes.data(), text.size() * sizeof(WChar));
-    return Utf16ToUtf8(text);
+    return Utf16ToUtf8(WString(reinterpret_cast<const WChar*>(bytes.data()), bytes.size() / 2));
 }
 
 void DeleteIfThere(const WString& path) {
@@ -121,50 +117,43 @@ TEST_F(LogTest, EachOperationWritesItsLineShape) {
     EXPECT_EQ(WString::npos, SystemErrorText(2).find_first_of(KW("\r\n")));  // the real text, on one line
 }
 
-// Logged under mask 3, flushed under the row's mask: the mask in force at flush decides.
-TEST_F(LogTest, MaskDecidesWhichLevelsAreWritten) {
-    const std::tuple<uint32_t, uint32_t, const char*> cases[] = {
-        // level, mask, the level's name in the written line (null: nothing written)
-        {kLogWarning, 3, "Warning"},     {kLogWarning, 1, nullptr},   {kLogNone, 3, nullptr},
-        {kLogNone, 0xFFFFFFFE, nullptr}, {kLogNone, kLogAll, "None"}, {kLogDebug, 3, nullptr},
-        {kLogDebug, 4, "Debug"},         {8, kLogAll, "Unknown"},
+// Two records logged under mask 3 into a file of the row's size are flushed under the row's mask and maximum;
+// a third is appended. The mask in force at flush decides; a file over the maximum is emptied at flush; the
+// byte-order mark goes once into a new or empty file only; filtered records are not kept.
+TEST_F(LogTest, FlushWritesByMaskAndFileSize) {
+    // level, mask, the level's name in the written lines (null: none written), existing size (-1: no file),
+    // maximum, what comes before the lines
+    const std::tuple<uint32_t, uint32_t, const char*, int64_t, uint32_t, std::string> kCases[] = {
+        {kLogWarning, 3, "Warning", -1, 100, kBom},
+        {kLogWarning, 1, nullptr, -1, 100, kBom},
+        {kLogNone, 3, nullptr, -1, 100, kBom},
+        {kLogNone, 0xFFFFFFFE, nullptr, -1, 100, kBom},
+        {kLogNone, kLogAll, "None", -1, 100, kBom},
+        {kLogDebug, 3, nullptr, -1, 100, kBom},
+        {kLogDebug, 4, "Debug", -1, 100, kBom},
+        {8, kLogAll, "Unknown", -1, 100, kBom},
+        {kLogError, 3, "Error", 0, 100, kBom},
+        {kLogError, 3, "Error", 100, 100, std::string(50, '\0')},
+        {kLogError, 3, "Error", 102, 100, kBom},
+        {kLogError, 3, "Error", (int64_t{1} << 32) + 2, 0x500000,
+         kBom},  // over 4 GiB; its low 32 bits below 100
     };
-    for (const auto& [level, mask, written] : cases) {
-        SCOPED_TRACE(::testing::Message() << "level " << level << " mask " << mask);
-        DeleteIfThere(path_);
-        Configure(path_, 3, 0x500000, 0);
-        Log(level, "m");
-        Configure(path_, mask, 0x500000, 0);
-        EXPECT_OK(handler_.Flush());
-        EXPECT_EQ(kBom + (written ? Line(written, "m") : ""), Read(path_));
-        EXPECT_EQ(0u, handler_.PendingCount());  // filtered records are not kept either
-    }
-}
-
-// A file over the maximum is emptied at flush; the mark goes once into a new or empty file only.
-TEST_F(LogTest, FileStartAfterFlushes) {
-    const std::tuple<int64_t, uint32_t, std::string> cases[] = {
-        // existing size (-1: no file), maximum, what comes before the lines
-        {-1, 100, kBom},
-        {0, 100, kBom},
-        {100, 100, std::string(50, '\0')},
-        {102, 100, kBom},
-        {(int64_t{1} << 32) + 2, 0x500000, kBom},  // over 4 GiB, though its low 32 bits are below 100
-    };
-    for (const auto& [size, maxSize, start] : cases) {
-        SCOPED_TRACE(size);
+    for (const auto& [level, mask, written, size, maxSize, start] : kCases) {
+        SCOPED_TRACE(::testing::Message() << "level " << level << " mask " << mask << " size " << size);
         DeleteIfThere(path_);
         if (size >= 0) {
             ASSERT_NO_FATAL_FAILURE(SetFileSize(path_, static_cast<uint64_t>(size)));
         }
-        Configure(path_, 3, maxSize, 0);
-        Log(kLogError, "a");
-        Log(kLogError, "b");
+        Log(level, "a");
+        Log(level, "b");
+        Configure(path_, mask, maxSize, 0);
         EXPECT_OK(handler_.Flush());
+        EXPECT_EQ(0u, handler_.PendingCount());
         Configure(path_, 3, 0x500000, 0);
-        Log(kLogError, "c");  // appended: no second mark
+        Log(kLogError, "c");
         EXPECT_OK(handler_.Flush());
-        EXPECT_EQ(start + Line("Error", "a") + Line("Error", "b") + Line("Error", "c"), Read(path_));
+        const std::string lines = written ? Line(written, "a") + Line(written, "b") : "";
+        EXPECT_EQ(start + lines + Line("Error", "c"), Read(path_));
     }
 }
 
@@ -192,12 +181,8 @@ TEST_F(LogTest, RecordsWaitUntilTheFileCanBeWritten) {
 // A failed flush step is reported, records wait (a trace line is lost); the file is unchanged but on close.
 TEST_F(LogTest, FailedFileStepsAreReportedAndLeaveTheFile) {
     TraceSettings().path = path_;
-    const struct {
-        Op op;
-        int32_t code;
-        int64_t size;  // of the file before (-1: none; kFull: over both limits)
-        int32_t expected;
-    } kCases[] = {
+    // the failing operation, its failure, the size of the file before (-1: none; kFull: over both limits), result
+    const std::tuple<Op, int32_t, int64_t, int32_t> kCases[] = {
         {Op::Open, winerr::kSharingViolation, -1, winerr::kSharingViolation},
         {Op::GetSize, winerr::kReadFault, 4, winerr::kReadFault},
         {Op::Seek, winerr::kNegativeSeek, 4, winerr::kNegativeSeek},      // to the end
@@ -209,45 +194,33 @@ TEST_F(LogTest, FailedFileStepsAreReportedAndLeaveTheFile) {
         {Op::Write, winerr::kSuccess, -1, winerr::kWriteFault},
         {Op::Close, winerr::kInvalidHandle, 4, winerr::kInvalidHandle},
     };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(::testing::Message() << "operation " << static_cast<int>(c.op) << " size " << c.size);
+    for (const auto& [op, code, size, expected] : kCases) {
+        SCOPED_TRACE(::testing::Message() << "operation " << static_cast<int>(op) << " size " << size);
         // Opening makes the file: only a failed open leaves none.
-        const std::string before = c.size >= 0        ? std::string(static_cast<size_t>(c.size) / 2, '\0')
-                                   : c.op == Op::Open ? "<no file>"
-                                                      : "";
-        auto prepare = [&] {
-            DeleteIfThere(path_);
-            if (c.size >= 0) {
-                ASSERT_NO_FATAL_FAILURE(SetFileSize(path_, static_cast<uint64_t>(c.size)));
-            }
-        };
-        prepare();
+        const std::string before = size >= 0        ? std::string(static_cast<size_t>(size) / 2, '\0')
+                                   : op == Op::Open ? "<no file>"
+                                                    : "";
         Configure(path_, 3, kTraceLogMaxFileSize, 0);
         Log(kLogError, "kept");
-        {
-            testing::FailingFileSystem files;
-            files.FailNext(c.op, c.code, KW("test.log"));
-            EXPECT_RESULT(c.expected, handler_.Flush());
+        for (const bool trace : {false, true}) {
+            DeleteIfThere(path_);
+            if (size >= 0) {
+                ASSERT_NO_FATAL_FAILURE(SetFileSize(path_, static_cast<uint64_t>(size)));
+            }
+            EXPECT_OK(TakeLastTraceFailure());
+            {
+                testing::FailingFileSystem files;
+                // The trace log seeks to the end first; over the limit, the second seek goes back to the start.
+                files.FailNext(op, code, KW("test.log"), trace && size == kFull && op == Op::Seek ? 1 : 0);
+                if (trace)
+                    TraceLog(kTraceError, KW("x"));
+                EXPECT_RESULT(expected, trace ? TakeLastTraceFailure() : handler_.Flush());
+            }
+            EXPECT_EQ(Read(path_) == before, op != Op::Close);  // a failed close comes after the write
         }
-        EXPECT_EQ(handler_.PendingCount(), c.op == Op::Close ? 0u : 1u);
-        if (c.op != Op::Close) {
-            EXPECT_EQ(Read(path_), before);
-            EXPECT_OK(handler_.Flush());  // the next flush writes what waited
-        }
-        EXPECT_NE(Read(path_).find(Line("Error", "kept")), std::string::npos);
-
-        prepare();
-        EXPECT_OK(TakeLastTraceFailure());
-        {
-            testing::FailingFileSystem files;
-            // The trace log seeks to the end first; over the limit, the second seek goes back to the start.
-            files.FailNext(c.op, c.code, KW("test.log"), c.size == kFull && c.op == Op::Seek ? 1 : 0);
-            TraceLog(kTraceError, KW("x"));
-            EXPECT_RESULT(c.expected, TakeLastTraceFailure());
-        }
-        if (c.op != Op::Close) {
-            EXPECT_EQ(Read(path_), before);
-        }
+        EXPECT_EQ(handler_.PendingCount(), op == Op::Close ? 0u : 1u);
+        EXPECT_OK(handler_.Flush());  // what waited is written now
+        EXPECT_EQ(Read(path_).find(Line("Error", "kept")) != std::string::npos, op != Op::Close);
     }
     // At the limit the trace file is kept; above it, emptied before the line (never a byte-order mark).
     for (const uint64_t size : {kTraceLogMaxFileSize, kTraceLogMaxFileSize + 1}) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/support/fake_clock.h"
 
 namespace korva::platform {
@@ -13,11 +15,8 @@ using korva::testing::TimeText;
 constexpr int64_t kLastFileTime = 9'223'149'887'999'990'000;  // 30827-12-31 23:59:59.999
 
 TEST(ClockTest, SystemTimeAndFileTimeConvertBothWays) {
-    const struct {
-        SystemTime time;
-        int64_t fileTime;
-        uint16_t dayOfWeek;
-    } kCases[] = {
+    const std::tuple<SystemTime, int64_t, uint16_t> kCases[] = {
+        // time, FileTime, day of week
         {MakeTime(1601, 1, 1), 0, 1},
         {MakeTime(1900, 3, 1), 94'405'824'000'000'000, 4},  // 1900 is not a leap year
         {MakeTime(1970, 1, 1), kUnixEpochAsFileTime, 4},
@@ -25,16 +24,17 @@ TEST(ClockTest, SystemTimeAndFileTimeConvertBothWays) {
         {MakeTime(2100, 3, 1), 157'520'160'000'000'000, 1},
         {MakeTime(30827, 12, 31, 23, 59, 59, 999), kLastFileTime, 5},
     };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(TimeText(c.time));
-        SystemTime in = c.time;
+    for (const auto& [time, expectedFileTime, dayOfWeek] : kCases) {
+        SCOPED_TRACE(TimeText(time));
+        SystemTime in = time;
         in.dayOfWeek = 6;  // ignored on input, as by Windows
         int64_t fileTime = -1;
         ASSERT_TRUE(SystemTimeToFileTime(in, &fileTime));
-        EXPECT_EQ(fileTime, c.fileTime);
+        EXPECT_EQ(fileTime, expectedFileTime);
         SystemTime back;
-        ASSERT_TRUE(FileTimeToSystemTime(c.fileTime + 9'999, &back));  // sub-millisecond ticks are dropped
-        in.dayOfWeek = c.dayOfWeek;
+        ASSERT_TRUE(
+            FileTimeToSystemTime(expectedFileTime + 9'999, &back));  // sub-millisecond ticks are dropped
+        in.dayOfWeek = dayOfWeek;
         EXPECT_EQ(TimeText(back), TimeText(in));
     }
 }

@@ -14,26 +14,15 @@ KORVA_COM_INTERFACES_BEGIN
 struct IShape : IUnknown {
     static constexpr IID kIid = {0x5A0C1E01, 0x0001, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x01}};
     using Base = IUnknown;
-    virtual int KORVA_COM_CALL Corners() = 0;
-
-  protected:
-    ~IShape() = default;
 };
 struct ISquare : IShape {
     static constexpr IID kIid = {0x5A0C1E01, 0x0002, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x02}};
     using Base = IShape;
-    virtual int KORVA_COM_CALL Side() = 0;
-
-  protected:
-    ~ISquare() = default;
 };
 struct IColour : IUnknown {
     static constexpr IID kIid = {0x5A0C1E01, 0x0003, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x03}};
     using Base = IUnknown;
     virtual int KORVA_COM_CALL Red() = 0;
-
-  protected:
-    ~IColour() = default;
 };
 KORVA_COM_INTERFACES_END
 
@@ -42,8 +31,6 @@ int g_liveSquares = 0;
 class Square final : public ComObject<ISquare, IColour> {
   public:
     Square() { ++g_liveSquares; }
-    int KORVA_COM_CALL Corners() override { return 4; }
-    int KORVA_COM_CALL Side() override { return 3; }
     int KORVA_COM_CALL Red() override { return 255; }
     ULONG Count() const { return ReferenceCount(); }
 
@@ -148,26 +135,22 @@ void ObserveFree(const void* memory, void* /*context*/) {
 
 TEST(TaskMemoryTest, SecureHoldersWipeBeforeFreeingAndPlainOnesDoNot) {
     // clang-format off
-    const struct {
-        bool wipes;
-        void (*release)();
-    } kRows[] = {
+    const std::pair<bool, void (*)()> kRows[] = {  // whether the holder wipes, the holder's life
         {true, [] { SecureTaskString holder(TaskCopy()); }},
         {true, [] { SecureTaskBytes bytes; ASSERT_TRUE(bytes.CopyFrom(kSecret, sizeof(kSecret))); }},
         {false, [] { TaskString holder(TaskCopy()); }},
     };
     // clang-format on
-    for (const auto& row : kRows) {
+    const auto* secret = reinterpret_cast<const uint8_t*>(kSecret);
+    const std::vector<uint8_t> held(secret, secret + sizeof(kSecret));
+    for (const auto& [wipes, release] : kRows) {
         g_freed.clear();
         {
             ScopedTaskFreeObserver observer(&ObserveFree, nullptr);
-            row.release();
+            release();
         }
-        const auto* secret = reinterpret_cast<const uint8_t*>(kSecret);
-        const std::vector<uint8_t> held(secret, secret + sizeof(kSecret));
         EXPECT_EQ(g_freed,
-                  std::vector<std::vector<uint8_t>>{row.wipes ? std::vector<uint8_t>(held.size(), 0) : held})
-            << (&row - kRows);
+                  std::vector<std::vector<uint8_t>>{wipes ? std::vector<uint8_t>(held.size(), 0) : held});
     }
 }
 

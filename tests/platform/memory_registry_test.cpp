@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/files.h"
@@ -58,13 +59,8 @@ TEST(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
     EXPECT_EQ(reg_.SaveRegText().find(KW("\"V\"")), WString::npos);
     RegKey software32 = 0;  // a handle opened in the 32-bit view keeps its sub-keys there
     ASSERT_OK(reg_.OpenKey(kHklm, KW("SOFTWARE"), kRead32, &software32));
-    const struct {
-        RegKey root;
-        const WChar* path;
-        uint32_t access;
-        const WChar* name;
-        const char* expected;
-    } kCases[] = {
+    const std::tuple<RegKey, const WChar*, uint32_t, const WChar*, const char*> kCases[] = {
+        // ... the text
         {kHklm, KW("SOFTWARE\\Korva"), kRead32, KW("v"), "32"},
         {kHklm, KW("SOFTWARE\\KORVA\\"), kKeyRead, KW("V"), "64"},
         {kHklm, KW("SOFTWARE\\WOW6432Node\\Korva"), kKeyRead, KW("v"), "32"},
@@ -79,10 +75,8 @@ TEST(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
         {kHklm, KW("\\SYSTEM\\Shared"), kKeyRead, KW("v"), "error 161"},
         {kHklm, KW("SYSTEM\\\\Shared"), kKeyRead, KW("v"), "error 161"},
     };
-    for (const auto& c : kCases) {
-        EXPECT_EQ(Read(c.root, c.path, c.access, c.name), c.expected)
-            << Utf16ToUtf8(c.path) << " " << c.access;
-    }
+    for (const auto& [root, path, access, name, expected] : kCases)
+        EXPECT_EQ(Read(root, path, access, name), expected) << Utf16ToUtf8(path) << " " << access;
     EXPECT_OK(reg_.CloseKey(software32));
 }
 
@@ -114,11 +108,8 @@ TEST(MemoryRegistryTest, AFailedOpenLeavesNoHandle) {
     korva::testing::FakeRegistry reg_;
     using Op = MemoryRegistry::Op;
     // A failed connect, open or create leaves the out-parameter zero: a holder never closes a stale value.
-    const struct {
-        Op fault;  // injected when not CloseKey
-        int32_t (*call)(RegKey*);
-        int32_t expected;
-    } kCases[] = {
+    const std::tuple<Op, int32_t (*)(RegKey*), int32_t> kCases[] = {
+        // the fault (not when CloseKey), call, result
         {Op::CloseKey, [](RegKey* k) { return Reg().OpenKey(kHklm, KW("SOFTWARE\\Missing"), kKeyRead, k); },
          winerr::kFileNotFound},
         {Op::CloseKey, [](RegKey* k) { return Reg().CreateKey(0x4321, KW("x"), kKeyWrite, k); },
@@ -131,14 +122,12 @@ TEST(MemoryRegistryTest, AFailedOpenLeavesNoHandle) {
          winerr::kAccessDenied},
         {Op::Connect, [](RegKey* k) { return Reg().Connect(nullptr, kHklm, k); }, winerr::kAccessDenied},
     };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(&c - kCases);
-        if (c.fault != Op::CloseKey) {
-            reg_.FailNext(c.fault, winerr::kAccessDenied);
-        }
+    for (const auto& [fault, call, expected] : kCases) {
+        if (fault != Op::CloseKey)
+            reg_.FailNext(fault, winerr::kAccessDenied);
         RegKey key = 0xBAD;
-        EXPECT_RESULT(c.expected, c.call(&key));
-        EXPECT_EQ(key, 0u);
+        EXPECT_RESULT(expected, call(&key));
+        EXPECT_EQ(key, 0u) << static_cast<int>(fault);
     }
 }
 
@@ -167,11 +156,8 @@ TEST(RegFileTest, TrickyValuesSurviveAFileAndHandWrittenFilesLoad) {
     const uint32_t dword = 0x0000ABCD;
     const uint64_t qword = 0xFEDCBA9876543210ull;
     const WChar multi[] = KW("first\0sec\"ond\0\0");
-    const struct {
-        const WChar* name;
-        uint32_t type;
-        std::vector<uint8_t> data;
-    } kValues[] = {
+    const std::tuple<const WChar*, uint32_t, std::vector<uint8_t>> kValues[] = {
+        // name, type, data
         {KW("quoted \"name\""), kRegSz, Text(KW("say \"hi\""))},
         {KW("back\\slash"), kRegSz, Text(KW("C:\\dir\\"))},
         {KW("\x4E2D\x6587"), kRegSz, Text(nonBmp)},  // code units above 0xFF
@@ -188,10 +174,9 @@ TEST(RegFileTest, TrickyValuesSurviveAFileAndHandWrittenFilesLoad) {
         {KW("type 0x1234"), 0x1234, {9}},
     };
     korva::testing::FakeRegistry source;
-    for (const auto& v : kValues) {
-        source.PutValue(KW("HKLM\\SOFTWARE\\Korva Test"), v.name, v.type, v.data.data(),
-                        static_cast<uint32_t>(v.data.size()));
-    }
+    for (const auto& [name, type, data] : kValues)
+        source.PutValue(KW("HKLM\\SOFTWARE\\Korva Test"), name, type, data.data(),
+                        static_cast<uint32_t>(data.size()));
     source.PutDword(KW("HKLM\\SOFTWARE\\WOW6432Node\\Korva"), KW("32-bit view"), dword);
     const WString text = source.SaveRegText();
     // regedit's own spelling, so that regedit can import what is saved.
@@ -213,9 +198,8 @@ TEST(RegFileTest, TrickyValuesSurviveAFileAndHandWrittenFilesLoad) {
                 std::memcmp(&bytes[2], text.data(), bytes.size() - 2) == 0);
     korva::testing::FakeRegistry loaded;
     ASSERT_OK(loaded.LoadRegFile(path.c_str()));
-    for (const auto& v : kValues) {
-        EXPECT_EQ(Query(loaded, v.name), std::make_pair(v.type, v.data)) << Utf16ToUtf8(v.name);
-    }
+    for (const auto& [name, type, data] : kValues)
+        EXPECT_EQ(Query(loaded, name), std::make_pair(type, data)) << Utf16ToUtf8(name);
     EXPECT_EQ(loaded.SaveRegText(), text);  // nothing else drifts
 
     // A hand-written UTF-8 file merges into what is there.

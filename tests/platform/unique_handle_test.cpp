@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 namespace korva {
@@ -17,10 +18,8 @@ struct CountingPolicy {
 using Handle = UniqueHandle<CountingPolicy>;
 
 TEST(UniqueHandleTest, EachOperationClosesExactlyWhatItReplaces) {
-    const struct {
-        void (*run)();
-        std::vector<int> closed;  // by the step and the end of the scope
-    } kRows[] = {
+    const std::pair<void (*)(), std::vector<int>> kRows[] = {
+        // the steps, what they and the scope's end closed
         // clang-format off
         {[] { Handle h(0); }, {0}},  // 0 is valid: only Invalid() owns nothing
         {[] { Handle h; }, {}},
@@ -34,11 +33,10 @@ TEST(UniqueHandleTest, EachOperationClosesExactlyWhatItReplaces) {
         {[] { Handle h(1); int* p = h.put(); EXPECT_TRUE(g_closed.size() == 1 && *p < 0); *p = 7; }, {1, 7}},
         // clang-format on
     };
-    for (const auto& row : kRows) {
-        SCOPED_TRACE(&row - kRows);
+    for (const auto& [run, closed] : kRows) {
         g_closed.clear();
-        row.run();
-        EXPECT_EQ(g_closed, row.closed);
+        run();
+        EXPECT_EQ(g_closed, closed) << (&closed - &kRows[0].second);
     }
 }
 

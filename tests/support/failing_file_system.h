@@ -14,10 +14,7 @@ namespace korva::testing {
 
 class FailingFileSystem final : public platform::FileSystem {
   public:
-    // clang-format off
-    enum class Op { Open, Delete, MakeTempDirectory, RemoveDirectoryTree,
-                    Read, Write, GetSize, Seek, SetEnd, Close };
-    // clang-format on
+    enum class Op { Open, Read, Write, GetSize, Seek, SetEnd, Close };
 
     FailingFileSystem();
     ~FailingFileSystem() override;
@@ -34,9 +31,11 @@ class FailingFileSystem final : public platform::FileSystem {
     [[nodiscard]] int32_t Open(const WChar* path, uint32_t access, uint32_t share,
                                platform::Disposition disposition,
                                std::unique_ptr<platform::File>* out) override;
-    [[nodiscard]] int32_t Delete(const WChar* path) override;
-    [[nodiscard]] int32_t MakeTempDirectory(WString* path) override;
-    [[nodiscard]] int32_t RemoveDirectoryTree(const WChar* path) override;
+    [[nodiscard]] int32_t Delete(const WChar* path) override { return inner_.Delete(path); }
+    [[nodiscard]] int32_t MakeTempDirectory(WString* path) override { return inner_.MakeTempDirectory(path); }
+    [[nodiscard]] int32_t RemoveDirectoryTree(const WChar* path) override {
+        return inner_.RemoveDirectoryTree(path);
+    }
 
     // Used by the files it opens: true with *code set when a fault for `op` on `path` is due.
     bool TakeFault(Op op, WStringView path, int32_t* code);

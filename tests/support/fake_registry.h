@@ -7,7 +7,7 @@
 
 namespace korva::testing {
 
-class FakeRegistry final : public platform::MemoryRegistry {
+class FakeRegistry : public platform::MemoryRegistry {
   public:
     FakeRegistry() : override_(this) {}
     ~FakeRegistry() override { EXPECT_EQ(OpenHandleCount(), 0u) << "registry keys left open"; }
