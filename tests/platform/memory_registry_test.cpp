@@ -22,26 +22,21 @@ constexpr uint32_t kRead32 = kKeyRead | kKeyWow64_32Key;
 constexpr uint32_t kWrite32 = kKeyWrite | kKeyWow64_32Key;
 
 int32_t Write(RegKey root, const WString& path, uint32_t access, const WChar* name, const WString& text) {
-    RegKey key = 0;
-    int32_t result = Reg().CreateKey(root, path.c_str(), access, &key);
-    if (result == winerr::kSuccess) {
-        result = Reg().SetValue(key, name, kRegSz, reinterpret_cast<const uint8_t*>(text.c_str()),
-                                static_cast<uint32_t>((text.size() + 1) * sizeof(WChar)));
-        EXPECT_OK(Reg().CloseKey(key));
-    }
-    return result;
+    UniqueRegKey key;
+    const int32_t result = Reg().CreateKey(root, path.c_str(), access, key.put());
+    const auto* data = reinterpret_cast<const uint8_t*>(text.c_str());
+    return result != 0 ? result
+                       : Reg().SetValue(key.get(), name, kRegSz, data, (text.size() + 1) * sizeof(WChar));
 }
 
 // The text of a REG_SZ value, or "error <code>".
 std::string Read(RegKey root, const WString& path, uint32_t access, const WChar* name) {
-    RegKey key = 0;
-    int32_t result = Reg().OpenKey(root, path.c_str(), access, &key);
+    UniqueRegKey key;
     WChar buffer[128] = {};
     uint32_t size = sizeof(buffer) - sizeof(WChar);
-    if (result == winerr::kSuccess) {
-        result = Reg().QueryValue(key, name, nullptr, reinterpret_cast<uint8_t*>(buffer), &size);
-        EXPECT_OK(Reg().CloseKey(key));
-    }
+    int32_t result = Reg().OpenKey(root, path.c_str(), access, key.put());
+    if (result == winerr::kSuccess)
+        result = Reg().QueryValue(key.get(), name, nullptr, reinterpret_cast<uint8_t*>(buffer), &size);
     return result == winerr::kSuccess ? Utf16ToUtf8(buffer) : "error " + std::to_string(result);
 }
 
@@ -106,29 +101,12 @@ TEST(MemoryRegistryTest, DeleteRefusesKeysWithSubKeysAndHandlesAllowOnlyTheirAcc
 
 TEST(MemoryRegistryTest, AFailedOpenLeavesNoHandle) {
     korva::testing::FakeRegistry reg_;
-    using Op = MemoryRegistry::Op;
     // A failed connect, open or create leaves the out-parameter zero: a holder never closes a stale value.
-    const std::tuple<Op, int32_t (*)(RegKey*), int32_t> kCases[] = {
-        // the fault (not when CloseKey), call, result
-        {Op::CloseKey, [](RegKey* k) { return Reg().OpenKey(kHklm, KW("SOFTWARE\\Missing"), kKeyRead, k); },
-         winerr::kFileNotFound},
-        {Op::CloseKey, [](RegKey* k) { return Reg().CreateKey(0x4321, KW("x"), kKeyWrite, k); },
-         winerr::kInvalidHandle},
-        {Op::CloseKey, [](RegKey* k) { return Reg().Connect(KW("\\\\elsewhere"), kHklm, k); },
-         winerr::kBadNetpath},
-        {Op::OpenKey, [](RegKey* k) { return Reg().OpenKey(kHklm, KW("SOFTWARE"), kKeyRead, k); },
-         winerr::kAccessDenied},
-        {Op::CreateKey, [](RegKey* k) { return Reg().CreateKey(kHklm, KW("SOFTWARE\\N"), kKeyWrite, k); },
-         winerr::kAccessDenied},
-        {Op::Connect, [](RegKey* k) { return Reg().Connect(nullptr, kHklm, k); }, winerr::kAccessDenied},
-    };
-    for (const auto& [fault, call, expected] : kCases) {
-        if (fault != Op::CloseKey)
-            reg_.FailNext(fault, winerr::kAccessDenied);
-        RegKey key = 0xBAD;
-        EXPECT_RESULT(expected, call(&key));
-        EXPECT_EQ(key, 0u) << static_cast<int>(fault);
-    }
+    RegKey keys[] = {0xBAD, 0xBAD, 0xBAD};
+    EXPECT_EQ(reg_.OpenKey(kHklm, KW("SOFTWARE\\Missing"), kKeyRead, &keys[0]), winerr::kFileNotFound);
+    EXPECT_EQ(reg_.CreateKey(0x4321, KW("x"), kKeyWrite, &keys[1]), winerr::kInvalidHandle);
+    EXPECT_EQ(reg_.Connect(KW("\\\\elsewhere"), kHklm, &keys[2]), winerr::kBadNetpath);
+    EXPECT_TRUE(keys[0] == 0 && keys[1] == 0 && keys[2] == 0);
 }
 
 std::vector<uint8_t> Bytes(const void* data, size_t size) {
