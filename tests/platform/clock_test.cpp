@@ -38,6 +38,13 @@ TEST(ClockTest, SystemTimeAndFileTimeConvertBothWays) {
     }
 }
 
+TEST(ClockTest, TheSystemClockGivesEveryLocalTimeField) {
+    LocalTime t;
+    ASSERT_TRUE(SystemClock().ToLocalTime(1782907200, &t));  // 2026-07-01 12:00 UTC: that day in every zone
+    EXPECT_TRUE(t.year == 2026 && t.month == 7 && t.day == 1 && t.dayOfWeek == 3 && t.dayOfYear == 181)
+        << t.year << "-" << t.month << "-" << t.day << " " << t.dayOfWeek << " " << t.dayOfYear;
+}
+
 TEST(ClockTest, InvalidFieldsAndFileTimesOutsideTheCalendarAreRefused) {
     // clang-format off
     const SystemTime kInvalid[] = {

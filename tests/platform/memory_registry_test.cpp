@@ -184,14 +184,15 @@ TEST(RegFileTest, TrickyValuesSurviveAFileAndHandWrittenFilesLoad) {
         "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n\n; KORVA settings\n"
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korva Test]\n"
         "\"expand\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,00,\\\n"
-        "  74,00,25,00,00,00\n\"Caf\xC3\xA9\"=\"na\xC3\xAFve\"\n\"dword\"=-\n\n"
+        "  74,00,25,00,00,00\n\"Caf\xC3\xA9\"=\"na\xC3\xAFve \xC2\xB0\"\n\"dword\"=-\n\n"
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Doomed\\Child]\n\"a\"=dword:1\n\n[-HKEY_LOCAL_"
         "MACHINE\\SOFTWARE\\Doomed]\n";
     ASSERT_OK(WriteWholeFile(path.c_str(), handWritten.data(), handWritten.size()));
     ASSERT_OK(loaded.LoadRegFile(path.c_str()));
     EXPECT_OK(Files().RemoveDirectoryTree(folder.c_str()));
     EXPECT_EQ(Query(loaded, KW("expand")), std::make_pair(uint32_t{kRegExpandSz}, Text(KW("%SystemRoot%"))));
-    EXPECT_EQ(Query(loaded, KW("Caf\u00E9")), std::make_pair(uint32_t{kRegSz}, Text(KW("na\u00EFve"))));
+    EXPECT_EQ(Query(loaded, KW("Caf\u00E9")),
+              std::make_pair(uint32_t{kRegSz}, Text(KW("na\u00EFve \u00B0"))));
     EXPECT_EQ(Query(loaded, KW("")), std::make_pair(uint32_t{kRegSz}, Text(KW("the default"))));
     EXPECT_EQ(loaded.SaveRegText().find(KW("\"dword\"")), WString::npos);
     EXPECT_FALSE(loaded.HasKey(KW("HKEY_LOCAL_MACHINE\\SOFTWARE\\Doomed")));
