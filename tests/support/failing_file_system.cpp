@@ -54,22 +54,16 @@ class FailingFile final : public platform::File {
     std::unique_ptr<platform::File> inner_;
 };
 
-WStringView PathOf(const WChar* path) {
-    return path != nullptr ? WStringView(path) : WStringView();
-}
-
 }  // namespace
 
 FailingFileSystem::FailingFileSystem() : inner_(platform::Files()), override_(this) {}
 
 FailingFileSystem::~FailingFileSystem() {
-    if (checks_) {
-        platform::LockGuard guard(lock_);
-        EXPECT_TRUE(faults_.empty()) << faults_.size()
-                                     << " injected file fault(s) never met, the first for operation "
-                                     << static_cast<int>(faults_.front().op);
-        EXPECT_EQ(openFiles_, 0) << "files left open";
-    }
+    platform::LockGuard guard(lock_);
+    EXPECT_TRUE(faults_.empty()) << faults_.size()
+                                 << " injected file fault(s) never met, the first for operation "
+                                 << static_cast<int>(faults_.front().op);
+    EXPECT_EQ(openFiles_, 0) << "files left open";
 }
 
 void FailingFileSystem::FailNext(Op op, int32_t code, WStringView match, int skip) {
@@ -80,11 +74,6 @@ void FailingFileSystem::FailNext(Op op, int32_t code, WStringView match, int ski
 int FailingFileSystem::Calls(Op op) const {
     platform::LockGuard guard(lock_);
     return calls_[static_cast<int>(op)];
-}
-
-int FailingFileSystem::OpenFiles() const {
-    platform::LockGuard guard(lock_);
-    return openFiles_;
 }
 
 bool FailingFileSystem::TakeFault(Op op, WStringView path, int32_t* code) {
@@ -114,27 +103,15 @@ int32_t FailingFileSystem::Open(const WChar* path, uint32_t access, uint32_t sha
                                 platform::Disposition disposition, std::unique_ptr<platform::File>* out) {
     out->reset();
     std::unique_ptr<platform::File> file;
-    const int32_t result = Pass(*this, Op::Open, PathOf(path), nullptr,
+    const WString name = path != nullptr ? WString(path) : WString();
+    const int32_t result = Pass(*this, Op::Open, name, nullptr,
                                 [&] { return inner_.Open(path, access, share, disposition, &file); });
     if (file != nullptr) {
         platform::LockGuard guard(lock_);
         ++openFiles_;
-        *out = std::make_unique<FailingFile>(*this, WString(PathOf(path)), std::move(file));
+        *out = std::make_unique<FailingFile>(*this, name, std::move(file));
     }
     return result;
-}
-
-int32_t FailingFileSystem::Delete(const WChar* path) {
-    return Pass(*this, Op::Delete, PathOf(path), nullptr, [&] { return inner_.Delete(path); });
-}
-
-int32_t FailingFileSystem::MakeTempDirectory(WString* path) {
-    return Pass(*this, Op::MakeTempDirectory, {}, nullptr, [&] { return inner_.MakeTempDirectory(path); });
-}
-
-int32_t FailingFileSystem::RemoveDirectoryTree(const WChar* path) {
-    return Pass(*this, Op::RemoveDirectoryTree, PathOf(path), nullptr,
-                [&] { return inner_.RemoveDirectoryTree(path); });
 }
 
 }  // namespace korva::testing

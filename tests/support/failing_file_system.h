@@ -1,10 +1,5 @@
-// A file system for tests that passes every call to the one it replaced and fails any single operation on
-// request. Installed for its lifetime; when destroyed it fails the test that left a fault unmet (the code
-// under test was not reached) or a file open.
-//
-//   testing::FailingFileSystem files;
-//   files.FailNext(FailingFileSystem::Op::SetEnd, winerr::kDiskFull, KW("test.log"));
-//   EXPECT_RESULT(winerr::kDiskFull, handler.Flush());
+// A file system that passes every call to the one it replaced and fails any single operation on request.
+// Installed for its lifetime; when destroyed it fails the test that left a fault unmet or a file open.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +14,7 @@ namespace korva::testing {
 
 class FailingFileSystem final : public platform::FileSystem {
   public:
-    // clang-format off
-    enum class Op { Open, Delete, MakeTempDirectory, RemoveDirectoryTree,
-                    Read, Write, GetSize, Seek, SetEnd, Close };
-    // clang-format on
+    enum class Op { Open, Read, Write, GetSize, Seek, SetEnd, Close };
 
     FailingFileSystem();
     ~FailingFileSystem() override;
@@ -35,16 +27,15 @@ class FailingFileSystem final : public platform::FileSystem {
     void FailNext(Op op, int32_t code, WStringView match = {}, int skip = 0);
     // How many times `op` was called, faulted calls included.
     int Calls(Op op) const;
-    int OpenFiles() const;
-    // For a test that leaves a fault unmet or a file open on purpose.
-    void DisarmChecks() { checks_ = false; }
 
     [[nodiscard]] int32_t Open(const WChar* path, uint32_t access, uint32_t share,
                                platform::Disposition disposition,
                                std::unique_ptr<platform::File>* out) override;
-    [[nodiscard]] int32_t Delete(const WChar* path) override;
-    [[nodiscard]] int32_t MakeTempDirectory(WString* path) override;
-    [[nodiscard]] int32_t RemoveDirectoryTree(const WChar* path) override;
+    [[nodiscard]] int32_t Delete(const WChar* path) override { return inner_.Delete(path); }
+    [[nodiscard]] int32_t MakeTempDirectory(WString* path) override { return inner_.MakeTempDirectory(path); }
+    [[nodiscard]] int32_t RemoveDirectoryTree(const WChar* path) override {
+        return inner_.RemoveDirectoryTree(path);
+    }
 
     // Used by the files it opens: true with *code set when a fault for `op` on `path` is due.
     bool TakeFault(Op op, WStringView path, int32_t* code);
@@ -57,15 +48,13 @@ class FailingFileSystem final : public platform::FileSystem {
         WString match;  // lower case
         int skip;
     };
-    static constexpr int kOpCount = static_cast<int>(Op::Close) + 1;
 
     mutable platform::RecursiveLock lock_;
     platform::FileSystem& inner_;
     platform::ScopedFileSystemOverride override_;
     std::deque<Fault> faults_;
-    int calls_[kOpCount] = {};
+    int calls_[static_cast<int>(Op::Close) + 1] = {};
     int openFiles_ = 0;
-    bool checks_ = true;
 };
 
 }  // namespace korva::testing

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/language.h"
@@ -26,5 +27,10 @@ class FakeLanguage final : public platform::Language {
     [[nodiscard]] uint16_t UserDefaultUiLanguage() override { return ui; }
     [[nodiscard]] uint16_t SystemDefaultLangId() override { return system; }
 };
+
+// A SystemTime from its fields (the day of week is left 0) and its text, "2024-02-29 12:00:00.000 dow 4".
+platform::SystemTime MakeTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                              int ms = 0);
+std::string TimeText(const platform::SystemTime& t);
 
 }  // namespace korva::testing

@@ -7,20 +7,13 @@
 
 namespace korva::testing {
 
-class FakeRegistry final : public platform::MemoryRegistry {
+class FakeRegistry : public platform::MemoryRegistry {
   public:
     FakeRegistry() : override_(this) {}
-    ~FakeRegistry() override {
-        if (checkLeaks_) {
-            EXPECT_EQ(OpenHandleCount(), 0u) << "registry keys left open";
-        }
-    }
-    // For a test that leaves keys open on purpose.
-    void DisarmLeakCheck() { checkLeaks_ = false; }
+    ~FakeRegistry() override { EXPECT_EQ(OpenHandleCount(), 0u) << "registry keys left open"; }
 
   private:
     platform::ScopedRegistryOverride override_;
-    bool checkLeaks_ = true;
 };
 
 }  // namespace korva::testing

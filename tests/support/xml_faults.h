@@ -3,7 +3,9 @@
 // with `hresult`; faults wait in order and each is used once.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 #include "platform/text.h"
@@ -19,39 +21,30 @@ class XmlFaults final : public xml::FaultHook {
     struct ForParse {};
     explicit XmlFaults(ForParse) { xml::Document::SetParseFaultHook(this); }
     ~XmlFaults() override {
-        if (document_ != nullptr) {
-            document_->SetFaultHook(nullptr);
-        } else {
-            xml::Document::SetParseFaultHook(nullptr);
-        }
+        document_ != nullptr ? document_->SetFaultHook(nullptr) : xml::Document::SetParseFaultHook(nullptr);
     }
     XmlFaults(const XmlFaults&) = delete;
     XmlFaults& operator=(const XmlFaults&) = delete;
 
     void FailNext(xml::Op op, int32_t hresult, WStringView nodeName = {}) {
-        faults_.push_back(Fault{op, hresult, WString(nodeName)});
+        faults_.push_back({op, hresult, WString(nodeName)});
     }
 
     [[nodiscard]] int32_t Take(xml::Op op, const WString& nodeName) override {
-        for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-            if (it->op == op && (it->nodeName.empty() || it->nodeName == nodeName)) {
-                const int32_t hresult = it->hresult;
-                faults_.erase(it);
-                return hresult;
-            }
-        }
-        return kSOk;
+        const auto it = std::find_if(faults_.begin(), faults_.end(), [&](const auto& fault) {
+            return std::get<0>(fault) == op && (std::get<2>(fault).empty() || std::get<2>(fault) == nodeName);
+        });
+        if (it == faults_.end())
+            return kSOk;
+        const int32_t hresult = std::get<1>(*it);
+        faults_.erase(it);
+        return hresult;
     }
     [[nodiscard]] bool Armed() const override { return !faults_.empty(); }
 
   private:
-    struct Fault {
-        xml::Op op;
-        int32_t hresult;
-        WString nodeName;
-    };
     const xml::Document* document_ = nullptr;
-    std::vector<Fault> faults_;
+    std::vector<std::tuple<xml::Op, int32_t, WString>> faults_;  // operation, HRESULT, node name
 };
 
 }  // namespace korva::testing
