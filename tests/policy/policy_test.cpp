@@ -102,6 +102,7 @@ TEST_F(PolicyTest, FailedPoliciesAndOtherNodesAreLeftOut) {
     EXPECT_TRUE(log_.Has(KW("An error occurred loading policy from XML."), kLogError, -11));  // bad rule
     EXPECT_TRUE(log_.Has(KW("Skipping comment in policy list"), kLogDebug));
     EXPECT_TRUE(log_.Has(KW("Skipping text in policy list"), kLogWarning));
+    EXPECT_FALSE(log_.Has(KW("lock count"))) << log_.Dump();  // the array was released without a fault
 }
 
 TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {

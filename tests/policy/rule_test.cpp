@@ -139,6 +139,8 @@ TEST(RuleTest, FactoryReadsRuleElements) {
         {"7", "<PasswordRatio Enabled='1'>1.2.3</PasswordRatio>", 0, "7 off y 0.8", "ratio to float"},
         {"7", "<PasswordRatio Enabled='1'>1000000000000000000000000000000000000000</PasswordRatio>", 0,
          "7 off y 3.40282e+38", nullptr},  // beyond the float range: the largest float
+        {"7", "<PasswordRatio Enabled='1'>0.000000000000000000000000000000000000000000000001</PasswordRatio>",
+         0, "7 off y 0", nullptr},  // below it: zero
     };
     for (const auto& [type, children, result, expected, error] : rows) {
         const std::string xml = std::string("<Rule") + (type ? std::string(" type='") + type + "'" : "") +
