@@ -83,7 +83,7 @@ TEST(JsonQuoteTest, EscapesWhatJsonReservesAndKeepsTheRestAsUtf8) {
         {KW("a\"b\\c/\x7F"), "\"a\\\"b\\\\c/\x7F\""},  // DEL and the slash need no escape
         {KW("a\r\n\tb"), "\"a\\u000D\\u000A\\u0009b\""},
         {WString(KW("x")) + WChar(0) + WChar(0x1F), "\"x\\u0000\\u001F\""},
-        {KW("\u00e8\u5bc6"), "\"\xC3\xA8\xE5\xAF\x86\""},
+        {WString{WChar(0x80), WChar(0x5BC6)}, "\"\xC2\x80\xE5\xAF\x86\""},  // the smallest two-byte form
         {WString{WChar(0xD83D), WChar(0xDE00)}, "\"\xF0\x9F\x98\x80\""},
         // Half a pair has no UTF-8 form: it stays visible as an escape and the output stays valid JSON.
         {WString{WChar('a'), WChar(0xD800), WChar('b')}, "\"a\\uD800b\""},
@@ -257,7 +257,7 @@ TEST(PolicyToolTest, CommandLinesAndFiles) {
         {"lint --strict @finding.xml", 1, "MinimumLength: \"8 \" is not a number; the logon screen uses 6",
          "see the findings"},
         {"lint @good.xml", 0, "Policy 1: \"p\"", ""},
-        {"lint --level=Error @good.xml", 0, "Log (0 records, level mask 0x00000001)", ""},
+        {"lint --level=0X01 @good.xml", 0, "Log (0 records, level mask 0x00000001)", ""},
         {"lint --level error,WARNING @good.xml", 0, "level mask 0x00000011", ""},
         {"lint --level=0x16 --level Errors @good.xml", 64, "", "'Errors' is not a level mask"},
         {"lint @limit.xml --json", 0, "\"result\": 0", ""},
