@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -35,6 +36,14 @@ using CommandResult = LintResult;
 
 // Standard input, read whole and held as a secret (it carries passwords). 0 or a Windows error.
 using InputReader = std::function<int32_t(platform::SecretBytes* input)>;
+
+// The most standard input may hold before its second line end.
+constexpr size_t kMaxPasswordInputBytes = 64 * 1024;
+
+// The passwords from `stream` (standard input): read up to its second line end, so a person typing them is
+// not left waiting for the end of input. winerr::kInvalidData when there are more than kMaxPasswordInputBytes
+// before it, winerr::kReadFault when reading fails.
+[[nodiscard]] int32_t ReadPasswordInput(std::FILE* stream, platform::SecretBytes* input);
 
 // A command line split into options and operands by a table of the options a command knows.
 struct OptionSpec {

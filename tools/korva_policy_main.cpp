@@ -9,33 +9,10 @@
 #include <vector>
 
 #include "platform/ldap.h"
-#include "platform/result_codes.h"
 #include "platform/text.h"
 #include "tools/lint_command.h"
 
 namespace {
-
-// Standard input carries passwords: it is read up to its second line end (so a person typing them is not
-// left waiting for the end of input) into one buffer reserved up front, so that growing it leaves no copy
-// behind, and handed over as a secret, which wipes it.
-constexpr size_t kMaxInputBytes = 64 * 1024;
-
-int32_t ReadStandardInput(korva::platform::SecretBytes* input) {
-    std::string buffer;
-    buffer.reserve(kMaxInputBytes + 1);
-    int lineEnds = 0;
-    int c = 0;
-    while (lineEnds < 2 && buffer.size() <= kMaxInputBytes && (c = std::fgetc(stdin)) != EOF) {
-        buffer.push_back(static_cast<char>(c));
-        lineEnds += c == '\n' ? 1 : 0;
-    }
-    const bool bad = std::ferror(stdin) != 0 || buffer.size() > kMaxInputBytes;
-    if (!bad) {
-        *input = korva::platform::SecretBytes(buffer);
-    }
-    korva::SecureZero(buffer.data(), buffer.size());
-    return bad ? korva::winerr::kInvalidData : 0;
-}
 
 void Write(std::FILE* stream, const std::string& text) {
     if (!text.empty()) {
@@ -55,7 +32,10 @@ int RunWith(int argc, Char** argv) {
                 args.push_back(korva::Utf16ToUtf8(reinterpret_cast<const korva::WChar*>(argv[i])));
             }
         }
-        const korva::tools::LintResult result = korva::tools::RunPolicyTool(args, &ReadStandardInput);
+        const korva::tools::LintResult result =
+            korva::tools::RunPolicyTool(args, [](korva::platform::SecretBytes* input) {
+                return korva::tools::ReadPasswordInput(stdin, input);
+            });
         Write(stdout, result.out);
         Write(stderr, result.err);
         return result.exitCode;

@@ -3,12 +3,15 @@
 // password tested with the feedback text), through the same engine; what the logon screen would only log
 // is printed: the user as the directory knows it, the policy chosen and every rule's verdict.
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 #include <optional>
+#include <string>
 
 #include "directory/directory.h"
 #include "infra/locale.h"
 #include "platform/language.h"
+#include "platform/result_codes.h"
 #include "policy/policy_list.h"
 #include "policy/scope.h"
 #include "tools/directory_commands.h"
@@ -287,6 +290,27 @@ std::string RenderText(const TestReport& r) {
 
 }  // namespace
 
+// Read into one buffer reserved up front, so that growing it leaves no copy behind, and handed over as a
+// secret, which wipes it.
+int32_t ReadPasswordInput(std::FILE* stream, platform::SecretBytes* input) {
+    std::string buffer;
+    buffer.reserve(kMaxPasswordInputBytes + 1);
+    int lineEnds = 0;
+    int c = 0;
+    while (lineEnds < 2 && buffer.size() <= kMaxPasswordInputBytes && (c = std::fgetc(stream)) != EOF) {
+        buffer.push_back(static_cast<char>(c));
+        lineEnds += c == '\n' ? 1 : 0;
+    }
+    const int32_t result = std::ferror(stream) != 0                 ? winerr::kReadFault
+                           : buffer.size() > kMaxPasswordInputBytes ? winerr::kInvalidData
+                                                                    : 0;
+    if (result == 0) {
+        *input = platform::SecretBytes(buffer);
+    }
+    SecureZero(buffer.data(), buffer.size());
+    return result;
+}
+
 CommandResult RunTestCommand(const std::vector<std::string>& args, const InputReader& input) {
     ParsedArgs parsed;
     std::string problem;
@@ -309,8 +333,12 @@ CommandResult RunTestCommand(const std::vector<std::string>& args, const InputRe
     {
         platform::SecretBytes secret;
         std::string_view rest;
-        if (input && input(&secret) != 0) {
-            command.err = ErrorLine("cannot read the passwords from standard input");
+        const int32_t read = input ? input(&secret) : 0;
+        if (read != 0) {
+            command.err = ErrorLine(read == winerr::kInvalidData
+                                        ? "standard input holds more than " +
+                                              std::to_string(kMaxPasswordInputBytes) + " bytes of passwords"
+                                        : "cannot read the passwords from standard input");
             return command;
         }
         rest = secret.view();

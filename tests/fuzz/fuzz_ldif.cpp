@@ -1,10 +1,5 @@
 // LDIF on arbitrary bytes: refusals carry a message, accepted files round-trip and are searchable.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "directory/ldif.h"
 #include "directory/ldif_directory.h"

@@ -1,16 +1,11 @@
 // The policy loader and validation on arbitrary bytes: any result, but no crash, leak, hang or contradiction.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <string_view>
-#include <vector>
 
 #include "infra/log.h"
-#include "tests/support/fake_clock.h"
-#include "platform/clock.h"
 #include "policy/policy_list.h"
 #include "policy/scope.h"
 #include "tests/fuzz/fuzz_require.h"
+#include "tests/support/fake_clock.h"
 #include "tests/policy/fake_directory.h"
 
 namespace {
@@ -48,11 +43,9 @@ void Populate(testing::FakeDirectory& directory) {
 }
 
 size_t EnabledRules(const CPolicy& policy) {
-    size_t count = 0;
-    for (const auto& rule : policy.GetRules()) {
-        count += rule != nullptr && rule->IsEnabled() ? 1 : 0;
-    }
-    return count;
+    const auto& rules = policy.GetRules();
+    return static_cast<size_t>(std::count_if(rules.begin(), rules.end(),
+                                             [](const auto& r) { return r != nullptr && r->IsEnabled(); }));
 }
 
 // The verdict is the conjunction of the per-rule results; a test run to the end has one per enabled rule.

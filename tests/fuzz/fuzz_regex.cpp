@@ -1,6 +1,4 @@
 // CheckStringWithRegEx on arbitrary little-endian UTF-16: the pattern up to the first zero unit, then text.
-#include <cstddef>
-#include <cstdint>
 #include <vector>
 
 #include "regex/check_string.h"

@@ -1,18 +1,6 @@
 // Input: ratio byte, flags (1: ignore case, 2: byte units), then text and pattern split at a zero unit.
-#include <cstddef>
-#include <cstdint>
-
 #include "policy/similarity.h"
 #include "tests/fuzz/fuzz_require.h"
-
-namespace {
-
-using korva::WChar;
-using korva::WString;
-
-constexpr size_t kMaxUnits = 300;  // a little beyond the longest password or name
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) {
@@ -21,10 +9,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const double ratio = (static_cast<double>(data[0]) - 25.0) / 200.0;  // both ends of the clamp
     const bool ignoreCase = (data[1] & 1) != 0;
     const bool byteUnits = (data[1] & 2) != 0;
-    data += 2;
+    data += 2;  // text and pattern are cut at 300 units, a little beyond the longest password or name
     size -= 2;
 
-    WString strings[2];
+    using korva::WChar;
+    korva::WString strings[2];
     size_t current = 0;
     const size_t step = byteUnits ? 1 : 2;
     for (size_t i = 0; i + step <= size && current < 2; i += step) {
@@ -32,13 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             byteUnits ? static_cast<WChar>(data[i]) : static_cast<WChar>(data[i] | (data[i + 1] << 8));
         if (unit == 0) {
             ++current;
-        } else if (strings[current].size() < kMaxUnits) {
+        } else if (strings[current].size() < 300) {
             strings[current].push_back(unit);
         }
     }
-    const WString& text = strings[0];
-    const WString& pattern = strings[1];
-
+    const korva::WString& text = strings[0];
+    const korva::WString& pattern = strings[1];
     const double value = korva::Similarity(text.c_str(), pattern.c_str(), ratio, ignoreCase);
     Require(value >= 0.0 && value <= 1.0);
     if (!pattern.empty()) {

@@ -1,10 +1,4 @@
 // Document::Parse on arbitrary UTF-8 and a walk over every node with every read operation.
-#include <cstddef>
-#include <cstdint>
-#include <memory>
-#include <string_view>
-#include <vector>
-
 #include "tests/fuzz/fuzz_require.h"
 #include "xml/xml_dom.h"
 

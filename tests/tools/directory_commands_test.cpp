@@ -1,5 +1,7 @@
 // The directory commands against the shipped example domain (corp.ldif, copied next to the test).
+#include <cstdio>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -14,14 +16,8 @@ LintResult Tool(std::vector<std::string> args, const std::string& stdinText = ""
 }
 
 TEST(DirectoryCommandsTest, TestAnswersWhatTheLogonScreenWouldSay) {
-    const struct {
-        const char* user;
-        std::string input;  // new password, old password
-        int exitCode;
-        const char* policy;  // "" none
-        const char* failedRules;
-        const char* reason;
-    } cases[] = {
+    // User, standard input (new password, old password), exit code, policy ("" none), failed rules, reason.
+    const std::tuple<const char*, const char*, int, const char*, const char*, const char*> cases[] = {
         {"alex.berg", "Zq7#mountain-Harbor\nOld-Pass-1\n", 0, "Administrators", "", ""},
         {"alex.berg", "Short-1a\r\n", 1, "Administrators", "2", "1 of 8 rules failed"},
         {"maria.lopez", "Summer2024-ab\nSummer2023-ab", 1, "Staff", "7,8", "2 of 5 rules failed"},
@@ -30,40 +26,40 @@ TEST(DirectoryCommandsTest, TestAnswersWhatTheLogonScreenWouldSay) {
          "user 'nobody' was not found in domain 'corp.example.com'"},
         {"alex.berg", "\xFF\xFE-not-text\n", 2, "", "", ""},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.user) + " " + c.reason);
-        const LintResult json = Tool({"test", "--user", c.user, "--json", "--language", "9"}, c.input);
-        const LintResult text = Tool({"test", "--user", c.user}, c.input);
-        ASSERT_EQ(json.exitCode, c.exitCode) << json.err;
-        EXPECT_EQ(text.exitCode, c.exitCode);
+    for (const auto& [user, input, exitCode, policy, failedRules, reason] : cases) {
+        SCOPED_TRACE(std::string(user) + " " + reason);
+        const LintResult json = Tool({"test", "--user", user, "--json", "--language", "9"}, input);
+        const LintResult text = Tool({"test", "--user", user}, input);
+        ASSERT_EQ(json.exitCode, exitCode) << json.err;
+        EXPECT_EQ(text.exitCode, exitCode);
         for (const std::string& output : {json.out, json.err, text.out, text.err}) {
             for (const char* secret : {"Zq7#mountain", "Old-Pass", "Short-1a", "Summer202", "Lena-Wolff-77",
                                        "Anything-at", "not-text"}) {
                 EXPECT_EQ(output.find(secret), std::string::npos) << secret << " in " << output;
             }
         }
-        if (c.exitCode == 2) {
+        if (exitCode == 2) {
             EXPECT_EQ(json.err, "korva-policy: the passwords on standard input are not UTF-8\n");
             continue;
         }
         const Json answer = Answer(json);
-        EXPECT_EQ(answer.value("accepted", false), c.exitCode == 0);
-        EXPECT_EQ(answer.value("reason", Json()), *c.reason ? Json(c.reason) : Json());
-        EXPECT_EQ(answer["policy"].is_null() ? "" : answer["policy"].value("name", "?"), c.policy);
-        EXPECT_EQ(answer["user"]["sid"].is_string(), *c.policy != '\0');
+        EXPECT_EQ(answer.value("accepted", false), exitCode == 0);
+        EXPECT_EQ(answer.value("reason", Json()), *reason ? Json(reason) : Json());
+        EXPECT_EQ(answer["policy"].is_null() ? "" : answer["policy"].value("name", "?"), policy);
+        EXPECT_EQ(answer["user"]["sid"].is_string(), *policy != '\0');
         std::string failed;
         for (const Json& rule : answer["rules"]) {
             ASSERT_EQ(rule.size(), 5u) << rule;  // type, name, enabled, passed, description
             failed += rule["passed"] == false ? (failed.empty() ? "" : ",") + rule["type"].dump() : "";
             EXPECT_EQ(rule["passed"].is_null(), !rule["enabled"].get<bool>());
         }
-        EXPECT_EQ(failed, c.failedRules);
+        EXPECT_EQ(failed, failedRules);
         EXPECT_EQ(answer["feedback"].get<std::string>().rfind("Your new password did not satisfy", 0) == 0,
-                  *c.policy != '\0');
+                  *policy != '\0');
         // The text form: a cross where a rule failed, and the verdict.
-        EXPECT_NE(text.out.find(c.exitCode == 0 ? "Verdict: accepted" : "Verdict: refused: "),
+        EXPECT_NE(text.out.find(exitCode == 0 ? "Verdict: accepted" : "Verdict: refused: "),
                   std::string::npos);
-        EXPECT_EQ(text.out.find("\xE2\x9C\x98") != std::string::npos, *c.failedRules != '\0') << text.out;
+        EXPECT_EQ(text.out.find("\xE2\x9C\x98") != std::string::npos, *failedRules != '\0') << text.out;
     }
     // Maria's groups: nested (Sales in All Staff) and the distribution list, but not her primary group.
     const Json maria = Answer(Tool({"test", "--user", "maria.lopez", "--json"}, "x"));
@@ -76,8 +72,7 @@ TEST(DirectoryCommandsTest, TestAnswersWhatTheLogonScreenWouldSay) {
 }
 
 TEST(DirectoryCommandsTest, PublishFetchAndExportKeepTheDocumentAndTheAnswers) {
-    const std::string original = ReadFile("corp.ldif");
-    WriteFile("publish.ldif", original);
+    WriteFile("publish.ldif", ReadFile("corp.ldif"));
     WriteFile("bare.ldif", "version: 1\n\ndn: DC=x,DC=test\nobjectClass: domainDNS\n");
     const std::string document = ReadFile("policies.xml");
     EXPECT_EQ(Tool({"fetch"}).out, document);  // byte for byte, time suffix included
@@ -102,8 +97,7 @@ TEST(DirectoryCommandsTest, PublishFetchAndExportKeepTheDocumentAndTheAnswers) {
     EXPECT_EQ(Tool({"fetch"}, "", "publish.ldif").out.rfind("<PolicyList/>#", 0), 0u);
 
     // Export holds what the engine reads: the same answers come from the exported file.
-    const LintResult exported = Tool({"export", "-o", "exported.ldif"});
-    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    ASSERT_EQ(Tool({"export", "-o", "exported.ldif"}).exitCode, 0);
     for (const char* user : {"alex.berg", "jonas.keller", "maria.lopez", "sam.novak", "chris.vance"}) {
         for (const char* input : {"Zq7#mountain-Harbor\n", "short\n"}) {
             SCOPED_TRACE(std::string(user) + " " + input);
@@ -112,6 +106,36 @@ TEST(DirectoryCommandsTest, PublishFetchAndExportKeepTheDocumentAndTheAnswers) {
         }
     }
     EXPECT_EQ(Tool({"fetch"}, "", "exported.ldif").out, document);
+}
+
+TEST(DirectoryCommandsTest, PasswordsEndAtEitherLineEndAndStandardInputHasALimit) {
+    // At most eight characters: a '\r' kept in the password would make "Abcdefgh" too long.
+    WriteFile(
+        "max8.xml",
+        "<PolicyList><Policy name=\"m\"><Rule type=\"3\"><Enabled>1</Enabled><MaximumLength>8</MaximumLength>"
+        "</Rule><Scope type=\"3\"><SID>corp.example.com</SID></Scope></Policy></PolicyList>");
+    const std::string full(kMaxPasswordInputBytes, 'a');
+    const std::tuple<std::string, int, const char*> cases[] = {
+        {"Abcdefgh\r\nOld-Pass\r\n", 0, ""},
+        {"Abcdefgh\n", 0, ""},
+        {"Abcdefghi\r\n", 1, ""},
+        {"Abcdefgh\nOld-Pass\n" + full, 0, ""},  // reading stops at the second line end
+        {full, 1, ""},
+        {full + "a", 2, "korva-policy: standard input holds more than 65536 bytes of passwords\n"},
+    };
+    for (const auto& [input, exitCode, err] : cases) {
+        SCOPED_TRACE(input.substr(0, 20));
+        WriteFile("stdin.txt", input);
+        std::FILE* stdinFile = std::fopen("stdin.txt", "rb");
+        ASSERT_NE(stdinFile, nullptr);
+        const LintResult result =
+            RunPolicyTool({"test", "--snapshot", "corp.ldif", "--domain", "corp.example.com", "--user",
+                           "alex.berg", "--policy", "max8.xml"},
+                          [&](platform::SecretBytes* in) { return ReadPasswordInput(stdinFile, in); });
+        std::fclose(stdinFile);
+        EXPECT_EQ(result.exitCode, exitCode) << result.err;
+        EXPECT_EQ(result.err, err);
+    }
 }
 
 }  // namespace

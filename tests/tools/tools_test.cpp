@@ -5,11 +5,11 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cstdlib>
 #include <initializer_list>
 #include <limits>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -55,8 +55,7 @@ Json Parse(const std::string& text) {
     return Json::parse(text, nullptr, false);
 }
 
-// The value at `path` ("policies/0/rules/1/type"): a string's text, or any other value as JSON ("2", "null");
-// "" when there is none.
+// The value at `path` ("policies/0/rules/1/type"): a string's text, other values as JSON; "" when absent.
 std::string At(const Json& root, const std::string& path) {
     const Json::json_pointer pointer("/" + path);
     if (!root.is_object() || !root.contains(pointer)) {
@@ -84,7 +83,7 @@ TEST(JsonQuoteTest, EscapesWhatJsonReservesAndKeepsTheRestAsUtf8) {
         {KW("a\"b\\c/\x7F"), "\"a\\\"b\\\\c/\x7F\""},  // DEL and the slash need no escape
         {KW("a\r\n\tb"), "\"a\\u000D\\u000A\\u0009b\""},
         {WString(KW("x")) + WChar(0) + WChar(0x1F), "\"x\\u0000\\u001F\""},
-        {KW("\u00e8\u5bc6"), "\"\xC3\xA8\xE5\xAF\x86\""},
+        {WString{WChar(0x80), WChar(0x5BC6)}, "\"\xC2\x80\xE5\xAF\x86\""},  // the smallest two-byte form
         {WString{WChar(0xD83D), WChar(0xDE00)}, "\"\xF0\x9F\x98\x80\""},
         // Half a pair has no UTF-8 form: it stays visible as an escape and the output stays valid JSON.
         {WString{WChar('a'), WChar(0xD800), WChar('b')}, "\"a\\uD800b\""},
@@ -92,34 +91,17 @@ TEST(JsonQuoteTest, EscapesWhatJsonReservesAndKeepsTheRestAsUtf8) {
     };
     for (const auto& [input, expected] : cases) {
         EXPECT_EQ(JsonQuote(input), expected);
-        // The reader refuses an escaped surrogate without its partner, which the grammar allows.
-        if (expected.find("\\uD800") == std::string::npos) {
-            EXPECT_TRUE(Json::accept(expected)) << expected;
-        }
     }
 }
 
-TEST(JsonWriterTest, FloatsAreShortestAndReadBackExactly) {
-    // JSON has no NaN and no infinity.
-    const std::pair<float, const char*> cases[] = {{0.8f, "0.8"},
-                                                   {1.0f, "1"},
-                                                   {-0.5f, "-0.5"},
-                                                   {std::numeric_limits<float>::max(), "3.4028235e+38"},
-                                                   {std::numeric_limits<float>::denorm_min(), "1e-45"},
-                                                   {std::numeric_limits<float>::quiet_NaN(), "null"},
-                                                   {-std::numeric_limits<float>::infinity(), "null"}};
-    for (const auto& [value, text] : cases) {
+TEST(JsonWriterTest, FloatsAreShortestAndJsonHasNoNanOrInfinity) {
+    using Limits = std::numeric_limits<float>;
+    for (const auto& [value, text] : {std::pair<float, std::string>{0.8f, "0.8"},
+                                      {Limits::quiet_NaN(), "null"},
+                                      {-Limits::infinity(), "null"}}) {
         JsonWriter json;
         json.Float(value);
         EXPECT_EQ(json.Text(), text);
-    }
-    // Ratios as documents write them, and awkward values around them.
-    for (int i = -2000; i <= 2000; ++i) {
-        const float value = static_cast<float>(i) / 1000.0f * 1.0001f;
-        JsonWriter json;
-        json.Float(value);
-        ASSERT_TRUE(Json::accept(json.Text())) << json.Text();
-        EXPECT_EQ(std::strtof(json.Text().c_str(), nullptr), value) << json.Text();
     }
 }
 
@@ -127,14 +109,14 @@ TEST(PolicyLintTest, ExitCodeMessageAndPoliciesFollowTheLoad) {
     // Document, exit code, what standard error says ("" for nothing), policies loaded.
     const std::tuple<std::string, int, std::string, size_t> cases[] = {
         {Doc("<!-- c --><?pi x?>stray" + kGoodPolicy), 0, "", 1},
-        {Doc(kGoodPolicy) + "#1764979200#", 0, "", 1},
         {Doc(Cat({"<Policy name=\"d\"><Extra>", Nested(200), "</Extra>", kGoodPolicy.substr(17)})), 0, "", 1},
         {Cat({Doc(kGoodPolicy), std::string_view("\0<x", 3)}), 0, "ends at the NUL byte at offset 163;", 1},
+        // Invalid UTF-8 does not stop the load; the linter points at the first invalid sequence.
+        {Doc("<!--a\xFF\xC0\xAF-->" + kGoodPolicy), 0, "not valid UTF-8 from offset 17;", 1},
+        {Doc("<!--\xE5\xAF\x86-->" + kGoodPolicy), 0, "", 1},
         {Doc(kGoodPolicy + "<Policy><Rule type=\"2\"><Enabled>1</Enabled></Rule></Policy>"), 1,
          "1 of 2 policy elements left out", 1},
         {"hello", 2, "not well-formed XML", 0},
-        {Doc(kGoodPolicy).substr(0, 150), 2, "not well-formed XML", 0},
-        {Cat({"<!DOCTYPE PolicyList [<!ENTITY e \"x\">]>", Doc(kGoodPolicy)}), 2, "not well-formed XML", 0},
         {Doc(Cat({"<Policy name=\"d\">", Nested(300), "</Policy>"})), 2, "nested deeper than 256", 0},
         {"<Policies>" + kGoodPolicy + "</Policies>", 2, "exactly one PolicyList element; this one has 0", 0},
         {Doc(Doc(kGoodPolicy)), 2, "this one has 2", 0},
@@ -173,55 +155,12 @@ const std::string kSettings = Doc(
     "</Groups></Scope><Scope type=\"7\"><Name>n</Name></Scope></Policy><!-- c -->",
     " version=\"1.8.0.1037\"");
 
-TEST(PolicyLintTest, InvalidUtf8IsReadAsThePlatformConversionReadsIt) {
-    // Truncated, overlong, an encoded surrogate, past U+10FFFF, stray continuation bytes.
-    for (const char* sequence :
-         {"\xFF", "\xE2\x82", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80"}) {
-        SCOPED_TRACE(sequence);
-        const std::string description = Cat({"a", sequence, "b"});
-        const std::string bytes =
-            Doc(Cat({"<Policy name=\"p\"><Rule type=\"2\"><Enabled>1</Enabled><Description>", description,
-                     "</Description></Rule></Policy>"}));
-        const LintResult result = Lint(bytes);
-        // Invalid bytes do not stop the load; the linter points at the first of them.
-        EXPECT_EQ(result.exitCode, 0);
-        const auto note = Cat({"not valid UTF-8 from offset ", std::to_string(bytes.find(sequence)), ";"});
-        EXPECT_NE(result.err.find(note), std::string::npos) << result.err;
-        const std::string shown = At(Parse(result.out), "policies/0/rules/0/descriptions/9");
-        EXPECT_EQ(shown, Utf16ToUtf8(Utf8ToUtf16(description)));
-        EXPECT_NE(shown.find("\xEF\xBF\xBD"), std::string::npos);  // U+FFFD
-    }
-    EXPECT_EQ(Lint(Doc("<Policy name=\"\xE5\xAF\x86\"/>")).err.find("UTF-8"), std::string::npos);
-}
-
-TEST(PolicyLintTest, TimeSuffixAndVersionAsTheEngineReadsThem) {
-    // Suffix, version attribute, minimum age; then the JSON time, version and minimum age in minutes.
-    const char* const cases[][4] = {
-        {"", "", "2", "null null 2880"},  // no version: days
-        {"#1764979200#", " version=\"1.8.0.1036\"", "2", "1764979200 1.8.0.1036 2880"},
-        {"#77#", " version=\"1.8.0.1037\"", "60", "77 1.8.0.1037 60"},
-        {"", " VERSION=\"2.0\"", "5", "null 2.0 5"},                     // the name's case does not matter
-        {"", " version=\"1.8.0.1037\"", "one", "null 1.8.0.1037 1440"},  // no number: one day
-        {"##", "", "1", "null null "},  // no "#" but the last two: the text stays whole, not XML
-    };
-    for (const auto& c : cases) {
-        const std::string rule =
-            Cat({"<Rule type=\"1\"><Enabled>1</Enabled><MinimumAge>", c[2], "</MinimumAge></Rule>"});
-        const Json root = Parse(Lint(Doc("<Policy name=\"p\">" + rule + "</Policy>", c[1]) + c[0]).out);
-        EXPECT_EQ(
-            Cat({At(root, "time"), " ", At(root, "version"), " ", At(root, "policies/0/rules/0/minimumAge")}),
-            c[3]);
-    }
-    // A "#" inside the document ends the search: the cut falls there, and the rest is the time.
-    const LintResult cut = Lint("<PolicyList><Policy name=\"a#b\"/></PolicyList>##");
-    EXPECT_EQ(At(Parse(cut.out), "time"), "b\"/></PolicyList>#");
-}
-
 TEST(PolicyLintTest, JsonCarriesEveryRuleSettingAndScopeField) {
     const LintResult result = Lint(kSettings);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const Json root = Parse(result.out);
     const std::pair<const char*, const char*> expected[] = {
+        {"time", "null"},                           // no time suffix
         {"policies/0/enabled", "false"},            // configuration bit 0 set
         {"policies/0/rules/0/minimumLength", "6"},  // "eight" is no number: the default
         {"policies/0/rules/1/expression", "(.)\\1{3,}"},
@@ -241,30 +180,26 @@ TEST(PolicyLintTest, JsonCarriesEveryRuleSettingAndScopeField) {
     }
 }
 
-// A numeric value the engine cannot read as written is replaced silently; the linter names each one, once,
-// and --strict fails the document for it.
+// The engine silently replaces numbers it cannot read; the linter names each once, and --strict fails for it.
 TEST(PolicyLintTest, ValuesThatAreNotNumbersAreFindings) {
-    // The policy's children, then each finding as "path|text|used" ("" for none).
+    // The policy's children, then each finding as "path|text|used" (paths below "/PolicyList/Policy/").
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         {"<Rule type=\"2\"><Enabled>1</Enabled><MinimumLength> 8</MinimumLength></Rule>",
-         {"/PolicyList/Policy/Rule/MinimumLength| 8|6 (the default)"}},
+         {"Rule/MinimumLength| 8|6 (the default)"}},
         {"<Configuration>x</Configuration><Rule type=\"3\"><MaximumLength>9 </MaximumLength></Rule>",
-         {"/PolicyList/Policy/Configuration|x|0 (the policy is on)",
-          "/PolicyList/Policy/Rule/MaximumLength|9 |18 (the default)"}},
+         {"Configuration|x|0 (the policy is on)", "Rule/MaximumLength|9 |18 (the default)"}},
         // Type 4 makes two rules that both read "Enabled": one finding.
         {"<Rule type=\"4\"><Enabled>on</Enabled><PasswordRatio Enabled=\"1\">0,8</PasswordRatio></Rule>",
-         {"/PolicyList/Policy/Rule/Enabled|on|0 (the rule is off)",
-          "/PolicyList/Policy/Rule/PasswordRatio|0,8|0.8 (the default)"}},
+         {"Rule/Enabled|on|0 (the rule is off)", "Rule/PasswordRatio|0,8|0.8 (the default)"}},
         {"<Rule type=\"1\"><MinimumAge>+1</MinimumAge><Description languageid=\"nl\">d</Description></Rule>"
          "<Rule type=\"7\"><PasswordRatio Enabled=\"yes\">0.5</PasswordRatio></Rule>",
-         {"/PolicyList/Policy/Rule[1]/MinimumAge|+1|1440 minutes (the default)",
-          "/PolicyList/Policy/Rule[1]/Description/@languageid|nl|9 (English)",
-          "/PolicyList/Policy/Rule[2]/PasswordRatio/@Enabled|yes|0 (unchanged)"}},
+         {"Rule[1]/MinimumAge|+1|1440 minutes (the default)",
+          "Rule[1]/Description/@languageid|nl|9 (English)",
+          "Rule[2]/PasswordRatio/@Enabled|yes|0 (unchanged)"}},
         {"<Rule type=\"5\"><Regex Type=\"2x\">a</Regex><ExpressionValidatesPassword>1 "
          "</ExpressionValidatesPassword></Rule><Rule type=\"8\"><Blacklist Interpretation=\"\"/></Rule>",
-         {"/PolicyList/Policy/Rule[1]/Regex/@Type|2x|0 (unchanged)",
-          "/PolicyList/Policy/Rule[1]/ExpressionValidatesPassword|1 |0 (unchanged)",
-          "/PolicyList/Policy/Rule[2]/Blacklist/@Interpretation||0 (unchanged)"}},
+         {"Rule[1]/Regex/@Type|2x|0 (unchanged)", "Rule[1]/ExpressionValidatesPassword|1 |0 (unchanged)",
+          "Rule[2]/Blacklist/@Interpretation||0 (unchanged)"}},
         {"<Rule type=\"2\"><Enabled>1</Enabled><MinimumLength>-</MinimumLength></Rule>", {}},
     };
     for (const auto& [children, expected] : cases) {
@@ -275,7 +210,9 @@ TEST(PolicyLintTest, ValuesThatAreNotNumbersAreFindings) {
         std::vector<std::string> found;
         const Json root = Parse(json.out);
         for (const Json& finding : root.value("findings", Json::array())) {
-            found.push_back(Cat({At(finding, "path"), "|", At(finding, "text"), "|", At(finding, "used")}));
+            const std::string path = At(finding, "path");
+            EXPECT_EQ(path.rfind("/PolicyList/Policy/", 0), 0u) << path;
+            found.push_back(Cat({path.substr(19), "|", At(finding, "text"), "|", At(finding, "used")}));
         }
         EXPECT_EQ(found, expected);
         // Findings never change the verdict by themselves; --strict makes any of them exit 1.
@@ -285,123 +222,89 @@ TEST(PolicyLintTest, ValuesThatAreNotNumbersAreFindings) {
         EXPECT_EQ(strict.err.find("see the findings") != std::string::npos, !expected.empty()) << strict.err;
         EXPECT_EQ(strict.out.find("\nFindings (") != std::string::npos, !expected.empty());
         if (!expected.empty()) {
-            const std::string line = expected.front().substr(0, expected.front().find('|')) + ": ";
+            const std::string line =
+                "/PolicyList/Policy/" + expected.front().substr(0, expected.front().find('|')) + ": ";
             EXPECT_NE(strict.out.find(line), std::string::npos) << strict.out;
         }
-    }
-}
-
-TEST(PolicyLintTest, LevelMaskSelectsTheLogRecordsByTheLogsOwnRule) {
-    // Stray text logs a Warning, the unnamed policy an Error, the load Information and Debug lines.
-    const std::string bytes = Doc("stray<Policy><Rule type=\"2\"/></Policy>" + kGoodPolicy);
-    const std::pair<uint32_t, std::set<std::string>> cases[] = {
-        {kLogAll, {"\"Error\"", "\"Warning\"", "\"Information\"", "\"Debug\""}},
-        {17, {"\"Error\"", "\"Warning\""}},
-        {2, {"\"Information\"", "\"Warning\""}},  // Warning is 22: it passes 2 and 4 too
-    };
-    for (const auto& [mask, levels] : cases) {
-        const LintResult result = Lint(bytes, true, mask);
-        EXPECT_EQ(result.exitCode, 1) << mask;  // the mask never changes the verdict
-        EXPECT_EQ(ValuesAt(Parse(result.out), "/level$"), levels);
     }
 }
 
 TEST(PolicyToolTest, CommandLinesAndFiles) {
     WString folder;
     ASSERT_EQ(platform::Files().MakeTempDirectory(&folder), winerr::kSuccess);
-    const auto write = [&folder](const char* name, const std::string& bytes) {
-        const WString path = platform::JoinPath(folder, AsciiToWide(name));
-        EXPECT_EQ(platform::WriteWholeFile(path.c_str(), bytes.data(), bytes.size()), winerr::kSuccess);
-        return Utf16ToUtf8(path);
-    };
-    const std::string good = write("good.xml", Doc(kGoodPolicy));
     // Exactly the size of the directory attribute still loads: a good document padded with a comment.
-    const std::string padding(kMaxDocumentBytes - Doc(kGoodPolicy).size() - 7, 'x');
-    const std::string padded = Doc(Cat({"<!--", padding, "-->", kGoodPolicy}));
-    const std::string missing = Utf16ToUtf8(platform::JoinPath(folder, KW("missing.xml")));
-    // Arguments, exit code, what standard output and standard error say.
-    const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
-        {{}, 64, "", "a command is required"},
-        {{"lint", good, "--level"}, 64, "", "--level needs a mask"},
-        {{"lint", "--help"}, 0, "Exit codes:", ""},
-        {{"lint", "--strict",
-          write("finding.xml", Doc("<Policy name=\"p\"><Rule type=\"2\"><MinimumLength>"
-                                   "8 </MinimumLength></Rule></Policy>"))},
-         1,
-         "MinimumLength: \"8 \" is not a number; the logon screen uses 6",
+    const std::string padded = Doc(
+        Cat({"<!--", std::string(kMaxDocumentBytes - Doc(kGoodPolicy).size() - 7, 'x'), "-->", kGoodPolicy}));
+    const std::pair<const char*, std::string> files[] = {
+        {"good.xml", Doc(kGoodPolicy)},
+        {"finding.xml",
+         Doc("<Policy name=\"p\"><Rule type=\"2\"><MinimumLength>8 </MinimumLength></Rule></Policy>")},
+        {"limit.xml", padded},
+        {"large.xml", padded + " "},
+        {"big.xml", padded + "  "},
+        {"empty.xml", ""},
+        {"bad.ldif", "dn: CN=x\nchangetype: add\n"},
+    };
+    for (const auto& [name, bytes] : files) {
+        const WString path = platform::JoinPath(folder, AsciiToWide(name));
+        ASSERT_EQ(platform::WriteWholeFile(path.c_str(), bytes.data(), bytes.size()), winerr::kSuccess);
+    }
+    // Arguments ("@name": a file of the folder; missing.xml is not there), exit code, standard output, error.
+    const std::tuple<const char*, int, const char*, const char*> cases[] = {
+        {"", 64, "", "a command is required"},
+        {"lint @good.xml --level", 64, "", "--level needs a mask"},
+        {"lint --help", 0, "Exit codes:", ""},
+        {"lint --strict @finding.xml", 1, "MinimumLength: \"8 \" is not a number; the logon screen uses 6",
          "see the findings"},
-        {{"lint", good}, 0, "Policy 1: \"p\"", ""},
-        {{"lint", "--level=Error", good}, 0, "Log (0 records, level mask 0x00000001)", ""},
-        {{"lint", "--level", "error,WARNING", good}, 0, "level mask 0x00000011", ""},
-        {{"lint", "--level=0x16", "--level", "Errors", good}, 64, "", "'Errors' is not a level mask"},
-        {{"lint", write("limit.xml", padded), "--json"}, 0, "\"result\": 0", ""},
-        {{"lint", write("large.xml", padded + " ")}, 2, "", "larger than 1000000 bytes"},
-        {{"lint", "--json", missing}, 2, "\"result\": 2,", "cannot read the file"},
-        {{"lint", write("empty.xml", "")}, 2, "Result: ", "the document is empty"},
+        {"lint @good.xml", 0, "Policy 1: \"p\"", ""},
+        {"lint --level=0X01 @good.xml", 0, "Log (0 records, level mask 0x00000001)", ""},
+        {"lint --level error,WARNING @good.xml", 0, "level mask 0x00000011", ""},
+        {"lint --level=0x16 --level Errors @good.xml", 64, "", "'Errors' is not a level mask"},
+        {"lint @limit.xml --json", 0, "\"result\": 0", ""},
+        {"lint @large.xml", 2, "", "larger than 1000000 bytes"},
+        {"lint --json @missing.xml", 2, "\"result\": 2,", "cannot read the file"},
+        {"lint @empty.xml", 2, "Result: ", "the document is empty"},
         // The directory commands: the shared options, then files and servers that cannot be used.
-        {{"test", "--user", "x"}, 64, "", "give either --ldap URI or --snapshot FILE"},
-        {{"test", "--snapshot", "a", "--ldap", "ldap://h", "--domain", "d", "--user", "x"}, 64, "", "either"},
-        {{"fetch", "--snapshot", "a"}, 64, "", "--domain DNSNAME is required"},
-        {{"test", "--snapshot", "a", "--domain", "d"}, 64, "", "--user NAME is required"},
-        {{"test", "--snapshot", "a", "--domain", "d", "--user", "x", "--language", "de"},
-         64,
-         "",
-         "--language"},
-        {{"fetch", "--ldap", "ldap://h", "--domain", "d", "--bind-user", "u"},
-         64,
-         "",
-         "needs --password-file"},
-        {{"fetch", "--ldap", "ldap://h", "--domain", "d", "--password-file", "p"},
-         64,
-         "",
-         "needs --bind-user"},
-        {{"fetch", "--ldap", "ldap://h", "--domain", "d", "--sasl-gssapi", "--bind-dn", "CN=u",
-          "--password-file", "p"},
-         64,
-         "",
+        {"test --user x", 64, "", "give either --ldap URI or --snapshot FILE"},
+        {"test --snapshot a --ldap ldap://h --domain d --user x", 64, "", "either"},
+        {"fetch --snapshot a", 64, "", "--domain DNSNAME is required"},
+        {"test --snapshot a --domain d", 64, "", "--user NAME is required"},
+        {"test --snapshot a --domain d --user x --language de", 64, "", "--language"},
+        {"fetch --ldap ldap://h --domain d --bind-user u", 64, "", "needs --password-file"},
+        {"fetch --ldap ldap://h --domain d --password-file p", 64, "", "needs --bind-user"},
+        {"fetch --ldap ldap://h --domain d --sasl-gssapi --bind-dn CN=u --password-file p", 64, "",
          "--sasl-gssapi takes neither"},
-        {{"fetch", "--snapshot", "a", "--domain", "d", "--starttls"}, 64, "", "go with --ldap only"},
-        {{"fetch", "--snapshot", "a", "--domain", "d", "extra"}, 64, "", "unexpected 'extra'"},
-        {{"publish", "--snapshot", "a", "--domain", "d"}, 64, "", "a FILE is required"},
-        {{"export", "--snapshot", "a", "--domain", "d", "--domain=e"}, 64, "", "--domain given twice"},
-        {{"export", "--domain", "d", "--snapshot"}, 64, "", "--snapshot needs a value"},
-        {{"fetch", "--snapshot", missing, "--domain", "d"}, 2, "", "cannot read the file"},
-        {{"export", "--snapshot", write("bad.ldif", "dn: CN=x\nchangetype: add\n"), "--domain", "d"},
-         2,
-         "",
-         "not a usable LDIF snapshot: line 2"},
-        {{"test", "--snapshot", "corp.ldif", "--domain", "corp.example.com", "--user", "alex.berg",
-          "--policy", missing},
-         2,
-         "the policy file cannot be read\nLog, errors and warnings",
-         "the policy file cannot be read"},
-        {{"fetch", "--ldap", "ldap://127.0.0.1:1", "--domain", "d"},
-         2,
-         "",
-         "cannot connect to ldap://127.0.0.1:1"},
-        {{"publish", "--snapshot", "corp.ldif", "--domain", "corp.example.com", missing},
-         2,
-         "",
-         "cannot read"},
-        {{"publish", "--snapshot", "corp.ldif", "--domain", "corp.example.com",
-          write("big.xml", padded + "  ")},
-         1,
-         "",
+        {"fetch --snapshot a --domain d --starttls", 64, "", "go with --ldap only"},
+        {"fetch --snapshot a --domain d extra", 64, "", "unexpected 'extra'"},
+        {"publish --snapshot a --domain d", 64, "", "a FILE is required"},
+        {"export --snapshot a --domain d --domain=e", 64, "", "--domain given twice"},
+        {"export --domain d --snapshot", 64, "", "--snapshot needs a value"},
+        {"fetch --snapshot @missing.xml --domain d", 2, "", "cannot read the file"},
+        {"export --snapshot @bad.ldif --domain d", 2, "", "not a usable LDIF snapshot: line 2"},
+        {"test --snapshot corp.ldif --domain corp.example.com --user alex.berg --policy @missing.xml", 2,
+         "the policy file cannot be read\nLog, errors and warnings", "the policy file cannot be read"},
+        {"fetch --ldap ldap://127.0.0.1:1 --domain d", 2, "", "cannot connect to ldap://127.0.0.1:1"},
+        {"publish --snapshot corp.ldif --domain corp.example.com @missing.xml", 2, "", "cannot read"},
+        {"publish --snapshot corp.ldif --domain corp.example.com @big.xml", 1, "",
          "refused: larger than 1000000 bytes"},
-        {{"publish", "--snapshot", "corp.ldif", "--domain", "corp.example.com", write("empty.xml", "")},
-         1,
-         "",
+        {"publish --snapshot corp.ldif --domain corp.example.com @empty.xml", 1, "",
          "the linter's result is 2"},
     };
-    for (const auto& [args, exitCode, out, err] : cases) {
-        SCOPED_TRACE(args.empty() ? "" : args[0] + " " + args.back());
+    for (const auto& [line, exitCode, out, err] : cases) {
+        SCOPED_TRACE(line);
+        std::vector<std::string> args;
+        std::istringstream words(line);
+        for (std::string word; words >> word;) {
+            args.push_back(
+                word[0] == '@' ? Utf16ToUtf8(platform::JoinPath(folder, Utf8ToUtf16(word.substr(1)))) : word);
+        }
         const LintResult result = RunPolicyTool(args);
         EXPECT_EQ(result.exitCode, exitCode) << result.err;
         EXPECT_NE(result.out.find(out), std::string::npos) << result.out;
         EXPECT_NE(result.err.find(err), std::string::npos) << result.err;
         // Usage errors show the usage on standard error and nothing on standard output; others no usage.
         EXPECT_EQ(result.err.find("Usage:") != std::string::npos, exitCode == 64);
-        EXPECT_EQ(result.out.empty(), exitCode == 64 || out.empty()) << result.out;
+        EXPECT_EQ(result.out.empty(), exitCode == 64 || *out == '\0') << result.out;
         if (exitCode == 2) {  // one clear message
             EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
         }
