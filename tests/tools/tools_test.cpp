@@ -142,6 +142,30 @@ TEST(PolicyLintTest, ExitCodeMessageAndPoliciesFollowTheLoad) {
     }
 }
 
+// The engine's reading of the time suffix and of the version that decides the minimum age's unit.
+TEST(PolicyLintTest, TimeSuffixAndVersionAsTheEngineReadsThem) {
+    // suffix, version attribute, minimum age; then the JSON time, version and minimum age in minutes
+    const char* const cases[][4] = {
+        {"", "", "2", "null null 2880"},  // no version: days
+        {"#1764979200#", " version=\"1.8.0.1036\"", "2", "1764979200 1.8.0.1036 2880"},
+        {"#77#", " version=\"1.8.0.1037\"", "60", "77 1.8.0.1037 60"},
+        {"", " VERSION=\"2.0\"", "5", "null 2.0 5"},                     // the name's case does not matter
+        {"", " version=\"1.8.0.1037\"", "one", "null 1.8.0.1037 1440"},  // no number: one day
+        {"##", "", "1", "null null "},  // no "#" but the last two: the text stays whole, not XML
+    };
+    for (const auto& c : cases) {
+        const std::string rule =
+            Cat({"<Rule type=\"1\"><Enabled>1</Enabled><MinimumAge>", c[2], "</MinimumAge></Rule>"});
+        const Json root = Parse(Lint(Doc("<Policy name=\"p\">" + rule + "</Policy>", c[1]) + c[0]).out);
+        EXPECT_EQ(
+            Cat({At(root, "time"), " ", At(root, "version"), " ", At(root, "policies/0/rules/0/minimumAge")}),
+            c[3]);
+    }
+    // A "#" inside the document ends the search: the cut falls there, and the rest is the time.
+    EXPECT_EQ(At(Parse(Lint("<PolicyList><Policy name=\"a#b\"/></PolicyList>##").out), "time"),
+              "b\"/></PolicyList>#");
+}
+
 // Every kind of rule and scope field, and values the engine replaces by defaults.
 const std::string kSettings = Doc(
     "<Policy name=\"settings\"><Configuration>3</Configuration>"
