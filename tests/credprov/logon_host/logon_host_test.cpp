@@ -1,11 +1,10 @@
 // The logon user interface under Wine: regsvr32, CoCreateInstance through the registry, the screen's calls.
 #include <gtest/gtest.h>
 
+#include <process.h>
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
-#include <iostream>
 #include <string>
 
 #include "credprov/class_ids.h"
@@ -27,24 +26,14 @@ const wchar_t* const kWizardsPolicy = L"SOFTWARE\\Policies\\Quillmarsh\\KORVA\\W
 const wchar_t* const kProviderKey = L"CLSID\\{33592d29-4c1d-4732-a607-d01a81215385}";
 const wchar_t* const kFilterKey = L"CLSID\\{2c766ae5-77fb-4726-9bd4-646ebb77f0ec}";
 
+// regsvr32's exit code: 0 when the DLL's (un)registration succeeded.
 DWORD Regsvr32(const std::wstring& dll, bool unregister) {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
-    std::wstring line = L"\"" + std::wstring(system) + L"\\regsvr32.exe\" /s " +
-                        (unregister ? L"/u \"" : L"\"") + OwnFolder() + dll + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info)) {
-        return GetLastError() | 0xFFFF0000u;
-    }
-    DWORD code = 0xFFFFFFFFu;
-    WaitForSingleObject(info.hProcess, 60000);
-    GetExitCodeProcess(info.hProcess, &code);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return code;
+    const std::wstring program = std::wstring(system) + L"\\regsvr32.exe",
+                       target = L"\"" + OwnFolder() + dll + L"\"";
+    return static_cast<DWORD>(_wspawnl(_P_WAIT, program.c_str(), L"regsvr32", unregister ? L"/s /u" : L"/s",
+                                       target.c_str(), nullptr));
 }
 
 // A REG_SZ value, or "(missing)".
@@ -205,42 +194,6 @@ TEST_F(LogonHostTest, ProviderWrapsTheTestProviderInEachScenario) {
         tile.reset();
         provider_.reset();
     }
-}
-
-// A measurement, run on demand: one keystroke with enforcement on, against the test provider's own.
-TEST_F(LogonHostTest, DISABLED_MeasureKeystrokeCost) {
-    SetMachine(L"Software\\Quillmarsh\\Valexor\\VLX Credential Provider", L"GinaEnabled", 1);
-    ComPtr<ICredentialProviderCredential> tile = FirstTile(CPUS_CHANGE_PASSWORD);
-    ComPtr<ICredentialProvider> bare;
-    ASSERT_EQ(CreateInstance(kPasswordProviderClsid, nullptr, kClsctxAll, ICredentialProvider::kIid,
-                             bare.put_void()),
-              kSOk);
-    ComPtr<ICredentialProviderCredential> wrapped;
-    ASSERT_EQ(bare->SetUsageScenario(CPUS_CHANGE_PASSWORD, 0), kSOk);
-    ASSERT_EQ(bare->GetCredentialAt(0, wrapped.put()), kSOk);
-    constexpr int kKeystrokes = 2000;
-    double nanoseconds[2] = {};
-    for (int which = 0; which < 2; ++which) {
-        ICredentialProviderCredential* target = which == 0 ? tile.get() : wrapped.get();
-        std::wstring typed;
-        const auto start = std::chrono::steady_clock::now();
-        for (int i = 0; i < kKeystrokes; ++i) {
-            typed.push_back(static_cast<wchar_t>(L'a' + i % 26));
-            ASSERT_EQ(target->SetStringValue(3, typed.substr(0, 1 + i % 16).c_str()), kSOk);
-        }
-        nanoseconds[which] =
-            std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() /
-            kKeystrokes;
-    }
-    std::cout << "keystroke in the new password: " << nanoseconds[0] << " ns through the provider, "
-              << nanoseconds[1] << " ns in the test provider alone, " << nanoseconds[0] - nanoseconds[1]
-              << " ns added\n";
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\Quillmarsh\\Valexor\\VLX Credential Provider",
-                       L"GinaEnabled");
-    tile.reset();
-    wrapped.reset();
-    bare.reset();
-    provider_.reset();
 }
 
 TEST_F(LogonHostTest, TheLinkStartsTheWizardOnTheWinlogonDesktopWithTheTilesNames) {
