@@ -1,7 +1,6 @@
-// The provider's plain tables and switches, and starting the Reset Wizard (for real: a stub that records).
+// The provider's plain tables and switches, and the Reset Wizard's location and command line.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <tuple>
 
@@ -11,12 +10,6 @@
 #include "infra/registry_connection.h"
 #include "tests/credprov/fakes.h"
 #include "tests/support/fake_registry.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <stdlib.h>
-#endif
 
 namespace korva::testing {
 namespace {
@@ -190,61 +183,15 @@ TEST(ResetWizardTest, LocationFromTheRegistry) {
     }
 }
 
-// ---- Starting the Reset Wizard through the real process seam, with the stub wizard ----------------------
-
-void SetVariable(const char* name, const char* value) {
-#if defined(_WIN32)
-    SetEnvironmentVariableA(name, value);
-#else
-    value != nullptr ? setenv(name, value, 1) : unsetenv(name);
-#endif
-}
-
-class StubWizardTest : public ::testing::Test {
-  protected:
-    StubWizardTest() {
-        SetVariable("KORVA_STUB_WIZARD_RECORD", Utf16ToUtf8(capture_.Path(KW("record.txt"))).c_str());
+// Starting the wizard for real is the logon host's test, with a stub wizard under Wine.
+TEST(ResetWizardTest, CommandLineAndMissingPrograms) {
+    // Missing names are empty arguments; quotes inside are passed as they are.
+    EXPECT_EQ(BuildResetWizardCommandLine(KW("w.exe"), nullptr, nullptr), KW("\"w.exe\" \"\" \"\""));
+    EXPECT_EQ(BuildResetWizardCommandLine(KW("w.exe"), KW("a\"b"), KW("x y")),
+              KW("\"w.exe\" \"a\"b\" \"x y\""));
+    for (const WChar* path : {KW(""), KW("korva_no_such_wizard.exe"), static_cast<const WChar*>(nullptr)}) {
+        EXPECT_EQ(StartResetWizard(path, KW("CORP"), KW("jsmith")), winerr::kFileNotFound);
     }
-    ~StubWizardTest() override {
-        for (const char* name : {"KORVA_STUB_WIZARD_RECORD", "KORVA_STUB_WIZARD_EXIT"}) {
-            SetVariable(name, nullptr);
-        }
-    }
-    std::string Record() const { return capture_.Read(KW("record.txt"), true); }
-
-    LogCapture capture_;
-#if defined(_WIN32)  // built next to the test, which runs in its own build folder
-    const WString stub_ = KW("korva_stub_wizard.exe");
-#else
-    const WString stub_ = KW("./korva_stub_wizard");
-#endif
-};
-
-TEST_F(StubWizardTest, TheWizardSeesTheTilesDomainAndUserAsTwoArgumentsOnTheWinlogonDesktop) {
-#if defined(_WIN32)
-    const std::string desktop = "desktop=WinSta0\\Winlogon\n";
-#else
-    const std::string desktop;
-#endif
-    // The domain, the user, and the arguments the wizard sees after its own name.
-    const std::tuple<const WChar*, const WChar*, std::string> rows[] = {
-        {nullptr, nullptr, "arg=\narg=\n"},
-        {KW("MY DOMAIN"), KW("j smith"), "arg=MY DOMAIN\narg=j smith\n"},
-        {KW("CORP"), KW("j\u00F6rg"), "arg=CORP\narg=j\xC3\xB6rg\n"},
-        // An unescaped trailing backslash escapes the closing quote: both builds split it alike.
-        {KW("CORP"), KW("jsmith\\"), "arg=CORP\narg=jsmith\"\n"},
-    };
-    SetVariable("KORVA_STUB_WIZARD_EXIT", "7");  // whatever its exit code, the start returns 0 once it ended
-    for (const auto& [domain, user, arguments] : rows) {
-        ASSERT_EQ(StartResetWizard(stub_.c_str(), domain, user), 0);
-        EXPECT_EQ(Record(), "arg=" + Utf16ToUtf8(stub_) + "\n" + arguments + desktop + "ended\n");
-    }
-    // A missing program is not retried; no program at all is not started.
-    for (const WString& path : {stub_ + KW("-missing"), WString()}) {
-        EXPECT_EQ(StartResetWizard(path.c_str(), KW("CORP"), KW("jsmith")), winerr::kFileNotFound);
-    }
-    EXPECT_EQ(StartResetWizard(nullptr, KW("CORP"), KW("jsmith")), winerr::kFileNotFound);
-    EXPECT_EQ(BuildResetWizardCommandLine(KW("w.exe"), KW("a\"b"), nullptr), KW("\"w.exe\" \"a\"b\" \"\""));
 }
 
 }  // namespace

@@ -198,25 +198,32 @@ TEST_F(LogonHostTest, ProviderWrapsTheTestProviderInEachScenario) {
 
 TEST_F(LogonHostTest, TheLinkStartsTheWizardOnTheWinlogonDesktopWithTheTilesNames) {
     const std::wstring record = OwnFolder() + L"wizard_record.txt";
-    DeleteFileW(record.c_str());
+    const wchar_t* const wizardKey = L"SOFTWARE\\Quillmarsh\\KORVA\\Reset Wizard";
     SetEnvironmentVariableW(L"KORVA_STUB_WIZARD_RECORD", record.c_str());
     SetEnvironmentVariableW(L"KORVA_STUB_WIZARD_SLEEP_MS", L"200");
-    SetMachine(L"SOFTWARE\\Quillmarsh\\KORVA\\Reset Wizard", L"Reset Wizard Location",
-               OwnFolder() + L"korva_stub_wizard.exe");
+    SetMachine(wizardKey, L"Reset Wizard Location", OwnFolder() + L"korva_stub_wizard.exe");
     ComPtr<ICredentialProviderCredential> tile = FirstTile(CPUS_LOGON);
-    ASSERT_EQ(tile->SetStringValue(1, L"CORP\\jsmith"), kSOk);
-    ASSERT_EQ(tile->CommandLinkClicked(9), kSOk);  // returns only once the wizard has ended
+    // The user name typed and the argument the wizard sees: quoted whole, an unescaped trailing backslash
+    // escaping the closing quote.
+    const std::pair<const wchar_t*, std::string> rows[] = {
+        {L"CORP\\jsmith", "CORP\\jsmith"}, {L"j sm\u00F6rg", "j sm\xC3\xB6rg"}, {L"jsmith\\", "jsmith\""}};
+    for (const auto& [typed, seen] : rows) {
+        DeleteFileW(record.c_str());
+        ASSERT_EQ(tile->SetStringValue(1, typed), kSOk);
+        ASSERT_EQ(tile->CommandLinkClicked(9), kSOk);  // returns only once the wizard has ended
+        std::string text(4096, '\0');
+        if (FILE* file = _wfopen(record.c_str(), L"rb")) {
+            text.resize(std::fread(text.data(), 1, text.size(), file));
+            std::fclose(file);
+        }
+        EXPECT_TRUE(Contains(
+            text, "korva_stub_wizard.exe\narg=CORP\narg=" + seen + "\ndesktop=WinSta0\\Winlogon\nended\n"))
+            << text;
+    }
     tile.reset();
     provider_.reset();
     SetEnvironmentVariableW(L"KORVA_STUB_WIZARD_RECORD", nullptr);
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quillmarsh\\KORVA\\Reset Wizard",
-                       L"Reset Wizard Location");
-    std::string text(4096, '\0');
-    if (FILE* file = _wfopen(record.c_str(), L"rb")) {
-        text.resize(std::fread(text.data(), 1, text.size(), file));
-        std::fclose(file);
-    }
-    EXPECT_TRUE(Contains(text, "arg=CORP\narg=CORP\\jsmith\ndesktop=WinSta0\\Winlogon\nended\n")) << text;
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, wizardKey, L"Reset Wizard Location");
     DeleteFileW(record.c_str());
 }
 
