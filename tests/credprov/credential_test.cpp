@@ -72,9 +72,9 @@ class CredentialTest : public ProviderTest {
     ComPtr<ICredentialProviderCredential> tile_;
 };
 
-TEST_F(CredentialTest, LinkFieldIsTheAdaptersOwn) {
+TEST_F(CredentialTest, LinkFieldIsTheAdaptersOwnAndStartsTheWizard) {
     EnableLink();
-    ICredentialProviderCredential* tile = Tile(CPUS_LOGON);
+    ICredentialProviderCredential* tile = Tile(CPUS_UNLOCK_WORKSTATION);
     CREDENTIAL_PROVIDER_FIELD_STATE state = CPFS_HIDDEN;
     CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE interactive = CPFIS_FOCUSED;
     ASSERT_EQ(tile->GetFieldState(10, &state, &interactive), kSOk);
@@ -85,30 +85,12 @@ TEST_F(CredentialTest, LinkFieldIsTheAdaptersOwn) {
     EXPECT_EQ(tile->GetFieldState(10, nullptr, &interactive), kEInvalidArg);
     EXPECT_EQ(tile->GetStringValue(10, nullptr), kEInvalidArg);
 
-    // The click starts the wizard with the tile's serialized names; other links are the wrapped one's.
-    ASSERT_EQ(tile->CommandLinkClicked(10), kSOk);
-    ASSERT_EQ(wizard_.starts.size(), 1u);
-    EXPECT_EQ(wizard_.starts[0].first, WString(KW("Sign in to: CORP")));
-    EXPECT_EQ(tile->CommandLinkClicked(3), kSOk);
-    EXPECT_EQ(Wrapped().calls.back(), "CommandLinkClicked");
-    EXPECT_EQ(wizard_.starts.size(), 1u);
-    EXPECT_TRUE(boxes_.boxes.empty());
-
-    Drop();  // on the change-password screen the link is inert
-    tile = Tile(CPUS_CHANGE_PASSWORD);
-    EXPECT_EQ(tile->CommandLinkClicked(10), kSOk);
-    EXPECT_EQ(wizard_.starts.size(), 1u);
-}
-
-TEST_F(CredentialTest, ResetWizardFailuresShowTheirBoxes) {
-    // The location's and the start's results, whether the tile serializes any names, starts, the box's title.
+    // The location's and the start's results, whether the tile serializes names, the starts, the box's title.
     const std::tuple<int32_t, int32_t, bool, size_t, const WChar*> rows[] = {
+        {0, 0, true, 1, nullptr},
         {winerr::kAccessDenied, 0, true, 0, KW("KORVA - Registry error")},
         {0, winerr::kFileNotFound, true, 1, KW("KORVA - Error starting the Reset Wizard")},
-        {0, 0, false, 1, nullptr},  // no serialization bytes: the wizard starts without names
-    };
-    EnableLink();
-    ICredentialProviderCredential* tile = Tile(CPUS_UNLOCK_WORKSTATION);
+        {0, 0, false, 1, nullptr}};
     for (const auto& [locationResult, startResult, withBytes, starts, title] : rows) {
         wizard_.starts.clear();
         boxes_.boxes.clear();
@@ -122,10 +104,15 @@ TEST_F(CredentialTest, ResetWizardFailuresShowTheirBoxes) {
             const auto& box = boxes_.boxes[0];
             EXPECT_EQ(std::tuple(box.owner, box.style, box.title, box.text),
                       std::tuple(nullptr, 0x50010u, title, kErrorText));
-        } else {
-            EXPECT_FALSE(wizard_.starts[0].first || wizard_.starts[0].second);
+        } else {  // the tile's serialized names, or none
+            EXPECT_EQ(wizard_.starts[0].first,
+                      withBytes ? std::optional(WString(KW("Sign in to: CORP"))) : std::nullopt);
         }
     }
+    Drop();  // on the change-password screen the link is inert
+    tile = Tile(CPUS_CHANGE_PASSWORD);
+    EXPECT_EQ(tile->CommandLinkClicked(10), kSOk);
+    EXPECT_EQ(wizard_.starts.size(), 1u);
 }
 
 TEST_F(CredentialTest, EventsReachTheLogonUserInterfaceNamingTheAdapter) {
@@ -345,6 +332,7 @@ TEST_F(CredentialTest, ForwardedMethodsReturnTheWrappedErrors) {
         {"SetStringValue", [&] { return tile->SetStringValue(2, KW("x")); }},
         {"SetSelected", [&] { return tile->SetSelected(&checked); }},
         {"SetDeselected", [&] { return tile->SetDeselected(); }},
+        {"CommandLinkClicked", [&] { return tile->CommandLinkClicked(3); }},
         {"GetSerialization", [&] { return Submit(); }}};
     for (const auto& [method, call] : calls) {
         Wrapped().FailNext(method, kEAccessDenied);

@@ -92,13 +92,14 @@ class LogonHostTest : public ::testing::Test {
         EXPECT_EQ(CreateInstance(kProviderClsid, nullptr, kClsctxAll, ICredentialProvider::kIid,
                                  provider_.put_void()),
                   kSOk);
-        DWORD count = 0, credentials = 0, defaultIndex = 0;
+        DWORD count = 0, credentials = 0, defaultIndex = 7;
         BOOL autoLogon = kTrue;
         ComPtr<ICredentialProviderCredential> tile;
         EXPECT_EQ(provider_->SetUsageScenario(cpus, 0), kSOk);
         EXPECT_EQ(provider_->GetFieldDescriptorCount(fields != nullptr ? fields : &count), kSOk);
         EXPECT_EQ(provider_->GetCredentialCount(&credentials, &defaultIndex, &autoLogon), kSOk);
-        EXPECT_EQ(credentials, 2u);
+        EXPECT_EQ(std::tuple(credentials, defaultIndex, autoLogon), std::tuple(2u, 0u, kFalse))
+            << "a first-version credential makes the default 0; auto logon as the test provider says";
         EXPECT_EQ(provider_->GetCredentialAt(0, tile.put()), kSOk);
         return tile;
     }
@@ -169,7 +170,9 @@ TEST_F(LogonHostTest, ProviderWrapsTheTestProviderInEachScenario) {
         ComPtr<ICredentialProviderCredential> second;
         ComPtr<ICredentialProviderCredential2> version2;
         ASSERT_EQ(provider_->GetCredentialAt(1, second.put()), kSOk);
-        EXPECT_EQ(tile.As(&version2), kSOk);
+        ASSERT_EQ(tile.As(&version2), kSOk);
+        ASSERT_EQ(version2->GetUserSid(text.put()), kSOk);
+        EXPECT_STREQ(text.get(), L"S-1-5-21-1-2-3-1001");
         EXPECT_NE(second.As(&version2), kSOk);
 
         // The test provider's event on typing reaches the host naming the tile; its serialization passes.
