@@ -165,7 +165,6 @@ class FakeCredential final : public FakeCom<ICredentialProviderCredential2> {
   public:
     explicit FakeCredential(std::map<DWORD, FakeField> initial)
         : FakeCom("credential"), fields(std::move(initial)) {}
-    ~FakeCredential() override { advised.reset(); }
 
     std::map<DWORD, FakeField> fields;
     ComPtr<ICredentialProviderCredentialEvents> advised;

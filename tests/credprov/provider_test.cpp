@@ -29,28 +29,26 @@ ComPtr<ICredentialProviderFilter> MakeFilter() {
 }
 
 TEST(ComServerTest, ClassObjectsFactoriesAndUnloading) {
-    const std::tuple<CLSID, IID, HRESULT> rows[] = {
-        {kProviderClsid, kIidIClassFactory, kSOk},
-        {kFilterClsid, kIidIUnknown, kSOk},
-        {kFilterClsid, ICredentialProvider::kIid, kENoInterface},
-        {kDefaultWrappedClsid, kIidIClassFactory, kClassEClassNotAvailable},
-        {kUnrelated, kIidIClassFactory, kClassEClassNotAvailable}};
-    for (const auto& [clsid, iid, expected] : rows) {
+    // The class, the interface, the allocation that fails (-1: none), the result.
+    const std::tuple<CLSID, IID, int, HRESULT> rows[] = {
+        {kProviderClsid, kIidIClassFactory, -1, kSOk},
+        {kFilterClsid, kIidIUnknown, -1, kSOk},
+        {kFilterClsid, ICredentialProvider::kIid, -1, kENoInterface},
+        {kProviderClsid, kIidIClassFactory, 0, kEOutOfMemory},
+        {kDefaultWrappedClsid, kIidIClassFactory, -1, kClassEClassNotAvailable},
+        {kUnrelated, kIidIClassFactory, -1, kClassEClassNotAvailable}};
+    for (const auto& [clsid, iid, nth, expected] : rows) {
         void* sentinel = &sentinel;
         void* out = sentinel;
+        ScopedAllocationFailure failure(nth);
         EXPECT_EQ(DllGetClassObject(clsid, iid, &out), expected);
         if (expected == kSOk) {
             static_cast<IUnknown*>(out)->Release();
-        } else {  // a class this module does not serve leaves the out-pointer alone
-            EXPECT_EQ(out, expected == kClassEClassNotAvailable ? sentinel : nullptr);
+        } else {  // only a factory that was made touches the out-pointer
+            EXPECT_EQ(out, expected == kENoInterface ? nullptr : sentinel);
         }
     }
     EXPECT_EQ(DllGetClassObject(kProviderClsid, kIidIClassFactory, nullptr), kEInvalidArg);
-    {
-        ScopedAllocationFailure failure(0);
-        void* out = nullptr;
-        EXPECT_EQ(DllGetClassObject(kProviderClsid, kIidIClassFactory, &out), kEOutOfMemory);
-    }
     // Either factory makes either class: the interface decides; aggregation is refused first.
     const std::pair<IID, HRESULT> creations[] = {{kIidIUnknown, kENoInterface},
                                                  {ICredentialProviderCredential::kIid, kENoInterface},
@@ -139,7 +137,7 @@ TEST(FilterTest, SettingsHostileArgumentsAndRemoteCredentials) {
     // whatever the setting says; the wrapper named in it stays.
     const std::tuple<const WChar*, bool, const char*> rows[] = {
         {nullptr, false, "No specific CLSID was found to filter out."},
-        {KW("{33592D29-4C1D-4732-A607-D01A81215385}"), false, "Filter - CPUS: 1, ProviderCount: 6"},
+        {KW("{33592D29-4C1D-4732-A607-D01A81215385}"), false, "Filter - CPUS: 0, ProviderCount: 6"},
         {KW("garbage"), false,
          "'FilterCredProvCLSID' at 'SOFTWARE\\Policies\\Quillmarsh\\KORVA\\Wizards'. Errorcode -2147221005"},
         // A filter that could not read its settings is handed out all the same.
@@ -156,23 +154,22 @@ TEST(FilterTest, SettingsHostileArgumentsAndRemoteCredentials) {
             registry.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kAccessDenied);
         }
         ComPtr<ICredentialProviderFilter> filter = MakeFilter();
-        // Proposed as allowed, the hidden set goes; proposed as hidden, only the wrapper comes back.
+        // Proposed as allowed, the hidden set goes; proposed as hidden, only the wrapper comes back. Neither
+        // the scenario nor the flags matter.
         for (BOOL proposed : {kTrue, kFalse}) {
             std::vector<CLSID> clsids = providers;
             std::vector<BOOL> allow(providers.size(), proposed);
-            ASSERT_EQ(filter->Filter(CPUS_LOGON, 0, clsids.data(), allow.data(), 6), kSOk);
+            ASSERT_EQ(filter->Filter(CPUS_INVALID, 0xFFFFFFFFu, clsids.data(), allow.data(), 6), kSOk);
             EXPECT_EQ(allow, std::vector<BOOL>({kTrue, kFalse, kFalse, kFalse, kFalse, proposed}));
         }
         EXPECT_TRUE(Contains(capture.Trace(), traced)) << traced;
     }
 
-    // Scenario and flags do not matter; hostile arguments get errors.
+    // Hostile arguments get errors.
     FakeRegistry registry;
     ComPtr<ICredentialProviderFilter> filter = MakeFilter();
-    CLSID clsids[] = {kPasswordProviderClsid, kProviderClsid}, clsid = kPasswordProviderClsid;
-    BOOL allows[] = {kTrue, kFalse}, allow = kTrue;
-    EXPECT_EQ(filter->Filter(CPUS_INVALID, 0xFFFFFFFFu, clsids, allows, 2), kSOk);
-    EXPECT_EQ(std::vector<BOOL>(allows, allows + 2), std::vector<BOOL>({kFalse, kTrue}));
+    CLSID clsid = kPasswordProviderClsid;
+    BOOL allow = kTrue;
     EXPECT_EQ(filter->Filter(CPUS_LOGON, 0, nullptr, &allow, 1), kEInvalidArg);
     EXPECT_EQ(filter->Filter(CPUS_LOGON, 0, &clsid, nullptr, 1), kEInvalidArg);
     EXPECT_EQ(filter->Filter(CPUS_LOGON, 0, nullptr, nullptr, 0), kSOk);
@@ -185,9 +182,9 @@ TEST(FilterTest, SettingsHostileArgumentsAndRemoteCredentials) {
         CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION out{0, kGuidNull, 99, bytes};
         ScopedAllocationFailure failure(nth);
         EXPECT_EQ(filter->UpdateRemoteCredential(&in, &out), expected);
-        EXPECT_TRUE(SameGuid(out.clsidCredentialProvider, kProviderClsid));
-        EXPECT_EQ(out.ulAuthenticationPackage, 7u);
-        EXPECT_TRUE(out.cbSerialization == 0 && out.rgbSerialization == nullptr);
+        EXPECT_EQ(std::tuple(SameGuid(out.clsidCredentialProvider, kProviderClsid),
+                             out.ulAuthenticationPackage, out.cbSerialization, out.rgbSerialization),
+                  std::tuple(true, 7u, 0u, nullptr));
     }
     CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION promised{7, kPasswordProviderClsid, 8, nullptr}, out{};
     EXPECT_EQ(filter->UpdateRemoteCredential(&promised, &out), kEInvalidArg);

