@@ -2,6 +2,8 @@
 // misbehave (the happy paths through Wine's COM runtime are the logon host's).
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "credprov/credential_provider_filter.h"
 #include "credprov/dll_exports.h"
 #include "credprov/provider_settings.h"
@@ -334,13 +336,13 @@ TEST_F(ProviderTest, AllocationFailuresDuringEnumerationLeakNothing) {
 }
 
 TEST_F(ProviderTest, ConfigurationAndCreationAreTraced) {
-    // Each creation is a new attempt at the localised texts, whatever the retry interval.
+    // A time past the last date there is: no attempt at the localised texts is remembered, so each creation
+    // tries them again, and the tests after this one find none remembered either.
     FakeClock clock;
     platform::ScopedClockOverride useClock(&clock);
-    clock.now = int64_t{1} << 62;
+    clock.now = std::numeric_limits<int64_t>::max();
     const WString locale = WString(KW("HKEY_LOCAL_MACHINE\\")) + kLocalePolicyKey;
     for (const bool loads : {false, true, false}) {
-        clock.AdvanceSeconds(3600);
         loads ? registry_.PutDword(locale, kLocaleFileValue, 1)  // not a path: no texts to load
               : registry_.PutString(locale, kLocaleFileValue, capture_.Path(KW("missing.txt")));
         const size_t before = capture_.Trace().size();

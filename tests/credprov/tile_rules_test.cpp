@@ -32,23 +32,6 @@ TEST(TileRules, FieldLayouts) {
                       field == wrapped[1] || field == wrapped[2] || field == wrapped[3]);
         }
     }
-    EXPECT_EQ(FieldCountWithLink(10, true), 11u);
-    EXPECT_EQ(FieldCountWithLink(10, false), 10u);
-}
-
-TEST(TileRules, LinkScenariosAndActiveBoxes) {
-    for (uint32_t products : {0u, 1u, 2u, 3u, 0xFFFFFFFEu, 0xFFFFFFFFu}) {
-        for (uint32_t cpus = 0; cpus <= 6; ++cpus) {
-            EXPECT_EQ(IsResetLinkActive(products, cpus),
-                      (products & 1) != 0 && (cpus == 1 || cpus == 2 || cpus == 4));
-        }
-    }
-    // A box is active when shown (state not 0) and not disabled (interactive state not 2).
-    for (uint32_t state = 0; state < 4; ++state) {
-        for (uint32_t interactive = 0; interactive < 4; ++interactive) {
-            EXPECT_EQ(IsPasswordBoxActive(state, interactive), state != 0 && interactive != 2);
-        }
-    }
 }
 
 TEST(TileRules, SplitUserAndDomain) {
