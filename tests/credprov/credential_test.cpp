@@ -113,6 +113,9 @@ TEST_F(CredentialTest, LinkFieldIsTheAdaptersOwnAndStartsTheWizard) {
     tile = Tile(CPUS_CHANGE_PASSWORD);
     EXPECT_EQ(tile->CommandLinkClicked(10), kSOk);
     EXPECT_EQ(wizard_.starts.size(), 1u);
+    journal_.calls.clear();
+    Select();
+    EXPECT_TRUE(journal_.calls.empty()) << "the link alone enforces nothing";
 }
 
 TEST_F(CredentialTest, EventsReachTheLogonUserInterfaceNamingTheAdapter) {

@@ -81,8 +81,11 @@ TEST(ComServerTest, ClassObjectsFactoriesAndUnloading) {
 
 // The interface layout is our own declaration: checked against the published identifiers and values.
 static_assert(CPUS_LOGON == 1 && CPUS_CHANGE_PASSWORD == 3 && CPUS_CREDUI == 4 && CPUS_PLAP == 5);
-static_assert(CPFT_COMMAND_LINK == 3 && CPFT_PASSWORD_TEXT == 5 && CPFT_SUBMIT_BUTTON == 9);
-static_assert(CPGSR_RETURN_CREDENTIAL_FINISHED == 2 && CPGSR_RETURN_NO_CREDENTIAL_FINISHED == 3);
+static_assert(CPFT_SMALL_TEXT == 2 && CPFT_COMMAND_LINK == 3 && CPFT_PASSWORD_TEXT == 5 &&
+              CPFT_SUBMIT_BUTTON == 9);
+static_assert(CPCFO_ENABLE_PASSWORD_REVEAL == 1 && CPCFO_IS_EMAIL_ADDRESS == 2 && CPCFO_NUMBERS_ONLY == 8);
+static_assert(CPGSR_NO_CREDENTIAL_FINISHED == 1 && CPGSR_RETURN_CREDENTIAL_FINISHED == 2 &&
+              CPGSR_RETURN_NO_CREDENTIAL_FINISHED == 3);
 
 TEST(ComServerTest, ClassAndInterfaceIdsAreTheSystems) {
     const std::pair<CLSID, const char*> ids[] = {
@@ -354,10 +357,14 @@ TEST_F(ProviderTest, ConfigurationAndCreationAreTraced) {
     // An unreadable CLSID falls back to the default provider and the fallbacks, none registered.
     EXPECT_TRUE(Failed(provider_->SetUsageScenario(CPUS_LOGON, 0)));
     EXPECT_EQ(wrapped_.scenario, CPUS_INVALID);
-    // A registry that cannot be opened: the provider is handed out all the same, and the trace says why.
+    // A registry that cannot be opened: the provider is handed out all the same, with nothing switched on, and
+    // the trace says why.
     registry_.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kAccessDenied);
-    EXPECT_TRUE(Create());
+    RegisterWrapped(kPasswordProviderClsid);
+    ASSERT_TRUE(Start(CPUS_LOGON));
     EXPECT_TRUE(Contains(capture_.Trace(), "Error: Error initializing credential provider. Errorcode 5."));
+    EXPECT_EQ(provider_->GetFieldDescriptorCount(&count_), kSOk);
+    EXPECT_EQ(count_, 10u) << "no link";
 }
 
 }  // namespace
