@@ -37,9 +37,7 @@ KORVA_COM_INTERFACES_BEGIN
 template <typename Interface>
 class FakeCom : public Interface {
   public:
-    explicit FakeCom(const char* name) : name_(name) {}
-    FakeCom(const FakeCom&) = delete;
-    FakeCom& operator=(const FakeCom&) = delete;
+    explicit FakeCom(const char* name) : name_(name) {}  // not copyable: the count is atomic
     virtual ~FakeCom() { KORVA_FAKE_EXPECT(count_.load() == 1, ": references not returned"); }
 
     HRESULT KORVA_COM_CALL QueryInterface(REFIID riid, void** ppv) override {
@@ -47,7 +45,7 @@ class FakeCom : public Interface {
             return kEInvalidArg;
         }
         *ppv = nullptr;
-        if (Fail("QueryInterface") || !ImplementsIid<Interface>(riid) ||
+        if (Step("QueryInterface") != kSOk || !ImplementsIid<Interface>(riid) ||
             (hidden != nullptr && SameGuid(riid, *hidden))) {
             return kENoInterface;
         }
@@ -68,17 +66,15 @@ class FakeCom : public Interface {
     const IID* hidden = nullptr;  // an interface this object pretends not to have (an older version)
 
   protected:
-    bool Fail(const std::string& method, HRESULT* hr = nullptr) {
+    // Records the call and answers the failure planned for it, if any.
+    HRESULT Step(const std::string& method) {
         calls.push_back(method);
         const auto it = failures_.find(method);
-        if (it == failures_.end()) {
-            return false;
+        const HRESULT hr = it != failures_.end() ? it->second : kSOk;
+        if (it != failures_.end()) {
+            failures_.erase(it);
         }
-        if (hr != nullptr) {
-            *hr = it->second;
-        }
-        failures_.erase(it);
-        return true;
+        return hr;
     }
 
   private:
@@ -87,8 +83,8 @@ class FakeCom : public Interface {
     std::multimap<std::string, HRESULT> failures_;
 };
 
-#define KORVA_FAKE_STEP(method)                                   \
-    if (HRESULT injected_ = kSOk; this->Fail(method, &injected_)) \
+#define KORVA_FAKE_STEP(method)                                    \
+    if (HRESULT injected_ = this->Step(method); injected_ != kSOk) \
     return injected_
 
 struct EventRecord {
@@ -96,7 +92,6 @@ struct EventRecord {
     ICredentialProviderCredential* credential;
     DWORD fieldId;
     std::optional<WString> text;
-    DWORD number;
 };
 
 class FakeLogonEvents final : public FakeCom<ICredentialProviderCredentialEvents2> {
@@ -108,27 +103,24 @@ class FakeLogonEvents final : public FakeCom<ICredentialProviderCredentialEvents
     using C = ICredentialProviderCredential*;
     using State = CREDENTIAL_PROVIDER_FIELD_STATE;
     using Interactive = CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE;
-#define KORVA_EVENT(method, params, text, number)   \
+#define KORVA_EVENT(method, params, c, id, text)    \
     HRESULT KORVA_COM_CALL method params override { \
-        return Rec(#method, c, id, text, number);   \
+        return Rec(#method, c, id, text);           \
     }
-    KORVA_EVENT(SetFieldState, (C c, DWORD id, State s), nullptr, s)
-    KORVA_EVENT(SetFieldInteractiveState, (C c, DWORD id, Interactive s), nullptr, s)
-    KORVA_EVENT(SetFieldString, (C c, DWORD id, LPCWSTR text), text, 0)
-    KORVA_EVENT(SetFieldCheckbox, (C c, DWORD id, BOOL on, LPCWSTR label), label, static_cast<DWORD>(on))
-    KORVA_EVENT(SetFieldBitmap, (C c, DWORD id, HBITMAP), nullptr, 0)
-    KORVA_EVENT(SetFieldComboBoxSelectedItem, (C c, DWORD id, DWORD item), nullptr, item)
-    KORVA_EVENT(DeleteFieldComboBoxItem, (C c, DWORD id, DWORD item), nullptr, item)
-    KORVA_EVENT(AppendFieldComboBoxItem, (C c, DWORD id, LPCWSTR item), item, 0)
-    KORVA_EVENT(SetFieldSubmitButton, (C c, DWORD id, DWORD adjacent), nullptr, adjacent)
-    KORVA_EVENT(SetFieldOptions, (C c, DWORD id, CREDENTIAL_PROVIDER_CREDENTIAL_FIELD_OPTIONS o), nullptr, o)
+    KORVA_EVENT(SetFieldState, (C c, DWORD id, State), c, id, nullptr)
+    KORVA_EVENT(SetFieldInteractiveState, (C c, DWORD id, Interactive), c, id, nullptr)
+    KORVA_EVENT(SetFieldString, (C c, DWORD id, LPCWSTR text), c, id, text)
+    KORVA_EVENT(SetFieldCheckbox, (C c, DWORD id, BOOL, LPCWSTR label), c, id, label)
+    KORVA_EVENT(SetFieldBitmap, (C c, DWORD id, HBITMAP), c, id, nullptr)
+    KORVA_EVENT(SetFieldComboBoxSelectedItem, (C c, DWORD id, DWORD), c, id, nullptr)
+    KORVA_EVENT(DeleteFieldComboBoxItem, (C c, DWORD id, DWORD), c, id, nullptr)
+    KORVA_EVENT(AppendFieldComboBoxItem, (C c, DWORD id, LPCWSTR item), c, id, item)
+    KORVA_EVENT(SetFieldSubmitButton, (C c, DWORD id, DWORD), c, id, nullptr)
+    KORVA_EVENT(SetFieldOptions, (C c, DWORD id, CREDENTIAL_PROVIDER_CREDENTIAL_FIELD_OPTIONS), c, id,
+                nullptr)
+    KORVA_EVENT(BeginFieldUpdates, (), nullptr, 0, nullptr)
+    KORVA_EVENT(EndFieldUpdates, (), nullptr, 0, nullptr)
 #undef KORVA_EVENT
-    HRESULT KORVA_COM_CALL BeginFieldUpdates() override {
-        return Rec("BeginFieldUpdates", nullptr, 0, {}, 0);
-    }
-    HRESULT KORVA_COM_CALL EndFieldUpdates() override {
-        return Rec("EndFieldUpdates", nullptr, 0, {}, 0);
-    }
     HRESULT KORVA_COM_CALL OnCreatingWindow(HWND* owner) override {
         KORVA_FAKE_STEP("OnCreatingWindow");
         *owner = Window();
@@ -136,9 +128,9 @@ class FakeLogonEvents final : public FakeCom<ICredentialProviderCredentialEvents
     }
 
   private:
-    HRESULT Rec(const char* method, C c, DWORD id, const WChar* text, DWORD number) {
+    HRESULT Rec(const char* method, C c, DWORD id, const WChar* text) {
         KORVA_FAKE_STEP(method);
-        events.push_back({method, c, id, Opt(text), number});
+        events.push_back({method, c, id, Opt(text)});
         return kSOk;
     }
 };
@@ -173,7 +165,6 @@ class FakeCredential final : public FakeCom<ICredentialProviderCredential2> {
   public:
     explicit FakeCredential(std::map<DWORD, FakeField> initial)
         : FakeCom("credential"), fields(std::move(initial)) {}
-    ~FakeCredential() override { advised.reset(); }
 
     std::map<DWORD, FakeField> fields;
     ComPtr<ICredentialProviderCredentialEvents> advised;
@@ -240,7 +231,6 @@ class FakeCredential final : public FakeCom<ICredentialProviderCredential2> {
     KORVA_STEP_ONLY(SetDeselected)
 #undef KORVA_STEP_ONLY
     HRESULT KORVA_COM_CALL GetUserSid(LPWSTR* sid) override {
-        KORVA_FAKE_STEP("GetUserSid");
         return DupString(KW("S-1-5-21-1-2-3-1001"), sid);
     }
     HRESULT KORVA_COM_CALL GetSerialization(CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE* response,
@@ -264,31 +254,18 @@ class FakeCredential final : public FakeCom<ICredentialProviderCredential2> {
         serialization->cbSerialization = static_cast<ULONG>(bytes.size());
         return DupString(KW("status"), status);
     }
-
-  private:
-    HRESULT Step(const char* method) {
-        KORVA_FAKE_STEP(method);
-        return kSOk;
-    }
-};
-
-struct FakeDescriptor {
-    DWORD id;
-    CREDENTIAL_PROVIDER_FIELD_TYPE type;
 };
 
 class FakeProvider final : public FakeCom<ICredentialProvider> {
   public:
     FakeProvider() : FakeCom("wrapped provider") {}
-    ~FakeProvider() override { events.reset(); }
 
-    std::vector<FakeDescriptor> descriptors;
-    std::vector<ICredentialProviderCredential*> credentials;  // owned by the fixture
+    std::vector<std::pair<DWORD, CREDENTIAL_PROVIDER_FIELD_TYPE>> descriptors;  // field ID and type
+    std::vector<ICredentialProviderCredential*> credentials;                    // owned by the fixture
     DWORD defaultIndex = CREDENTIAL_PROVIDER_NO_DEFAULT;
     BOOL autoLogon = kFalse;
     std::optional<DWORD> reportedCredentialCount, reportedFieldCount;  // nonsense instead of the real counts
     CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario = CPUS_INVALID;
-    ComPtr<ICredentialProviderEvents> events;
     std::vector<std::optional<CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION>> serializations;  // bytes dropped
     std::function<void(CREDENTIAL_PROVIDER_USAGE_SCENARIO)> onScenario;
 
@@ -308,16 +285,8 @@ class FakeProvider final : public FakeCom<ICredentialProvider> {
         serializations.push_back(s != nullptr ? std::optional(*s) : std::nullopt);
         return kSOk;
     }
-    HRESULT KORVA_COM_CALL Advise(ICredentialProviderEvents* e, UINT_PTR) override {
-        KORVA_FAKE_STEP("Advise");
-        events = ComPtr<ICredentialProviderEvents>::Copy(e);
-        return kSOk;
-    }
-    HRESULT KORVA_COM_CALL UnAdvise() override {
-        KORVA_FAKE_STEP("UnAdvise");
-        events.reset();
-        return kSOk;
-    }
+    HRESULT KORVA_COM_CALL Advise(ICredentialProviderEvents*, UINT_PTR) override { return Step("Advise"); }
+    HRESULT KORVA_COM_CALL UnAdvise() override { return Step("UnAdvise"); }
     HRESULT KORVA_COM_CALL GetFieldDescriptorCount(DWORD* count) override {
         KORVA_FAKE_STEP("GetFieldDescriptorCount");
         *count = reportedFieldCount.value_or(static_cast<DWORD>(descriptors.size()));
@@ -333,7 +302,7 @@ class FakeProvider final : public FakeCom<ICredentialProvider> {
         if (d == nullptr) {
             return kEOutOfMemory;
         }
-        *d = {descriptors[index].id, descriptors[index].type, nullptr, kGuidNull};
+        *d = {descriptors[index].first, descriptors[index].second, nullptr, kGuidNull};
         *out = d;
         return DupString(KW("label"), &d->pszLabel);
     }

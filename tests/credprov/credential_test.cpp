@@ -11,38 +11,45 @@ using Kind = FeedbackCall::Kind;
 const WString kErrorText =
     KW("An error has occurred while performing this operation. Please contact your system "
        "administrator for further assistance.");
+const auto kOwner = static_cast<WindowHandle>(FakeLogonEvents::Window());
 
 class CredentialTest : public ProviderTest {
   protected:
-    // One tile of the wrapped provider `clsid`, advised with the logon events, in `scenario`.
-    ComPtr<ICredentialProviderCredential> Tile(CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario,
-                                               const CLSID& clsid = kClsidTestProvider) {
+    ~CredentialTest() override { Drop(); }
+    // The tile of a wrapped credential with `fields` of provider `clsid` in `scenario`, advised with the logon
+    // events; held until Drop.
+    ICredentialProviderCredential* Tile(CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario,
+                                        const CLSID& clsid = kClsidTestProvider,
+                                        std::map<DWORD, FakeField> fields = GenericFields()) {
+        AddCredential(std::move(fields));
         registrations_.clear();
         RegisterWrapped(clsid);
         Wrap(clsid);
-        std::vector<ComPtr<ICredentialProviderCredential>> adapters = Enumerate(scenario);
-        EXPECT_EQ(adapters.size(), 1u);
-        EXPECT_EQ(adapters.at(0)->Advise(&logonEvents_), kSOk);
-        return adapters[0];
+        EXPECT_EQ(Enumerate(Start(scenario)), kSOk);
+        EXPECT_EQ(provider_->GetCredentialAt(0, tile_.put()), kSOk);
+        EXPECT_EQ(tile_->Advise(&logonEvents_), kSOk);
+        return tile_.get();
     }
-    void Select(ICredentialProviderCredential* tile) {
+    void Select() {
         BOOL autoLogon = kTrue;
-        ASSERT_EQ(tile->SetSelected(&autoLogon), kSOk);
+        ASSERT_EQ(tile_->SetSelected(&autoLogon), kSOk);
         EXPECT_EQ(autoLogon, kFalse);
     }
     // Lets go of the tile, its provider and the wrapped credentials.
-    void Drop(ComPtr<ICredentialProviderCredential>& tile) {
-        EXPECT_EQ(tile->UnAdvise(), kSOk);
-        tile.reset();
+    void Drop() {
+        if (tile_) {
+            EXPECT_EQ(tile_->UnAdvise(), kSOk);
+        }
+        tile_.reset();
         provider_.reset();
         wrapped_.credentials.clear();
     }
-    static HRESULT Submit(ICredentialProviderCredential* tile, bool* serialized = nullptr) {
+    HRESULT Submit(bool* serialized = nullptr) {
         CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_NO_CREDENTIAL_NOT_FINISHED;
         CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION out{};
         LPWSTR status = nullptr;
         CREDENTIAL_PROVIDER_STATUS_ICON icon = CPSI_NONE;
-        const HRESULT hr = tile->GetSerialization(&response, &out, &status, &icon);
+        const HRESULT hr = tile_->GetSerialization(&response, &out, &status, &icon);
         if (serialized != nullptr) {
             *serialized = out.rgbSerialization != nullptr;
         }
@@ -51,107 +58,91 @@ class CredentialTest : public ProviderTest {
         return hr;
     }
     FakeCredential& Wrapped() { return credentials_.back(); }
+    // The fields the logon user interface was told to empty, each for the tile.
+    std::vector<DWORD> EmptiedFields() const {
+        std::vector<DWORD> emptied;
+        for (const EventRecord& event : logonEvents_.events) {
+            EXPECT_EQ(std::tuple(event.method, event.text, event.credential),
+                      std::tuple("SetFieldString", WString(), tile_.get()));
+            emptied.push_back(event.fieldId);
+        }
+        return emptied;
+    }
+
+    ComPtr<ICredentialProviderCredential> tile_;
 };
 
-TEST_F(CredentialTest, LinkFieldIsTheAdaptersOwn) {
+TEST_F(CredentialTest, LinkFieldIsTheAdaptersOwnAndStartsTheWizard) {
     EnableLink();
-    AddCredential();
-    ComPtr<ICredentialProviderCredential> tile = Tile(CPUS_LOGON);
+    ICredentialProviderCredential* tile = Tile(CPUS_UNLOCK_WORKSTATION);
     CREDENTIAL_PROVIDER_FIELD_STATE state = CPFS_HIDDEN;
     CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE interactive = CPFIS_FOCUSED;
     ASSERT_EQ(tile->GetFieldState(10, &state, &interactive), kSOk);
-    EXPECT_EQ(state, CPFS_DISPLAY_IN_SELECTED_TILE);
-    EXPECT_EQ(interactive, CPFIS_NONE);
+    EXPECT_EQ(std::pair(state, interactive), std::pair(CPFS_DISPLAY_IN_SELECTED_TILE, CPFIS_NONE));
     ASSERT_EQ(tile->GetFieldState(9, &state, &interactive), kSOk);
     EXPECT_EQ(Wrapped().calls.back(), "GetFieldState") << "the wrapped credential's own field";
     EXPECT_EQ(tile->GetFieldState(11, &state, &interactive), kEInvalidArg);
     EXPECT_EQ(tile->GetFieldState(10, nullptr, &interactive), kEInvalidArg);
     EXPECT_EQ(tile->GetStringValue(10, nullptr), kEInvalidArg);
 
-    // The click starts the wizard with the tile's serialized names; other links are the wrapped one's.
-    ASSERT_EQ(tile->CommandLinkClicked(10), kSOk);
-    ASSERT_EQ(wizard_.starts.size(), 1u);
-    EXPECT_EQ(wizard_.starts[0].path, wizard_.location);
-    EXPECT_EQ(wizard_.starts[0].domain, WString(KW("Sign in to: CORP")));
-    EXPECT_EQ(wizard_.starts[0].userName, WString(KW("CORP\\jsmith")));
-    EXPECT_EQ(tile->CommandLinkClicked(3), kSOk);
-    EXPECT_EQ(Wrapped().calls.back(), "CommandLinkClicked");
-    EXPECT_EQ(wizard_.starts.size(), 1u);
-    EXPECT_TRUE(boxes_.boxes.empty());
-    Drop(tile);
-
-    AddCredential();  // on the change-password screen the link is inert
+    // The location's and the start's results, whether the tile serializes names, the starts, the box's title.
+    const std::tuple<int32_t, int32_t, bool, size_t, const WChar*> rows[] = {
+        {0, 0, true, 1, nullptr},
+        {winerr::kAccessDenied, 0, true, 0, KW("KORVA - Registry error")},
+        {0, winerr::kFileNotFound, true, 1, KW("KORVA - Error starting the Reset Wizard")},
+        {0, 0, false, 1, nullptr}};
+    for (const auto& [locationResult, startResult, withBytes, starts, title] : rows) {
+        wizard_.starts.clear();
+        boxes_.boxes.clear();
+        wizard_.locationResult = locationResult;
+        wizard_.startResult = startResult;
+        Wrapped().serializeWithoutBytes = !withBytes;
+        ASSERT_EQ(tile->CommandLinkClicked(10), kSOk);
+        ASSERT_EQ(wizard_.starts.size(), starts);
+        ASSERT_EQ(boxes_.boxes.size(), title != nullptr ? 1u : 0u);
+        if (title != nullptr) {  // a stop box with no owner, brought in front of the logon desktop
+            const auto& box = boxes_.boxes[0];
+            EXPECT_EQ(std::tuple(box.owner, box.style, box.title, box.text),
+                      std::tuple(nullptr, 0x50010u, title, kErrorText));
+        } else {  // the tile's serialized names, or none
+            EXPECT_EQ(wizard_.starts[0].first,
+                      withBytes ? std::optional(WString(KW("Sign in to: CORP"))) : std::nullopt);
+        }
+    }
+    Drop();  // on the change-password screen the link is inert
     tile = Tile(CPUS_CHANGE_PASSWORD);
     EXPECT_EQ(tile->CommandLinkClicked(10), kSOk);
     EXPECT_EQ(wizard_.starts.size(), 1u);
-    Drop(tile);
-}
-
-TEST_F(CredentialTest, ResetWizardFailuresShowTheirBoxes) {
-    struct Row {
-        int32_t locationResult, startResult;
-        bool withBytes;
-        size_t starts;
-        const WChar* title;  // null: no box
-    };
-    const Row rows[] = {
-        {winerr::kAccessDenied, 0, true, 0, KW("KORVA - Registry error")},
-        {0, winerr::kFileNotFound, true, 1, KW("KORVA - Error starting the Reset Wizard")},
-        {0, 0, false, 1, nullptr},  // no serialization bytes: the wizard starts without names
-    };
-    EnableLink();
-    AddCredential();
-    ComPtr<ICredentialProviderCredential> tile = Tile(CPUS_UNLOCK_WORKSTATION);
-    for (const Row& row : rows) {
-        wizard_.starts.clear();
-        boxes_.boxes.clear();
-        wizard_.locationResult = row.locationResult;
-        wizard_.startResult = row.startResult;
-        Wrapped().serializeWithoutBytes = !row.withBytes;
-        ASSERT_EQ(tile->CommandLinkClicked(10), kSOk);
-        ASSERT_EQ(wizard_.starts.size(), row.starts);
-        ASSERT_EQ(boxes_.boxes.size(), row.title != nullptr ? 1u : 0u);
-        if (row.title != nullptr) {
-            // A stop box with no owner, brought in front of the logon desktop.
-            EXPECT_EQ(boxes_.boxes[0].owner, nullptr);
-            EXPECT_EQ(boxes_.boxes[0].style, 0x50010u);
-            EXPECT_EQ(boxes_.boxes[0].title, row.title);
-            EXPECT_EQ(boxes_.boxes[0].text, kErrorText);
-        } else {
-            EXPECT_FALSE(wizard_.starts[0].domain || wizard_.starts[0].userName);
-        }
-    }
-    Drop(tile);
+    journal_.calls.clear();
+    Select();
+    EXPECT_TRUE(journal_.calls.empty()) << "the link alone enforces nothing";
 }
 
 TEST_F(CredentialTest, EventsReachTheLogonUserInterfaceNamingTheAdapter) {
-    FakeCredential& wrapped = AddCredential();
-    ComPtr<ICredentialProviderCredential> tile = Tile(CPUS_LOGON);
+    ICredentialProviderCredential* tile = Tile(CPUS_LOGON);
+    FakeCredential& wrapped = Wrapped();
     ASSERT_TRUE(wrapped.advised);
     EXPECT_NE(static_cast<void*>(wrapped.advised.get()), static_cast<void*>(&logonEvents_));
     logonEvents_.events.clear();
-    ASSERT_EQ(wrapped.advised->SetFieldSubmitButton(&wrapped, 6, 4), kSOk);
-    EXPECT_EQ(logonEvents_.events.at(0).number, 4u);
     HWND owner = nullptr;
     ASSERT_EQ(wrapped.advised->OnCreatingWindow(&owner), kSOk);
     EXPECT_EQ(owner, FakeLogonEvents::Window());
-
     // The second version's own methods pass through too.
     ComPtr<ICredentialProviderCredentialEvents2> events2;
     ASSERT_EQ(wrapped.advised.As(&events2), kSOk);
     EXPECT_EQ(events2->BeginFieldUpdates(), kSOk);
     EXPECT_EQ(events2->SetFieldOptions(&wrapped, 4, CPCFO_ENABLE_PASSWORD_REVEAL), kSOk);
-    ASSERT_EQ(logonEvents_.events.size(), 3u);
-    EXPECT_EQ(logonEvents_.events[2].credential, tile.get());
+    ASSERT_EQ(logonEvents_.events.size(), 2u);
+    EXPECT_EQ(logonEvents_.events[1].credential, tile);
 
     // After UnAdvise a wrapped credential that kept the events adapter reaches nobody.
     ComPtr<ICredentialProviderCredentialEvents> kept = wrapped.advised;
     ASSERT_EQ(tile->UnAdvise(), kSOk);
     EXPECT_FALSE(wrapped.advised);
-    EXPECT_EQ(kept->SetFieldString(&wrapped, 7, KW("late")), kEFail);
-    EXPECT_EQ(kept->OnCreatingWindow(&owner), kEFail);
-    EXPECT_EQ(events2->EndFieldUpdates(), kEFail);
-    EXPECT_EQ(logonEvents_.events.size(), 3u);
+    EXPECT_EQ(std::tuple(kept->SetFieldString(&wrapped, 7, KW("late")), kept->OnCreatingWindow(&owner),
+                         events2->EndFieldUpdates()),
+              std::tuple(kEFail, kEFail, kEFail));
+    EXPECT_EQ(logonEvents_.events.size(), 2u);
     EXPECT_EQ(tile->UnAdvise(), kSOk) << "twice is harmless";
     kept.reset();
     events2.reset();
@@ -164,46 +155,44 @@ TEST_F(CredentialTest, EventsReachTheLogonUserInterfaceNamingTheAdapter) {
     EXPECT_EQ(events2->BeginFieldUpdates(), kENoInterface);
     events2.reset();
     EXPECT_EQ(wrapped.Fire(7, KW("again")), kSOk);
-    EXPECT_EQ(logonEvents_.events.size(), 4u);
+    EXPECT_EQ(logonEvents_.events.size(), 3u);
     EXPECT_EQ(tile->Advise(nullptr), kEInvalidArg);
-    Drop(tile);
-}
-
-TEST_F(CredentialTest, EnforcementFollowsTheThreePasswordBoxes) {
-    // Any one of the three boxes hidden or disabled turns enforcement off for the tile.
-    const std::tuple<DWORD, CREDENTIAL_PROVIDER_FIELD_STATE, CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE>
-        rows[] = {{3, CPFS_HIDDEN, CPFIS_NONE},
-                  {4, CPFS_DISPLAY_IN_BOTH, CPFIS_DISABLED},
-                  {5, CPFS_HIDDEN, CPFIS_FOCUSED}};
-    EnableEnforcement();
-    for (const auto& [box, state, interactive] : rows) {
-        std::map<DWORD, FakeField> fields = GenericFields();
-        fields[box].state = state;
-        fields[box].interactive = interactive;
-        AddCredential(fields);
-        ComPtr<ICredentialProviderCredential> tile = Tile(CPUS_CHANGE_PASSWORD);
-        journal_.calls.clear();
-        Select(tile.get());
-        EXPECT_TRUE(journal_.calls.empty()) << box;
-        Drop(tile);
-    }
 }
 
 TEST_F(CredentialTest, SelectionAndTypingFeedTheRulesWindow) {
     EnableEnforcement();
-    AddCredential();
-    ComPtr<ICredentialProviderCredential> tile = Tile(CPUS_CHANGE_PASSWORD);
-    Select(tile.get());
+    ICredentialProviderCredential* tile = Tile(CPUS_CHANGE_PASSWORD);
+    // Any one of the three password boxes hidden or disabled turns enforcement off for the tile.
+    const std::tuple<DWORD, CREDENTIAL_PROVIDER_FIELD_STATE, CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE>
+        inactive[] = {{3, CPFS_HIDDEN, CPFIS_NONE},
+                      {4, CPFS_DISPLAY_IN_BOTH, CPFIS_DISABLED},
+                      {5, CPFS_HIDDEN, CPFIS_FOCUSED}};
+    for (const auto& [box, state, interactive] : inactive) {
+        Wrapped().fields = GenericFields();
+        Wrapped().fields[box].state = state;
+        Wrapped().fields[box].interactive = interactive;
+        Select();
+        EXPECT_TRUE(journal_.calls.empty()) << box;
+    }
+    Wrapped().fields = GenericFields();
+    Select();
     ASSERT_EQ(journal_.calls.size(), 2u);
-    EXPECT_EQ(journal_.calls[0].kind, Kind::Start);
-    EXPECT_EQ(journal_.calls[0].window, static_cast<WindowHandle>(FakeLogonEvents::Window()));
+    EXPECT_EQ(std::pair(journal_.calls[0].kind, journal_.calls[0].window), std::pair(Kind::Start, kOwner));
     EXPECT_EQ(journal_.calls[1].kind, Kind::PostResults);
 
-    // Only the user name and the new password refresh the rules; the wrapped credential takes the text first.
-    const std::tuple<DWORD, const WChar*, bool> rows[] = {
-        {4, KW("NewPass3"), true}, {2, KW("EUROPE\\anna"), true}, {3, KW("x"), false}, {7, KW("z"), false}};
-    for (const auto& [field, text, refreshes] : rows) {
+    // The field typed into, the text, whether the rules refresh, whether a field cannot be read meanwhile, and
+    // the check's own result. Only the user name and the new password refresh the rules; an unreadable field
+    // skips the check, a failing check does not fail the typing; the wrapped credential takes the text first.
+    const std::tuple<DWORD, const WChar*, bool, bool, int32_t> rows[] = {
+        {4, KW("NewPass3"), true, false, 0}, {3, KW("x"), false, false, 0},
+        {7, KW("z"), false, false, 0},       {4, KW("a"), false, true, 0},
+        {4, KW("b"), true, false, -5},       {2, KW("EUROPE\\anna"), true, false, 0}};
+    for (const auto& [field, text, refreshes, unreadable, postResult] : rows) {
         const size_t before = journal_.Count(Kind::PostResults);
+        journal_.postResult = postResult;
+        if (unreadable) {
+            Wrapped().FailNext("GetStringValue", kEFail);
+        }
         ASSERT_EQ(tile->SetStringValue(field, text), kSOk);
         EXPECT_EQ(Wrapped().Text(field), text);
         EXPECT_EQ(journal_.Count(Kind::PostResults), before + (refreshes ? 1 : 0)) << field;
@@ -211,196 +200,143 @@ TEST_F(CredentialTest, SelectionAndTypingFeedTheRulesWindow) {
     EXPECT_EQ(journal_.calls.back().userName, WString(KW("anna")));
     EXPECT_EQ(journal_.calls.back().domain, WString(KW("CORP"))) << "the domain text wins over the prefix";
 
-    // A field that cannot be read skips the test; a failing test does not fail the typing.
-    Wrapped().FailNext("GetStringValue", kEFail);
-    const size_t before = journal_.Count(Kind::PostResults);
-    EXPECT_EQ(tile->SetStringValue(4, KW("a")), kSOk);
-    EXPECT_EQ(journal_.Count(Kind::PostResults), before);
-    journal_.postResult = -5;
-    EXPECT_EQ(tile->SetStringValue(4, KW("b")), kSOk);
-    EXPECT_EQ(journal_.Count(Kind::PostResults), before + 1);
-
     // Deselecting closes the window before the wrapped credential hears of it.
     ASSERT_EQ(tile->SetDeselected(), kSOk);
     EXPECT_EQ(journal_.calls.back().kind, Kind::Close);
     EXPECT_EQ(Wrapped().calls.back(), "SetDeselected");
-    Drop(tile);
 }
 
 TEST_F(CredentialTest, SubmitChecksThePasswordWhileTheWindowIsShown) {
-    struct Row {
-        bool select;  // opens the rules window
-        bool verdict;
-        int32_t validateResult;  // an error does not overrule the verdict
-        HRESULT expected;
-    } const rows[] = {{true, false, 0, winerr::kPasswordRestriction},
-                      {true, true, -5, kSOk},
-                      {true, false, -8, winerr::kPasswordRestriction},
-                      {false, false, 0, kSOk}};
+    // Whether the tile is selected (the window open), the verdict, the check's own result (which does not
+    // overrule the verdict), a field that cannot be read (99: none), and the submission's result.
+    const std::tuple<bool, bool, int32_t, DWORD, HRESULT> rows[] = {
+        {true, false, 0, 99, winerr::kPasswordRestriction},
+        {true, true, -5, 99, kSOk},
+        {true, false, -8, 99, winerr::kPasswordRestriction},
+        {false, false, 0, 99, kSOk},
+        {true, true, 0, 9, kEInvalidArg},  // domain, user name and the three boxes, each read in turn
+        {true, true, 0, 2, kEInvalidArg},
+        {true, true, 0, 3, kEInvalidArg},
+        {true, true, 0, 4, kEInvalidArg},
+        {true, true, 0, 5, kEInvalidArg}};
     EnableEnforcement();
-    AddCredential();
-    ComPtr<ICredentialProviderCredential> tile = Tile(CPUS_CHANGE_PASSWORD);
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.validateResult);
-        journal_.verdict = row.verdict;
-        journal_.validateResult = row.validateResult;
+    ICredentialProviderCredential* tile = Tile(CPUS_CHANGE_PASSWORD);
+    for (const auto& [select, verdict, validateResult, unreadable, expected] : rows) {
+        SCOPED_TRACE(::testing::Message() << validateResult << " " << unreadable);
+        journal_.verdict = verdict;
+        journal_.validateResult = validateResult;
         logonEvents_.events.clear();
+        Wrapped().fields = GenericFields();
         const int asked = Wrapped().serializations;
-        if (row.select) {
-            Select(tile.get());
+        if (select) {
+            Select();
         }
+        Wrapped().fields.erase(unreadable);
         bool serialized = true;
-        EXPECT_EQ(Submit(tile.get(), &serialized), row.expected);
-        const bool refused = row.expected != kSOk;
-        EXPECT_EQ(Wrapped().serializations - asked, refused ? 0 : 1);
-        EXPECT_EQ(serialized, !refused) << "a refusal leaves the out-parameters alone";
-        // A refusal empties the three password boxes, naming the adapter.
-        ASSERT_EQ(logonEvents_.events.size(), refused ? 3u : 0u);
-        for (size_t i = 0; i < logonEvents_.events.size(); ++i) {
-            EXPECT_EQ(logonEvents_.events[i].method, "SetFieldString");
-            EXPECT_EQ(logonEvents_.events[i].fieldId, 3 + i);
-            EXPECT_EQ(logonEvents_.events[i].text, WString());
-            EXPECT_EQ(logonEvents_.events[i].credential, tile.get());
-        }
-        if (row.select) {
+        EXPECT_EQ(Submit(&serialized), expected);
+        // A refusal leaves the out-parameters alone; a refused password empties the three password boxes.
+        const bool refused = expected != kSOk;
+        EXPECT_EQ(std::pair(Wrapped().serializations - asked, serialized),
+                  std::pair(refused ? 0 : 1, !refused));
+        EXPECT_EQ(EmptiedFields(), expected == winerr::kPasswordRestriction ? std::vector<DWORD>({3, 4, 5})
+                                                                            : std::vector<DWORD>());
+        if (select && expected != kEInvalidArg) {
             const FeedbackCall& validate = journal_.calls.back();
-            ASSERT_EQ(validate.kind, Kind::Validate);
-            EXPECT_EQ(validate.window, static_cast<WindowHandle>(FakeLogonEvents::Window()));
-            EXPECT_EQ(validate.confirmation, WString(KW("NewPass2")));
+            EXPECT_EQ(std::tuple(validate.kind, validate.window, validate.confirmation),
+                      std::tuple(Kind::Validate, kOwner, WString(KW("NewPass2"))));
+        }
+        if (select) {
             ASSERT_EQ(tile->SetDeselected(), kSOk);
         }
     }
     EXPECT_TRUE(
         Contains(capture_.Trace(), "Error: An error occurred while validating password. Errorcode 1325."));
-    Drop(tile);
 }
 
 TEST_F(CredentialTest, EachLayoutReadsItsOwnFieldIds) {
-    struct Row {
-        CLSID clsid;
-        DWORD user, oldBox, newBox, confirm, domain;
-    } const rows[] = {{kDefaultWrappedClsid, 4, 5, 6, 7, 10}, {kPasswordProviderClsid, 1, 2, 3, 4, 8}};
+    // The user name, old, new and confirmation boxes and the domain text of each layout.
+    const std::pair<CLSID, std::array<DWORD, 5>> rows[] = {{kDefaultWrappedClsid, {4, 5, 6, 7, 10}},
+                                                           {kPasswordProviderClsid, {1, 2, 3, 4, 8}}};
+    const WChar* const texts[] = {KW("CORP\\kim"), KW("old"), KW("new"), KW("confirm"), KW("EUROPE")};
     EnableEnforcement();
-    for (const Row& row : rows) {
+    for (const auto& [clsid, ids] : rows) {
         std::map<DWORD, FakeField> fields;
         for (DWORD id = 0; id <= 10; ++id) {
             fields[id].text = KW("other");
         }
-        for (const auto& [id, text] :
-             {std::pair(row.user, KW("CORP\\kim")), std::pair(row.oldBox, KW("old")),
-              std::pair(row.newBox, KW("new")), std::pair(row.confirm, KW("confirm")),
-              std::pair(row.domain, KW("EUROPE"))}) {
-            fields[id].text = text;
+        for (size_t i = 0; i < ids.size(); ++i) {
+            fields[ids[i]].text = texts[i];
         }
-        AddCredential(fields);
         wrapped_.descriptors.resize(11, {10, CPFT_EDIT_TEXT});
-        ComPtr<ICredentialProviderCredential> tile = Tile(CPUS_CHANGE_PASSWORD, row.clsid);
-        journal_.calls.clear();
-        Select(tile.get());
-        ASSERT_EQ(journal_.calls.back().kind, Kind::PostResults);
+        Tile(CPUS_CHANGE_PASSWORD, clsid, fields);
+        Select();
         journal_.verdict = false;
         logonEvents_.events.clear();
-        EXPECT_EQ(Submit(tile.get()), winerr::kPasswordRestriction);
+        EXPECT_EQ(Submit(), winerr::kPasswordRestriction);
         const FeedbackCall& v = journal_.calls.back();
         EXPECT_EQ(std::vector({v.userName, v.domain, v.oldPassword, v.newPassword, v.confirmation}),
                   std::vector<std::optional<WString>>(
                       {KW("kim"), KW("EUROPE"), KW("old"), KW("new"), KW("confirm")}));
-        std::vector<DWORD> emptied;
-        for (const EventRecord& event : logonEvents_.events) {
-            emptied.push_back(event.fieldId);
-        }
-        EXPECT_EQ(emptied, std::vector<DWORD>({row.oldBox, row.newBox, row.confirm}));
-        journal_.verdict = true;
-        ASSERT_EQ(tile->SetDeselected(), kSOk);
-        Drop(tile);
+        EXPECT_EQ(EmptiedFields(), std::vector<DWORD>({ids[1], ids[2], ids[3]}));
+        Drop();
     }
-}
-
-TEST_F(CredentialTest, SubmitFieldReadErrorsStopTheSubmission) {
-    EnableEnforcement();
-    AddCredential();
-    ComPtr<ICredentialProviderCredential> tile = Tile(CPUS_CHANGE_PASSWORD);
-    const std::pair<DWORD, const char*> reads[] = {{9, "LogOnToDomain"},
-                                                   {2, "username"},
-                                                   {3, "old password"},
-                                                   {4, "new password"},
-                                                   {5, "confirmation password"}};
-    for (const auto& [field, name] : reads) {
-        Select(tile.get());
-        const int asked = Wrapped().serializations;
-        Wrapped().fields.erase(field);  // the reads before it succeed
-        EXPECT_EQ(Submit(tile.get()), kEInvalidArg) << name;
-        EXPECT_EQ(Wrapped().serializations, asked) << "nothing is passed on";
-        EXPECT_TRUE(Contains(capture_.Trace(), std::string("An error occurred while retrieving ") + name +
-                                                   ". Errorcode 0x80070057."))
-            << name;
-        Wrapped().fields = GenericFields();
-        ASSERT_EQ(tile->SetDeselected(), kSOk);
-    }
-    Drop(tile);
 }
 
 TEST_F(CredentialTest, RulesWindowLifetime) {
     EnableEnforcement();  // without a feedback object nothing is checked
-
     journal_.createFails = true;
-    AddCredential();
-    ComPtr<ICredentialProviderCredential> tile = Tile(CPUS_CHANGE_PASSWORD);
-    Select(tile.get());
+    ICredentialProviderCredential* tile = Tile(CPUS_CHANGE_PASSWORD);
+    Select();
     ASSERT_EQ(tile->SetStringValue(4, KW("abc")), kSOk);
-    EXPECT_EQ(Submit(tile.get()), kSOk);
+    EXPECT_EQ(Submit(), kSOk);
     EXPECT_TRUE(journal_.calls.empty());
-    Drop(tile);
 
     // The provider's UnAdvise closes an open window once; a failed close reaches the diagnostic log.
     journal_.createFails = false;
-    AddCredential();
+    Drop();
     tile = Tile(CPUS_CHANGE_PASSWORD);
-    Select(tile.get());
+    Select();
     journal_.closeResult = winerr::kTimeout;
     ASSERT_EQ(provider_->UnAdvise(), kSOk);
     ASSERT_EQ(provider_->UnAdvise(), kSOk);
     EXPECT_EQ(journal_.Count(Kind::Close), 1u);
-    EXPECT_TRUE(Contains(capture_.Diagnostics(), "An error occurred while closing password rule dialog."))
-        << capture_.Diagnostics();
-    Drop(tile);
+    EXPECT_TRUE(Contains(capture_.Diagnostics(), "An error occurred while closing password rule dialog."));
+    Drop();
     EXPECT_EQ(journal_.created, journal_.destroyed);
 }
 
 TEST_F(CredentialTest, ForwardedMethodsReturnTheWrappedErrors) {
-    AddCredential();
-    ComPtr<ICredentialProviderCredential> tile = Tile(CPUS_LOGON);
-    for (const char* method :
-         {"GetBitmapValue", "GetCheckboxValue", "GetSubmitButtonValue", "GetComboBoxValueCount",
-          "GetComboBoxValueAt", "SetCheckboxValue", "SetComboBoxSelectedValue", "ReportResult",
-          "SetStringValue", "SetSelected", "SetDeselected", "GetSerialization"}) {
-        Wrapped().FailNext(method, kEAccessDenied);
-    }
+    ICredentialProviderCredential* tile = Tile(CPUS_LOGON);
     HBITMAP bitmap = nullptr;
     BOOL checked = kFalse;
     LPWSTR text = nullptr;
     DWORD number = 0, other = 0;
-    EXPECT_EQ(tile->GetBitmapValue(0, &bitmap), kEAccessDenied);
-    EXPECT_EQ(tile->GetCheckboxValue(8, &checked, &text), kEAccessDenied);
-    EXPECT_EQ(tile->GetSubmitButtonValue(6, &number), kEAccessDenied);
-    EXPECT_EQ(tile->GetComboBoxValueCount(1, &number, &other), kEAccessDenied);
-    EXPECT_EQ(tile->GetComboBoxValueAt(1, 0, &text), kEAccessDenied);
-    EXPECT_EQ(tile->SetCheckboxValue(8, kTrue), kEAccessDenied);
-    EXPECT_EQ(tile->SetComboBoxSelectedValue(1, 2), kEAccessDenied);
-    EXPECT_EQ(tile->ReportResult(0, 0, &text, nullptr), kEAccessDenied);
-    EXPECT_EQ(tile->SetStringValue(2, KW("x")), kEAccessDenied);
-    EXPECT_EQ(tile->SetSelected(&checked), kEAccessDenied);
+    const std::pair<const char*, std::function<HRESULT()>> calls[] = {
+        {"GetBitmapValue", [&] { return tile->GetBitmapValue(0, &bitmap); }},
+        {"GetCheckboxValue", [&] { return tile->GetCheckboxValue(8, &checked, &text); }},
+        {"GetSubmitButtonValue", [&] { return tile->GetSubmitButtonValue(6, &number); }},
+        {"GetComboBoxValueCount", [&] { return tile->GetComboBoxValueCount(1, &number, &other); }},
+        {"GetComboBoxValueAt", [&] { return tile->GetComboBoxValueAt(1, 0, &text); }},
+        {"SetCheckboxValue", [&] { return tile->SetCheckboxValue(8, kTrue); }},
+        {"SetComboBoxSelectedValue", [&] { return tile->SetComboBoxSelectedValue(1, 2); }},
+        {"ReportResult", [&] { return tile->ReportResult(0, 0, &text, nullptr); }},
+        {"SetStringValue", [&] { return tile->SetStringValue(2, KW("x")); }},
+        {"SetSelected", [&] { return tile->SetSelected(&checked); }},
+        {"SetDeselected", [&] { return tile->SetDeselected(); }},
+        {"CommandLinkClicked", [&] { return tile->CommandLinkClicked(3); }},
+        {"GetSerialization", [&] { return Submit(); }}};
+    for (const auto& [method, call] : calls) {
+        Wrapped().FailNext(method, kEAccessDenied);
+        EXPECT_EQ(call(), kEAccessDenied) << method;
+    }
     EXPECT_EQ(tile->SetSelected(nullptr), kEInvalidArg);
-    EXPECT_EQ(tile->SetDeselected(), kEAccessDenied);
-    EXPECT_EQ(Submit(tile.get()), kEAccessDenied);
     CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION out{};
     EXPECT_EQ(tile->GetSerialization(nullptr, &out, &text, nullptr), kEInvalidArg);
     EXPECT_EQ(tile->GetStringValue(50, &text), kEInvalidArg);
     EXPECT_EQ(tile->CommandLinkClicked(50), kEInvalidArg);
     EXPECT_EQ(tile->QueryInterface(IidOf<ICredentialProviderCredential>(), nullptr), kEInvalidArg);
     ComPtr<IClassFactory> foreign;
-    EXPECT_EQ(tile.As(&foreign), kENoInterface) << "answered by the wrapped credential, which has none";
-    Drop(tile);
+    EXPECT_EQ(tile_.As(&foreign), kENoInterface) << "answered by the wrapped credential, which has none";
 }
 
 TEST_F(CredentialTest, AKnownPasswordReachesNoFile) {
@@ -413,9 +349,9 @@ TEST_F(CredentialTest, AKnownPasswordReachesNoFile) {
     std::map<DWORD, FakeField> fields = GenericFields();
     fields[3].text = password;
     for (CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario : {CPUS_CHANGE_PASSWORD, CPUS_CREDUI}) {
-        FakeCredential& credential = AddCredential(fields);
-        ComPtr<ICredentialProviderCredential> tile = Tile(scenario);
-        Select(tile.get());
+        ICredentialProviderCredential* tile = Tile(scenario, kClsidTestProvider, fields);
+        FakeCredential& credential = Wrapped();
+        Select();
         for (DWORD box : {3u, 4u, 5u}) {
             ASSERT_EQ(tile->SetStringValue(box, password.c_str()), kSOk);
             ASSERT_EQ(credential.Fire(box, password.c_str()), kSOk);
@@ -424,22 +360,21 @@ TEST_F(CredentialTest, AKnownPasswordReachesNoFile) {
             journal_.verdict = verdict;
             journal_.validateResult = verdict ? 0 : -5;
             ASSERT_EQ(tile->SetStringValue(4, password.c_str()), kSOk);
-            (void)Submit(tile.get());
+            (void)Submit();
         }
         ASSERT_EQ(tile->SetStringValue(2, KW("CORP\\anna")), kSOk);
         ASSERT_EQ(credential.Fire(7, KW("Hello")), kSOk);
         (void)tile->CommandLinkClicked(10);
-        ASSERT_EQ(tile->SetDeselected(), kSOk);
-        Drop(tile);
+        Drop();
     }
     const std::string trace = capture_.Trace();
-    EXPECT_TRUE(Contains(trace, "SetStringValue - FieldID: 3, String: (hidden)"));
-    EXPECT_TRUE(Contains(trace, "SetFieldString - FieldID: 4, Value: (hidden)"));
-    EXPECT_TRUE(Contains(trace,
-                         "Warning: cGjCredentialProviderCredentialV2::SetStringValue - FieldID: 2, "
-                         "String: CORP\\anna"));
-    EXPECT_TRUE(Contains(
-        trace, "cGjCredentialProviderCredentialEventsV2::SetFieldString - FieldID: 7, Value: Hello"));
+    for (const char* line :
+         {"SetStringValue - FieldID: 3, String: (hidden)", "SetFieldString - FieldID: 4, Value: (hidden)",
+          "Warning: cGjCredentialProviderCredentialV2::SetStringValue - FieldID: 2, "
+          "String: CORP\\anna",
+          "cGjCredentialProviderCredentialEventsV2::SetFieldString - FieldID: 7, Value: Hello"}) {
+        EXPECT_TRUE(Contains(trace, line)) << line;
+    }
     EXPECT_FALSE(capture_.Diagnostics().empty()) << "the refusals were logged";
     for (const WChar* file : {KW("trace.log"), KW("diagnostic.log")}) {
         const std::string raw = capture_.Read(file, true);

@@ -15,13 +15,14 @@
 #include "platform/memory_registry.h"
 #include "platform/message_box.h"
 #include "tests/credprov/com_fakes.h"
+#include "tests/support/fake_registry.h"
 
 namespace korva::testing {
 
 struct FeedbackCall {
     enum class Kind { Validate, PostResults, Start, Close } kind;
-    WindowHandle window;  // parent (Validate) or owner (Start)
-    std::optional<WString> domain, userName, oldPassword, newPassword, confirmation;
+    WindowHandle window = nullptr;  // parent (Validate) or owner (Start)
+    std::optional<WString> domain{}, userName{}, oldPassword{}, newPassword{}, confirmation{};
 };
 
 // What every feedback object answers, and what they all did.
@@ -54,17 +55,16 @@ class FakePasswordFeedback final : public PasswordFeedback {
     }
     int32_t PostRuleResults(cGjLog&, const WChar* domain, const WChar* user, const WChar* old,
                             const WChar* fresh) override {
-        journal_.calls.push_back(
-            {Kind::PostResults, nullptr, Opt(domain), Opt(user), Opt(old), Opt(fresh), {}});
+        journal_.calls.push_back({Kind::PostResults, nullptr, Opt(domain), Opt(user), Opt(old), Opt(fresh)});
         return journal_.postResult;
     }
     int32_t StartRulesWindow(cGjLog&, WindowHandle owner) override {
-        journal_.calls.push_back({Kind::Start, owner, {}, {}, {}, {}, {}});
+        journal_.calls.push_back({Kind::Start, owner});
         visible_ = journal_.startResult == 0;
         return journal_.startResult;
     }
     int32_t CloseRulesWindow() override {
-        journal_.calls.push_back({Kind::Close, nullptr, {}, {}, {}, {}, {}});
+        journal_.calls.push_back({Kind::Close});
         visible_ = false;
         return journal_.closeResult;
     }
@@ -83,19 +83,14 @@ class FakePasswordFeedback final : public PasswordFeedback {
 class FakeResetWizard final : public ResetWizardHook {
   public:
     int32_t locationResult = 0, startResult = 0;
-    WString location = KW("C:\\Program Files\\KORVA\\ResetWizard.exe");
-    struct Start {
-        WString path;
-        std::optional<WString> domain, userName;
-    };
-    std::vector<Start> starts;
+    std::vector<std::pair<std::optional<WString>, std::optional<WString>>> starts;  // domain and user name
 
     int32_t GetResetWizardLocation(WString* path) override {
-        *path = locationResult == 0 ? location : WString();
+        *path = locationResult == 0 ? KW("C:\\Program Files\\KORVA\\ResetWizard.exe") : WString();
         return locationResult;
     }
-    int32_t StartResetWizard(const WChar* path, const WChar* domain, const WChar* userName) override {
-        starts.push_back({path, Opt(domain), Opt(userName)});
+    int32_t StartResetWizard(const WChar*, const WChar* domain, const WChar* userName) override {
+        starts.emplace_back(Opt(domain), Opt(userName));
         return startResult;
     }
 };
@@ -193,6 +188,7 @@ class ProviderTest : public ::testing::Test {
         registry_.PutString(kHklmLinkLocal, KW("Log File"), capture_.Path(KW("trace.log")));
         registry_.PutDword(kHklmLinkLocal, KW("Log Mask"), 0xFFFFFFFFu);
         Wrap(kClsidTestProvider);
+        RegisterWrapped(kClsidTestProvider);
         for (const auto& [id, field] : GenericFields()) {
             wrapped_.descriptors.push_back({id, field.type});
         }
@@ -221,25 +217,19 @@ class ProviderTest : public ::testing::Test {
                   kSOk);
         return provider;
     }
-    // SetUsageScenario and one enumeration into provider_; the adapters in order.
-    std::vector<ComPtr<ICredentialProviderCredential>> Enumerate(
-        CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario) {
+    // provider_, made and set to `scenario`.
+    ICredentialProvider* Start(CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario) {
         provider_ = Create();
-        std::vector<ComPtr<ICredentialProviderCredential>> adapters;
-        DWORD fields = 0, count = 0, defaultIndex = 0;
-        BOOL autoLogon = kFalse;
         EXPECT_EQ(provider_->SetUsageScenario(scenario, 0), kSOk);
-        EXPECT_EQ(provider_->GetFieldDescriptorCount(&fields), kSOk);
-        EXPECT_EQ(provider_->GetCredentialCount(&count, &defaultIndex, &autoLogon), kSOk);
-        for (DWORD i = 0; i < count; ++i) {
-            EXPECT_EQ(provider_->GetCredentialAt(i, adapters.emplace_back().put()), kSOk);
-        }
-        return adapters;
+        return provider_.get();
+    }
+    // GetCredentialCount into count_, default_ and autoLogon_.
+    HRESULT Enumerate(ICredentialProvider* provider) {
+        return provider->GetCredentialCount(&count_, &default_, &autoLogon_);
     }
 
     ObjectCountCheck objectCount_;
-    platform::MemoryRegistry registry_;
-    platform::ScopedRegistryOverride registryOverride_{&registry_};
+    FakeRegistry registry_;
     LogCapture capture_;
     FeedbackJournal journal_;
     ScopedPasswordFeedbackFactory feedbackOverride_{&FakePasswordFeedback::Make, &journal_};
@@ -253,6 +243,8 @@ class ProviderTest : public ::testing::Test {
     FakeFactory factory_{&wrapped_};
     std::vector<std::unique_ptr<ScopedClassFactoryRegistration>> registrations_;
     ComPtr<ICredentialProvider> provider_;
+    DWORD count_ = 0, default_ = 0;
+    BOOL autoLogon_ = kFalse;
 };
 
 }  // namespace korva::testing

@@ -2,16 +2,19 @@
 // misbehave (the happy paths through Wine's COM runtime are the logon host's).
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "credprov/credential_provider_filter.h"
 #include "credprov/dll_exports.h"
 #include "credprov/provider_settings.h"
+#include "infra/locale.h"
 #include "tests/credprov/fakes.h"
+#include "tests/support/fake_clock.h"
 
 namespace korva::testing {
 namespace {
 
 constexpr CLSID kUnrelated = {0x0B0B0B0B, 0x1111, 0x2222, {0x33, 0x33, 0, 0, 0, 0, 0, 0x01}};
-constexpr CLSID kExtra = {0x0C0C0C0C, 0x4444, 0x5555, {0x66, 0x66, 0, 0, 0, 0, 0, 0x02}};
 
 ComPtr<IClassFactory> Factory(const CLSID& clsid) {
     ComPtr<IClassFactory> factory;
@@ -19,33 +22,37 @@ ComPtr<IClassFactory> Factory(const CLSID& clsid) {
     return factory;
 }
 
+ComPtr<ICredentialProviderFilter> MakeFilter() {
+    ComPtr<ICredentialProviderFilter> filter;
+    EXPECT_EQ(
+        Factory(kFilterClsid)->CreateInstance(nullptr, ICredentialProviderFilter::kIid, filter.put_void()),
+        kSOk);
+    return filter;
+}
+
 TEST(ComServerTest, ClassObjectsFactoriesAndUnloading) {
-    const std::tuple<CLSID, IID, HRESULT> rows[] = {
-        {kProviderClsid, kIidIClassFactory, kSOk},
-        {kFilterClsid, kIidIUnknown, kSOk},
-        {kFilterClsid, ICredentialProvider::kIid, kENoInterface},
-        {kDefaultWrappedClsid, kIidIClassFactory, kClassEClassNotAvailable},
-        {kUnrelated, kIidIClassFactory, kClassEClassNotAvailable}};
-    for (const auto& [clsid, iid, expected] : rows) {
+    // The class, the interface, the allocation that fails (-1: none), the result.
+    const std::tuple<CLSID, IID, int, HRESULT> rows[] = {
+        {kProviderClsid, kIidIClassFactory, -1, kSOk},
+        {kFilterClsid, kIidIUnknown, -1, kSOk},
+        {kFilterClsid, ICredentialProvider::kIid, -1, kENoInterface},
+        {kProviderClsid, kIidIClassFactory, 0, kEOutOfMemory},
+        {kDefaultWrappedClsid, kIidIClassFactory, -1, kClassEClassNotAvailable},
+        {kUnrelated, kIidIClassFactory, -1, kClassEClassNotAvailable}};
+    for (const auto& [clsid, iid, nth, expected] : rows) {
         void* sentinel = &sentinel;
         void* out = sentinel;
+        ScopedAllocationFailure failure(nth);
         EXPECT_EQ(DllGetClassObject(clsid, iid, &out), expected);
         if (expected == kSOk) {
             static_cast<IUnknown*>(out)->Release();
-        } else {  // a class this module does not serve leaves the out-pointer alone
-            EXPECT_EQ(out, expected == kClassEClassNotAvailable ? sentinel : nullptr);
+        } else {  // only a factory that was made touches the out-pointer
+            EXPECT_EQ(out, expected == kENoInterface ? nullptr : sentinel);
         }
     }
     EXPECT_EQ(DllGetClassObject(kProviderClsid, kIidIClassFactory, nullptr), kEInvalidArg);
-    {
-        ScopedAllocationFailure failure(0);
-        void* out = nullptr;
-        EXPECT_EQ(DllGetClassObject(kProviderClsid, kIidIClassFactory, &out), kEOutOfMemory);
-    }
-
     // Either factory makes either class: the interface decides; aggregation is refused first.
     const std::pair<IID, HRESULT> creations[] = {{kIidIUnknown, kENoInterface},
-                                                 {kIidIClassFactory, kENoInterface},
                                                  {ICredentialProviderCredential::kIid, kENoInterface},
                                                  {ICredentialProviderFilter::kIid, kSOk},
                                                  {ICredentialProvider::kIid, kSOk}};
@@ -56,11 +63,8 @@ TEST(ComServerTest, ClassObjectsFactoriesAndUnloading) {
             EXPECT_EQ(factory->CreateInstance(nullptr, iid, created.put_void()), expected);
             EXPECT_EQ(factory->CreateInstance(factory.get(), iid, created.put_void()), kClassENoAggregation);
         }
-        ComPtr<ICredentialProviderFilter> wrong;
-        EXPECT_EQ(factory.As(&wrong), kENoInterface);
         EXPECT_EQ(factory->QueryInterface(kIidIUnknown, nullptr), kEInvalidArg);
     }
-
     // Locks are counted; counted objects keep the module loaded.
     ComPtr<IClassFactory> factory = Factory(kFilterClsid);
     for (BOOL lock : {kTrue, kTrue, kFalse}) {
@@ -77,8 +81,11 @@ TEST(ComServerTest, ClassObjectsFactoriesAndUnloading) {
 
 // The interface layout is our own declaration: checked against the published identifiers and values.
 static_assert(CPUS_LOGON == 1 && CPUS_CHANGE_PASSWORD == 3 && CPUS_CREDUI == 4 && CPUS_PLAP == 5);
-static_assert(CPFT_COMMAND_LINK == 3 && CPFT_PASSWORD_TEXT == 5 && CPFT_SUBMIT_BUTTON == 9);
-static_assert(CPGSR_RETURN_CREDENTIAL_FINISHED == 2 && CPGSR_RETURN_NO_CREDENTIAL_FINISHED == 3);
+static_assert(CPFT_SMALL_TEXT == 2 && CPFT_COMMAND_LINK == 3 && CPFT_PASSWORD_TEXT == 5 &&
+              CPFT_SUBMIT_BUTTON == 9);
+static_assert(CPCFO_ENABLE_PASSWORD_REVEAL == 1 && CPCFO_IS_EMAIL_ADDRESS == 2 && CPCFO_NUMBERS_ONLY == 8);
+static_assert(CPGSR_NO_CREDENTIAL_FINISHED == 1 && CPGSR_RETURN_CREDENTIAL_FINISHED == 2 &&
+              CPGSR_RETURN_NO_CREDENTIAL_FINISHED == 3);
 
 TEST(ComServerTest, ClassAndInterfaceIdsAreTheSystems) {
     const std::pair<CLSID, const char*> ids[] = {
@@ -99,8 +106,7 @@ TEST(ComServerTest, ClassAndInterfaceIdsAreTheSystems) {
 }
 
 TEST(ComServerTest, RegistrationFaults) {
-    platform::MemoryRegistry registry;
-    platform::ScopedRegistryOverride use(&registry);
+    FakeRegistry registry;
     const auto has = [&](int i) {
         return registry.HasKey(WString(KW("HKEY_CLASSES_ROOT\\")) + kServerRegistryKeys[i]);
     };
@@ -126,218 +132,131 @@ TEST(ComServerTest, RegistrationFaults) {
     EXPECT_EQ(DllRegisterServer(), HResultFromWin32(winerr::kAccessDenied));
     registry.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kBadNetpath);
     EXPECT_EQ(DllUnregisterServer(), HResultFromWin32(winerr::kBadNetpath));
-    EXPECT_EQ(registry.OpenHandleCount(), 0u);
 }
 
-TEST(FilterTest, HiddenSetRemoteCredentialAndTrace) {
-    const std::vector<CLSID> providers = {kProviderClsid,
-                                          kPasswordProviderClsid,
-                                          kSecondFallbackClsid,
-                                          kHiddenPasswordProviderClsid,
-                                          kDefaultWrappedClsid,
-                                          kExtra,
-                                          kUnrelated};
-    const std::vector<BOOL> fixedSet = {kTrue, kFalse, kFalse, kFalse, kFalse, kTrue, kTrue};
-    const std::vector<BOOL> withExtra = {kTrue, kFalse, kFalse, kFalse, kFalse, kFalse, kTrue};
-    struct Row {
-        const WChar* setting;  // null: absent
-        bool failConnect;
-        const std::vector<BOOL>& allowed;
-        const char* traced;
-    };
-    const Row rows[] = {
-        {nullptr, false, fixedSet, "No specific CLSID was found to filter out."},
-        {KW(""), false, fixedSet, "cGbCredentialProviderFilter::Initialize"},
-        {KW("{0C0C0C0C-4444-5555-6666-000000000002}"), false, withExtra,
-         "Filter - CPUS: 1, ProviderCount: 7"},
-        {KW("{33592D29-4C1D-4732-A607-D01A81215385}"), false, fixedSet, "Initialize"},  // the wrapper stays
-        {KW("garbage"), false, fixedSet,
+TEST(FilterTest, SettingsHostileArgumentsAndRemoteCredentials) {
+    const std::vector<CLSID> providers = {kProviderClsid,       kPasswordProviderClsid,
+                                          kSecondFallbackClsid, kHiddenPasswordProviderClsid,
+                                          kDefaultWrappedClsid, kUnrelated};
+    // The setting (null: absent), whether the registry cannot be opened, and the trace. The fixed set is hidden
+    // whatever the setting says; the wrapper named in it stays.
+    const std::tuple<const WChar*, bool, const char*> rows[] = {
+        {nullptr, false, "No specific CLSID was found to filter out."},
+        {KW("{33592D29-4C1D-4732-A607-D01A81215385}"), false, "Filter - CPUS: 0, ProviderCount: 6"},
+        {KW("garbage"), false,
          "'FilterCredProvCLSID' at 'SOFTWARE\\Policies\\Quillmarsh\\KORVA\\Wizards'. Errorcode -2147221005"},
-        // A filter that could not read its settings is handed out all the same, hiding the fixed set.
-        {KW("{0c0c0c0c-4444-5555-6666-000000000002}"), true, fixedSet,
+        // A filter that could not read its settings is handed out all the same.
+        {KW("{0b0b0b0b-1111-2222-3333-000000000001}"), true,
          "initializing credential provider filter. Errorcode 5."}};
-    for (const Row& row : rows) {
-        platform::MemoryRegistry registry;
-        platform::ScopedRegistryOverride use(&registry);
+    for (const auto& [setting, failConnect, traced] : rows) {
+        FakeRegistry registry;
         LogCapture capture;
-        if (row.setting != nullptr) {
+        if (setting != nullptr) {
             registry.PutString(WString(KW("HKEY_LOCAL_MACHINE\\")) + kWizardsPolicyKey, kFilterClsidValue,
-                               row.setting);
+                               setting);
         }
-        if (row.failConnect) {
+        if (failConnect) {
             registry.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kAccessDenied);
         }
-        ComPtr<ICredentialProviderFilter> filter;
-        ASSERT_EQ(Factory(kFilterClsid)
-                      ->CreateInstance(nullptr, ICredentialProviderFilter::kIid, filter.put_void()),
-                  kSOk);
-        // Proposed as allowed, the hidden set goes; proposed as hidden, only the wrapper comes back.
+        ComPtr<ICredentialProviderFilter> filter = MakeFilter();
+        // Proposed as allowed, the hidden set goes; proposed as hidden, only the wrapper comes back. Neither
+        // the scenario nor the flags matter.
         for (BOOL proposed : {kTrue, kFalse}) {
             std::vector<CLSID> clsids = providers;
             std::vector<BOOL> allow(providers.size(), proposed);
-            ASSERT_EQ(filter->Filter(CPUS_LOGON, 0, clsids.data(), allow.data(), 7), kSOk);
-            std::vector<BOOL> expected = row.allowed;
-            for (size_t i = 1; i < expected.size() && !proposed; ++i) {
-                expected[i] = kFalse;
-            }
-            EXPECT_EQ(allow, expected);
+            ASSERT_EQ(filter->Filter(CPUS_INVALID, 0xFFFFFFFFu, clsids.data(), allow.data(), 6), kSOk);
+            EXPECT_EQ(allow, std::vector<BOOL>({kTrue, kFalse, kFalse, kFalse, kFalse, proposed}));
         }
-        EXPECT_TRUE(Contains(capture.Trace(), row.traced)) << row.traced << "\n" << capture.Trace();
+        EXPECT_TRUE(Contains(capture.Trace(), traced)) << traced;
     }
 
-    // Scenario and flags do not matter; hostile arguments get errors.
-    platform::MemoryRegistry registry;
-    platform::ScopedRegistryOverride use(&registry);
-    ComPtr<ICredentialProviderFilter> filter;
-    ASSERT_EQ(
-        Factory(kFilterClsid)->CreateInstance(nullptr, ICredentialProviderFilter::kIid, filter.put_void()),
-        kSOk);
-    for (auto cpus : {CPUS_UNLOCK_WORKSTATION, CPUS_CHANGE_PASSWORD, CPUS_CREDUI, CPUS_PLAP, CPUS_INVALID}) {
-        CLSID clsids[] = {kPasswordProviderClsid, kProviderClsid};
-        BOOL allow[] = {kTrue, kFalse};
-        EXPECT_EQ(filter->Filter(cpus, 0xFFFFFFFFu, clsids, allow, 2), kSOk);
-        EXPECT_EQ(allow[0], kFalse);
-        EXPECT_EQ(allow[1], kTrue);
-    }
+    // Hostile arguments get errors.
+    FakeRegistry registry;
+    ComPtr<ICredentialProviderFilter> filter = MakeFilter();
     CLSID clsid = kPasswordProviderClsid;
     BOOL allow = kTrue;
     EXPECT_EQ(filter->Filter(CPUS_LOGON, 0, nullptr, &allow, 1), kEInvalidArg);
     EXPECT_EQ(filter->Filter(CPUS_LOGON, 0, &clsid, nullptr, 1), kEInvalidArg);
     EXPECT_EQ(filter->Filter(CPUS_LOGON, 0, nullptr, nullptr, 0), kSOk);
     EXPECT_EQ(allow, kTrue);
-    ComPtr<ICredentialProvider> notAProvider;
-    EXPECT_EQ(filter.As(&notAProvider), kENoInterface);
 
-    // A remote credential is re-addressed to the wrapper with a copy of its bytes.
-    struct Remote {
-        std::vector<uint8_t> bytes;
-        int failAllocation;  // -1: none
-        HRESULT expected;
-    };
-    for (const Remote& remote :
-         {Remote{{}, -1, kSOk}, Remote{{1, 2, 3}, 0, kEOutOfMemory}, Remote{{}, -1, kEInvalidArg}}) {
-        std::vector<uint8_t> bytes = remote.bytes;
-        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION in{7, kPasswordProviderClsid,
-                                                        static_cast<ULONG>(bytes.size()),
-                                                        bytes.empty() ? nullptr : bytes.data()};
-        in.cbSerialization =
-            remote.expected == kEInvalidArg ? 8 : in.cbSerialization;  // bytes promised, none given
-        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION out{0, kGuidNull, 99, nullptr};
-        {
-            ScopedAllocationFailure failure(remote.failAllocation);
-            EXPECT_EQ(filter->UpdateRemoteCredential(&in, &out), remote.expected);
-        }
-        if (remote.expected == kEInvalidArg) {
-            EXPECT_EQ(filter->UpdateRemoteCredential(&in, nullptr), kEInvalidArg);
-            EXPECT_EQ(filter->UpdateRemoteCredential(nullptr, &out), kEInvalidArg);
-            continue;
-        }
-        EXPECT_TRUE(SameGuid(out.clsidCredentialProvider, kProviderClsid));
-        EXPECT_EQ(out.ulAuthenticationPackage, 7u);
-        UniqueTaskMem<uint8_t> copy(out.rgbSerialization);
-        const std::vector<uint8_t> expected = remote.expected == kSOk ? bytes : std::vector<uint8_t>();
-        EXPECT_EQ(std::vector<uint8_t>(copy.get(), copy.get() + out.cbSerialization), expected);
-        EXPECT_TRUE(copy.get() == nullptr || copy.get() != bytes.data());
+    // A remote credential goes to the wrapper; without bytes, or when the copy fails, it carries none.
+    uint8_t bytes[] = {1, 2, 3};
+    for (const auto& [size, nth, expected] : {std::tuple(0u, -1, kSOk), std::tuple(3u, 0, kEOutOfMemory)}) {
+        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION in{7, kPasswordProviderClsid, size, bytes};
+        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION out{0, kGuidNull, 99, bytes};
+        ScopedAllocationFailure failure(nth);
+        EXPECT_EQ(filter->UpdateRemoteCredential(&in, &out), expected);
+        EXPECT_EQ(std::tuple(SameGuid(out.clsidCredentialProvider, kProviderClsid),
+                             out.ulAuthenticationPackage, out.cbSerialization, out.rgbSerialization),
+                  std::tuple(true, 7u, 0u, nullptr));
     }
+    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION promised{7, kPasswordProviderClsid, 8, nullptr}, out{};
+    EXPECT_EQ(filter->UpdateRemoteCredential(&promised, &out), kEInvalidArg);
+    EXPECT_EQ(filter->UpdateRemoteCredential(&promised, nullptr), kEInvalidArg);
+    EXPECT_EQ(filter->UpdateRemoteCredential(nullptr, &out), kEInvalidArg);
 }
 
 TEST_F(ProviderTest, WrappedProviderFallsBackInOrder) {
-    struct Row {
-        std::vector<CLSID> registered;
-        CLSID configured;
-        int options;    // the layout the adapters get; -1: no provider at all
-        bool linkKept;  // the default wrapped provider's tiles get no link
-    } const rows[] = {{{kClsidTestProvider, kPasswordProviderClsid}, kClsidTestProvider, 0, true},
-                      {{kDefaultWrappedClsid}, kDefaultWrappedClsid, 1, false},
-                      {{kPasswordProviderClsid, kSecondFallbackClsid}, kClsidTestProvider, 2, true},
-                      {{kSecondFallbackClsid}, kDefaultWrappedClsid, 0, true},
-                      {{}, kClsidTestProvider, -1, false}};
+    // The providers registered, the one configured, the layout the adapters get (-1: no provider at all), and
+    // whether the tiles keep the link (the default wrapped provider's have their own).
+    const std::tuple<std::vector<CLSID>, CLSID, int, bool> rows[] = {
+        {{kClsidTestProvider, kPasswordProviderClsid}, kClsidTestProvider, 0, true},
+        {{kDefaultWrappedClsid}, kDefaultWrappedClsid, 1, false},
+        {{kPasswordProviderClsid, kSecondFallbackClsid}, kClsidTestProvider, 2, true},
+        {{kSecondFallbackClsid}, kDefaultWrappedClsid, 0, true},
+        {{}, kClsidTestProvider, -1, false}};
     EnableLink();
     AddCredential();
-    for (const Row& row : rows) {
+    for (const auto& [registered, configured, options, linkKept] : rows) {
         registrations_.clear();
-        for (const CLSID& clsid : row.registered) {
+        for (const CLSID& clsid : registered) {
             RegisterWrapped(clsid);
         }
-        Wrap(row.configured);
+        Wrap(configured);
         ComPtr<ICredentialProvider> provider = Create();
         const HRESULT hr = provider->SetUsageScenario(CPUS_LOGON, 0);
-        DWORD count = 0, defaultIndex = 0;
-        BOOL autoLogon = kFalse;
-        if (row.options < 0) {
+        DWORD count = 0;
+        if (options < 0) {
             EXPECT_TRUE(Failed(hr));
             EXPECT_EQ(provider->GetFieldDescriptorCount(&count), kEUnexpected) << "inert without a provider";
             continue;
         }
         ASSERT_EQ(hr, kSOk);
         ASSERT_EQ(provider->GetFieldDescriptorCount(&count), kSOk);
-        EXPECT_EQ(count, row.linkKept ? 11u : 10u);
+        EXPECT_EQ(count, linkKept ? 11u : 10u);
         UniqueFieldDescriptor link;  // the link is the field after the wrapped ones, with the next ID
-        EXPECT_EQ(provider->GetFieldDescriptorAt(10, link.put()), row.linkKept ? kSOk : kEInvalidArg);
-        EXPECT_TRUE(!row.linkKept || (link.get()->dwFieldID == 10u && link.get()->cpft == CPFT_COMMAND_LINK));
-        ASSERT_EQ(provider->GetCredentialCount(&count, &defaultIndex, &autoLogon), kSOk);
+        EXPECT_EQ(provider->GetFieldDescriptorAt(10, link.put()), linkKept ? kSOk : kEInvalidArg);
+        EXPECT_TRUE(!linkKept || (link.get()->dwFieldID == 10u && link.get()->cpft == CPFT_COMMAND_LINK));
+        ASSERT_EQ(Enumerate(provider.get()), kSOk);
         EXPECT_TRUE(Contains(capture_.Trace(),
-                             "cGjCredentialProviderCredentialV2::Initialize - WrappedDescriptorCount: "
-                             "10, CPUS: 1, EnabledProducts: " +
-                                 std::to_string(row.linkKept ? 1 : 0) +
-                                 ", Options: " + std::to_string(row.options)));
+                             "cGjCredentialProviderCredentialV2::Initialize - "
+                             "WrappedDescriptorCount: 10, CPUS: 1, EnabledProducts: " +
+                                 std::to_string(linkKept ? 1 : 0) + ", Options: " + std::to_string(options)));
     }
-}
-
-TEST_F(ProviderTest, EnumerationWrapsEachCredentialInItsVersion) {
-    RegisterWrapped(kClsidTestProvider);
-    AddCredential();
-    AddCredential(GenericFields(), false);
-    wrapped_.autoLogon = kTrue;
-    provider_ = Create();
-    ASSERT_EQ(provider_->SetUsageScenario(CPUS_LOGON, 0), kSOk);
-    DWORD count = 0, defaultIndex = 7;
-    BOOL autoLogon = kFalse;
-    for (int round = 0; round < 2; ++round) {  // enumerating again replaces every adapter
-        ASSERT_EQ(provider_->GetCredentialCount(&count, &defaultIndex, &autoLogon), kSOk);
-        EXPECT_EQ(count, 2u);
-        EXPECT_EQ(defaultIndex, 0u) << "a first-version credential makes the default 0";
-        EXPECT_EQ(autoLogon, kTrue) << "passed back as the wrapped provider set it";
-    }
-    ComPtr<ICredentialProviderCredential> first;
-    ASSERT_EQ(provider_->GetCredentialAt(0, first.put()), kSOk);
-    EXPECT_EQ(provider_->GetCredentialAt(0, nullptr), kEInvalidArg);
-    ComPtr<ICredentialProviderCredential2> v2;
-    ASSERT_EQ(first.As(&v2), kSOk);
-    TaskString sid;
-    ASSERT_EQ(v2->GetUserSid(sid.put()), kSOk);
-    EXPECT_EQ(WString(sid.get()), KW("S-1-5-21-1-2-3-1001"));
-    ASSERT_EQ(provider_->GetCredentialAt(1, first.put()), kSOk);
-    EXPECT_TRUE(Contains(
-        capture_.Trace(),
-        "Failed to get IID_ICredentialProviderCredential2, trying IID_ICredentialProviderCredential."));
 }
 
 TEST_F(ProviderTest, SerializationAddressedToThisProviderIsReaddressed) {
-    RegisterWrapped(kClsidTestProvider);
-    provider_ = Create();
-    ASSERT_EQ(provider_->SetUsageScenario(CPUS_CREDUI, 0), kSOk);
+    Start(CPUS_CREDUI);
     uint8_t bytes[] = {1, 2, 3, 4, 5};
-    const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION ours{7, kProviderClsid, sizeof bytes, bytes};
-    const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION other{7, kSecondFallbackClsid, sizeof bytes, bytes};
-    for (const auto* s :
-         {&ours, &other, static_cast<const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION*>(nullptr)}) {
+    const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION ours{7, kProviderClsid, 5, bytes},
+        other{7, kSecondFallbackClsid, 5, bytes};
+    for (const auto* s : {&ours, &other, static_cast<decltype(&ours)>(nullptr)}) {
         ASSERT_EQ(provider_->SetSerialization(s), kSOk);
     }
-    ASSERT_EQ(wrapped_.serializations.size(), 3u);
-    EXPECT_TRUE(SameGuid(wrapped_.serializations[0]->clsidCredentialProvider, kClsidTestProvider));
-    EXPECT_EQ(wrapped_.serializations[0]->cbSerialization, 5u);
-    EXPECT_EQ(wrapped_.serializations[0]->ulAuthenticationPackage, 7u);
-    EXPECT_TRUE(SameGuid(wrapped_.serializations[1]->clsidCredentialProvider, kSecondFallbackClsid));
-    EXPECT_FALSE(wrapped_.serializations[2]);
+    const auto& passed = wrapped_.serializations;
+    ASSERT_EQ(passed.size(), 3u);
+    EXPECT_TRUE(SameGuid(passed[0]->clsidCredentialProvider, kClsidTestProvider));
+    EXPECT_EQ(std::tuple(passed[0]->cbSerialization, passed[0]->ulAuthenticationPackage), std::tuple(5u, 7u));
+    EXPECT_TRUE(SameGuid(passed[1]->clsidCredentialProvider, kSecondFallbackClsid));
+    EXPECT_FALSE(passed[2]);
     EXPECT_TRUE(SameGuid(ours.clsidCredentialProvider, kProviderClsid)) << "the caller's copy is not touched";
 }
 
 TEST_F(ProviderTest, CallsInTheWrongOrderAndNullPointersGetErrors) {
-    RegisterWrapped(kClsidTestProvider);
     AddCredential();
     ComPtr<ICredentialProvider> provider = Create();
-    DWORD count = 0, defaultIndex = 0;
+    DWORD count = 0, index = 0;
     BOOL autoLogon = kFalse;
     ComPtr<ICredentialProviderCredential> credential;
     CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR* descriptor = nullptr;
@@ -345,7 +264,7 @@ TEST_F(ProviderTest, CallsInTheWrongOrderAndNullPointersGetErrors) {
     EXPECT_EQ(provider->GetCredentialAt(0, credential.put()), kEInvalidArg);
     EXPECT_EQ(provider->GetFieldDescriptorCount(&count), kEUnexpected);
     EXPECT_EQ(provider->GetFieldDescriptorAt(0, &descriptor), kEUnexpected);
-    EXPECT_EQ(provider->GetCredentialCount(&count, &defaultIndex, &autoLogon), kEUnexpected);
+    EXPECT_EQ(Enumerate(provider.get()), kEUnexpected);
     EXPECT_EQ(provider->Advise(nullptr, 5), kEUnexpected);
     EXPECT_EQ(provider->UnAdvise(), kEUnexpected);
     EXPECT_EQ(provider->SetSerialization(nullptr), kEUnexpected);
@@ -353,57 +272,48 @@ TEST_F(ProviderTest, CallsInTheWrongOrderAndNullPointersGetErrors) {
     ASSERT_EQ(provider->SetUsageScenario(CPUS_LOGON, 0), kSOk);
     EXPECT_EQ(provider->GetFieldDescriptorCount(nullptr), kEInvalidArg);
     EXPECT_EQ(provider->GetFieldDescriptorAt(0, nullptr), kEInvalidArg);
-    EXPECT_EQ(provider->GetCredentialCount(nullptr, &defaultIndex, &autoLogon), kEInvalidArg);
+    EXPECT_EQ(provider->GetCredentialCount(nullptr, &index, &autoLogon), kEInvalidArg);
     EXPECT_EQ(provider->GetCredentialCount(&count, nullptr, &autoLogon), kEInvalidArg);
-    EXPECT_EQ(provider->GetCredentialCount(&count, &defaultIndex, nullptr), kEInvalidArg);
+    EXPECT_EQ(provider->GetCredentialCount(&count, &index, nullptr), kEInvalidArg);
     EXPECT_EQ(provider->QueryInterface(IidOf<ICredentialProvider>(), nullptr), kEInvalidArg);
     EXPECT_EQ(provider->Advise(nullptr, 5), kSOk);
     EXPECT_EQ(provider->UnAdvise(), kSOk);
     EXPECT_EQ(provider->UnAdvise(), kSOk) << "a second UnAdvise is the wrapped provider's to judge";
-    ASSERT_EQ(provider->GetCredentialCount(&count, &defaultIndex, &autoLogon), kSOk);
-    EXPECT_EQ(provider->GetCredentialAt(count, credential.put()), kEInvalidArg);
+    ASSERT_EQ(Enumerate(provider.get()), kSOk);
+    EXPECT_EQ(provider->GetCredentialAt(count_, credential.put()), kEInvalidArg);
+    EXPECT_EQ(provider->GetCredentialAt(0, nullptr), kEInvalidArg);
     ComPtr<IClassFactory> factory;
     EXPECT_EQ(provider.As(&factory), kENoInterface) << "the wrapped provider's to answer; it has none either";
     // A scenario the wrapped provider refuses leaves the provider inert.
     EXPECT_EQ(provider->SetUsageScenario(CPUS_PLAP, 0), kENotImpl);
-    EXPECT_EQ(provider->GetCredentialCount(&count, &defaultIndex, &autoLogon), kEUnexpected);
+    EXPECT_EQ(Enumerate(provider.get()), kEUnexpected);
 }
 
 TEST_F(ProviderTest, WrappedProviderFailingOrLyingAtEachStep) {
-    struct Row {
-        const char* method;  // fails once; null: the counts below are reported instead
-        std::optional<DWORD> credentials, fields;
-        HRESULT expected;  // of the first call that notices; S_OK: any failure
-    };
-    const Row rows[] = {
+    // The method that fails once (null: the counts are reported instead), the credential and field counts
+    // reported, and the result of the first call that notices (S_OK: any failure).
+    const std::tuple<const char*, std::optional<DWORD>, std::optional<DWORD>, HRESULT> rows[] = {
         {"SetUsageScenario", {}, {}, kEFail},     {"GetFieldDescriptorCount", {}, {}, kEFail},
         {"GetCredentialCount", {}, {}, kEFail},   {"GetCredentialAt", {}, {}, kEFail},
         {"QueryInterface", {}, {}, kSOk},         {"CreateInstance", {}, {}, kSOk},
         {nullptr, 0xFFFFFFFFu, {}, kEUnexpected}, {nullptr, 3, {}, kEInvalidArg},  // absurd, more than given
         {nullptr, {}, 0xFFFFFFFFu, kEUnexpected}};
-    RegisterWrapped(kClsidTestProvider);
     AddCredential();
     AddCredential(GenericFields(), false);
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.method != nullptr ? row.method : "counts");
-        if (row.method != nullptr) {
-            (std::string(row.method) == "CreateInstance"
-                 ? static_cast<FakeCom<IClassFactory>&>(factory_).FailNext(row.method, kEFail)
-                 : wrapped_.FailNext(row.method, kEFail));
+    for (const auto& [method, credentials, fields, expected] : rows) {
+        SCOPED_TRACE(method != nullptr ? method : "counts");
+        if (method != nullptr) {
+            (std::string(method) == "CreateInstance"
+                 ? static_cast<FakeCom<IClassFactory>&>(factory_).FailNext(method, kEFail)
+                 : wrapped_.FailNext(method, kEFail));
         }
-        wrapped_.reportedCredentialCount = row.credentials;
-        wrapped_.reportedFieldCount = row.fields;
+        wrapped_.reportedCredentialCount = credentials;
+        wrapped_.reportedFieldCount = fields;
         ComPtr<ICredentialProvider> provider = Create();
-        DWORD count = 0, defaultIndex = 0;
-        BOOL autoLogon = kFalse;
         HRESULT hr = provider->SetUsageScenario(CPUS_LOGON, 0);
-        if (Succeeded(hr)) {
-            hr = provider->GetFieldDescriptorCount(&count);
-        }
-        if (Succeeded(hr)) {
-            hr = provider->GetCredentialCount(&count, &defaultIndex, &autoLogon);
-        }
-        EXPECT_TRUE(row.expected == kSOk ? Failed(hr) : hr == row.expected) << std::hex << hr;
+        hr = Succeeded(hr) ? provider->GetFieldDescriptorCount(&count_) : hr;
+        hr = Succeeded(hr) ? Enumerate(provider.get()) : hr;
+        EXPECT_TRUE(expected == kSOk ? Failed(hr) : hr == expected) << std::hex << hr;
         ComPtr<ICredentialProviderCredential> credential;
         EXPECT_EQ(provider->GetCredentialAt(0, credential.put()), kEInvalidArg)
             << "nothing half-made is handed out";
@@ -411,20 +321,16 @@ TEST_F(ProviderTest, WrappedProviderFailingOrLyingAtEachStep) {
 }
 
 TEST_F(ProviderTest, AllocationFailuresDuringEnumerationLeakNothing) {
-    RegisterWrapped(kClsidTestProvider);
     AddCredential();
     AddCredential(GenericFields(), false);
     EnableLink();
-    ComPtr<ICredentialProvider> provider = Create();
-    ASSERT_EQ(provider->SetUsageScenario(CPUS_LOGON, 0), kSOk);
+    Start(CPUS_LOGON);
     int failures = 0;
     for (int nth = 0; nth < 40; ++nth) {
         ScopedAllocationFailure failure(nth);
-        DWORD count = 0, defaultIndex = 0;
-        BOOL autoLogon = kFalse;
-        const HRESULT hr = provider->GetCredentialCount(&count, &defaultIndex, &autoLogon);
+        const HRESULT hr = Enumerate(provider_.get());
         UniqueFieldDescriptor link;
-        const HRESULT linkHr = provider->GetFieldDescriptorAt(10, link.put());
+        const HRESULT linkHr = provider_->GetFieldDescriptorAt(10, link.put());
         EXPECT_EQ(Succeeded(linkHr), static_cast<bool>(link));
         failures += failure.Triggered() ? 1 : 0;
         EXPECT_TRUE(hr == kSOk || (failure.Triggered() && hr == kEOutOfMemory)) << nth;
@@ -433,16 +339,32 @@ TEST_F(ProviderTest, AllocationFailuresDuringEnumerationLeakNothing) {
 }
 
 TEST_F(ProviderTest, ConfigurationAndCreationAreTraced) {
-    RegisterWrapped(kClsidTestProvider);
+    // A time past the last date there is: no attempt at the localised texts is remembered, so each creation
+    // tries them again, and the tests after this one find none remembered either.
+    FakeClock clock;
+    platform::ScopedClockOverride useClock(&clock);
+    clock.now = std::numeric_limits<int64_t>::max();
+    const WString locale = WString(KW("HKEY_LOCAL_MACHINE\\")) + kLocalePolicyKey;
+    for (const bool loads : {false, true, false}) {
+        loads ? registry_.PutDword(locale, kLocaleFileValue, 1)  // not a path: no texts to load
+              : registry_.PutString(locale, kLocaleFileValue, capture_.Path(KW("missing.txt")));
+        const size_t before = capture_.Trace().size();
+        EXPECT_TRUE(Create());
+        EXPECT_EQ(Contains(capture_.Trace().substr(before), "Error initializing language manager"), !loads);
+    }
     registry_.PutString(kHklmWizards, KW("WrapCredProvCLSID"), KW("not a clsid"));
     provider_ = Create();
     // An unreadable CLSID falls back to the default provider and the fallbacks, none registered.
     EXPECT_TRUE(Failed(provider_->SetUsageScenario(CPUS_LOGON, 0)));
     EXPECT_EQ(wrapped_.scenario, CPUS_INVALID);
-    // A registry that cannot be opened: the provider is handed out all the same, and the trace says why.
+    // A registry that cannot be opened: the provider is handed out all the same, with nothing switched on, and
+    // the trace says why.
     registry_.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kAccessDenied);
-    EXPECT_TRUE(Create());
+    RegisterWrapped(kPasswordProviderClsid);
+    ASSERT_TRUE(Start(CPUS_LOGON));
     EXPECT_TRUE(Contains(capture_.Trace(), "Error: Error initializing credential provider. Errorcode 5."));
+    EXPECT_EQ(provider_->GetFieldDescriptorCount(&count_), kSOk);
+    EXPECT_EQ(count_, 10u) << "no link";
 }
 
 }  // namespace

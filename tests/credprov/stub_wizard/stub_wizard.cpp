@@ -1,15 +1,13 @@
-// A stand-in for the Reset Wizard: records "arg=" per argument (and "desktop=" on Windows) to the file
-// named by KORVA_STUB_WIZARD_RECORD, sleeps KORVA_STUB_WIZARD_SLEEP_MS, records "ended", exits
-// KORVA_STUB_WIZARD_EXIT.
-#include <chrono>
+// A stand-in for the Reset Wizard: records "arg=" per argument and "desktop=" to the file named by
+// KORVA_STUB_WIZARD_RECORD, sleeps KORVA_STUB_WIZARD_SLEEP_MS, then records "ended".
+#include <windows.h>
+#include <shellapi.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
-#if defined(_WIN32)
-#include <windows.h>
-#include <shellapi.h>
+namespace {
 
 std::string Narrow(const wchar_t* text) {
     char buffer[1024] = {};
@@ -24,16 +22,16 @@ std::string ObjectName(HANDLE object) {
                ? Narrow(name)
                : "(unknown)";
 }
-#endif
 
-int main(int argc, char** argv) {
+}  // namespace
+
+int main() {
     const char* path = std::getenv("KORVA_STUB_WIZARD_RECORD");
     FILE* record = path != nullptr ? std::fopen(path, "wb") : nullptr;
     if (record == nullptr) {
         return 90;
     }
-#if defined(_WIN32)
-    (void)argv;
+    int argc = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &argc);
     for (int i = 0; i < argc; ++i) {
         std::fprintf(record, "arg=%s\n", Narrow(wide[i]).c_str());
@@ -41,16 +39,10 @@ int main(int argc, char** argv) {
     LocalFree(wide);
     std::fprintf(record, "desktop=%s\\%s\n", ObjectName(GetProcessWindowStation()).c_str(),
                  ObjectName(GetThreadDesktop(GetCurrentThreadId())).c_str());
-#else
-    for (int i = 0; i < argc; ++i) {
-        std::fprintf(record, "arg=%s\n", argv[i]);
-    }
-#endif
     std::fflush(record);
     const char* sleep = std::getenv("KORVA_STUB_WIZARD_SLEEP_MS");
-    std::this_thread::sleep_for(std::chrono::milliseconds(sleep != nullptr ? std::atoi(sleep) : 0));
+    Sleep(sleep != nullptr ? static_cast<DWORD>(std::atoi(sleep)) : 0);
     std::fprintf(record, "ended\n");
     std::fclose(record);
-    const char* exitCode = std::getenv("KORVA_STUB_WIZARD_EXIT");
-    return exitCode != nullptr ? std::atoi(exitCode) : 0;
+    return 0;
 }
