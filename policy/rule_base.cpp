@@ -58,6 +58,23 @@ int32_t WalkNamedChildren(cGjLog& log, const std::vector<xml::Node>& children, c
     return result;
 }
 
+ChildReader TextsOf(cGjLog& log, const WChar* name, const WChar* readFailure, const WChar* added,
+                    std::function<void(WString&&)> take) {
+    return [&log, name, readFailure, added, take = std::move(take)](
+               const WString& childName, const xml::Node& child, int32_t&) -> std::optional<int32_t> {
+        if (childName != name)
+            return std::nullopt;
+        WString text;
+        if (const int32_t read = child.GetText(&text); read != kSOk) {
+            log.LogHResult(kLogError, read, KW("%s"), readFailure);
+            return read;
+        }
+        take(std::move(text));
+        log.LogMessage(kLogDebug, KW("%s"), added);
+        return std::nullopt;
+    };
+}
+
 int32_t ReadAttribute(cGjLog& log, const xml::Node& element, const WChar* name, WString* value) {
     value->clear();
     std::vector<xml::Attribute> attributes;

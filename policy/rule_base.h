@@ -202,6 +202,11 @@ int32_t OpenRuleChildren(cGjLog& log, const xml::Node& element, const WChar* lis
 [[nodiscard]] int32_t WalkNamedChildren(cGjLog& log, const std::vector<xml::Node>& children,
                                         const ChildReader& read, bool* stopped = nullptr);
 
+// A ChildReader that hands the text of each child named `name` to `take`, logging `added` at Debug; a text
+// that cannot be read is logged with `readFailure` and ends the walk. Other children are passed over.
+[[nodiscard]] ChildReader TextsOf(cGjLog& log, const WChar* name, const WChar* readFailure,
+                                  const WChar* added, std::function<void(WString&&)> take);
+
 // The first attribute of `element` whose local name equals `name`, ASCII case ignored: 0 with a copy of its
 // text, or S_FALSE (1) with *value cleared and nothing logged when there is none, or the DOM's HRESULT.
 int32_t ReadAttribute(cGjLog& log, const xml::Node& element, const WChar* name, WString* value);

@@ -139,21 +139,12 @@ int32_t CRuleBlackList::LoadFromXML(cGjLog& log, const xml::Node& element, const
             }
             log.LogMessage(kLogDebug, KW("Load blacklist items from XML."));
             bool itemsStopped = false;
-            const int32_t itemsResult = WalkNamedChildren(
-                log, items,
-                [&](const WString& itemName, const xml::Node& item, int32_t&) -> std::optional<int32_t> {
-                    if (itemName != KW("Item"))
-                        return std::nullopt;
-                    WString text;
-                    if (const int32_t read = item.GetText(&text); read != kSOk) {
-                        log.LogHResult(kLogError, read, KW("Failed to get value of item node."));
-                        return read;
-                    }
-                    items_.push_back(std::move(text));
-                    log.LogMessage(kLogDebug, KW("Successfully added blacklist item."));
-                    return std::nullopt;
-                },
-                &itemsStopped);
+            const int32_t itemsResult =
+                WalkNamedChildren(log, items,
+                                  TextsOf(log, KW("Item"), KW("Failed to get value of item node."),
+                                          KW("Successfully added blacklist item."),
+                                          [this](WString&& text) { items_.push_back(std::move(text)); }),
+                                  &itemsStopped);
             if (itemsStopped)
                 return itemsResult;
             if (itemsResult != 0)

@@ -150,19 +150,10 @@ int32_t CScope::LoadGroupsFromXML(cGjLog& log, const xml::Node& element) {
     }
     log.LogMessage(kLogDebug, KW("Load group set data from XML."));
 
-    return WalkNamedChildren(
-        log, children, [&](const WString& name, const xml::Node& child, int32_t&) -> std::optional<int32_t> {
-            if (name != KW("Group"))
-                return std::nullopt;
-            WString text;
-            if (const int32_t read = child.GetText(&text); read != kSOk) {
-                log.LogHResult(kLogError, read, KW("Failed to get value of group node."));
-                return read;
-            }
-            groups_.insert(std::move(text));
-            log.LogMessage(kLogDebug, KW("Successfully added name to group set."));
-            return std::nullopt;
-        });
+    return WalkNamedChildren(log, children,
+                             TextsOf(log, KW("Group"), KW("Failed to get value of group node."),
+                                     KW("Successfully added name to group set."),
+                                     [this](WString&& text) { groups_.insert(std::move(text)); }));
 }
 
 int32_t CScope::Update(cGjLog& log) {
