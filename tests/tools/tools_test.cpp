@@ -18,6 +18,7 @@
 #include "platform/files.h"
 #include "platform/result_codes.h"
 #include "tools/json_writer.h"
+#include "tools/lint_render.h"
 
 namespace korva::tools {
 namespace {
@@ -140,6 +141,17 @@ TEST(PolicyLintTest, ExitCodeMessageAndPoliciesFollowTheLoad) {
         EXPECT_EQ(text.err, json.err);
         EXPECT_EQ(text.out.rfind("Document: test.xml\nResult: ", 0), 0u) << text.out;
     }
+    const std::string text = Lint(Doc("<!-- c -->" + kGoodPolicy), false).out;
+    EXPECT_NE(text.find("Result: 0, 1 of 1 policy element loaded (1 other node skipped)\n"),
+              std::string::npos);
+}
+
+TEST(PolicyLintTest, LogTextBreaksOnceAtEachLineEnd) {
+    std::string crlf, lf;
+    AppendLogText(crlf, {LogRecord{0, KW("a\r\nb\r\n"), kLogError, 5}});
+    AppendLogText(lf, {LogRecord{0, KW("a\nb\n"), kLogError, 5}});
+    EXPECT_EQ(crlf, lf);
+    EXPECT_EQ(lf.substr(lf.find('a')), "a\n      b\n");
 }
 
 // The engine's reading of the time suffix and of the version that decides the minimum age's unit.
