@@ -1,7 +1,6 @@
 // Calendar arithmetic on SystemTime and FileTime, identical on both builds, and the clock seam's plumbing.
 #include "platform/clock.h"
 
-#include <atomic>
 #include <limits>
 
 #include "platform/os_defaults.h"
@@ -47,8 +46,6 @@ void CivilFromDays(int64_t days, int64_t* year, int* month, int* day) {
     *month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
     *year = yearOfEra + era * 400 + (*month <= 2 ? 1 : 0);
 }
-
-std::atomic<Clock*> g_clockOverride{nullptr};
 
 }  // namespace
 
@@ -116,15 +113,8 @@ bool UnixSecondsToFileTime(int64_t unixSeconds, int64_t* fileTime) {
 }  // namespace os
 
 Clock& SystemClock() {
-    Clock* replacement = g_clockOverride.load();
+    Clock* replacement = ScopedClockOverride::Installed();
     return replacement != nullptr ? *replacement : os::DefaultClock();
-}
-
-ScopedClockOverride::ScopedClockOverride(Clock* replacement)
-    : previous_(g_clockOverride.exchange(replacement)) {}
-
-ScopedClockOverride::~ScopedClockOverride() {
-    g_clockOverride.store(previous_);
 }
 
 SystemTime NowUtcSystemTime() {

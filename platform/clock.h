@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/seam.h"
+
 namespace korva::platform {
 
 struct SystemTime {
@@ -51,16 +53,7 @@ class Clock {
 
 Clock& SystemClock();
 
-class ScopedClockOverride {
-  public:
-    explicit ScopedClockOverride(Clock* replacement);
-    ~ScopedClockOverride();
-    ScopedClockOverride(const ScopedClockOverride&) = delete;
-    ScopedClockOverride& operator=(const ScopedClockOverride&) = delete;
-
-  private:
-    Clock* previous_;
-};
+using ScopedClockOverride = ScopedOverride<Clock>;
 
 // Helpers over the seam.
 SystemTime NowUtcSystemTime();

@@ -2,7 +2,6 @@
 #include "platform/files.h"
 
 #include <algorithm>
-#include <atomic>
 #include <new>
 
 #include "platform/os_defaults.h"
@@ -10,8 +9,6 @@
 
 namespace korva::platform {
 namespace {
-
-std::atomic<FileSystem*> g_filesOverride{nullptr};
 
 // Reads and writes go in pieces that fit the seam's 32-bit sizes.
 constexpr uint32_t kChunk = 1u << 30;
@@ -27,15 +24,8 @@ bool IsSeparator(WChar c) {
 }  // namespace
 
 FileSystem& Files() {
-    FileSystem* replacement = g_filesOverride.load();
+    FileSystem* replacement = ScopedFileSystemOverride::Installed();
     return replacement != nullptr ? *replacement : os::DefaultFileSystem();
-}
-
-ScopedFileSystemOverride::ScopedFileSystemOverride(FileSystem* replacement)
-    : previous_(g_filesOverride.exchange(replacement)) {}
-
-ScopedFileSystemOverride::~ScopedFileSystemOverride() {
-    g_filesOverride.store(previous_);
 }
 
 int32_t ReadWholeFile(const WChar* path, uint64_t maxBytes, std::vector<uint8_t>* content) {

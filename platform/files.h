@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/seam.h"
 #include "platform/text.h"
 
 namespace korva::platform {
@@ -62,16 +63,7 @@ class FileSystem {
 
 FileSystem& Files();
 
-class ScopedFileSystemOverride {
-  public:
-    explicit ScopedFileSystemOverride(FileSystem* replacement);
-    ~ScopedFileSystemOverride();
-    ScopedFileSystemOverride(const ScopedFileSystemOverride&) = delete;
-    ScopedFileSystemOverride& operator=(const ScopedFileSystemOverride&) = delete;
-
-  private:
-    FileSystem* previous_;
-};
+using ScopedFileSystemOverride = ScopedOverride<FileSystem>;
 
 // Convenience built on the seam. ReadWholeFile: the whole content of a file of at most `maxBytes` bytes;
 // ERROR_FILE_TOO_LARGE for a larger one (nothing is read), else 0 or the Windows error of the failed open, size,

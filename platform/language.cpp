@@ -1,7 +1,6 @@
 // Locale names to Windows language identifiers, and the language seam's plumbing.
 #include "platform/language.h"
 
-#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -64,8 +63,6 @@ std::string_view FirstEntry(std::string_view value, bool colonList) {
     return {};
 }
 
-std::atomic<Language*> g_languageOverride{nullptr};
-
 }  // namespace
 
 uint16_t LangIdFromLocaleName(const char* localeName) {
@@ -121,15 +118,8 @@ uint16_t LangIdFromEnvironment(LanguageKind kind, const std::function<const char
 }
 
 Language& Languages() {
-    Language* replacement = g_languageOverride.load();
+    Language* replacement = ScopedLanguageOverride::Installed();
     return replacement != nullptr ? *replacement : os::DefaultLanguage();
-}
-
-ScopedLanguageOverride::ScopedLanguageOverride(Language* replacement)
-    : previous_(g_languageOverride.exchange(replacement)) {}
-
-ScopedLanguageOverride::~ScopedLanguageOverride() {
-    g_languageOverride.store(previous_);
 }
 
 }  // namespace korva::platform

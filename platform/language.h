@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/seam.h"
+
 namespace korva::platform {
 
 class Language {
@@ -21,16 +23,7 @@ class Language {
 
 Language& Languages();
 
-class ScopedLanguageOverride {
-  public:
-    explicit ScopedLanguageOverride(Language* replacement);
-    ~ScopedLanguageOverride();
-    ScopedLanguageOverride(const ScopedLanguageOverride&) = delete;
-    ScopedLanguageOverride& operator=(const ScopedLanguageOverride&) = delete;
-
-  private:
-    Language* previous_;
-};
+using ScopedLanguageOverride = ScopedOverride<Language>;
 
 // Maps a POSIX locale name ("fi_FI.UTF-8", "pt_BR", "zh_CN@x", also "de-AT") to a Windows LANGID: the
 // country's identifier when the table has it, else the language's main one; 0x0409 when unknown.

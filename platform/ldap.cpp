@@ -2,18 +2,10 @@
 // implementation shares.
 #include "platform/ldap.h"
 
-#include <atomic>
-
 #include "platform/ldap_client.h"
 #include "platform/os_defaults.h"
 
 namespace korva::platform {
-namespace {
-
-std::atomic<LdapConnector*> g_ldapOverride{nullptr};
-
-}  // namespace
-
 const LdapAttribute* LdapEntry::Find(WStringView name) const {
     for (const LdapAttribute& attribute : attributes) {
         if (EqualsNoCaseAscii(attribute.name, name)) {
@@ -24,19 +16,12 @@ const LdapAttribute* LdapEntry::Find(WStringView name) const {
 }
 
 LdapConnector& Ldap() {
-    LdapConnector* replacement = g_ldapOverride.load();
+    LdapConnector* replacement = ScopedLdapOverride::Installed();
     return replacement != nullptr ? *replacement : os::DefaultLdapConnector();
 }
 
 int32_t OpenLdapSession(const LdapSettings& settings, std::unique_ptr<LdapSession>* out) {
     return Ldap().Open(settings, out);
-}
-
-ScopedLdapOverride::ScopedLdapOverride(LdapConnector* replacement)
-    : previous_(g_ldapOverride.exchange(replacement)) {}
-
-ScopedLdapOverride::~ScopedLdapOverride() {
-    g_ldapOverride.store(previous_);
 }
 
 uint32_t RemainingMs(LdapDeadline deadline, uint32_t limitMs) {

@@ -48,6 +48,7 @@
 #include <vector>
 
 #include "platform/result_codes.h"
+#include "platform/seam.h"
 #include "platform/text.h"
 
 namespace korva::platform {
@@ -192,16 +193,7 @@ LdapConnector& Ldap();
 [[nodiscard]] int32_t OpenLdapSession(const LdapSettings& settings, std::unique_ptr<LdapSession>* out);
 
 // Replaces the process-wide connector until the guard is destroyed.
-class ScopedLdapOverride {
-  public:
-    explicit ScopedLdapOverride(LdapConnector* replacement);
-    ~ScopedLdapOverride();
-    ScopedLdapOverride(const ScopedLdapOverride&) = delete;
-    ScopedLdapOverride& operator=(const ScopedLdapOverride&) = delete;
-
-  private:
-    LdapConnector* previous_;
-};
+using ScopedLdapOverride = ScopedOverride<LdapConnector>;
 
 // Where to connect, worked out from the settings the same way on both builds.
 struct LdapAddress {

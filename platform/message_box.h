@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/com.h"
+#include "platform/seam.h"
 #include "platform/text.h"
 
 namespace korva::platform {
@@ -33,15 +34,6 @@ class MessageBoxes {
 // The process-wide instance: the operating system's unless a test replaced it.
 MessageBoxes& Boxes();
 
-class ScopedMessageBoxesOverride {
-  public:
-    explicit ScopedMessageBoxesOverride(MessageBoxes* replacement);
-    ~ScopedMessageBoxesOverride();
-    ScopedMessageBoxesOverride(const ScopedMessageBoxesOverride&) = delete;
-    ScopedMessageBoxesOverride& operator=(const ScopedMessageBoxesOverride&) = delete;
-
-  private:
-    MessageBoxes* previous_;
-};
+using ScopedMessageBoxesOverride = ScopedOverride<MessageBoxes>;
 
 }  // namespace korva::platform

@@ -1,15 +1,11 @@
 #include "platform/process.h"
 
-#include <atomic>
-
 namespace korva::platform {
 namespace os {
 Processes& DefaultProcesses();
 }  // namespace os
 
 namespace {
-
-std::atomic<Processes*> g_processesOverride{nullptr};
 
 bool IsBlank(WChar c) {
     return c == u' ' || c == u'\t';
@@ -18,15 +14,8 @@ bool IsBlank(WChar c) {
 }  // namespace
 
 Processes& Procs() {
-    Processes* replacement = g_processesOverride.load();
+    Processes* replacement = ScopedProcessesOverride::Installed();
     return replacement != nullptr ? *replacement : os::DefaultProcesses();
-}
-
-ScopedProcessesOverride::ScopedProcessesOverride(Processes* replacement)
-    : previous_(g_processesOverride.exchange(replacement)) {}
-
-ScopedProcessesOverride::~ScopedProcessesOverride() {
-    g_processesOverride.store(previous_);
 }
 
 std::vector<WString> SplitCommandLine(WStringView line) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/seam.h"
 #include "platform/text.h"
 
 namespace korva::platform {
@@ -30,16 +31,7 @@ class Processes {
 // The process-wide instance: the operating system's unless a test replaced it.
 Processes& Procs();
 
-class ScopedProcessesOverride {
-  public:
-    explicit ScopedProcessesOverride(Processes* replacement);
-    ~ScopedProcessesOverride();
-    ScopedProcessesOverride(const ScopedProcessesOverride&) = delete;
-    ScopedProcessesOverride& operator=(const ScopedProcessesOverride&) = delete;
-
-  private:
-    Processes* previous_;
-};
+using ScopedProcessesOverride = ScopedOverride<Processes>;
 
 // A command line split into arguments exactly as CommandLineToArgvW splits it: the first word is the program
 // (up to the next quote when it starts with one, otherwise up to a blank or tab, with no escapes); in every

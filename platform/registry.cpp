@@ -1,19 +1,11 @@
 // The registry seam's plumbing.
 #include "platform/registry.h"
 
-#include <atomic>
-
 #include "platform/os_defaults.h"
 
 namespace korva::platform {
-namespace {
-
-std::atomic<Registry*> g_registryOverride{nullptr};
-
-}  // namespace
-
 Registry& Reg() {
-    Registry* replacement = g_registryOverride.load();
+    Registry* replacement = ScopedRegistryOverride::Installed();
     return replacement != nullptr ? *replacement : os::DefaultRegistry();
 }
 
@@ -23,13 +15,6 @@ void RegKeyClosePolicy::Close(RegKey key) noexcept {
     if (Reg().CloseKey(key) != 0) {
         return;
     }
-}
-
-ScopedRegistryOverride::ScopedRegistryOverride(Registry* replacement)
-    : previous_(g_registryOverride.exchange(replacement)) {}
-
-ScopedRegistryOverride::~ScopedRegistryOverride() {
-    g_registryOverride.store(previous_);
 }
 
 }  // namespace korva::platform

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/seam.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
 
@@ -87,15 +88,6 @@ struct RegKeyClosePolicy {
 using UniqueRegKey = UniqueHandle<RegKeyClosePolicy>;
 
 // Replaces the process-wide registry until the returned guard is destroyed (tests).
-class ScopedRegistryOverride {
-  public:
-    explicit ScopedRegistryOverride(Registry* replacement);
-    ~ScopedRegistryOverride();
-    ScopedRegistryOverride(const ScopedRegistryOverride&) = delete;
-    ScopedRegistryOverride& operator=(const ScopedRegistryOverride&) = delete;
-
-  private:
-    Registry* previous_;
-};
+using ScopedRegistryOverride = ScopedOverride<Registry>;
 
 }  // namespace korva::platform

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "platform/seam.h"
 #include "platform/text.h"
 
 namespace korva::platform {
@@ -18,15 +19,6 @@ class SystemMessages {
 
 SystemMessages& Messages();
 
-class ScopedSystemMessagesOverride {
-  public:
-    explicit ScopedSystemMessagesOverride(SystemMessages* replacement);
-    ~ScopedSystemMessagesOverride();
-    ScopedSystemMessagesOverride(const ScopedSystemMessagesOverride&) = delete;
-    ScopedSystemMessagesOverride& operator=(const ScopedSystemMessagesOverride&) = delete;
-
-  private:
-    SystemMessages* previous_;
-};
+using ScopedSystemMessagesOverride = ScopedOverride<SystemMessages>;
 
 }  // namespace korva::platform
