@@ -7,7 +7,9 @@
 
 #include "directory/configuration.h"
 #include "directory/directory.h"
+#include "directory/ldap_backend.h"
 #include "infra/registry_connection.h"
+#include "platform/format.h"
 #include "platform/memory_registry.h"
 #include "tests/policy/fake_directory.h"
 #include "tests/policy/test_support.h"
@@ -81,55 +83,11 @@ TEST_F(DirectorySettingsTest, ValuesAndTheirFaults) {
         DirectorySettings s;
         s.server = KW("stale");
         EXPECT_EQ(ReadDirectorySettings(log_.log, registry, &s), result) << log_.Dump();
-        const std::string text =
-            std::to_string(static_cast<int>(s.backend)) + "|" + U8(s.server) + "|" + std::to_string(s.port) +
-            "|" + std::to_string(static_cast<int>(s.tls)) + "|" + std::to_string(s.verifyCertificate) + "|" +
-            std::to_string(static_cast<int>(s.bind)) + "|" + U8(s.bindName) + "|" + U8(s.passwordFile) + "|" +
-            U8(s.snapshotFile) + "|" + std::to_string(s.timeoutMilliseconds);
-        EXPECT_EQ(text, settings);
-        EXPECT_EQ(log_.Errors(), line != nullptr ? 1u : 0u) << log_.Dump();
-        EXPECT_TRUE(line == nullptr || log_.Has(line, kLogError, result)) << log_.Dump();
-    }
-}
-
-// The factories the LDAP and snapshot libraries register, as stand-ins.
-int32_t MakeFake(const DirectorySettings&, std::unique_ptr<DirectoryBackend>* backend) {
-    *backend = std::make_unique<UnavailableDirectoryBackend>();
-    return 0;
-}
-int32_t RefuseWithTimeout(const DirectorySettings&, std::unique_ptr<DirectoryBackend>* backend) {
-    backend->reset();
-    return winerr::kTimeout;
-}
-int32_t SucceedWithoutBackend(const DirectorySettings&, std::unique_ptr<DirectoryBackend>*) {
-    return 0;
-}
-
-TEST_F(DirectorySettingsTest, BackendsFromTheirFactories) {
-    using K = DirectoryBackendKind;
-    const std::tuple<K, DirectoryBackendFactory, int32_t, bool, const WChar*> rows[] = {
-        {K::Default, nullptr, 0, false, nullptr},
-        {K::Ldap, &MakeFake, 0, true, nullptr},
-        {K::Snapshot, &MakeFake, 0, true, nullptr},
-        {K::Ldap, nullptr, winerr::kNotSupported, false, KW("'ldap' is not built into")},
-        {K::Snapshot, &RefuseWithTimeout, winerr::kTimeout, false, KW("'snapshot' could not be created")},
-        {K::Ldap, &SucceedWithoutBackend, kEPointer, false, KW("'ldap' could not be created")},
-#if defined(_WIN32)
-        {K::Windows, nullptr, 0, true, nullptr},
-#else
-        {K::Windows, nullptr, winerr::kNotSupported, false, KW("'windows' is not available")},
-#endif
-    };
-    for (const auto& [kind, factory, result, created, line] : rows) {
-        SCOPED_TRACE(static_cast<int>(kind));
-        log_.records.clear();
-        if (kind == K::Ldap || kind == K::Snapshot)
-            RegisterDirectoryBackendFactory(kind, factory);
-        DirectorySettings settings;
-        settings.backend = kind;
-        std::unique_ptr<DirectoryBackend> backend;
-        EXPECT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), result);
-        EXPECT_EQ(backend != nullptr, created);
+        const auto n = [](auto kind) { return static_cast<int>(kind); };
+        EXPECT_EQ(U8(Format(KW("%d|%s|%u|%d|%d|%d|%s|%s|%s|%u"), n(s.backend), s.server.c_str(), s.port,
+                            n(s.tls), s.verifyCertificate, n(s.bind), s.bindName.c_str(),
+                            s.passwordFile.c_str(), s.snapshotFile.c_str(), s.timeoutMilliseconds)),
+                  settings);
         EXPECT_EQ(log_.Errors(), line != nullptr ? 1u : 0u) << log_.Dump();
         EXPECT_TRUE(line == nullptr || log_.Has(line, kLogError, result)) << log_.Dump();
     }
@@ -137,12 +95,14 @@ TEST_F(DirectorySettingsTest, BackendsFromTheirFactories) {
 
 TEST_F(DirectorySettingsTest, ConfiguredOncePerProcess) {
     memory_.PutString(kKey, KW("Backend"), KW("snapshot"));
-    memory_.PutString(kKey, KW("Snapshot File"), KW("corp.ldif"));
-    RegisterDirectoryBackendFactory(DirectoryBackendKind::Snapshot, &MakeFake);
+    memory_.PutString(kKey, KW("Snapshot File"), KW("small_domain.ldif"));
+    RegisterLdapDirectoryBackends();
     DirectoryBackend* before = &Dir().Backend();
     EXPECT_EQ(ConfigureDirectoryFromRegistry(log_.log), 0) << log_.Dump();
     DirectoryBackend* configured = &Dir().Backend();
-    EXPECT_NE(configured, before);
+    DomainControllerInfo info;  // the snapshot's domain, and no controller in a file
+    ASSERT_EQ(configured->GetDcName(KW("CORP"), kDsIsFlatName | kDsReturnDnsName, &info), 0);
+    EXPECT_EQ(U8(info.domainControllerName), "\\\\corp.example.test");
     // A second start changes nothing, even with other settings.
     memory_.PutString(kKey, KW("Backend"), KW("bogus"));
     EXPECT_EQ(ConfigureDirectoryFromRegistry(log_.log), 0);

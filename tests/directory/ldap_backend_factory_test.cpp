@@ -1,4 +1,4 @@
-// The "ldap" and "snapshot" backends built from the directory settings, and the settings and files refused.
+// The backends built from the directory settings, and the settings, files and factories refused.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -9,24 +9,11 @@
 #include "directory/configuration.h"
 #include "directory/ldap_backend.h"
 #include "platform/files.h"
+#include "tests/directory/ldif_test_support.h"
 #include "tests/policy/test_support.h"
 
 namespace korva::testing {
 namespace {
-
-// Refuses to connect; records host|port|transport|bind|user|password|budget of the last session.
-class RecordingConnector final : public platform::LdapConnector {
-  public:
-    int32_t Open(const platform::LdapSettings& s, std::unique_ptr<platform::LdapSession>* out) override {
-        out->reset();
-        seen = Utf16ToUtf8(s.host) + "|" + std::to_string(s.port) + "|" +
-               std::to_string(static_cast<int>(s.transport)) + "|" +
-               std::to_string(static_cast<int>(s.bind)) + "|" + Utf16ToUtf8(s.bindName) + "|" +
-               std::string(s.password.view()) + "|" + std::to_string(s.budgetMs);
-        return kLdapServerDown;
-    }
-    std::string seen;
-};
 
 class LdapBackendFactoryTest : public ::testing::Test {
   protected:
@@ -51,7 +38,8 @@ class LdapBackendFactoryTest : public ::testing::Test {
 };
 
 TEST_F(LdapBackendFactoryTest, LdapSettingsReachTheConnection) {
-    RecordingConnector connector;
+    FaultyConnector connector;
+    connector.openFailure = kLdapServerDown;
     platform::ScopedLdapOverride use(&connector);
     const auto number = [](auto value) { return std::to_string(static_cast<int>(value)); };
     // Without a bind user the bind is anonymous; TLS "none" is plain LDAP.
@@ -71,52 +59,64 @@ TEST_F(LdapBackendFactoryTest, LdapSettingsReachTheConnection) {
         settings.bindName = user;
         settings.passwordFile = password != nullptr ? WriteFile(KW("password.txt"), password) : WString();
         settings.timeoutMilliseconds = 1500;
-        connector.seen.clear();
+        connector.opens = 0;
         std::unique_ptr<DirectoryBackend> backend;
         ASSERT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), 0) << log_.Dump();
         WString name;
         uint32_t status = 0;
-        EXPECT_TRUE(connector.seen.empty());  // nothing is opened before the first call
+        EXPECT_EQ(connector.opens, 0);  // nothing is opened before the first call
         EXPECT_EQ(backend->GetJoinInformation(&name, &status), winerr::kDsServerDown);
-        EXPECT_EQ(connector.seen, "dc1.corp.example.test|636|" + seen + "|1500");
+        const platform::LdapSettings& s = connector.opened;
+        EXPECT_EQ(U8(s.host) + "|" + std::to_string(s.port) + "|" + number(s.transport) + "|" +
+                      number(s.bind) + "|" + U8(s.bindName) + "|" + std::string(s.password.view()) + "|" +
+                      std::to_string(s.budgetMs),
+                  "dc1.corp.example.test|636|" + seen + "|1500");
     }
 }
 
-TEST_F(LdapBackendFactoryTest, SnapshotServesTheFile) {
-    DirectorySettings settings;
-    settings.backend = DirectoryBackendKind::Snapshot;
-    settings.snapshotFile = KW("small_domain.ldif");
-    std::unique_ptr<DirectoryBackend> backend;
-    ASSERT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), 0) << log_.Dump();
-    DomainControllerInfo info;
-    ASSERT_EQ(backend->GetDcName(KW("CORP"), kDsIsFlatName | kDsReturnDnsName, &info), 0);
-    EXPECT_EQ(Utf16ToUtf8(info.domainControllerName), "\\\\corp.example.test");  // no controller in a file
-}
-
-TEST_F(LdapBackendFactoryTest, RefusedSettingsAndFiles) {
-    const std::tuple<const char*, DirectoryBackendKind, WString, WString, WString, int32_t> rows[] = {
-        {"ldap without a server", DirectoryBackendKind::Ldap, KW(""), KW(""), KW(""),
-         winerr::kInvalidParameter},
-        {"missing password file", DirectoryBackendKind::Ldap, KW("dc1"),
-         platform::JoinPath(folder_, KW("none.txt")), KW(""), winerr::kFileNotFound},
-        {"snapshot without a file", DirectoryBackendKind::Snapshot, KW(""), KW(""), KW(""),
-         winerr::kInvalidParameter},
-        {"missing snapshot", DirectoryBackendKind::Snapshot, KW(""), KW(""),
-         platform::JoinPath(folder_, KW("none.ldif")), winerr::kFileNotFound},
-        {"snapshot that is no LDIF", DirectoryBackendKind::Snapshot, KW(""), KW(""),
-         WriteFile(KW("bad.ldif"), "dn: CN=a\nchangetype: delete\n"), winerr::kInvalidData},
-    };
-    for (const auto& [what, kind, server, passwordFile, snapshotFile, code] : rows) {
+// The built-in factories' refusals, and what the registry's kind of backend asks of no factory or a wrong one.
+TEST_F(LdapBackendFactoryTest, BackendsAndRefusals) {
+    using K = DirectoryBackendKind;
+    const DirectoryBackendFactory none = nullptr;
+    const DirectoryBackendFactory noBackend = [](const DirectorySettings&,
+                                                 std::unique_ptr<DirectoryBackend>*) { return 0; };
+#if defined(_WIN32)
+    const std::pair<int32_t, const WChar*> windows = {0, nullptr};
+#else
+    const std::pair<int32_t, const WChar*> windows = {winerr::kNotSupported,
+                                                      KW("'windows' is not available")};
+#endif
+    // The kind, a factory in place of the built-in one, the server, the password or snapshot file.
+    const std::tuple<K, const DirectoryBackendFactory*, const WChar*, WString, int32_t, const WChar*> rows[] =
+        {
+            {K::Default, nullptr, KW(""), KW(""), 0, nullptr},
+            {K::Ldap, &none, KW("dc1"), KW(""), winerr::kNotSupported, KW("'ldap' is not built into")},
+            {K::Ldap, &noBackend, KW("dc1"), KW(""), kEPointer, KW("'ldap' could not be created")},
+            {K::Ldap, nullptr, KW(""), KW(""), winerr::kInvalidParameter, KW("'ldap' could not be created")},
+            {K::Ldap, nullptr, KW("dc1"), platform::JoinPath(folder_, KW("none.txt")), winerr::kFileNotFound,
+             KW("'ldap' could not be created")},
+            {K::Snapshot, nullptr, KW(""), KW(""), winerr::kInvalidParameter, KW("'snapshot' could not")},
+            {K::Snapshot, nullptr, KW(""), platform::JoinPath(folder_, KW("none.ldif")),
+             winerr::kFileNotFound, KW("'snapshot' could not")},
+            {K::Snapshot, nullptr, KW(""), WriteFile(KW("bad.ldif"), "dn: CN=a\nchangetype: delete\n"),
+             winerr::kInvalidData, KW("'snapshot' could not")},
+            {K::Windows, nullptr, KW(""), KW(""), windows.first, windows.second},
+        };
+    for (const auto& [kind, factory, server, file, code, line] : rows) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        RegisterLdapDirectoryBackends();
+        if (factory != nullptr)
+            RegisterDirectoryBackendFactory(kind, *factory);
         DirectorySettings settings;
         settings.backend = kind;
         settings.server = server;
-        settings.passwordFile = passwordFile;
-        settings.snapshotFile = snapshotFile;
+        settings.passwordFile = settings.snapshotFile = file;
         std::unique_ptr<DirectoryBackend> backend;
         log_.records.clear();
-        EXPECT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), code) << what;
-        EXPECT_EQ(backend, nullptr) << what;
-        EXPECT_TRUE(log_.Has(KW("could not be created"), kLogError, code)) << what << log_.Dump();
+        EXPECT_EQ(CreateDirectoryBackend(log_.log, settings, &backend), code);
+        EXPECT_EQ(backend != nullptr, kind == K::Windows && code == 0);
+        EXPECT_EQ(log_.Errors(), line != nullptr ? 1u : 0u) << log_.Dump();
+        EXPECT_TRUE(line == nullptr || log_.Has(line, kLogError, code)) << log_.Dump();
     }
 }
 

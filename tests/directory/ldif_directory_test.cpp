@@ -21,13 +21,11 @@ const std::string kAlex = "CN=Alex Berg,OU=IT," + kDomain;
 const std::string kOperators = "CN=Operators,OU=IT," + kDomain;
 const std::string kNewsletter = "CN=Newsletter," + kDomain;
 const std::string kEverything =
-    "0 corp|Users|Domain Users|IT|Alex Berg|Berg, Mia|Operators|Staff|Loop|Newsletter";
+    "0 corp|Users|Domain Users|IT|Alex Berg|Berg, Mia|Operators|Staff|Loop|Newsletter|Administrators|Guests|"
+    "Replicator|Readers";
 
 constexpr auto& U8 = Utf16ToUtf8;
 constexpr auto& W = Utf8ToUtf16;
-LdapValue Value(std::string_view text) {
-    return LdapValue(text.begin(), text.end());
-}
 std::string Code(int32_t code) {
     return std::to_string(code) + " ";
 }

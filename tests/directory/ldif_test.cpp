@@ -3,9 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/result_codes.h"
@@ -93,25 +92,21 @@ TEST(LdifReadTest, RefusalsNameTheLine) {
 
 TEST(LdifReadTest, LimitsAreEnforced) {
     const std::string twoEntries = "dn: CN=a\ncn: a\n\ndn: CN=b\ncn: b\n";
-    const std::tuple<const char*, Limits, std::string, size_t> rows[] = {
-        {"input size", Limits{10, 100, 100, 100}, twoEntries, 0},
-        {"line length", Limits{1000, 12, 100, 100}, "dn: CN=a\ncn: 1234567890\n", 2},
-        {"entry count", Limits{1000, 100, 1, 100}, twoEntries, 4},
-        {"value count", Limits{1000, 100, 100, 1}, twoEntries, 5},
+    const std::tuple<const char*, Limits, std::string, int32_t, size_t> rows[] = {
+        {"input size", Limits{10, 100, 100, 100}, twoEntries, winerr::kFileTooLarge, 0},
+        {"line length", Limits{1000, 12, 100, 100}, "dn: CN=a\ncn: 1234567890\n", winerr::kFileTooLarge, 2},
+        {"entry count", Limits{1000, 100, 1, 100}, twoEntries, winerr::kFileTooLarge, 4},
+        {"value count", Limits{1000, 100, 100, 1}, twoEntries, winerr::kFileTooLarge, 5},
+        {"exactly at the limits", Limits{twoEntries.size(), 8, 2, 2}, twoEntries, 0, 0},
+        {"a folded line's parts", Limits{1000, 9, 2, 2}, "dn: CN=a\ncn: 12\n 345\n", 0, 0},
     };
-    for (const auto& [what, limits, input, line] : rows) {
+    for (const auto& [what, limits, input, code, line] : rows) {
         std::vector<Entry> entries;
         ParseError error;
-        EXPECT_EQ(Parse(input, limits, &entries, &error), winerr::kFileTooLarge) << what;
+        EXPECT_EQ(Parse(input, limits, &entries, &error), code) << what;
         EXPECT_EQ(error.line, line) << what << ": " << error.ToString();
-        EXPECT_TRUE(entries.empty()) << what;
+        EXPECT_EQ(entries.empty(), code != 0) << what;
     }
-    // Exactly at the limits is fine.
-    std::vector<Entry> entries;
-    ParseError error;
-    EXPECT_EQ(Parse(twoEntries, Limits{twoEntries.size(), 8, 2, 2}, &entries, &error), 0) << error.ToString();
-    EXPECT_EQ(Parse("dn: CN=a\ncn: 12\n 345\n", Limits{1000, 9, 2, 2}, &entries, &error), 0)
-        << error.ToString();
 }
 
 TEST(LdifWriteTest, PlainOrBase64AndFolding) {
@@ -152,13 +147,6 @@ TEST(LdifWriteTest, RoundTrip) {
     };
     std::string out;
     ASSERT_EQ(Write(entries, &out), 0);
-    size_t start = 0;
-    while (start < out.size()) {
-        const size_t end = out.find('\n', start);
-        ASSERT_NE(end, std::string::npos);
-        EXPECT_LE(end - start, 76u) << out.substr(start, end - start);
-        start = end + 1;
-    }
     std::vector<Entry> back;
     ParseError error;
     ASSERT_EQ(Parse(out, Limits{}, &back, &error), 0) << error.ToString();

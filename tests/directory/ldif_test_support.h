@@ -1,4 +1,5 @@
-// Loads an LDIF file next to the test executable as an offline directory and opens a session on it; values.
+// Loads an LDIF file next to the test executable as an offline directory and opens a session on it; values;
+// a connector with faults.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -34,5 +35,47 @@ inline std::string SidValue(const char* text) {
     EXPECT_EQ(TextToSid(Utf8ToUtf16(text), &sid), 0) << text;
     return std::string(sid.begin(), sid.end());
 }
+
+// A connector over another with faults: opening fails, every search does, or one session was dropped.
+struct FaultyConnector final : platform::LdapConnector {
+    struct Session final : platform::LdapSession {
+        Session(FaultyConnector& o, std::unique_ptr<platform::LdapSession> s)
+            : owner(o), inner(std::move(s)) {}
+        int32_t Search(WStringView base, platform::LdapScope scope, WStringView filter,
+                       const std::vector<WString>& attributes,
+                       std::vector<platform::LdapEntry>* out) override {
+            out->clear();
+            const int32_t failure = dropped ? kLdapServerDown : owner.searchFailure;
+            return failure != 0 ? failure : inner->Search(base, scope, filter, attributes, out);
+        }
+        int32_t Add(WStringView dn, const std::vector<platform::LdapAttribute>& a) override {
+            return inner->Add(dn, a);
+        }
+        int32_t Modify(WStringView dn, const std::vector<platform::LdapModification>& c) override {
+            return inner->Modify(dn, c);
+        }
+        void SetDeadline(platform::LdapDeadline deadline) override { inner->SetDeadline(deadline); }
+        WString LastServerMessage() const override { return inner->LastServerMessage(); }
+        FaultyConnector& owner;
+        std::unique_ptr<platform::LdapSession> inner;
+        bool dropped = false;
+    };
+    int32_t Open(const platform::LdapSettings& settings,
+                 std::unique_ptr<platform::LdapSession>* out) override {
+        opened = settings.Copy();
+        std::unique_ptr<platform::LdapSession> session;
+        const int32_t result = openFailure != 0 ? openFailure : inner->Open(settings, &session);
+        last = result == 0 ? new Session(*this, std::move(session)) : nullptr;
+        out->reset(last);
+        ++opens;
+        return result;
+    }
+    platform::LdapConnector* inner = nullptr;
+    platform::LdapSettings opened;  // the settings of the last session asked for
+    Session* last = nullptr;
+    int opens = 0;
+    int32_t openFailure = 0;
+    int32_t searchFailure = 0;
+};
 
 }  // namespace korva::testing

@@ -1,6 +1,7 @@
 // Name services against the fake backend, which aborts on anything left open: each step's fault and log line.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <tuple>
 
 #include "directory/directory.h"
@@ -30,46 +31,67 @@ class NameServicesTest : public ::testing::Test {
     CapturedLog log_;
 };
 
-TEST_F(NameServicesTest, JoinedDomain) {
-    const std::tuple<bool, int32_t, int32_t, const char*, const WChar*, uint32_t> rows[] = {
-        {true, 0, 0, "A", KW("Local computer is joined to domain 'A'."), kLogDebug},
-        // A workgroup computer is no failure: no name, and the reason at level Error.
-        {false, 0, 0, "", KW("Local computer is not joined to a domain."), kLogError},
-        {true, 2453, 2453, "", KW("Error code (2453) - Failed to get join status information"), kLogError},
-    };
-    for (const auto& [joined, fault, result, expected, line, level] : rows) {
+// The services that answer one text, with a step's fault: the answer as "code text" and a line logged.
+TEST_F(NameServicesTest, OneTextAnswers) {
+    fake_.AddUserSid(KW("a.b"), KW("jo"), kJoSid);
+    fake_.AddCanonicalName(KW("a.b.c/Sales/u"), KW("CN=u,OU=Sales,DC=a,DC=b,DC=c"));
+    fake_.AddCanonicalName(KW("/x"), KW("CN=x"));
+    enum Service { Joined, Dns, SidString, Dn, Workgroup };
+    const std::optional<int32_t> any;
+    const std::tuple<Service, const WChar*, Op, int32_t, const char*, const WChar*, uint32_t,
+                     std::optional<int32_t>>
+        rows[] = {
+            {Joined, nullptr, Op::Count, 0, "0 A", KW("Local computer is joined to domain 'A'."), kLogDebug,
+             any},
+            {Joined, nullptr, Op::GetJoinInformation, 2453, "2453 ",
+             KW("Error code (2453) - Failed to get join status information"), kLogError, any},
+            {Dns, KW("A"), Op::Count, 0, "0 a.b", KW("Converting Flat name 'A' to DNS name 'a.b'."),
+             kLogDebug, any},
+            // The name must be a flat one: a DNS name is not looked up as one.
+            {Dns, KW("a.b"), Op::Count, 0, "1355 ",
+             KW("Failed to get DNS name of domain controller with flat name 'a.b'. Error code (1355)"),
+             kLogError, 1355},
+            {SidString, KW("a.b\\jo"), Op::Count, 0, "0 S-1-5-21-7-1104", KW("Found SID 'S-1-5-21-7-1104'."),
+             kLogDebug, 0},
+            {SidString, KW("a.b\\jo"), Op::SidToString, 1337, "1337 ",
+             KW("Failed to convert SID object to string."), kLogError, 1337},
+            {SidString, KW("a.b\\jo"), Op::FreeSidString, 87, "0 S-1-5-21-7-1104",
+             KW("Failed to free SID string 'a.b\\jo'."), kLogWarning, 87},
+            {SidString, KW("a.b\\jo"), Op::LookupAccountName, 1789, "1789 ",
+             KW("Unable to look up SID for lookupname 'a.b\\jo'."), kLogError, 1789},
+            // Bound to a controller of the canonical name's own domain.
+            {Dn, KW("a.b.c/Sales/u"), Op::Count, 0, "0 CN=u,OU=Sales,DC=a,DC=b,DC=c",
+             KW("Binding to a domain controller in domain 'a.b.c'."), kLogDebug, any},
+            {Dn, KW("/x"), Op::Count, 0, "0 CN=x",
+             KW("Unable to extract domain name from canonical name '/x'."), kLogDebug, any},
+            {Dn, KW("nodomain"), Op::Count, 0, "-6 ",
+             KW("Unable to extract domain name from canonical name 'nodomain'."), kLogDebug, any},
+            {Dn, KW("a.b.c/Sales/v"), Op::Count, 0, "-6 ",
+             KW("Unable to translate canonical name 'a.b.c/Sales/v' to to distinguished name ."), kLogDebug,
+             any},
+            {Dn, KW("q.r/Sales/v"), Op::Count, 0, "1355 ",
+             KW("Unable to translate canonical name 'q.r/Sales/v'"), kLogDebug, any},
+            // A workgroup computer is no failure: no name, and the reason at level Error.
+            {Workgroup, nullptr, Op::Count, 0, "0 ", KW("Local computer is not joined to a domain."),
+             kLogError, any},
+        };
+    for (const auto& [service, input, op, fault, answer, line, level, code] : rows) {
         SCOPED_TRACE(U8(line));
         log_.records.clear();
-        if (joined)
-            fake_.SetJoinedDomain(KW("A"));
-        else
+        for (int i = 0; i < (op == Op::Count ? 0 : op == Op::LookupAccountName ? 2 : 1); ++i)
+            fake_.FailNext(op, fault);  // a name not found locally is not found on the controller either
+        if (service == Workgroup)
             fake_.SetWorkgroup(KW("WORKGROUP"));
-        if (fault != 0)
-            fake_.FailNext(Op::GetJoinInformation, fault);
-        WString name = KW("stale");
-        EXPECT_EQ(directory_.GetJoinedDomain(log_.log, &name), result);
-        EXPECT_EQ(U8(name), expected);
-        EXPECT_TRUE(log_.Has(line, level)) << log_.Dump();
+        WString out = KW("stale");
+        const int32_t result =
+            service == Dns         ? directory_.FlatToDnsDomain(log_.log, input, &out)
+            : service == SidString ? directory_.GetSidStringByLookupName(log_.log, input, &out)
+            : service == Dn        ? directory_.CanonicalToDistinguishedName(log_.log, input, &out)
+                                   : directory_.GetJoinedDomain(log_.log, &out);
+        EXPECT_EQ(std::to_string(result) + " " + U8(out), answer);
+        EXPECT_TRUE(log_.Has(line, level, code)) << log_.Dump();
     }
 }
-
-TEST_F(NameServicesTest, FlatToDns) {
-    const std::tuple<const WChar*, int32_t, const char*, const WChar*, uint32_t> rows[] = {
-        {KW("A"), 0, "a.b", KW("Converting Flat name 'A' to DNS name 'a.b'."), kLogDebug},
-        // The name must be a flat one: a DNS name is not looked up as one.
-        {KW("a.b"), 1355, "",
-         KW("Failed to get DNS name of domain controller with flat name 'a.b'. Error code (1355)"),
-         kLogError},
-    };
-    for (const auto& [flat, result, expected, line, level] : rows) {
-        SCOPED_TRACE(U8(flat));
-        WString dns = KW("stale");
-        EXPECT_EQ(directory_.FlatToDnsDomain(log_.log, flat, &dns), result);
-        EXPECT_EQ(U8(dns), expected);
-        EXPECT_TRUE(log_.Has(line, level, result == 0 ? std::nullopt : std::optional(result))) << log_.Dump();
-    }
-}
-
 TEST_F(NameServicesTest, UserSidStrategiesInOrder) {
     enum Known { kCracking = 1, kAdsi = 2, kLookup = 4 };
     const std::tuple<const WChar*, int, int32_t, const WChar*, int, int> rows[] = {
@@ -251,28 +273,6 @@ TEST_F(NameServicesTest, LookupSidByNameGrowsBuffersAndSwitchesToTheController) 
     }
 }
 
-TEST_F(NameServicesTest, SidStringByLookupName) {
-    fake_.AddUserSid(KW("a.b"), KW("jo"), kJoSid);
-    const std::tuple<Op, int32_t, int32_t, const WChar*, uint32_t, int32_t> rows[] = {
-        {Op::Count, 0, 0, KW("Found SID 'S-1-5-21-7-1104'."), kLogDebug, 0},
-        {Op::SidToString, 1337, 1337, KW("Failed to convert SID object to string."), kLogError, 1337},
-        {Op::FreeSidString, 87, 0, KW("Failed to free SID string 'a.b\\jo'."), kLogWarning, 87},
-        {Op::LookupAccountName, 1789, 1789, KW("Unable to look up SID for lookupname 'a.b\\jo'."), kLogError,
-         1789},
-    };
-    for (const auto& [op, fault, result, line, level, code] : rows) {
-        SCOPED_TRACE(U8(line));
-        if (op != Op::Count)
-            fake_.FailNext(op, fault);
-        if (op == Op::LookupAccountName)
-            fake_.FailNext(op, fault);  // on the controller too
-        WString sid = KW("stale");
-        EXPECT_EQ(directory_.GetSidStringByLookupName(log_.log, KW("a.b\\jo"), &sid), result);
-        EXPECT_EQ(U8(sid), result == 0 ? "S-1-5-21-7-1104" : "");
-        EXPECT_TRUE(log_.Has(line, level, code)) << log_.Dump();
-    }
-}
-
 TEST_F(NameServicesTest, DomainControllerName) {
     const std::tuple<const WChar*, const char*, int> rows[] = {
         {nullptr, "", 0},          {KW("\\\\X"), "\\\\X", 0},  // already a server name
@@ -283,11 +283,9 @@ TEST_F(NameServicesTest, DomainControllerName) {
     };
     for (const auto& [domain, server, locatorCalls] : rows) {
         SCOPED_TRACE(U8(domain));
-        FakeDirectory fake;
-        Directory directory(fake);
-        fake.AddFlatDomain(KW("A"), KW("a.b"), KW("DC1"));
-        EXPECT_EQ(U8(directory.GetDomainControllerName(log_.log, domain)), server);
-        EXPECT_EQ(fake.Calls(Op::GetDcName), locatorCalls);
+        const int calls = fake_.Calls(Op::GetDcName);
+        EXPECT_EQ(U8(directory_.GetDomainControllerName(log_.log, domain)), server);
+        EXPECT_EQ(fake_.Calls(Op::GetDcName) - calls, locatorCalls);
     }
     EXPECT_TRUE(log_.Has(KW("Error retrieving domain controller for domain 'Q'."), kLogError, 1355));
 }
@@ -312,29 +310,6 @@ TEST_F(NameServicesTest, AccountBySid) {
                   result);
         EXPECT_EQ(U8(account) + "|" + U8(domain) + "|" + std::to_string(use), answer);
         EXPECT_EQ(log_.Has(KW("Error looking up account name using a SID."), kLogError, result), result != 0);
-    }
-}
-
-TEST_F(NameServicesTest, CanonicalToDistinguished) {
-    fake_.AddCanonicalName(KW("a.b.c/Sales/u"), KW("CN=u,OU=Sales,DC=a,DC=b,DC=c"));
-    fake_.AddCanonicalName(KW("/x"), KW("CN=x"));
-    const std::tuple<const WChar*, int32_t, const char*, const WChar*> rows[] = {
-        // Bound to a controller of the canonical name's own domain.
-        {KW("a.b.c/Sales/u"), 0, "CN=u,OU=Sales,DC=a,DC=b,DC=c",
-         KW("Binding to a domain controller in domain 'a.b.c'.")},
-        {KW("/x"), 0, "CN=x", KW("Unable to extract domain name from canonical name '/x'.")},
-        {KW("nodomain"), -6, "", KW("Unable to extract domain name from canonical name 'nodomain'.")},
-        {KW("a.b.c/Sales/v"), -6, "",
-         KW("Unable to translate canonical name 'a.b.c/Sales/v' to to distinguished name .")},
-        {KW("q.r/Sales/v"), 1355, "", KW("Unable to translate canonical name 'q.r/Sales/v'")},
-    };
-    for (const auto& [canonical, result, expected, line] : rows) {
-        SCOPED_TRACE(U8(canonical));
-        log_.records.clear();
-        WString dn = KW("stale");
-        EXPECT_EQ(directory_.CanonicalToDistinguishedName(log_.log, canonical, &dn), result);
-        EXPECT_EQ(U8(dn), expected);
-        EXPECT_TRUE(log_.Has(line, kLogDebug)) << log_.Dump();
     }
 }
 

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "directory/directory.h"
 #include "tests/policy/test_support.h"
 
@@ -13,20 +11,14 @@ namespace {
 
 TEST(WindowsBackend, ServicesWithoutADomainFailCleanly) {
     ASSERT_GE(Dir().Backend().InitializeCom(), 0);  // ADSI needs COM, as the logon thread has it
-    const std::function<int32_t(cGjLog&, WString*)> calls[] = {
-        [](cGjLog& log, WString* out) { return Dir().GetJoinedDomain(log, out); },
-        [](cGjLog& log, WString* out) { return Dir().FlatToDnsDomain(log, KW("KORVAX"), out); },
-        [](cGjLog& log, WString* out) {
-            return Dir().GetUserSid(log, KW("korva.invalid"), KW("nobody"), out);
-        },
-        [](cGjLog& log, WString* out) {
-            return Dir().CanonicalToDistinguishedName(log, KW("korva.invalid/Users/nobody"), out);
-        },
-    };
-    for (const auto& call : calls) {
+    for (int call = 0; call < 4; ++call) {
         CapturedLog log;
         WString out = KW("stale");
-        const int32_t result = call(log.log, &out);
+        const int32_t result =
+            call == 0   ? Dir().GetJoinedDomain(log.log, &out)
+            : call == 1 ? Dir().FlatToDnsDomain(log.log, KW("KORVAX"), &out)
+            : call == 2 ? Dir().GetUserSid(log.log, KW("korva.invalid"), KW("nobody"), &out)
+                        : Dir().CanonicalToDistinguishedName(log.log, KW("korva.invalid/Users/nobody"), &out);
         // 0 with no name only for a computer that is not joined, which says so.
         EXPECT_TRUE(out.empty());
         EXPECT_TRUE(result != 0 ? log.Has(KW(""), kLogError, result)

@@ -244,48 +244,6 @@ TEST(DirectoryQueriesTest, ServerAndSnapshotGiveTheExpectedAnswers) {
     }
 }
 
-// Every call of a backend shares one session; one the server has dropped is opened again by the next call.
-TEST(DirectoryQueriesTest, OneSessionIsKeptAndReopenedAfterADrop) {
-    using namespace platform;
-    struct Session final : LdapSession {
-        std::unique_ptr<LdapSession> inner;
-        bool dropped = false;
-        int32_t Search(WStringView base, LdapScope scope, WStringView filter,
-                       const std::vector<WString>& attributes, std::vector<LdapEntry>* out) override {
-            return dropped ? kLdapServerDown : inner->Search(base, scope, filter, attributes, out);
-        }
-        int32_t Add(WStringView, const std::vector<LdapAttribute>&) override { return kLdapOther; }
-        int32_t Modify(WStringView, const std::vector<LdapModification>&) override { return kLdapOther; }
-        void SetDeadline(LdapDeadline deadline) override { inner->SetDeadline(deadline); }
-        WString LastServerMessage() const override { return WString(); }
-    };
-    struct Counting final : LdapConnector {
-        int32_t Open(const LdapSettings& settings, std::unique_ptr<LdapSession>* out) override {
-            ++opens;
-            auto session = std::make_unique<Session>();
-            const int32_t result = Ldap().Open(settings, &session->inner);
-            last = session.get();
-            *out = std::move(session);
-            return result;
-        }
-        int opens = 0;
-        Session* last = nullptr;
-    } connector;
-    LdapDirectoryBackend backend(BackendSettings(), &connector);
-    ScopedDirectoryBackend installed(&backend);
-    testing::CapturedLog log;
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(Ask(log.log, {Q::Decide, KW("bob"), KW("BobBaker-2026")}), "0 Everyone in All|++|accepted");
-    }
-    EXPECT_EQ(connector.opens, 1);
-    ASSERT_NE(connector.last, nullptr);
-    connector.last->dropped = true;  // the server closes the connection
-    // A call without a fallback.
-    EXPECT_EQ(Ask(log.log, {Q::Account, KW("S-1-5-21-1000000001-2000000002-3000000003-1102")}),
-              "0 CORP\\alice|1");
-    EXPECT_EQ(connector.opens, 2);
-}
-
 // Dead and silent servers: every question fails, each backend call within the budget (a scope takes three).
 TEST(DirectoryQueriesTest, UnreachableServersFailWithinTheBudget) {
     const uint16_t silent = testing::SilentPort();
