@@ -283,7 +283,6 @@ TEST(LdifDirectoryLoadTest, RootDseAndPartitionsAndFilesThatAreNoDirectory) {
         {"dn:\nnamingContexts: DC=x\n\n" + partitions, 0, "DC=x;-;x|Configuration"},
         {"dn: DC=x\nobjectClass: top\n\ndn: CN=a,,DC=x\nobjectClass: top\n", 4, "not a valid"},
         {"dn: CN=a,DC=x\ncn: a\n\ndn: cn=A , dc=X\ncn: b\n", 4, "first is on line 1"},
-        {"dn: CN=a\nchangetype: delete\n", 2, "change records"},
     };
     for (const auto& [text, line, expected] : rows) {
         std::unique_ptr<LdifDirectory> directory;
