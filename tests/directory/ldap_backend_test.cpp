@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "platform/format.h"
 #include "tests/directory/ldif_test_support.h"
 
 namespace korva::testing {
@@ -36,36 +36,137 @@ class LdapBackendTest : public ::testing::Test {
         backend_ = std::make_unique<LdapDirectoryBackend>(std::move(settings), &faulty_);
     }
 
+    enum class Q { Join, DcName, Bind, Crack, Name, Sid, Object, Translate };
+    // A question and its answer as "code text": a controller, a binding, a name cracked from format x to y, an
+    // account's SID or a SID's account, an object bound with interface x, a translator for a domain.
+    std::string Ask(Q kind, const WChar* text, uint32_t x = 0, uint32_t y = 0) {
+        WString out;
+        int32_t code = 0;
+        std::unique_ptr<DomainControllerBinding> binding;
+        if (kind == Q::DcName) {
+            DomainControllerInfo info{KW("stale"), KW("stale")};
+            code = backend_->GetDcName(text, x, &info);
+            out = info.domainControllerName + KW("|") + info.domainName;
+        } else if (kind == Q::Bind || kind == Q::Crack) {
+            code = backend_->BindDomainController(kind == Q::Bind ? text : KW("corp.example.test"), &binding);
+            out = binding ? KW("bound") : KW("");
+            CrackedName c{false, 99, {}, KW("stale")};
+            if (kind == Q::Crack && code == 0) {
+                code = binding->CrackName(kDsNameFlagTrustReferral, x, y, text, &c);
+                out = Format(KW("%d %u %s|%s"), c.hasItem, c.status, c.name.c_str(), c.domain.c_str());
+            }
+        } else if (kind == Q::Name) {
+            AccountSidBuffers b{68, 16, {}, {}, 0};
+            code = backend_->LookupAccountName(nullptr, text, &b);
+            WString sid;
+            if (code == 0 &&
+                (SidToText(b.sid, &sid) != 0 || b.sidSize != b.sid.size() || b.domainSize != b.domain.size()))
+                sid = KW("(bad SID or sizes)");
+            out = Format(KW("%s|%s|%u"), sid.c_str(), b.domain.c_str(), b.use);
+        } else if (kind == Q::Sid) {
+            SidBytes sid;
+            (void)TextToSid(text, &sid);
+            AccountNameBuffers b{64, 64, {}, {}, 0};
+            code = backend_->LookupAccountSid(nullptr, sid, &b);
+            out = Format(KW("%s|%s|%u"), b.name.c_str(), b.domain.c_str(), b.use);
+        } else if (kind == Q::Object) {
+            std::unique_ptr<DirectoryObject> bound;
+            code = backend_->BindObject(text, static_cast<ObjectInterface>(x), &bound);
+            out = bound ? KW("bound") : KW("");
+        } else if (kind == Q::Translate) {
+            std::unique_ptr<NameTranslator> translator;
+            code = backend_->CreateNameTranslate(&translator);
+            code = code != kSOk ? code : translator->Init(kAdsNameInitTypeDomain, text);
+        } else {
+            uint32_t status = 0;
+            code = backend_->GetJoinInformation(&out, &status);
+            out += Format(KW(" %u"), status);
+        }
+        return std::to_string(code) + " " + U8(out);
+    }
+
     std::unique_ptr<LdifDirectory> directory_;
     std::unique_ptr<LdapSession> session_;
     FaultyConnector faulty_;
     std::unique_ptr<LdapDirectoryBackend> backend_;
 };
 
-TEST_F(LdapBackendTest, JoinInformationLocatorAndBinding) {
-    WString name;
-    uint32_t status = 0;
-    ASSERT_EQ(backend_->GetJoinInformation(&name, &status), 0);
-    EXPECT_EQ(U8(name) + " " + std::to_string(status), "CORP " + std::to_string(kNetSetupDomainName));
-    const uint32_t toDns = kDsIsFlatName | kDsReturnDnsName;
-    const std::tuple<const WChar*, uint32_t, int32_t, const char*> rows[] = {
-        {KW("CORP"), toDns, 0, "\\\\dc1.corp.example.test|corp.example.test"},
-        {KW("corp"), kDsReturnFlatName, 0, "\\\\DC1|CORP"},
-        {nullptr, kDsReturnFlatName, 0, "\\\\DC1|CORP"},
-        {KW("corp.example.test"), toDns, winerr::kNoSuchDomain, "|"},
+std::string Code(int32_t code, const char* text) {
+    return std::to_string(code) + " " + text;
+}
+
+// Successful UPN and canonical-name cracks are asked by the Samba suite; these are the other forms and statuses.
+TEST_F(LdapBackendTest, Answers) {
+    const uint32_t upn = kDsUserPrincipalName, can = kDsCanonicalName, dn = kDsFqdn1779Name,
+                   sid = kDsSidOrSidHistoryName, nt4 = 2, toDns = kDsIsFlatName | kDsReturnDnsName;
+    const uint32_t user = static_cast<uint32_t>(ObjectInterface::User), object = 0;
+    const std::tuple<Q, const WChar*, uint32_t, uint32_t, std::string> rows[] = {
+        {Q::Join, nullptr, 0, 0, "0 CORP " + std::to_string(kNetSetupDomainName)},
+        {Q::DcName, KW("CORP"), toDns, 0, "0 \\\\dc1.corp.example.test|corp.example.test"},
+        {Q::DcName, KW("corp"), kDsReturnFlatName, 0, "0 \\\\DC1|CORP"},
+        {Q::DcName, nullptr, kDsReturnFlatName, 0, "0 \\\\DC1|CORP"},
+        {Q::DcName, KW("corp.example.test"), toDns, 0, Code(winerr::kNoSuchDomain, "|")},
+        {Q::Bind, KW("CORP"), 0, 0, "0 bound"},
+        {Q::Bind, KW(""), 0, 0, "0 bound"},
+        {Q::Bind, KW("OTHER"), 0, 0, Code(winerr::kNoSuchDomain, "")},
+        // Mia has no UPN: the account name with the domain's DNS or flat name stands in for one.
+        {Q::Crack, KW("mia.berg@corp.example.test"), upn, dn,
+         "0 1 0 CN=Berg\\, Mia,OU=IT,DC=corp,DC=example,DC=test|corp.example.test"},
+        {Q::Crack, KW("mia.berg@CORP"), upn, can, "0 1 0 corp.example.test/IT/Berg, Mia|corp.example.test"},
+        {Q::Crack, KW("someone@other.example.test"), upn, dn, "0 1 5 |other.example.test"},
+        {Q::Crack, KW("nobody@corp.example.test"), upn, dn, "0 1 2 |"},
+        {Q::Crack, KW("alex.berg"), upn, dn, "0 1 6 |"},
+        {Q::Crack, KW("corp.example.test/"), can, dn, "0 1 0 DC=corp,DC=example,DC=test|corp.example.test"},
+        {Q::Crack, KW("corp.example.test/IT//Alex Berg"), can, dn, "0 1 6 |"},
+        {Q::Crack, KW("other.example.test/Users/x"), can, dn, "0 1 5 |other.example.test"},
+        {Q::Crack, KW("corp.example.test"), can, dn, "0 1 6 |"},
+        {Q::Crack, KW("cn=operators,ou=it,dc=corp,dc=example,dc=test"), dn, can,
+         "0 1 0 corp.example.test/IT/Operators|corp.example.test"},
+        {Q::Crack, KW("not a DN"), dn, can, "0 1 6 |"},
+        {Q::Crack, kMiaDn, dn, upn, "0 1 4 |corp.example.test"},
+        {Q::Crack, KW("S-1-5-21-1-2-3-1105"), sid, nt4, "0 1 0 CORP\\mia.berg|corp.example.test"},
+        {Q::Crack, KW("S-1-5-x"), sid, nt4, "0 1 6 |"},
+        {Q::Crack, KW("corp\\Operators"), nt4, sid, "0 1 0 S-1-5-21-1-2-3-1110|corp.example.test"},
+        {Q::Crack, KW("OTHER\\someone"), nt4, sid, "0 1 5 |other.example.test"},
+        // Formats this backend does not know fail the call itself.
+        {Q::Crack, KW("x"), 99, dn, Code(winerr::kInvalidParameter, "0 0 |")},
+        {Q::Crack, KW("corp.example.test/IT"), can, 99, Code(winerr::kInvalidParameter, "0 0 |")},
+        // Built-in aliases are those under S-1-5-32; the others are refused as BUILTIN\ names.
+        {Q::Name, KW("alex.berg@corp.example.test"), 0, 0, "0 S-1-5-21-1-2-3-1104|CORP|1"},
+        {Q::Name, KW("mia.berg"), 0, 0, "0 S-1-5-21-1-2-3-1105|CORP|1"},
+        {Q::Name, KW("CORP\\Operators"), 0, 0, "0 S-1-5-21-1-2-3-1110|CORP|2"},
+        {Q::Name, KW("corp"), 0, 0, "0 S-1-5-21-1-2-3|CORP|3"},
+        {Q::Name, KW("BUILTIN\\Administrators"), 0, 0, "0 S-1-5-32-544|BUILTIN|4"},
+        {Q::Name, KW("BUILTIN\\Operators"), 0, 0, Code(winerr::kNoneMapped, "||0")},
+        {Q::Name, KW("BUILTIN\\Guests"), 0, 0, Code(winerr::kNoneMapped, "||0")},
+        {Q::Name, KW("BUILTIN\\Replicator"), 0, 0, Code(winerr::kNoneMapped, "||0")},
+        {Q::Name, KW("BUILTIN\\Readers"), 0, 0, Code(winerr::kNoneMapped, "||0")},
+        {Q::Name, KW(""), 0, 0, Code(winerr::kNoneMapped, "||0")},
+        {Q::Sid, KW("S-1-5-21-1-2-3"), 0, 0, "0 CORP|CORP|3"},
+        {Q::Sid, KW("S-1-5-32-544"), 0, 0, "0 Administrators|BUILTIN|4"},
+        {Q::Sid, KW("S-1-5-33-552"), 0, 0, "0 Replicator|CORP|4"},
+        {Q::Sid, KW("S-1-5-21-1-2-3-1112"), 0, 0,
+         Code(winerr::kNoneMapped, "||0")},  // Loop has no account name
+        {Q::Object, KW("LDAP://dc1.corp.example.test/cn=alex berg,ou=it,dc=corp,dc=example,dc=test"), user, 0,
+         "0 bound"},
+        {Q::Object, KW("LDAP://CN=Operators,OU=IT,DC=corp,DC=example,DC=test"), user, 0,
+         Code(kENoInterface, "")},
+        {Q::Object, KW("LDAP://rootDSE"), object, 0, "0 bound"},
+        {Q::Object, KW("LDAP://CN=Nobody,DC=corp,DC=example,DC=test"), object, 0, Code(kEDsNoSuchObject, "")},
+        {Q::Object, KW("ldap://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"), object, 0,
+         Code(kEAdsBadPathname, "")},
+        {Q::Object, KW("LDAP://CN=a,,DC=x"), object, 0, Code(kEAdsBadPathname, "")},
+        {Q::Object, nullptr, object, 0, Code(kEAdsBadPathname, "")},
+        {Q::Object, KW("LDAP://dc1/"), object, 0, Code(kEAdsBadPathname, "")},
     };
-    for (const auto& [domain, flags, result, answer] : rows) {
-        SCOPED_TRACE(domain ? U8(domain) : "(null)");
-        DomainControllerInfo info{KW("stale"), KW("stale")};
-        EXPECT_EQ(backend_->GetDcName(domain, flags, &info), result);
-        EXPECT_EQ(U8(info.domainControllerName) + "|" + U8(info.domainName), answer);
+    for (const auto& [kind, text, x, y, answer] : rows) {
+        EXPECT_EQ(Ask(kind, text, x, y), answer) << (text ? U8(text) : "(null)");
     }
-    for (const auto& [domain, result] :
-         {std::pair{KW("CORP"), 0}, {KW(""), 0}, {KW("OTHER"), winerr::kNoSuchDomain}}) {
-        std::unique_ptr<DomainControllerBinding> binding;
-        EXPECT_EQ(backend_->BindDomainController(domain, &binding), result) << U8(domain);
-        EXPECT_EQ(binding != nullptr, result == 0) << U8(domain);
-    }
+    AccountNameBuffers buffers;
+    EXPECT_EQ(backend_->LookupAccountSid(nullptr, SidBytes{1, 5, 0}, &buffers), winerr::kInvalidSid);
+    SidBytes bytes = {9};
+    EXPECT_EQ(backend_->StringToSid(nullptr, &bytes), winerr::kInvalidSid);
+    EXPECT_TRUE(bytes.empty());
 }
 
 TEST_F(LdapBackendTest, ConfiguredNamesNeedNoDirectory) {
@@ -91,94 +192,6 @@ TEST_F(LdapBackendTest, ConfiguredNamesNeedNoDirectory) {
     EXPECT_EQ(U8(name) + " " + std::to_string(status), "WORKGROUP " + std::to_string(kNetSetupWorkgroupName));
 }
 
-// Successful UPN and canonical-name cracks are asked by the Samba suite; these are the other forms and statuses.
-TEST_F(LdapBackendTest, CrackNames) {
-    const uint32_t upn = kDsUserPrincipalName, can = kDsCanonicalName, dn = kDsFqdn1779Name,
-                   sid = kDsSidOrSidHistoryName, nt4 = 2;
-    const std::tuple<uint32_t, const WChar*, uint32_t, uint32_t, const char*> rows[] = {
-        // Mia has no UPN: the account name with the domain's DNS or flat name stands in for one.
-        {upn, KW("mia.berg@corp.example.test"), dn, 0,
-         "CN=Berg\\, Mia,OU=IT,DC=corp,DC=example,DC=test|corp.example.test"},
-        {upn, KW("mia.berg@CORP"), can, 0, "corp.example.test/IT/Berg, Mia|corp.example.test"},
-        {upn, KW("someone@other.example.test"), dn, kDsNameErrorDomainOnly, "|other.example.test"},
-        {upn, KW("nobody@corp.example.test"), dn, kDsNameErrorNotFound, "|"},
-        {upn, KW("alex.berg"), dn, kDsNameErrorNoSyntacticalMapping, "|"},
-        {can, KW("corp.example.test/"), dn, 0, "DC=corp,DC=example,DC=test|corp.example.test"},
-        {can, KW("corp.example.test/IT//Alex Berg"), dn, kDsNameErrorNoSyntacticalMapping, "|"},
-        {can, KW("other.example.test/Users/x"), dn, kDsNameErrorDomainOnly, "|other.example.test"},
-        {can, KW("corp.example.test"), dn, kDsNameErrorNoSyntacticalMapping, "|"},
-        {dn, KW("cn=operators,ou=it,dc=corp,dc=example,dc=test"), can, 0,
-         "corp.example.test/IT/Operators|corp.example.test"},
-        {dn, KW("not a DN"), can, kDsNameErrorNoSyntacticalMapping, "|"},
-        {dn, kMiaDn, upn, kDsNameErrorNoMapping, "|corp.example.test"},
-        {sid, KW("S-1-5-21-1-2-3-1105"), nt4, 0, "CORP\\mia.berg|corp.example.test"},
-        {sid, KW("S-1-5-x"), nt4, kDsNameErrorNoSyntacticalMapping, "|"},
-        {nt4, KW("corp\\Operators"), sid, 0, "S-1-5-21-1-2-3-1110|corp.example.test"},
-        {nt4, KW("OTHER\\someone"), sid, kDsNameErrorDomainOnly, "|other.example.test"},
-    };
-    std::unique_ptr<DomainControllerBinding> binding;
-    ASSERT_EQ(backend_->BindDomainController(KW("corp.example.test"), &binding), 0);
-    for (const auto& [offered, name, desired, status, answer] : rows) {
-        SCOPED_TRACE(U8(name));
-        CrackedName out{false, 99, {}, KW("stale")};
-        ASSERT_EQ(binding->CrackName(kDsNameFlagTrustReferral, offered, desired, name, &out), 0);
-        EXPECT_TRUE(out.hasItem);
-        EXPECT_EQ(out.status, status);
-        EXPECT_EQ(U8(out.name) + "|" + U8(out.domain), answer);
-    }
-    // Formats this backend does not know fail the call itself.
-    CrackedName out;
-    EXPECT_EQ(binding->CrackName(0, 99, dn, KW("x"), &out), winerr::kInvalidParameter);
-    EXPECT_EQ(binding->CrackName(0, can, 99, KW("corp.example.test/IT"), &out), winerr::kInvalidParameter);
-    EXPECT_FALSE(out.hasItem);
-}
-
-TEST_F(LdapBackendTest, LookupAccountNameAndSid) {
-    // Built-in aliases are those under S-1-5-32; the others are refused as BUILTIN\ names.
-    const std::tuple<const WChar*, int32_t, const char*> names[] = {
-        {KW("alex.berg@corp.example.test"), 0, "S-1-5-21-1-2-3-1104|CORP|1"},
-        {KW("mia.berg"), 0, "S-1-5-21-1-2-3-1105|CORP|1"},
-        {KW("CORP\\Operators"), 0, "S-1-5-21-1-2-3-1110|CORP|2"},
-        {KW("corp"), 0, "S-1-5-21-1-2-3|CORP|3"},
-        {KW("BUILTIN\\Administrators"), 0, "S-1-5-32-544|BUILTIN|4"},
-        {KW("BUILTIN\\Operators"), winerr::kNoneMapped, "||0"},
-        {KW("BUILTIN\\Guests"), winerr::kNoneMapped, "||0"},
-        {KW("BUILTIN\\Replicator"), winerr::kNoneMapped, "||0"},
-        {KW("BUILTIN\\Readers"), winerr::kNoneMapped, "||0"},
-        {KW(""), winerr::kNoneMapped, "||0"},
-    };
-    for (const auto& [account, result, answer] : names) {
-        SCOPED_TRACE(U8(account));
-        AccountSidBuffers buffers{68, 16, {}, {}, 0};
-        EXPECT_EQ(backend_->LookupAccountName(nullptr, account, &buffers), result);
-        WString sid;
-        if (result == 0) {
-            ASSERT_EQ(SidToText(buffers.sid, &sid), 0);
-            EXPECT_EQ(buffers.sidSize, buffers.sid.size());
-            EXPECT_EQ(buffers.domainSize, buffers.domain.size());
-        }
-        EXPECT_EQ(U8(sid) + "|" + U8(buffers.domain) + "|" + std::to_string(buffers.use), answer);
-    }
-    const std::tuple<const char*, int32_t, const char*> sids[] = {
-        {"S-1-5-21-1-2-3", 0, "CORP|CORP|3"},
-        {"S-1-5-32-544", 0, "Administrators|BUILTIN|4"},
-        {"S-1-5-33-552", 0, "Replicator|CORP|4"},
-        {"S-1-5-21-1-2-3-1112", winerr::kNoneMapped, "||0"},  // Loop has no account name
-    };
-    for (const auto& [text, result, answer] : sids) {
-        SidBytes sid;
-        ASSERT_EQ(TextToSid(Utf8ToUtf16(text), &sid), 0);
-        AccountNameBuffers buffers{64, 64, {}, {}, 0};
-        EXPECT_EQ(backend_->LookupAccountSid(nullptr, sid, &buffers), result) << text;
-        EXPECT_EQ(U8(buffers.name) + "|" + U8(buffers.domain) + "|" + std::to_string(buffers.use), answer);
-    }
-    AccountNameBuffers buffers;
-    EXPECT_EQ(backend_->LookupAccountSid(nullptr, SidBytes{1, 5, 0}, &buffers), winerr::kInvalidSid);
-    SidBytes sid = {9};
-    EXPECT_EQ(backend_->StringToSid(nullptr, &sid), winerr::kInvalidSid);
-    EXPECT_TRUE(sid.empty());
-}
-
 TEST_F(LdapBackendTest, NameTranslate) {
     std::unique_ptr<NameTranslator> translator;
     ASSERT_EQ(backend_->CreateNameTranslate(&translator), kSOk);
@@ -201,24 +214,6 @@ TEST_F(LdapBackendTest, NameTranslate) {
     ASSERT_EQ(translator->Set(kAdsNameType1779, kMiaDn), kSOk);
     EXPECT_EQ(translator->Get(kAdsNameTypeUserPrincipalName, &name), kEDsNameNotFound);  // Mia has no UPN
     EXPECT_EQ(translator->Set(99, KW("x")), kEInvalidArg);
-}
-
-TEST_F(LdapBackendTest, BindObjectPaths) {
-    const auto user = ObjectInterface::User, object = ObjectInterface::Object;
-    const std::tuple<const WChar*, ObjectInterface, int32_t> rows[] = {
-        {KW("LDAP://dc1.corp.example.test/cn=alex berg,ou=it,dc=corp,dc=example,dc=test"), user, kSOk},
-        {KW("LDAP://CN=Operators,OU=IT,DC=corp,DC=example,DC=test"), user, kENoInterface},
-        {KW("LDAP://rootDSE"), object, kSOk},
-        {KW("LDAP://CN=Nobody,DC=corp,DC=example,DC=test"), object, kEDsNoSuchObject},
-        {KW("ldap://CN=Alex Berg,OU=IT,DC=corp,DC=example,DC=test"), object, kEAdsBadPathname},
-        {KW("LDAP://CN=a,,DC=x"), object, kEAdsBadPathname},
-        {nullptr, object, kEAdsBadPathname},
-    };
-    for (const auto& [path, iface, result] : rows) {
-        std::unique_ptr<DirectoryObject> bound;
-        EXPECT_EQ(backend_->BindObject(path, iface, &bound), result) << (path ? U8(path) : "(null)");
-        EXPECT_EQ(bound != nullptr, result == kSOk);
-    }
 }
 
 // Values read as ADSI hands them over (large integers, lists, user properties) are asked by the Samba suite.
@@ -247,64 +242,38 @@ TEST_F(LdapBackendTest, BoundObjectsRefuseWhatTheyLackAndReadAgainOnRequest) {
 
 TEST_F(LdapBackendTest, LdapFailuresBecomeTheWindowsCodesOfEachCall) {
     const int32_t serverDown = HResultFromWin32(winerr::kDsServerDown);
-    DomainControllerInfo info;
-    std::unique_ptr<DomainControllerBinding> binding;
-    AccountSidBuffers sidBuffers{100, 100, {}, {}, 0};
-    AccountNameBuffers nameBuffers{100, 100, {}, {}, 0};
-    std::unique_ptr<DirectoryObject> object;
-    std::unique_ptr<NameTranslator> translator;
-    WString name;
-    uint32_t status = 0;
-    auto dcName = [&] { return backend_->GetDcName(KW("CORP"), kDsIsFlatName | kDsReturnDnsName, &info); };
-    auto bind = [&] { return backend_->BindDomainController(KW("CORP"), &binding); };
-    auto lookupName = [&] {
-        return backend_->LookupAccountName(nullptr, KW("CORP\\alex.berg"), &sidBuffers);
-    };
-    auto lookupSid = [&] {
-        const std::string sid = SidValue("S-1-5-21-1-2-3-1104");
-        return backend_->LookupAccountSid(nullptr, SidBytes(sid.begin(), sid.end()), &nameBuffers);
-    };
-    auto bindObject = [&] { return backend_->BindObject(kAlexPath, ObjectInterface::User, &object); };
-    auto translate = [&] {
-        EXPECT_EQ(backend_->CreateNameTranslate(&translator), kSOk);
-        return translator->Init(kAdsNameInitTypeDomain, KW("corp.example.test"));
-    };
-    auto join = [&] { return backend_->GetJoinInformation(&name, &status); };
-    const struct {
-        const char* what;
-        std::function<int32_t()> call;
-        int32_t openFailure;
-        int32_t searchFailure;
-        int32_t expected;
-    } rows[] = {
+    const uint32_t user = static_cast<uint32_t>(ObjectInterface::User);
+    const std::tuple<Q, const WChar*, uint32_t, int32_t, int32_t, int32_t> rows[] = {
         // A controller that cannot be reached: the locator finds no domain, the rest report the server.
-        {"GetDcName", dcName, kLdapServerDown, 0, winerr::kNoSuchDomain},
-        {"BindDomainController", bind, kLdapConnectError, 0, winerr::kNoSuchDomain},
-        {"NameTranslate::Init", translate, kLdapServerDown, 0, HResultFromWin32(winerr::kNoSuchDomain)},
-        {"LookupAccountName", lookupName, kLdapServerDown, 0, winerr::kDsServerDown},
-        {"GetJoinInformation", join, kLdapServerDown, 0, winerr::kDsServerDown},
-        {"BindObject", bindObject, kLdapServerDown, 0, serverDown},
+        {Q::DcName, KW("CORP"), kDsIsFlatName | kDsReturnDnsName, kLdapServerDown, 0, winerr::kNoSuchDomain},
+        {Q::Bind, KW("CORP"), 0, kLdapConnectError, 0, winerr::kNoSuchDomain},
+        {Q::Translate, KW("corp.example.test"), 0, kLdapServerDown, 0,
+         HResultFromWin32(winerr::kNoSuchDomain)},
+        {Q::Name, KW("CORP\\alex.berg"), 0, kLdapServerDown, 0, winerr::kDsServerDown},
+        {Q::Join, nullptr, 0, kLdapServerDown, 0, winerr::kDsServerDown},
+        {Q::Object, kAlexPath, user, kLdapServerDown, 0, serverDown},
         // Refused credentials and spent budgets.
-        {"BindObject, bad password", bindObject, kLdapInvalidCredentials, 0,
-         HResultFromWin32(winerr::kLogonFailure)},
-        {"LookupAccountSid, time out", lookupSid, 0, kLdapTimeout, winerr::kTimeout},
-        {"BindObject, time out", bindObject, 0, kLdapTimeLimitExceeded, HResultFromWin32(winerr::kTimeout)},
-        {"LookupAccountName, other", lookupName, 0, kLdapOther, winerr::kDsOperationsError},
+        {Q::Object, kAlexPath, user, kLdapInvalidCredentials, 0, HResultFromWin32(winerr::kLogonFailure)},
+        {Q::Sid, KW("S-1-5-21-1-2-3-1104"), 0, 0, kLdapTimeout, winerr::kTimeout},
+        {Q::Object, kAlexPath, user, 0, kLdapTimeLimitExceeded, HResultFromWin32(winerr::kTimeout)},
+        {Q::Name, KW("CORP\\alex.berg"), 0, 0, kLdapOther, winerr::kDsOperationsError},
     };
-    for (const auto& r : rows) {
-        faulty_.openFailure = r.openFailure;
-        faulty_.searchFailure = r.searchFailure;
-        EXPECT_EQ(r.call(), r.expected) << r.what;
+    for (const auto& [kind, text, x, openFailure, searchFailure, expected] : rows) {
+        faulty_.openFailure = openFailure;
+        faulty_.searchFailure = searchFailure;
+        EXPECT_EQ(std::stoi(Ask(kind, text, x)), expected) << static_cast<int>(kind);
     }
     faulty_.openFailure = 0;
     faulty_.searchFailure = 0;
     // Every call shares one session; one the server has dropped is opened again by the next call.
-    ASSERT_EQ(bind(), 0);
+    std::unique_ptr<DomainControllerBinding> binding;
+    std::unique_ptr<DirectoryObject> object;
+    ASSERT_EQ(backend_->BindDomainController(KW("CORP"), &binding), 0);
     const int opens = faulty_.opens;
-    ASSERT_EQ(bindObject(), kSOk);
+    ASSERT_EQ(backend_->BindObject(kAlexPath, ObjectInterface::User, &object), kSOk);
     EXPECT_EQ(faulty_.opens, opens);
     faulty_.last->dropped = true;
-    EXPECT_EQ(lookupSid(), 0);
+    EXPECT_EQ(Ask(Q::Sid, KW("S-1-5-21-1-2-3-1104")), "0 alex.berg|CORP|1");
     EXPECT_EQ(faulty_.opens, opens + 1);
     // A controller lost: cracking fails with the server's code and no item, a bound object cannot read itself.
     faulty_.searchFailure = kLdapServerDown;

@@ -4,22 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 namespace korva::ldapfilter {
 namespace {
 
 TEST(LdapFilterTest, Refusals) {
-    for (const char* text :
-         {"", "(cn=a", "(cn=a)(cn=b)", "(=a)", "(cn)", "(cn>a)", "(cn=a\\2)", "(cn=a**b)", "(cn~=a*)",
-          "(cn>=*)", "(!(cn=a)(cn=b))", "(&(cn=a)x)", "(:=x)", "(cn:r1:r2:=x)", "(cn:=)x", "(&(cn=a)"}) {
+    using namespace std::string_view_literals;
+    for (const std::string_view text :
+         {""sv, "(cn=a"sv, "(cn=a)(cn=b)"sv, "(=a)"sv, "(cn)"sv, "(cn>a)"sv, "(cn=a\\2)"sv, "(cn=a**b)"sv,
+          "(cn~=a*)"sv, "(cn>=*)"sv, "(!(cn=a)(cn=b))"sv, "(&(cn=a)x)"sv, "(:=x)"sv, "(cn:r1:r2:=x)"sv,
+          "(cn:=)x"sv, "(&(cn=a)"sv, "(cn=a\0b)"sv}) {
         Node root;
         std::string error;
         EXPECT_FALSE(Parse(text, FilterLimits{}, &root, &error)) << text;
         EXPECT_FALSE(error.empty()) << text;
     }
-    Node root;
-    std::string error;
-    EXPECT_FALSE(Parse(std::string("(cn=a\0b)", 8), FilterLimits{}, &root, &error));
 }
 
 TEST(LdapFilterTest, Limits) {
