@@ -174,22 +174,17 @@ TEST_F(LdapBackendTest, ConfiguredNamesNeedNoDirectory) {
     settings.dnsDomain = KW("corp.example.test");
     settings.flatDomain = KW("CORPX");
     settings.controllerName = KW("dc9.corp.example.test");
-    LdapDirectoryBackend configured(std::move(settings), &faulty_);
-    WString name;
-    uint32_t status = 0;
-    faulty_.openFailure = kLdapServerDown;
-    ASSERT_EQ(configured.GetJoinInformation(&name, &status), 0);  // nothing to ask the controller
-    EXPECT_EQ(U8(name), "CORPX");
+    backend_ = std::make_unique<LdapDirectoryBackend>(std::move(settings), &faulty_);
+    faulty_.openFailure = kLdapServerDown;  // nothing to ask the controller
+    EXPECT_EQ(Ask(Q::Join, nullptr), "0 CORPX " + std::to_string(kNetSetupDomainName));
     faulty_.openFailure = 0;
-    DomainControllerInfo info;
-    ASSERT_EQ(configured.GetDcName(KW("CORPX"), kDsIsFlatName | kDsReturnDnsName, &info), 0);
-    EXPECT_EQ(U8(info.domainControllerName), "\\\\dc9.corp.example.test");
+    EXPECT_EQ(Ask(Q::DcName, KW("CORPX"), kDsIsFlatName | kDsReturnDnsName),
+              "0 \\\\dc9.corp.example.test|corp.example.test");
     LdapBackendSettings workgroup;
     workgroup.joined = false;
     workgroup.flatDomain = KW("WORKGROUP");
-    LdapDirectoryBackend unjoined(std::move(workgroup), &faulty_);
-    ASSERT_EQ(unjoined.GetJoinInformation(&name, &status), 0);
-    EXPECT_EQ(U8(name) + " " + std::to_string(status), "WORKGROUP " + std::to_string(kNetSetupWorkgroupName));
+    backend_ = std::make_unique<LdapDirectoryBackend>(std::move(workgroup), &faulty_);
+    EXPECT_EQ(Ask(Q::Join, nullptr), "0 WORKGROUP " + std::to_string(kNetSetupWorkgroupName));
 }
 
 TEST_F(LdapBackendTest, NameTranslate) {

@@ -48,11 +48,10 @@ struct FaultyConnector final : platform::LdapConnector {
             const int32_t failure = dropped ? kLdapServerDown : owner.searchFailure;
             return failure != 0 ? failure : inner->Search(base, scope, filter, attributes, out);
         }
-        int32_t Add(WStringView dn, const std::vector<platform::LdapAttribute>& a) override {
-            return inner->Add(dn, a);
-        }
-        int32_t Modify(WStringView dn, const std::vector<platform::LdapModification>& c) override {
-            return inner->Modify(dn, c);
+        // The backend only reads.
+        int32_t Add(WStringView, const std::vector<platform::LdapAttribute>&) override { return kLdapOther; }
+        int32_t Modify(WStringView, const std::vector<platform::LdapModification>&) override {
+            return kLdapOther;
         }
         void SetDeadline(platform::LdapDeadline deadline) override { inner->SetDeadline(deadline); }
         WString LastServerMessage() const override { return inner->LastServerMessage(); }
