@@ -121,6 +121,7 @@ TEST_F(LdifDirectoryTest, Filters) {
         {"(pwdLastSet>=1)", "0 Alex Berg"},
         {"(pwdLastSet=00)", "0 Berg, Mia"},
         {"(pwdLastSet<=0)", "0 Berg, Mia"},
+        {"(pwdLastSet>=9223372036854775808)", "0 "},  // past the largest 64-bit integer: no number
         {"(|(cn=Alex*)(sAMAccountName=*berg))", "0 Alex Berg|Berg, Mia"},
         {"(sAMAccountName=a*x*rg)", "0 Alex Berg"},
         {"(sAMAccountName=al*lex*)", "0 "},
