@@ -168,16 +168,20 @@ TEST_F(PolicyTest, LoadFromXml) {
 }
 
 TEST_F(PolicyTest, TestPassword) {
-    const WChar* kThreeRules =
-        KW("<Rule type='2'><Enabled>1</Enabled><MinimumLength>3</MinimumLength><Description>3</Description>"
-           "</Rule><Rule type='3'><Enabled>1</Enabled><MaximumLength>4</MaximumLength><Description>at most 4"
-           "</Description><Description languageid='7'>h\u00F6chstens 4</Description></Rule><Rule type='2'>"
-           "<Enabled>0</Enabled><MinimumLength>50</MinimumLength></Rule><Rule type='3'><Enabled>1</Enabled>"
-           "</Rule>");
-    // rules, password, language, result, each tested rule's verdict ("+" accepted), feedback
+    const WChar* kThreeRules = KW(
+        "<Rule type='2'><Enabled>1</Enabled><MinimumLength>3</MinimumLength><Description>3</Description>"
+        "</Rule><Rule type='3'><Enabled>1</Enabled><MaximumLength>4</MaximumLength><Description languageid="
+        "'9'>first</Description><Description LanguageID='7'>h\u00F6chstens 4</Description><Description "
+        "languageid=' 7'>at most 4</Description><Description languageid='1031'>any</Description></Rule>"
+        "<Rule type='2'><Enabled>0</Enabled><MinimumLength>50</MinimumLength></Rule><Rule type='3'><Enabled>1"
+        "</Enabled></Rule>");
+    // rules, password, language, result, each tested rule's verdict ("+" accepted), feedback. Description's
+    // attribute ignores case; a later text replaces an earlier one; a bad id means English.
     const std::tuple<const WChar*, const WChar*, uint32_t, int32_t, const char*, const WChar*> rows[] = {
         {kThreeRules, KW("abcdefg"), kLangEnglish, 0, "+-+", KW("H\r\n - at most 4\r\n")},
         {kThreeRules, KW("abcdefg"), kLangGerman, 0, "+-+", KW("H\r\n - h\u00F6chstens 4\r\n")},
+        {kThreeRules, KW("abcdefg"), kLangFrench, 0, "+-+", KW("H\r\n - at most 4\r\n")},  // English
+        {kThreeRules, KW("abcdefg"), 1031, 0, "+-+", KW("H\r\n - any\r\n")},
         {kThreeRules, KW("abcd"), kLangEnglish, 0, "+++", KW("H\r\n")},
         {KW("<Rule type='2'><Enabled>0</Enabled></Rule>"), KW("abc"), kLangEnglish, 0, "", KW("H\r\n")},
         // A rule without a text for the language or English is named.
