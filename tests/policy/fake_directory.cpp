@@ -19,8 +19,7 @@ bool IsSidText(WStringView text) {
     return text.substr(0, 2) == KW("S-");
 }
 
-// An attribute's array value, whose steps can fail. A failed release still releases: the count tells whether
-// the caller tried.
+// An attribute's array value, whose steps can fail. A failed release still releases (the caller tried).
 template <class Stored, class Element>
 class FakeArray : public Stored {
   public:

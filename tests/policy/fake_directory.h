@@ -1,7 +1,6 @@
-// A stateful fake directory backend, installed as the process-wide backend while it lives. Any single call can
-// fail (FailNext), leaving its outputs as a failed platform call does. Its destructor aborts on a binding,
-// object, name translator or array lock still held, or unbalanced COM initialisation. A SID's binary form here
-// is the code units of its text ("S-...").
+// A stateful fake directory backend, installed as the process-wide backend while it lives; any call can fail
+// (FailNext) as the platform's does. The destructor aborts on a leaked handle or unbalanced COM set-up.
+// A SID's binary form here is the code units of its text ("S-...").
 #pragma once
 
 #include <cstdint>
@@ -18,8 +17,7 @@ namespace korva::testing {
 
 class FakeDirectory final : public DirectoryBackend {
   public:
-    // One per call of the backend and of the objects it hands out. CrackStatus: the next name cracking
-    // answers the fault's code as its DS_NAME_ERROR status while the call itself works.
+    // One per call. A CrackStatus fault is the next cracked name's DS_NAME_ERROR status; the call works.
     // clang-format off
     enum class Op { GetJoinInformation, GetDcName, BindDomainController, CrackName, CrackStatus,
                     LookupAccountName, LookupAccountSid, SidToString, FreeSidString, StringToSid,
@@ -61,8 +59,7 @@ class FakeDirectory final : public DirectoryBackend {
         object.isUser = isUser;
         return object;
     }
-    // Name cracking to `desiredFormat` answers `result` for `name` (whatever format it is offered in). With a
-    // `homeDomain`, a controller of any other domain answers DS_NAME_ERROR_DOMAIN_ONLY naming it.
+    // Cracking `name` (any format) to `desiredFormat` gives `result`; domains but `homeDomain` refer to it.
     void AddCrackedName(uint32_t desiredFormat, WStringView name, WStringView result,
                         WStringView homeDomain = {}) {
         cracked_[CrackKey(desiredFormat, name)] = {WString(result), WString(homeDomain)};
@@ -94,8 +91,7 @@ class FakeDirectory final : public DirectoryBackend {
     // A domain whose controller can be bound.
     void AddDomainController(WStringView domain) { controllers_.push_back(AsciiLower(domain)); }
 
-    // The next call of `op` whose name argument (path, attribute, domain, name, SID text) contains `match`
-    // (ASCII case ignored; empty: any) fails with `code`; a code of 0 lets that call through.
+    // The next call of `op` whose name argument has `match` (any case; empty: any) fails with `code` (0: no).
     void FailNext(Op op, int32_t code, WStringView match = {}) {
         faults_.emplace_back(op, code, AsciiLower(match));
     }

@@ -1,5 +1,4 @@
-// The rules: Rule elements through the factory, verdicts, built-in texts, and the similarity measure on rows
-// worked out by hand.
+// The rules: Rule elements through the factory, verdicts, built-in texts, the similarity measure by hand.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -64,8 +63,7 @@ TEST(RuleTest, EachTypeMakesItsClassWithTheListedSettings) {
 }
 
 TEST(RuleTest, FactoryReadsRuleElements) {
-    // type (null: none), children, result, the settings of each rule created ("|" between them), an Error
-    // line with the result (or -11; null: none, and none at all on failure)
+    // type (null: none), children, result, settings of each rule made, the Error line (null: no error at all)
     const std::tuple<const char*, const char*, int32_t, const char*, const char*> rows[] = {
         {"1", "<Enabled>1</Enabled>", 0, "1 on 1440", nullptr},
         {"2", "<Enabled>5</Enabled>", 0, "2 on 6", nullptr},

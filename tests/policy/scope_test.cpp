@@ -1,5 +1,4 @@
-// Scopes: matching by name and by group membership, loading from XML, names from the directory, user scopes;
-// the rules that read the user from the directory.
+// Scopes: matching, loading, names from the directory, user scopes; the rules that read the user's entry.
 #include "policy/scope.h"
 
 #include <gtest/gtest.h>
@@ -59,9 +58,8 @@ TEST(ScopeMatchTest, ByCanonicalName) {
 
 constexpr int64_t kNow = 133500000000000000;  // a FILETIME in 2024
 
-// John (jsmith, S-1-5-1, John Smith, account name JS042): in Sales Staff (in All Staff) and Loop A; Loop A and
-// Loop B contain each other. The group Staff (S-1-5-2). All in domain A (a.b), to which the computer is
-// joined. The clock stands at kNow.
+// John (jsmith, S-1-5-1, John Smith, JS042) is in Sales Staff (in All Staff) and Loop A (in Loop B, in A);
+// the group Staff (S-1-5-2). All in domain A (a.b), the computer's, at kNow.
 class ScopeDirectoryTest : public ::testing::Test {
   protected:
     using Op = FakeDirectory::Op;
@@ -179,8 +177,7 @@ TEST(ScopeLoadTest, TypeAndChildren) {
 }
 
 TEST_F(ScopeDirectoryTest, UpdateByType) {
-    // type, SID, failing operation, its first and second fault (0: let through), result, "canonical|name",
-    // the line logged with the last fault
+    // type, SID, failing operation, its first and second fault, result, "canonical|name", the line logged
     using Row = std::tuple<int32_t, const WChar*, Op, int32_t, int32_t, int32_t, const char*, const WChar*>;
     const Row rows[] = {
         {ST_OU, KW("a.b/Sales"), Op::CrackName, 0, 0, 0, "a.b/Sales|a.b/Sales", nullptr},  // named by the SID
@@ -272,8 +269,7 @@ TEST_F(ScopeDirectoryTest, MinimumAgeInWholeMinutes) {
 }
 
 TEST_F(ScopeDirectoryTest, NameSimilarityIgnoresCaseAndTheLogonNameCountsIt) {
-    // logon name compared, directory names compared, logon name, password, failing operation, its fault
-    // (0: none), verdict, the line logged with `fault` (-7 when the bind fails)
+    // logon name?, directory names?, logon name, password, failing operation, fault, verdict, the line logged
     const std::tuple<bool, bool, const WChar*, const WChar*, Op, int32_t, bool, const WChar*> rows[] = {
         {false, true, KW("js@a.b"), KW("johnsmith1"), Op::Get, 0, true, nullptr},  // 0.9 one way, 0 the other
         {false, true, KW("js@a.b"), KW("JOHN"), Op::Get, 0, false, nullptr},       // the first name
@@ -284,8 +280,7 @@ TEST_F(ScopeDirectoryTest, NameSimilarityIgnoresCaseAndTheLogonNameCountsIt) {
         {true, false, KW("jsmith@a.b"), KW("JSmith"), Op::Get, 0, true, nullptr},  // two capitals: two edits
         {true, false, KW("jsmith"), KW("jsmith"), Op::Get, 0, true, nullptr},      // no "@": no logon name
         {true, true, KW("js@a.b"), KW("js"), Op::Get, 0, false, nullptr},  // refused by the logon name only
-        // Names that cannot be gathered let the password pass without comparing even the logon name; one
-        // name that cannot be read leaves the others to compare.
+        // Names not gathered pass the password, unread logon name and all; one unread name leaves the others.
         {true, true, KW("smith@a.b"), KW("smith"), Op::CrackName, kInjected, true, KW("'a.b/Sales/John'")},
         {true, true, KW("smith@a.b"), KW("smith"), Op::BindObject, kInjected, true, KW("unable to test")},
         {true, true, KW("js@a.b"), KW("smith"), Op::GetInfo, kInjected, false, KW("load property cache")},
