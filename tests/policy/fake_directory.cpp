@@ -241,13 +241,11 @@ int32_t FakeDirectory::GetDcName(const WChar* domainName, uint32_t flags, Domain
     const WString name = Text(domainName);
     if (const int32_t fault = TakeFault(Op::GetDcName, name))
         return fault;
-    for (const Domain& domain : domains_) {
-        const bool flat = EqualsNoCaseAscii(domain.flat, name);
-        if (flat || ((flags & kDsIsFlatName) == 0 && EqualsNoCaseAscii(domain.dns, name))) {
-            const bool dns = (flags & kDsReturnDnsName) != 0;
-            info->domainName = dns ? domain.dns : domain.flat;
-            info->domainControllerName =
-                KW("\\\\") + domain.controller + (dns ? KW(".") + domain.dns : WString());
+    for (const auto& [flat, dns, controller] : domains_) {
+        if (EqualsNoCaseAscii(flat, name) || ((flags & kDsIsFlatName) == 0 && EqualsNoCaseAscii(dns, name))) {
+            const bool returnDns = (flags & kDsReturnDnsName) != 0;
+            info->domainName = returnDns ? dns : flat;
+            info->domainControllerName = KW("\\\\") + controller + (returnDns ? KW(".") + dns : WString());
             return 0;
         }
     }

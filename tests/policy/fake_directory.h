@@ -119,15 +119,11 @@ class FakeDirectory final : public DirectoryBackend {
     int openTranslators_ = 0;
 
   private:
-    struct Domain {
-        WString flat, dns, controller;
-    };
-
     std::map<WString, Object> objects_;                                   // by distinguished name, lower case
     std::map<WString, std::pair<WString, WString>> accountNames_;         // "system|name" -> SID, domain
     std::map<WString, std::tuple<WString, WString, uint32_t>> accounts_;  // SID -> account, domain, use
-    std::vector<Domain> domains_;
-    std::vector<WString> controllers_;  // bindable domain names, lower case
+    std::vector<std::tuple<WString, WString, WString>> domains_;          // flat and DNS name, controller
+    std::vector<WString> controllers_;                                    // bindable domain names, lower case
     std::pair<WString, uint32_t> joined_{WString(), kNetSetupWorkgroupName};  // name, join status
     int comDepth_ = 0;
     std::vector<std::tuple<Op, int32_t, WString>> faults_;  // op, code, match

@@ -123,7 +123,7 @@ TEST_F(ScopeDirectoryTest, GroupsListedInTheDocumentAndWalkFailures) {
         const ParsedElement parsed = ParseElement(
             KW("<Scope type='1'><Groups><Group>CN=Sales Staff,DC=a,DC=b</Group></Groups></Scope>"));
         ASSERT_EQ(scope.LoadFromXML(log_.log, parsed.element), 0);
-        CScope user;
+        CScope user;  // its groups are gathered once
         user.SetType(ST_USERS);
         user.SetCanonicalName(KW("a.b/Sales/John"));
         if (fault != 0)
