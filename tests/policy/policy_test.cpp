@@ -93,7 +93,7 @@ TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
         // Passed over: comments, text, policies without a name, with a bad rule, without scopes, disabled, or
         // whose only scope cannot be refreshed. Any element holds a policy; its first scope may fail.
         {"<PolicyList><!-- c --><?pi x?>text<![CDATA[c]]><Policy><Scope type='3'><SID>a.b</SID></Scope>"
-         "</Policy><Policy name='C'><Rule type='99'/><Scope type='3'><SID>a.b</SID></Scope></Policy>"
+         "</Policy><Policy name='C'><Scope type='3'><SID>a.b</SID></Scope><Rule type='99'/></Policy>"
          "<Policy name='None'><Configuration>0</Configuration></Policy><Policy name='Off'><Configuration>1"
          "</Configuration><Scope type='3'><SID>a.b</SID></Scope></Policy><Policy name='Bad'><Scope type='0'>"
          "<SID>S-1-5-9</SID></Scope></Policy><Anything name='Two'><Scope type='0'><SID>S-1-5-9</SID></Scope>"
@@ -116,6 +116,7 @@ TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
     EXPECT_TRUE(log_.Has(KW("An error occurred loading policy from XML."), kLogError, -12));  // no name
     EXPECT_TRUE(log_.Has(KW("An error occurred loading policy from XML."), kLogError, -11));  // bad rule
     EXPECT_TRUE(log_.Has(KW("Skipping comment in policy list"), kLogDebug));
+    EXPECT_TRUE(log_.Has(KW("Skipping processing instruction in policy list"), kLogDebug));
     EXPECT_TRUE(log_.Has(KW("Skipping text in policy list"), kLogWarning));
     EXPECT_FALSE(log_.Has(KW("lock count")));  // the array was released without a fault
     EXPECT_TRUE(log_.Has(KW("determine if policy 'Bad' applies"), kLogDebug, winerr::kNoneMapped));
