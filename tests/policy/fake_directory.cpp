@@ -15,8 +15,11 @@ WString Text(const WChar* text) {
     return text != nullptr ? WString(text) : WString();
 }
 
-// An attribute's array value, whose steps can fail. A failed release still releases: the count tells whether
-// the caller tried.
+bool IsSidText(WStringView text) {
+    return text.substr(0, 2) == KW("S-");
+}
+
+// An attribute's array value, whose steps can fail. A failed release still releases (the caller tried).
 template <class Stored, class Element>
 class FakeArray : public Stored {
   public:
@@ -70,12 +73,9 @@ class FakeObject final : public DirectoryObject {
 
     int32_t Get(const WChar* attribute, AttributeValue* value) override {
         *value = AttributeValue{};
-        // Attribute names are not case-sensitive.
-        const auto found =
-            std::find_if(object_.attributes.begin(), object_.attributes.end(),
-                         [&](const auto& entry) { return EqualsNoCaseAscii(entry.first, Text(attribute)); });
         if (const int32_t fault = owner_.TakeFault(Op::Get, Text(attribute)))
             return fault;
+        const auto found = object_.attributes.find(AsciiLower(Text(attribute)));  // names ignore case
         if (found == object_.attributes.end())
             return kEAdsPropertyNotFound;
         *value = found->second;
@@ -173,18 +173,11 @@ class FakeTranslator final : public NameTranslator {
 FakeDirectory::~FakeDirectory() {
     if (openObjects_ != 0 || openBindings_ != 0 || openArrayAccesses_ != 0 || openTranslators_ != 0 ||
         comDepth_ != 0) {
-        std::fprintf(stderr,
-                     "FakeDirectory leaked: %d objects, %d bindings, %d array locks, %d name translators, "
-                     "COM initialised %d more times than left\n",
-                     openObjects_, openBindings_, openArrayAccesses_, openTranslators_, comDepth_);
+        std::fprintf(
+            stderr, "FakeDirectory leaked: %d objects, %d bindings, %d array locks, %d translators, %d COM\n",
+            openObjects_, openBindings_, openArrayAccesses_, openTranslators_, comDepth_);
         std::abort();
     }
-}
-
-AttributeValue& FakeDirectory::Object::Set(WStringView attribute, AttributeValue::Kind kind) {
-    AttributeValue& value = attributes[WString(attribute)] = AttributeValue{};
-    value.kind = kind;
-    return value;
 }
 
 FakeDirectory::Object& FakeDirectory::Object::SetText(WStringView attribute, WStringView text) {
@@ -209,13 +202,6 @@ FakeDirectory::Object& FakeDirectory::Object::SetLargeInteger(WStringView attrib
     return *this;
 }
 
-FakeDirectory::Object& FakeDirectory::AddObject(WStringView distinguishedName, bool isUser) {
-    Object& object = objects_[AsciiLower(distinguishedName)];
-    object.owner = this;
-    object.isUser = isUser;
-    return object;
-}
-
 void FakeDirectory::AddCanonicalName(WStringView canonical, WStringView dn) {
     AddCrackedName(kDsFqdn1779Name, canonical, dn);
     const size_t slash = canonical.find(u'/');
@@ -223,32 +209,16 @@ void FakeDirectory::AddCanonicalName(WStringView canonical, WStringView dn) {
         AddDomainController(canonical.substr(0, slash));
 }
 
-void FakeDirectory::AddFlatDomain(WStringView flatName, WStringView dnsName, WStringView controller) {
-    domains_.push_back({WString(flatName), WString(dnsName), WString(controller)});
-    AddDomainController(flatName);
-    AddDomainController(dnsName);
-}
-
-void FakeDirectory::SetJoinedDomain(WStringView flatName) {
-    joinedName_ = WString(flatName);
-    joinStatus_ = kNetSetupDomainName;
-}
-
-void FakeDirectory::SetWorkgroup(WStringView name) {
-    joinedName_ = WString(name);
-    joinStatus_ = kNetSetupWorkgroupName;
-}
-
 int32_t FakeDirectory::TakeFault(Op op, WStringView name) {
     ++calls_[static_cast<size_t>(op)];
-    for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-        if (std::get<0>(*it) == op && AsciiLower(name).find(std::get<2>(*it)) != WString::npos) {
-            const int32_t code = std::get<1>(*it);
-            faults_.erase(it);
-            return code;
-        }
-    }
-    return 0;
+    const auto fault = std::find_if(faults_.begin(), faults_.end(), [&](const auto& f) {
+        return std::get<0>(f) == op && AsciiLower(name).find(std::get<2>(f)) != WString::npos;
+    });
+    if (fault == faults_.end())
+        return 0;
+    const int32_t code = std::get<1>(*fault);
+    faults_.erase(fault);
+    return code;
 }
 
 bool FakeDirectory::CanBind(WStringView domain) const {
@@ -262,8 +232,7 @@ int32_t FakeDirectory::GetJoinInformation(WString* name, uint32_t* status) {
     *status = kNetSetupUnknownStatus;
     if (const int32_t fault = TakeFault(Op::GetJoinInformation))
         return fault;
-    *name = joinedName_;
-    *status = joinStatus_;
+    std::tie(*name, *status) = joined_;
     return 0;
 }
 
@@ -272,13 +241,11 @@ int32_t FakeDirectory::GetDcName(const WChar* domainName, uint32_t flags, Domain
     const WString name = Text(domainName);
     if (const int32_t fault = TakeFault(Op::GetDcName, name))
         return fault;
-    for (const Domain& domain : domains_) {
-        const bool flat = EqualsNoCaseAscii(domain.flat, name);
-        if (flat || ((flags & kDsIsFlatName) == 0 && EqualsNoCaseAscii(domain.dns, name))) {
-            const bool dns = (flags & kDsReturnDnsName) != 0;
-            info->domainName = dns ? domain.dns : domain.flat;
-            info->domainControllerName =
-                KW("\\\\") + domain.controller + (dns ? KW(".") + domain.dns : WString());
+    for (const auto& [flat, dns, controller] : domains_) {
+        if (EqualsNoCaseAscii(flat, name) || ((flags & kDsIsFlatName) == 0 && EqualsNoCaseAscii(dns, name))) {
+            const bool returnDns = (flags & kDsReturnDnsName) != 0;
+            info->domainName = returnDns ? dns : flat;
+            info->domainControllerName = KW("\\\\") + controller + (returnDns ? KW(".") + dns : WString());
             return 0;
         }
     }
@@ -321,35 +288,31 @@ int32_t FakeDirectory::LookupAccountSid(const WChar*, const SidBytes& sid, Accou
     const WString text(sid.begin(), sid.end());
     if (const int32_t fault = TakeFault(Op::LookupAccountSid, text))
         return fault;
-    if (text.compare(0, 2, KW("S-")) != 0)
-        return winerr::kInvalidSid;
     const auto found = accounts_.find(text);
-    if (found == accounts_.end())
-        return winerr::kNoneMapped;
+    if (!IsSidText(text) || found == accounts_.end())
+        return IsSidText(text) ? winerr::kNoneMapped : winerr::kInvalidSid;
     const auto& [account, domain, use] = found->second;
     return FillAccountNameBuffers(account, domain, use, buffers);
 }
 
 int32_t FakeDirectory::SidToString(const SidBytes& sid, WString* text, int32_t* releaseResult) {
-    text->clear();
+    *text = WString(sid.begin(), sid.end());
     *releaseResult = 0;
-    const WString converted(sid.begin(), sid.end());
-    if (const int32_t fault = TakeFault(Op::SidToString, converted))
-        return fault;
-    if (converted.compare(0, 2, KW("S-")) != 0)
-        return winerr::kInvalidSid;
-    *text = converted;
-    *releaseResult = TakeFault(Op::FreeSidString, converted);
+    const int32_t fault = TakeFault(Op::SidToString, *text);
+    if (fault != 0 || !IsSidText(*text)) {
+        text->clear();
+        return fault != 0 ? fault : winerr::kInvalidSid;
+    }
+    *releaseResult = TakeFault(Op::FreeSidString, *text);
     return 0;
 }
 
-// A SID's text here is anything that begins with "S-".
 int32_t FakeDirectory::StringToSid(const WChar* sidText, SidBytes* sid) {
     sid->clear();
     const WString text = Text(sidText);
     if (const int32_t fault = TakeFault(Op::StringToSid, text))
         return fault;
-    if (text.compare(0, 2, KW("S-")) != 0)
+    if (!IsSidText(text))
         return winerr::kInvalidSid;
     sid->assign(text.begin(), text.end());
     return 0;

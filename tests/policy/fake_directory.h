@@ -1,8 +1,6 @@
-// A stateful fake directory backend, installed as the process-wide backend while it lives: domains, their
-// controllers, accounts, names to crack, user principal names and objects with attributes, all in memory.
-// Any single call can fail (FailNext), leaving its outputs as a failed platform call does. Its destructor
-// aborts, naming the leak, when a binding, object, name translator or array lock is still held or COM
-// initialisation is unbalanced. A SID's binary form here is the code units of its text ("S-...").
+// A stateful fake directory backend, installed as the process-wide backend while it lives; any call can fail
+// (FailNext) as the platform's does. The destructor aborts on a leaked handle or unbalanced COM set-up.
+// A SID's binary form here is the code units of its text ("S-...").
 #pragma once
 
 #include <cstdint>
@@ -19,8 +17,7 @@ namespace korva::testing {
 
 class FakeDirectory final : public DirectoryBackend {
   public:
-    // One per backend call and per call of the objects it hands out. A "fault" of CrackStatus makes the next
-    // name cracking answer that DS_NAME_ERROR status while the call itself works.
+    // One per call. A CrackStatus fault is the next cracked name's DS_NAME_ERROR status; the call works.
     // clang-format off
     enum class Op { GetJoinInformation, GetDcName, BindDomainController, CrackName, CrackStatus,
                     LookupAccountName, LookupAccountSid, SidToString, FreeSidString, StringToSid,
@@ -32,11 +29,15 @@ class FakeDirectory final : public DirectoryBackend {
     struct Object {
         FakeDirectory* owner = nullptr;
         bool isUser = true;
-        std::map<WString, AttributeValue> attributes;
+        std::map<WString, AttributeValue> attributes;  // by name, lower case
         std::map<UserProperty, WString> userProperties;
 
         // Replaces the attribute's value with an empty one of `kind`.
-        AttributeValue& Set(WStringView attribute, AttributeValue::Kind kind);
+        AttributeValue& Set(WStringView attribute, AttributeValue::Kind kind) {
+            AttributeValue& value = attributes[AsciiLower(attribute)] = AttributeValue{};
+            value.kind = kind;
+            return value;
+        }
         Object& SetText(WStringView attribute, WStringView text);
         Object& SetTexts(WStringView attribute, std::vector<WString> texts);
         Object& SetBytes(WStringView attribute, std::string_view bytes);
@@ -52,9 +53,13 @@ class FakeDirectory final : public DirectoryBackend {
     FakeDirectory(const FakeDirectory&) = delete;
     FakeDirectory& operator=(const FakeDirectory&) = delete;
 
-    Object& AddObject(WStringView distinguishedName, bool isUser = true);
-    // Name cracking to `desiredFormat` answers `result` for `name` (whatever format it is offered in). With a
-    // `homeDomain`, a controller of any other domain answers DS_NAME_ERROR_DOMAIN_ONLY naming it.
+    Object& AddObject(WStringView distinguishedName, bool isUser = true) {
+        Object& object = objects_[AsciiLower(distinguishedName)];
+        object.owner = this;
+        object.isUser = isUser;
+        return object;
+    }
+    // Cracking `name` (any format) to `desiredFormat` gives `result`; domains but `homeDomain` refer to it.
     void AddCrackedName(uint32_t desiredFormat, WStringView name, WStringView result,
                         WStringView homeDomain = {}) {
         cracked_[CrackKey(desiredFormat, name)] = {WString(result), WString(homeDomain)};
@@ -75,16 +80,18 @@ class FakeDirectory final : public DirectoryBackend {
     void AddAccount(WStringView sid, WStringView account, WStringView domain, uint32_t use = kSidTypeUser) {
         accounts_[WString(sid)] = {WString(account), WString(domain), use};
     }
-    // A domain with both names; the locator knows it and its controller "\\<controller>", and both names
-    // bind.
-    void AddFlatDomain(WStringView flatName, WStringView dnsName, WStringView controller = KW("DC1"));
-    void SetJoinedDomain(WStringView flatName);
-    void SetWorkgroup(WStringView name);
+    // A domain with both names; the locator knows it and its controller "\\<controller>"; both names bind.
+    void AddFlatDomain(WStringView flatName, WStringView dnsName, WStringView controller = KW("DC1")) {
+        domains_.push_back({WString(flatName), WString(dnsName), WString(controller)});
+        AddDomainController(flatName);
+        AddDomainController(dnsName);
+    }
+    void SetJoinedDomain(WStringView flatName) { joined_ = {WString(flatName), kNetSetupDomainName}; }
+    void SetWorkgroup(WStringView name) { joined_ = {WString(name), kNetSetupWorkgroupName}; }
     // A domain whose controller can be bound.
     void AddDomainController(WStringView domain) { controllers_.push_back(AsciiLower(domain)); }
 
-    // The next call of `op` whose name argument (path, attribute, domain, name, SID text) contains `match`
-    // (ASCII case ignored; empty: any) fails with `code`; a code of 0 lets that call through.
+    // The next call of `op` whose name argument has `match` (any case; empty: any) fails with `code` (0: no).
     void FailNext(Op op, int32_t code, WStringView match = {}) {
         faults_.emplace_back(op, code, AsciiLower(match));
     }
@@ -112,20 +119,15 @@ class FakeDirectory final : public DirectoryBackend {
     int openTranslators_ = 0;
 
   private:
-    struct Domain {
-        WString flat, dns, controller;
-    };
-
     std::map<WString, Object> objects_;                                   // by distinguished name, lower case
     std::map<WString, std::pair<WString, WString>> accountNames_;         // "system|name" -> SID, domain
     std::map<WString, std::tuple<WString, WString, uint32_t>> accounts_;  // SID -> account, domain, use
-    std::vector<Domain> domains_;
-    std::vector<WString> controllers_;  // bindable domain names, lower case
-    WString joinedName_;
-    uint32_t joinStatus_ = kNetSetupWorkgroupName;
+    std::vector<std::tuple<WString, WString, WString>> domains_;          // flat and DNS name, controller
+    std::vector<WString> controllers_;                                    // bindable domain names, lower case
+    std::pair<WString, uint32_t> joined_{WString(), kNetSetupWorkgroupName};  // name, join status
     int comDepth_ = 0;
     std::vector<std::tuple<Op, int32_t, WString>> faults_;  // op, code, match
-    mutable std::vector<int> calls_ = std::vector<int>(static_cast<size_t>(Op::Count));
+    std::vector<int> calls_ = std::vector<int>(static_cast<size_t>(Op::Count));
     std::vector<std::pair<WString, WString>> accountLookups_;
     ScopedDirectoryBackend installed_;
 };

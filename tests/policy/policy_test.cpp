@@ -1,5 +1,4 @@
-// The policy list and its policies: the stored document, loading (also from a DOM whose reads fail), the
-// policy that applies, password tests.
+// The policy list and its policies: the stored document, loading, the policy that applies, password tests.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -22,10 +21,6 @@ const std::string kDocument =
 
 constexpr const WChar* kListPath =
     KW("CN=QmhPasswordPolicy,CN=Valexor,CN=Quillmarsh,CN=Program Data,DC=a,DC=b,DC=c");
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-    return text.replace(text.find(from), from.size(), to);
-}
 
 // The document of the domain a.b.c in the fake directory; a user of a.b.
 class PolicyTest : public ::testing::Test {
@@ -58,8 +53,7 @@ class PolicyTest : public ::testing::Test {
 
 TEST_F(PolicyTest, DocumentAndFetchFailures) {
     using Op = FakeDirectory::Op;
-    // document, failing operation, its fault (0: none), result, an Information line for -3, else an Error
-    // line with the result
+    // document, failing operation, its fault (0: none), result, the line (Information for -3, else Error)
     const std::tuple<std::string, Op, int32_t, int32_t, const WChar*> rows[] = {
         {"<PolicyList><P name='x'>", Op::Get, 0, 1, KW("Failed to load XML from string.")},
         {"<Policies/>", Op::Get, 0, -12, KW("Can only process exactly 1 Policy list node, size '0'")},
@@ -89,35 +83,21 @@ TEST_F(PolicyTest, DocumentAndFetchFailures) {
     }
 }
 
-TEST_F(PolicyTest, FailedPoliciesAndOtherNodesAreLeftOut) {
-    EXPECT_EQ(LoadList("<PolicyList><!-- c --><?pi x?>text<![CDATA[c]]><Policy name='A'><Note/></Policy>"
-                       "<Policy><Note/></Policy><Policy name='C'><Rule type='99'/></Policy>"
-                       "<Anything name='D'><Note/></Anything></PolicyList>"),
-              0);
-    std::string names;
-    for (const auto& policy : list_)
-        names += U8(policy->GetName()) + ";";
-    EXPECT_EQ(names, "A;D;");
-    EXPECT_TRUE(log_.Has(KW("An error occurred loading policy from XML."), kLogError, -12));  // no name
-    EXPECT_TRUE(log_.Has(KW("An error occurred loading policy from XML."), kLogError, -11));  // bad rule
-    EXPECT_TRUE(log_.Has(KW("Skipping comment in policy list"), kLogDebug));
-    EXPECT_TRUE(log_.Has(KW("Skipping text in policy list"), kLogWarning));
-    EXPECT_FALSE(log_.Has(KW("lock count"))) << log_.Dump();  // the array was released without a fault
-}
-
 TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
     // document (empty: nothing loaded), user, result, the policy chosen
     const std::tuple<std::string, const WChar*, int32_t, const char*> rows[] = {
         {kDocument + "#77#", KW("a.b/Users/Jo"), 0, "First"},  // both apply; the time suffix is cut
         {kDocument, KW("a.b/Sales/Mary"), 0, "Second"},
-        {Replace(kDocument, "<Configuration>0", "<Configuration>1"), KW("a.b/Users/Jo"), 0, "Second"},
         {kDocument, KW("c.d/Users/Jo"), -5, "(none)"},
         {"", KW("a.b/Users/Jo"), -4, "(none)"},
-        // A policy without scopes never applies; one whose only scope cannot be refreshed is passed over; one
-        // whose first scope cannot be refreshed applies through its second.
-        {"<PolicyList><Policy name='None'><Configuration>0</Configuration></Policy><Policy name='Bad'>"
-         "<Scope type='0'><SID>S-1-5-9</SID></Scope></Policy><Policy name='Two'><Scope type='0'><SID>S-1-5-9"
-         "</SID></Scope><Scope type='3'><SID>a.b</SID></Scope></Policy></PolicyList>",
+        // Passed over: comments, text, policies without a name, with a bad rule, without scopes, disabled, or
+        // whose only scope cannot be refreshed. Any element holds a policy; its first scope may fail.
+        {"<PolicyList><!-- c --><?pi x?>text<![CDATA[c]]><Policy><Scope type='3'><SID>a.b</SID></Scope>"
+         "</Policy><Policy name='C'><Scope type='3'><SID>a.b</SID></Scope><Rule type='99'/></Policy>"
+         "<Policy name='None'><Configuration>0</Configuration></Policy><Policy name='Off'><Configuration>1"
+         "</Configuration><Scope type='3'><SID>a.b</SID></Scope></Policy><Policy name='Bad'><Scope type='0'>"
+         "<SID>S-1-5-9</SID></Scope></Policy><Anything name='Two'><Scope type='0'><SID>S-1-5-9</SID></Scope>"
+         "<Scope type='3'><SID>a.b</SID></Scope></Anything></PolicyList>",
          KW("a.b/Users/Jo"), 0, "Two"},
     };
     for (const auto& [document, user, result, chosen] : rows) {
@@ -132,14 +112,19 @@ TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
         EXPECT_EQ(policy != nullptr ? U8(policy->GetName()) : "(none)", chosen);
     }
     EXPECT_TRUE(log_.Has(KW("Found time '77'."), kLogDebug));
-    EXPECT_TRUE(log_.Has(KW("Skipping policy 'First', because it is disabled."), kLogDebug));
+    EXPECT_TRUE(log_.Has(KW("Skipping policy 'Off', because it is disabled."), kLogDebug));
+    EXPECT_TRUE(log_.Has(KW("An error occurred loading policy from XML."), kLogError, -12));  // no name
+    EXPECT_TRUE(log_.Has(KW("An error occurred loading policy from XML."), kLogError, -11));  // bad rule
+    EXPECT_TRUE(log_.Has(KW("Skipping comment in policy list"), kLogDebug));
+    EXPECT_TRUE(log_.Has(KW("Skipping processing instruction in policy list"), kLogDebug));
+    EXPECT_TRUE(log_.Has(KW("Skipping text in policy list"), kLogWarning));
+    EXPECT_FALSE(log_.Has(KW("lock count")));  // the array was released without a fault
     EXPECT_TRUE(log_.Has(KW("determine if policy 'Bad' applies"), kLogDebug, winerr::kNoneMapped));
     EXPECT_FALSE(log_.Has(KW("determine if policy 'Two' applies")));
 }
 
 TEST_F(PolicyTest, LoadFromXml) {
-    // children of <Policy name='P'> (null: of a policy without a name), result, enabled, an Error line with
-    // the result (-11 when 0), or null for none at all
+    // children of <Policy name='P'> (null: no name), result, enabled, the Error line (null: no error at all)
     const std::tuple<const WChar*, int32_t, bool, const WChar*> rows[] = {
         {nullptr, -12, true, nullptr},  // no name: refused silently
         {KW(""), -12, true, KW("Policy is empty.")},
@@ -168,16 +153,20 @@ TEST_F(PolicyTest, LoadFromXml) {
 }
 
 TEST_F(PolicyTest, TestPassword) {
-    const WChar* kThreeRules =
-        KW("<Rule type='2'><Enabled>1</Enabled><MinimumLength>3</MinimumLength><Description>3</Description>"
-           "</Rule><Rule type='3'><Enabled>1</Enabled><MaximumLength>4</MaximumLength><Description>at most 4"
-           "</Description><Description languageid='7'>h\u00F6chstens 4</Description></Rule><Rule type='2'>"
-           "<Enabled>0</Enabled><MinimumLength>50</MinimumLength></Rule><Rule type='3'><Enabled>1</Enabled>"
-           "</Rule>");
-    // rules, password, language, result, each tested rule's verdict ("+" accepted), feedback
+    const WChar* kThreeRules = KW(
+        "<Rule type='2'><Enabled>1</Enabled><MinimumLength>3</MinimumLength><Description>3</Description>"
+        "</Rule><Rule type='3'><Enabled>1</Enabled><MaximumLength>4</MaximumLength><Description languageid="
+        "'9'>first</Description><Description LanguageID='7'>h\u00F6chstens 4</Description><Description "
+        "languageid=' 7'>at most 4</Description><Description languageid='1031'>any</Description></Rule>"
+        "<Rule type='2'><Enabled>0</Enabled><MinimumLength>50</MinimumLength></Rule><Rule type='3'><Enabled>1"
+        "</Enabled></Rule>");
+    // rules, password, language, result, each tested rule's verdict ("+" accepted), feedback. Description's
+    // attribute ignores case; a later text replaces an earlier one; a bad id means English.
     const std::tuple<const WChar*, const WChar*, uint32_t, int32_t, const char*, const WChar*> rows[] = {
         {kThreeRules, KW("abcdefg"), kLangEnglish, 0, "+-+", KW("H\r\n - at most 4\r\n")},
         {kThreeRules, KW("abcdefg"), kLangGerman, 0, "+-+", KW("H\r\n - h\u00F6chstens 4\r\n")},
+        {kThreeRules, KW("abcdefg"), kLangFrench, 0, "+-+", KW("H\r\n - at most 4\r\n")},  // English
+        {kThreeRules, KW("abcdefg"), 1031, 0, "+-+", KW("H\r\n - any\r\n")},
         {kThreeRules, KW("abcd"), kLangEnglish, 0, "+++", KW("H\r\n")},
         {KW("<Rule type='2'><Enabled>0</Enabled></Rule>"), KW("abc"), kLangEnglish, 0, "", KW("H\r\n")},
         // A rule without a text for the language or English is named.

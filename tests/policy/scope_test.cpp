@@ -1,12 +1,15 @@
-// Scopes: matching by name and by group membership, loading from XML, names from the directory, user scopes.
+// Scopes: matching, loading, names from the directory, user scopes; the rules that read the user's entry.
 #include "policy/scope.h"
 
 #include <gtest/gtest.h>
 
 #include <tuple>
 
+#include "policy/rule_min_age.h"
+#include "policy/rule_similarity.h"
 #include "tests/policy/fake_directory.h"
 #include "tests/policy/test_support.h"
+#include "tests/support/fake_clock.h"
 
 namespace korva::testing {
 namespace {
@@ -53,17 +56,26 @@ TEST(ScopeMatchTest, ByCanonicalName) {
     }
 }
 
-// John (jsmith, S-1-5-1): in Sales Staff (in All Staff) and Loop A; Loop A and Loop B contain each other.
-// The group Staff (S-1-5-2). All in domain A (a.b), to which the computer is joined.
+constexpr int64_t kNow = 133500000000000000;  // a FILETIME in 2024
+
+// John (jsmith, S-1-5-1, John Smith, JS042) is in Sales Staff (in All Staff) and Loop A (in Loop B, in A);
+// the group Staff (S-1-5-2). All in domain A (a.b), the computer's, at kNow.
 class ScopeDirectoryTest : public ::testing::Test {
   protected:
+    using Op = FakeDirectory::Op;
     static constexpr const WChar* kJohn = KW("CN=John,OU=Sales,DC=a,DC=b");
     static constexpr const WChar* kSalesStaff = KW("CN=Sales Staff,DC=a,DC=b");
     static constexpr const WChar* kLoopA = KW("CN=Loop A,DC=a,DC=b");
     static constexpr const WChar* kJohnSid = KW("S-1-5-1");
 
     ScopeDirectoryTest() {
-        Add(KW("a.b/Sales/John"), kJohn, true).SetTexts(KW("memberOf"), {kSalesStaff, kLoopA});
+        clock_.now = kNow;
+        Add(KW("a.b/Sales/John"), kJohn, true)
+            .SetTexts(KW("memberOf"), {kSalesStaff, kLoopA})
+            .SetUserProperty(UserProperty::FirstName, KW("John"))
+            .SetUserProperty(UserProperty::LastName, KW("Smith"))
+            .SetUserProperty(UserProperty::FullName, KW("John Smith"))
+            .SetText(KW("sAMAccountName"), KW("JS042"));
         Add(KW("a.b/G/Sales Staff"), kSalesStaff, false)
             .SetText(KW("memberOf"), KW("CN=All Staff,DC=a,DC=b"));
         Add(KW("a.b/G/All Staff"), KW("CN=All Staff,DC=a,DC=b"), false);
@@ -77,18 +89,22 @@ class ScopeDirectoryTest : public ::testing::Test {
         directory_.AddUserSid(KW("a.b"), KW("jsmith"), kJohnSid);
         directory_.AddFlatDomain(KW("A"), KW("a.b"));
         directory_.SetJoinedDomain(KW("A"));
+        john_.SetType(ST_USERS);
+        john_.SetCanonicalName(KW("a.b/Sales/John"));
     }
     FakeDirectory::Object& Add(const WChar* canonical, const WChar* dn, bool isUser) {
         directory_.AddCanonicalName(canonical, dn);
         return directory_.AddObject(dn, isUser);
     }
 
+    FakeClock clock_;
+    platform::ScopedClockOverride clockOverride_{&clock_};
     FakeDirectory directory_;
     CapturedLog log_;
+    CScope john_;  // John's user scope
 };
 
 TEST_F(ScopeDirectoryTest, GroupsListedInTheDocumentAndWalkFailures) {
-    using Op = FakeDirectory::Op;
     // failing operation, on the name, its fault (0: none), result, matched, the line logged with the fault
     const std::tuple<Op, const WChar*, int32_t, int32_t, bool, const WChar*> rows[] = {
         {Op::Get, KW(""), 0, 0, true, nullptr},
@@ -107,7 +123,7 @@ TEST_F(ScopeDirectoryTest, GroupsListedInTheDocumentAndWalkFailures) {
         const ParsedElement parsed = ParseElement(
             KW("<Scope type='1'><Groups><Group>CN=Sales Staff,DC=a,DC=b</Group></Groups></Scope>"));
         ASSERT_EQ(scope.LoadFromXML(log_.log, parsed.element), 0);
-        CScope user;
+        CScope user;  // its groups are gathered once
         user.SetType(ST_USERS);
         user.SetCanonicalName(KW("a.b/Sales/John"));
         if (fault != 0)
@@ -161,9 +177,7 @@ TEST(ScopeLoadTest, TypeAndChildren) {
 }
 
 TEST_F(ScopeDirectoryTest, UpdateByType) {
-    using Op = FakeDirectory::Op;
-    // type, SID, failing operation, its first and second fault (0: let through), result, "canonical|name",
-    // the line logged with the last fault
+    // type, SID, failing operation, its first and second fault, result, "canonical|name", the line logged
     using Row = std::tuple<int32_t, const WChar*, Op, int32_t, int32_t, int32_t, const char*, const WChar*>;
     const Row rows[] = {
         {ST_OU, KW("a.b/Sales"), Op::CrackName, 0, 0, 0, "a.b/Sales|a.b/Sales", nullptr},  // named by the SID
@@ -196,7 +210,6 @@ TEST_F(ScopeDirectoryTest, UpdateByType) {
 }
 
 TEST_F(ScopeDirectoryTest, CreateUserScope) {
-    using Op = FakeDirectory::Op;
     // user, domain, failing operation, its fault (0: none), result, resolved, the line logged with the result
     const std::tuple<const WChar*, const WChar*, Op, int32_t, int32_t, bool, const WChar*> rows[] = {
         {KW("jsmith"), KW("a.b"), Op::GetInfo, 0, 0, true, nullptr},
@@ -218,6 +231,72 @@ TEST_F(ScopeDirectoryTest, CreateUserScope) {
         EXPECT_EQ(scope.GetType(), resolved ? ST_USERS : ST_NONE);
         EXPECT_EQ(U8(scope.GetCanonicalName()), resolved && fault == 0 ? "a.b/Sales/John" : "(null)");
         EXPECT_TRUE(line == nullptr || log_.Has(line, kLogError, result)) << log_.Dump();
+    }
+}
+
+TEST_F(ScopeDirectoryTest, MinimumAgeInWholeMinutes) {
+    constexpr int64_t kSecond = platform::kFileTimeTicksPerSecond;
+    constexpr int64_t kMinute = 60 * kSecond;
+    constexpr int64_t kNotInteger = INT64_MIN;  // pwdLastSet is an object of another kind
+    // pwdLastSet, minimum minutes, failing operation, its fault (0: none), result, verdict, line logged
+    const std::tuple<int64_t, int32_t, Op, int32_t, int32_t, bool, const WChar*> rows[] = {
+        {kNow - 1439 * kMinute, 1440, Op::Get, 0, 0, false, nullptr},  // 23h59
+        {kNow - 1440 * kMinute, 1440, Op::Get, 0, 0, true, nullptr},
+        {kNow - 599 * kSecond / 10, 1, Op::Get, 0, 0, false, nullptr},  // 59.9 s is no whole minute
+        {kNow + 30 * kSecond, 0, Op::Get, 0, 0, true, nullptr},         // in the future, truncated to 0
+        {kNow + 61 * kSecond, 0, Op::Get, 0, 0, false, nullptr},  // more than a minute ahead: a negative age
+        {0, 525600, Op::Get, 0, 0, true, nullptr},  // must change at next logon: 1601, centuries old
+        {kNow, 0, Op::CrackStatus, 2, -6, false, KW("canonical name 'a.b/Sales/John'")},
+        {kNow, 0, Op::Get, kEAdsPropertyNotFound, kEAdsPropertyNotFound, false, KW("get time and date")},
+        {kNotInteger, 0, Op::Get, 0, kENoInterface, false, KW("Unable to query interface of pwdLastSet")},
+        {-1, 0, Op::Get, 0, -23, false, KW("Unable to convert date object to systemtime.")},
+    };
+    for (const auto& [lastSet, minimum, op, fault, result, expected, line] : rows) {
+        SCOPED_TRACE("pwdLastSet " + std::to_string(lastSet) + ", fault " + std::to_string(fault));
+        CapturedLog log;
+        if (lastSet == kNotInteger)
+            directory_.AddObject(kJohn).Set(KW("pwdLastSet"), AttributeValue::Kind::Object);
+        else
+            directory_.AddObject(kJohn).SetLargeInteger(KW("pwdLastSet"), lastSet);
+        if (fault != 0)
+            directory_.FailNext(op, fault);
+        CRuleHistoryMinimumAge rule({}, minimum);
+        bool valid = !expected;
+        EXPECT_EQ(rule.Test(log.log, &valid, &john_, KW("new"), nullptr, KW("old")), result) << log.Dump();
+        EXPECT_EQ(valid, expected);
+        EXPECT_TRUE(line == nullptr || log.Has(line, kLogError, result)) << log.Dump();
+    }
+}
+
+TEST_F(ScopeDirectoryTest, NameSimilarityIgnoresCaseAndTheLogonNameCountsIt) {
+    // logon name?, directory names?, logon name, password, failing operation, fault, verdict, the line logged
+    const std::tuple<bool, bool, const WChar*, const WChar*, Op, int32_t, bool, const WChar*> rows[] = {
+        {false, true, KW("js@a.b"), KW("johnsmith1"), Op::Get, 0, true, nullptr},  // 0.9 one way, 0 the other
+        {false, true, KW("js@a.b"), KW("JOHN"), Op::Get, 0, false, nullptr},       // the first name
+        {false, true, KW("js@a.b"), KW("smith"), Op::Get, 0, false, nullptr},      // the last name
+        {false, true, KW("js@a.b"), KW("johnsmith"), Op::Get, 0, false, nullptr},  // the full name: one edit
+        {false, true, KW("js@a.b"), KW("js042"), Op::Get, 0, false, nullptr},      // the account name
+        {true, false, KW("jsmith@a.b"), KW("jsmith1"), Op::Get, 0, false, nullptr},  // the logon name: 0.857
+        {true, false, KW("jsmith@a.b"), KW("JSmith"), Op::Get, 0, true, nullptr},  // two capitals: two edits
+        {true, false, KW("jsmith"), KW("jsmith"), Op::Get, 0, true, nullptr},      // no "@": no logon name
+        {true, true, KW("js@a.b"), KW("js"), Op::Get, 0, false, nullptr},  // refused by the logon name only
+        // Names not gathered pass the password, unread logon name and all; one unread name leaves the others.
+        {true, true, KW("smith@a.b"), KW("smith"), Op::CrackName, kInjected, true, KW("'a.b/Sales/John'")},
+        {true, true, KW("smith@a.b"), KW("smith"), Op::BindObject, kInjected, true, KW("unable to test")},
+        {true, true, KW("js@a.b"), KW("smith"), Op::GetInfo, kInjected, false, KW("load property cache")},
+        {true, true, KW("js@a.b"), KW("smith"), Op::GetUserProperty, kInjected, false, KW("get first name")},
+    };
+    for (const auto& [username, fullname, upn, password, op, fault, expected, line] : rows) {
+        SCOPED_TRACE(U8(upn) + " / " + U8(password) + " / " + std::to_string(fault));
+        CapturedLog log;
+        john_.SetName(upn);
+        if (fault != 0)
+            directory_.FailNext(op, fault);
+        bool valid = !expected;
+        const auto rule = CreateNameSimilarityRule(username, fullname);
+        EXPECT_EQ(rule->Test(log.log, &valid, &john_, password, nullptr, nullptr), 0);
+        EXPECT_EQ(valid, expected) << log.Dump();
+        EXPECT_TRUE(line == nullptr || log.Has(line, 0, op == Op::BindObject ? -7 : fault)) << log.Dump();
     }
 }
 

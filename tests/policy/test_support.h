@@ -60,14 +60,11 @@ struct ParsedElement {
 
 inline ParsedElement ParseElement(WStringView text) {
     ParsedElement parsed;
-    WString error;
-    EXPECT_EQ(xml::Document::Parse(text, &parsed.document, &error), 0) << U8(error) << "\n" << U8(text);
     std::vector<xml::Node> children;
-    if (parsed.document != nullptr)
-        parsed.document->Root().GetChildNodes(&children);
-    const auto root =
-        std::find_if(children.begin(), children.end(), [](const xml::Node& n) { return n.IsElement(); });
-    parsed.element = root != children.end() ? *root : xml::Node();
+    EXPECT_EQ(xml::Document::Parse(text, &parsed.document), 0) << U8(text);
+    if (parsed.document != nullptr && parsed.document->Root().GetChildNodes(&children) == 0 &&
+        !children.empty())
+        parsed.element = children.front();
     return parsed;
 }
 
