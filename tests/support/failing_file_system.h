@@ -16,17 +16,15 @@ class FailingFileSystem final : public platform::FileSystem {
   public:
     enum class Op { Open, Read, Write, GetSize, Seek, SetEnd, Close };
 
-    FailingFileSystem();
+    FailingFileSystem() : inner_(platform::Files()), override_(this) {}
     ~FailingFileSystem() override;
     FailingFileSystem(const FailingFileSystem&) = delete;
     FailingFileSystem& operator=(const FailingFileSystem&) = delete;
 
-    // The next call of `op` on a path containing `match` (ASCII case-insensitive; empty: any), after `skip`
-    // such calls that pass, returns `code` without touching the file; code 0 is a read or write of no bytes,
-    // as when a file shrinks under its reader or a disk takes nothing. Faults queue in order.
-    void FailNext(Op op, int32_t code, WStringView match = {}, int skip = 0);
-    // How many times `op` was called, faulted calls included.
-    int Calls(Op op) const;
+    // The next call of `op`, after `skip` such calls that pass, returns `code` without touching the file and
+    // moves no bytes; code 0 is then a read or write of nothing, as of a file that shrank or a full disk.
+    void FailNext(Op op, int32_t code, int skip = 0);
+    int Calls(Op op) const;  // faulted calls included
 
     [[nodiscard]] int32_t Open(const WChar* path, uint32_t access, uint32_t share,
                                platform::Disposition disposition,
@@ -37,17 +35,25 @@ class FailingFileSystem final : public platform::FileSystem {
         return inner_.RemoveDirectoryTree(path);
     }
 
-    // Used by the files it opens: true with *code set when a fault for `op` on `path` is due.
-    bool TakeFault(Op op, WStringView path, int32_t* code);
+    // For the files it opens: the fault's code if one is due for `op`, else what `call` returns.
+    template <typename Call>
+    int32_t Pass(Op op, uint32_t* moved, Call call) {
+        int32_t code = 0;
+        if (!TakeFault(op, &code))
+            return call();
+        if (moved != nullptr)
+            *moved = 0;
+        return code;
+    }
     void FileClosed();
 
   private:
     struct Fault {
         Op op;
         int32_t code;
-        WString match;  // lower case
         int skip;
     };
+    bool TakeFault(Op op, int32_t* code);
 
     mutable platform::RecursiveLock lock_;
     platform::FileSystem& inner_;
