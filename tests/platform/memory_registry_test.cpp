@@ -63,20 +63,19 @@ TEST(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
     // Another case replaces the value instead of adding a second one; the name keeps its first case.
     ASSERT_OK(Write(kHklm, KW("SYSTEM\\shared"), kWrite32, KW("V"), KW("System")));
     EXPECT_NE(reg_.SaveRegText().find(KW("SYSTEM\\Shared]\r\n\"v\"=\"System\"\r\n")), WString::npos);
-    RegKey software32 = 0;  // a handle opened in the 32-bit view keeps its sub-keys there
-    ASSERT_OK(reg_.OpenKey(kHklm, KW("SOFTWARE"), kRead32, &software32));
+    UniqueRegKey software32;  // a handle opened in the 32-bit view keeps its sub-keys there
+    ASSERT_OK(reg_.OpenKey(kHklm, KW("SOFTWARE"), kRead32, software32.put()));
     const Value kMissing = {winerr::kFileNotFound, {}};
     const Value kBadPath = {winerr::kBadPathname, {}};
     const std::tuple<RegKey, const WChar*, uint32_t, const WChar*, Value> kCases[] = {
         {kHklm, KW("SOFTWARE\\Korva"), kRead32, KW("v"), Sz(KW("32"))},
         {kHklm, KW("SOFTWARE\\KORVA\\"), kKeyRead, KW("V"), Sz(KW("64"))},
         {kHklm, KW("SOFTWARE\\WOW6432Node\\Korva"), kKeyRead, KW("v"), Sz(KW("32"))},
-        {software32, KW("Korva"), kKeyRead, KW("v"), Sz(KW("32"))},
+        {software32.get(), KW("Korva"), kKeyRead, KW("v"), Sz(KW("32"))},
         {kHklm, KW("SOFTWARE\\Korva\\Native"), kRead32, KW("v"), kMissing},
         {kHklm, KW("SOFTWARE\\Korva\\Wow"), kRead32, KW("v"), Sz(KW("not twice"))},
         {kHklm, KW("SOFTWARE\\Korva\\Wow"), kKeyRead, KW("v"), kMissing},
-        {kHkeyCurrentUser, KW("Software\\Shared"), kKeyRead, KW("v"),
-         Sz(KW("HKCU"))},  // shared by both views
+        {kHkeyCurrentUser, KW("Software\\Shared"), kKeyRead, KW("v"), Sz(KW("HKCU"))},  // in both views
         {kHklm, KW("SYSTEM\\Shared"), kKeyRead, KW("v"), Sz(KW("System"))},
         {kHklm, KW("SYSTEM\\Shared"), kKeyRead, KW("absent"), kMissing},
         {kHklm, KW("SYSTEM\\Shared"), kKeyRead, nullptr, kMissing},
@@ -85,7 +84,6 @@ TEST(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
     };
     for (const auto& [root, path, access, name, expected] : kCases)
         EXPECT_EQ(Query(root, path, access, name), expected) << Utf16ToUtf8(path) << " " << access;
-    EXPECT_OK(reg_.CloseKey(software32));
 }
 
 TEST(MemoryRegistryTest, DeleteRefusesKeysWithSubKeysAndHandlesAllowOnlyTheirAccess) {

@@ -2,18 +2,32 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 namespace korva::testing {
-namespace {
 
-using Op = FailingFileSystem::Op;
+// The fault's code when it is due for `op`, else what `call` returns.
+template <typename Call>
+int32_t FailingFileSystem::Pass(Op op, uint32_t* moved, Call call) {
+    ++calls_[static_cast<int>(op)];
+    bool due = false;
+    {
+        platform::LockGuard guard(lock_);
+        due = skip_ >= 0 && op == op_ && skip_-- == 0;
+    }
+    if (!due)
+        return call();
+    if (moved != nullptr)
+        *moved = 0;
+    return code_;
+}
 
-class FailingFile final : public platform::File {
+// A faulted close leaves the file open until its object goes.
+class FailingFileSystem::FailingFile final : public platform::File {
   public:
     FailingFile(FailingFileSystem& owner, std::unique_ptr<platform::File> inner)
-        : owner_(owner), inner_(std::move(inner)) {}
-    ~FailingFile() override { owner_.FileClosed(); }
+        : owner_(owner), inner_(std::move(inner)) {
+        ++owner_.openFiles_;
+    }
+    ~FailingFile() override { --owner_.openFiles_; }
 
     [[nodiscard]] int32_t Read(void* buffer, uint32_t size, uint32_t* read) override {
         return owner_.Pass(Op::Read, read, [&] { return inner_->Read(buffer, size, read); });
@@ -30,7 +44,7 @@ class FailingFile final : public platform::File {
     [[nodiscard]] int32_t SetEnd() override {
         return owner_.Pass(Op::SetEnd, nullptr, [&] { return inner_->SetEnd(); });
     }
-    [[nodiscard]] int32_t Close() override {  // a faulted close leaves the file open until its object goes
+    [[nodiscard]] int32_t Close() override {
         return owner_.Pass(Op::Close, nullptr, [&] { return inner_->Close(); });
     }
 
@@ -39,38 +53,16 @@ class FailingFile final : public platform::File {
     std::unique_ptr<platform::File> inner_;
 };
 
-}  // namespace
-
 FailingFileSystem::~FailingFileSystem() {
-    EXPECT_TRUE(faults_.empty()) << faults_.size() << " injected file fault(s) never met, the first for "
-                                 << "operation " << static_cast<int>(faults_.front().op);
-    EXPECT_EQ(openFiles_, 0) << "files left open";
+    EXPECT_LT(skip_, 0) << "the injected fault for operation " << static_cast<int>(op_) << " was never met";
+    EXPECT_EQ(openFiles_.load(), 0) << "files left open";
 }
 
 void FailingFileSystem::FailNext(Op op, int32_t code, int skip) {
     platform::LockGuard guard(lock_);
-    faults_.push_back(Fault{op, code, skip});
-}
-
-int FailingFileSystem::Calls(Op op) const {
-    platform::LockGuard guard(lock_);
-    return calls_[static_cast<int>(op)];
-}
-
-bool FailingFileSystem::TakeFault(Op op, int32_t* code) {
-    platform::LockGuard guard(lock_);
-    ++calls_[static_cast<int>(op)];
-    const auto it = std::find_if(faults_.begin(), faults_.end(), [op](const Fault& f) { return f.op == op; });
-    if (it == faults_.end() || it->skip-- > 0)
-        return false;
-    *code = it->code;
-    faults_.erase(it);
-    return true;
-}
-
-void FailingFileSystem::FileClosed() {
-    platform::LockGuard guard(lock_);
-    --openFiles_;
+    op_ = op;
+    code_ = code;
+    skip_ = skip;
 }
 
 int32_t FailingFileSystem::Open(const WChar* path, uint32_t access, uint32_t share,
@@ -79,11 +71,8 @@ int32_t FailingFileSystem::Open(const WChar* path, uint32_t access, uint32_t sha
     std::unique_ptr<platform::File> file;
     const int32_t result =
         Pass(Op::Open, nullptr, [&] { return inner_.Open(path, access, share, disposition, &file); });
-    if (file != nullptr) {
-        platform::LockGuard guard(lock_);
-        ++openFiles_;
+    if (file != nullptr)
         *out = std::make_unique<FailingFile>(*this, std::move(file));
-    }
     return result;
 }
 

@@ -1,14 +1,13 @@
-// A file system that passes every call to the one it replaced and fails any single operation on request.
-// Installed for its lifetime; when destroyed it fails the test that left a fault unmet or a file open.
+// A file system that passes every call to the one it replaced and fails one operation on request.
+// Installed for its lifetime; when destroyed it fails the test that left its fault unmet or a file open.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 
 #include "platform/files.h"
 #include "platform/sync.h"
-#include "platform/text.h"
 
 namespace korva::testing {
 
@@ -18,13 +17,11 @@ class FailingFileSystem final : public platform::FileSystem {
 
     FailingFileSystem() : inner_(platform::Files()), override_(this) {}
     ~FailingFileSystem() override;
-    FailingFileSystem(const FailingFileSystem&) = delete;
-    FailingFileSystem& operator=(const FailingFileSystem&) = delete;
 
     // The next call of `op`, after `skip` such calls that pass, returns `code` without touching the file and
     // moves no bytes; code 0 is then a read or write of nothing, as of a file that shrank or a full disk.
     void FailNext(Op op, int32_t code, int skip = 0);
-    int Calls(Op op) const;  // faulted calls included
+    int Calls(Op op) const { return calls_[static_cast<int>(op)]; }  // faulted calls included
 
     [[nodiscard]] int32_t Open(const WChar* path, uint32_t access, uint32_t share,
                                platform::Disposition disposition,
@@ -35,32 +32,19 @@ class FailingFileSystem final : public platform::FileSystem {
         return inner_.RemoveDirectoryTree(path);
     }
 
-    // For the files it opens: the fault's code if one is due for `op`, else what `call` returns.
-    template <typename Call>
-    int32_t Pass(Op op, uint32_t* moved, Call call) {
-        int32_t code = 0;
-        if (!TakeFault(op, &code))
-            return call();
-        if (moved != nullptr)
-            *moved = 0;
-        return code;
-    }
-    void FileClosed();
-
   private:
-    struct Fault {
-        Op op;
-        int32_t code;
-        int skip;
-    };
-    bool TakeFault(Op op, int32_t* code);
+    class FailingFile;
+    template <typename Call>
+    int32_t Pass(Op op, uint32_t* moved, Call call);
 
-    mutable platform::RecursiveLock lock_;
     platform::FileSystem& inner_;
     platform::ScopedFileSystemOverride override_;
-    std::deque<Fault> faults_;
-    int calls_[static_cast<int>(Op::Close) + 1] = {};
-    int openFiles_ = 0;
+    platform::RecursiveLock lock_;
+    Op op_ = Op::Open;
+    int32_t code_ = 0;
+    int skip_ = -1;  // < 0: no fault waiting
+    std::atomic<int> calls_[static_cast<int>(Op::Close) + 1]{};
+    std::atomic<int> openFiles_{0};
 };
 
 }  // namespace korva::testing
