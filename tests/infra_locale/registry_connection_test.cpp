@@ -69,9 +69,7 @@ TEST_P(RegistryViews, ThirtyTwoBitViewFirstValuesAsStoredOrRefusedByTypeAndWrite
     Put(native, false, KW("Odd"), platform::kRegSz, KW("ab"), 3);  // the last unit's high byte missing
     Put(native, false, KW("NumberText"), platform::kRegSz, KW("42"));
     Put(native, false, KW("Number"), platform::kRegDword, KW("\x5678\x1234"), 4);
-    const WString missingKey = base + KW("\\Missing");
-    // key, value, ReadString's result and text, ReadDword's result and number: a number written as text is not a
-    // number, nor a text a number
+    // key, value, ReadString's result and text, ReadDword's result and number (a text is never a number)
     const std::tuple<WString, const WChar*, int32_t, WString, int32_t, uint32_t> kCases[] = {
         {both, KW("Name"), 0, KW("thirty-two"), kRegistryWrongType, 0},
         // The key opens in the 32-bit view, so a value missing there is not looked for in the native view.
@@ -84,7 +82,7 @@ TEST_P(RegistryViews, ThirtyTwoBitViewFirstValuesAsStoredOrRefusedByTypeAndWrite
         {native, KW("NumberText"), 0, KW("42"), kRegistryWrongType, 0},
         {native, KW("Number"), kRegistryWrongType, KW(""), 0, 0x12345678},
         {native, KW("Missing"), winerr::kFileNotFound, KW(""), winerr::kFileNotFound, 0},
-        {missingKey, KW("Any"), winerr::kFileNotFound, KW(""), winerr::kFileNotFound, 0},
+        {base + KW("\\Missing"), KW("Any"), winerr::kFileNotFound, KW(""), winerr::kFileNotFound, 0},
     };
     for (const auto& [key, name, stringResult, expectedText, dwordResult, expectedNumber] : kCases) {
         SCOPED_TRACE(Utf16ToUtf8(key.substr(key.rfind(u'\\')) + name));

@@ -115,8 +115,7 @@ TEST_F(LogTest, EachOperationWritesItsLineShape) {
 
 // The mask in force at flush decides; a file over the maximum is emptied; the mark goes into an empty file only.
 TEST_F(LogTest, FlushWritesByMaskAndFileSize) {
-    // level, mask, the level's name in the written lines (null: none written), existing size (-1: no file),
-    // maximum, what comes before the lines
+    // level, mask, its name in the lines (null: none written), file size (-1: none), maximum, what precedes
     const std::tuple<uint32_t, uint32_t, const char*, int64_t, uint32_t, std::string> kCases[] = {
         {kLogWarning, 3, "Warning", -1, 100, kBom},
         {kLogWarning, 1, nullptr, -1, 100, kBom},
@@ -194,8 +193,7 @@ TEST_F(LogTest, FailedFileStepsAreReportedAndLeaveTheFile) {
     }
 }
 
-// Without a file name records wait, bounded: the oldest go first, and the next write says how many went.
-// Immediate mode writes them with the next record at once.
+// Without a file records wait, bounded: the oldest go, the next write says how many; immediate mode writes.
 TEST_F(LogTest, WaitingRecordsAreBoundedAndDropsAreReported) {
     Configure(WString(), 3, 0x500000, 0);
     for (int i = 1; i <= 1005; ++i)

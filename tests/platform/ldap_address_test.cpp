@@ -59,8 +59,7 @@ TEST(LdapAddressTest, RemainingTimeIsCappedAndEndsAtTheDeadline) {
     const uint32_t left = RemainingMs(now + std::chrono::milliseconds(500), 2000);
     EXPECT_TRUE(left > 0 && left <= 500) << left;
     EXPECT_EQ(RemainingMs(now - std::chrono::milliseconds(1), 2000), 0u);
-    LdapEntry entry;
-    entry.attributes.push_back({KW("displayName"), {{'A'}}});
+    const LdapEntry entry{KW("CN=x"), {{KW("displayName"), {{'A'}}}}};
     ASSERT_NE(entry.Find(KW("DISPLAYNAME")), nullptr);  // names ignore case
     EXPECT_EQ(entry.Find(KW("displayNam")), nullptr);
 }

@@ -66,7 +66,6 @@ TEST(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
     UniqueRegKey software32;  // a handle opened in the 32-bit view keeps its sub-keys there
     ASSERT_OK(reg_.OpenKey(kHklm, KW("SOFTWARE"), kRead32, software32.put()));
     const Value kMissing = {winerr::kFileNotFound, {}};
-    const Value kBadPath = {winerr::kBadPathname, {}};
     const std::tuple<RegKey, const WChar*, uint32_t, const WChar*, Value> kCases[] = {
         {kHklm, KW("SOFTWARE\\Korva"), kRead32, KW("v"), Sz(KW("32"))},
         {kHklm, KW("SOFTWARE\\KORVA\\"), kKeyRead, KW("V"), Sz(KW("64"))},
@@ -79,8 +78,8 @@ TEST(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
         {kHklm, KW("SYSTEM\\Shared"), kKeyRead, KW("v"), Sz(KW("System"))},
         {kHklm, KW("SYSTEM\\Shared"), kKeyRead, KW("absent"), kMissing},
         {kHklm, KW("SYSTEM\\Shared"), kKeyRead, nullptr, kMissing},
-        {kHklm, KW("\\SYSTEM\\Shared"), kKeyRead, KW("v"), kBadPath},
-        {kHklm, KW("SYSTEM\\\\Shared"), kKeyRead, KW("v"), kBadPath},
+        {kHklm, KW("\\SYSTEM\\Shared"), kKeyRead, KW("v"), Value{winerr::kBadPathname, {}}},
+        {kHklm, KW("SYSTEM\\\\Shared"), kKeyRead, KW("v"), Value{winerr::kBadPathname, {}}},
     };
     for (const auto& [root, path, access, name, expected] : kCases)
         EXPECT_EQ(Query(root, path, access, name), expected) << Utf16ToUtf8(path) << " " << access;

@@ -23,11 +23,10 @@ TEST(ProcessRegistryChild, OpenWriteAndSave) {
     RegKey key = 0;
     const int32_t opened =
         Reg().OpenKey(kHkeyLocalMachine, KW("SOFTWARE\\Korva"), kKeyRead | kKeyWrite, &key);
-    const WString text = KW("by the child");
-    const auto* data = reinterpret_cast<const uint8_t*>(text.c_str());
-    if (opened == winerr::kSuccess &&
-        (Reg().SetValue(key, KW("Written"), kRegSz, data, (text.size() + 1) * sizeof(WChar)) != 0 ||
-         Reg().CloseKey(key) != 0 || SaveProcessRegistry() != 0)) {
+    const WChar text[] = KW("by the child");
+    const auto* data = reinterpret_cast<const uint8_t*>(text);
+    if (opened == winerr::kSuccess && (Reg().SetValue(key, KW("Written"), kRegSz, data, sizeof(text)) != 0 ||
+                                       Reg().CloseKey(key) != 0 || SaveProcessRegistry() != 0)) {
         std::exit(1);
     }
     std::exit(100 + opened);

@@ -25,9 +25,8 @@ std::string DescribeResult(int32_t code) {
 
 ::testing::AssertionResult ResultIs(const char* expectedExpression, const char* actualExpression,
                                     int32_t expected, int32_t actual) {
-    if (expected == actual) {
+    if (expected == actual)
         return ::testing::AssertionSuccess();
-    }
     return ::testing::AssertionFailure()
            << actualExpression << " gave " << DescribeResult(actual) << "\n  expected " << expectedExpression
            << ": " << DescribeResult(expected);
