@@ -1,4 +1,3 @@
-// COM basics: reference counts, QueryInterface over interface chains, the task allocator, GUID text.
 #include <gtest/gtest.h>
 
 #include <string>
