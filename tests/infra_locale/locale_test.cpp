@@ -24,17 +24,20 @@ using FileOp = testing::FailingFileSystem::Op;
 
 class LocaleTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_OK(platform::Files().MakeTempDirectory(&folder_)); }
+    void SetUp() override {
+        ASSERT_OK(platform::Files().MakeTempDirectory(&folder_));
+        ASSERT_OK(connection_.Connect(nullptr, platform::kHkeyLocalMachine));
+    }
     void TearDown() override { EXPECT_OK(platform::Files().RemoveDirectoryTree(folder_.c_str())); }
 
-    WString WriteText(WStringView text) {  // UTF-16LE, the byte order of both builds' WChar
+    WString WriteText(WStringView text, size_t cut = 0) {  // UTF-16LE, both builds' WChar; `cut` short
         const WString path = platform::JoinPath(folder_, KW("locale.txt"));
-        EXPECT_OK(platform::WriteWholeFile(path.c_str(), text.data(), text.size() * sizeof(WChar)));
+        EXPECT_OK(platform::WriteWholeFile(path.c_str(), text.data(), text.size() * sizeof(WChar) - cut));
         return path;
     }
-    WString Title(const WString& path, const WChar* name, uint32_t method) {
-        clock_.AdvanceSeconds(60);  // each Configure is a load attempt
-        EXPECT_OK(texts_.Configure(path.c_str(), name, method));
+    WString Title() {  // after reading the registry's values, a minute after the last load attempt
+        clock_.AdvanceSeconds(60);
+        EXPECT_OK(texts_.InitialiseFromRegistry(connection_));
         return texts_.GetText(KW("PasswordComplexityRulesTitle"), KW("default")) + KW(" ") +
                AsciiToWide(std::to_string(texts_.GetCurrentLanguageId()));
     }
@@ -47,9 +50,15 @@ class LocaleTest : public ::testing::Test {
     testing::FailingFileSystem files_;
     korva::testing::FakeRegistry registry_;
     cZORPLocaleTextCollection texts_;
+    RegistryConnection connection_;
 };
 
-TEST_F(LocaleTest, LanguageNameOrPlatformLanguageSelectsTheSection) {
+TEST_F(LocaleTest, RegistryValuesChooseFileAndSection) {
+    const WChar* const policy = KW("HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Quillmarsh\\KORVA\\Wizards");
+    // No path: the default file, which is not there; a path that is not text: no localisation, no file read.
+    EXPECT_EQ(texts_.InitialiseFromRegistry(connection_), winerr::kFileNotFound);
+    registry_.PutDword(policy, KW("Credential Provider Locale"), 1);
+    EXPECT_EQ(Title(), KW("default 9"));
     // A file as a translator writes it (with a byte-order mark); in [Deutsch] the first key wins.
     const WString path = WriteText(
         KW("\xFEFF[english]\r\nPasswordComplexityRulesTitle = Password Complexity Rules\r\n"
@@ -60,57 +69,60 @@ TEST_F(LocaleTest, LanguageNameOrPlatformLanguageSelectsTheSection) {
            "[DEUTSCH END]\r\n"
            "[FINNISH]\n\tPasswordComplexityRulesTitle = \tfin nish \n[Finnish End]\n"
            "[french]\r\nPasswordComplexityRulesTitle=\r\n[french end]\r\n"));
+    registry_.PutString(policy, KW("Credential Provider Locale"), path, platform::kRegExpandSz);
     language_.user = 0x040C;
     language_.ui = 0x040B;
     language_.system = 0x0407;
     const WString german = KW("Regeln f\x00FCr die Kennwortkomplexit\x00E4t");
     const std::tuple<const WChar*, uint32_t, WString> kCases[] = {
-        // name, method, title and language
-        {nullptr, kLanguageMethodSystem, german + KW(" 7")},
+        // "Language", "GetLanguageMethod", title and language
         {KW("german"), kLanguageMethodUserInterface, german + KW(" 7")},
         {KW("Deutsch"), kLanguageMethodSystem, KW("deutsch 9")},  // a section, not a known language
         {KW("Polish"), kLanguageMethodSystem, KW("Password Complexity Rules 9")},  // known, no section
-        {KW(""), kLanguageMethodUserInterface, KW("fin nish  11")},                // LF line ends
-        {nullptr, kLanguageMethodUserDefault, KW(" 12")},  // an empty value is a translation
-        {nullptr, 7, german + KW(" 7")},                   // any other method means the system's
+        {KW(""), kLanguageMethodSystem, german + KW(" 7")},          // empty: the method decides
+        {KW(""), kLanguageMethodUserInterface, KW("fin nish  11")},  // LF line ends
+        {KW(""), kLanguageMethodUserDefault, KW(" 12")},             // an empty value is a translation
+        {KW(""), 7, german + KW(" 7")},                              // any other method means the system's
     };
-    for (const auto& [name, method, expected] : kCases)
-        EXPECT_EQ(Title(path, name, method), expected) << method << (name ? "" : " without a name");
+    for (const auto& [name, method, expected] : kCases) {
+        registry_.PutString(policy, KW("Language"), name);
+        registry_.PutDword(policy, KW("GetLanguageMethod"), method);
+        EXPECT_EQ(Title(), expected) << method << " " << Utf16ToUtf8(name);
+    }
     // The German section lacks ErrorDialogText: the caller's default shows, not the English text.
     EXPECT_EQ(texts_.GetText(KW("ErrorDialogText"), KW("default")), KW("default"));
     language_.system = 0x041D;  // Swedish: no section, English
-    EXPECT_EQ(Title(path, nullptr, kLanguageMethodSystem), KW("Password Complexity Rules 9"));
+    EXPECT_EQ(Title(), KW("Password Complexity Rules 9"));
     EXPECT_EQ(texts_.GetText(KW("errordialogtext"), KW("default")),
               KW("An error has occurred.\nPlease contact your system administrator."));
 }
 
 TEST_F(LocaleTest, SectionLinesParseIntoEntries) {
     const WString long1023(1023, u'v');
-    const std::pair<WString, std::vector<std::pair<WString, WString>>> kCases[] = {
-        // lines, entries
+    const std::pair<WString, WString> kCases[] = {
+        // lines, the entries as key=value|
         // Every "=" is dropped; blanks right after one go, a trailing blank stays.
-        {KW("A=a=b\r\nB =   text\r\nC= a b \r\n"),
-         {{KW("A"), KW("ab")}, {KW("B"), KW("text")}, {KW("C"), KW("a b ")}}},
+        {KW("A=a=b\r\nB =   text\r\nC= a b \r\n"), KW("A=ab|B=text|C=a b |")},
         // Escapes; an unknown one and a backslash at the end stay as written.
-        {KW("A=1\\n2\\r\\tx\r\nB=a\\qb\\\r\n"), {{KW("A"), KW("1\n2\r\tx")}, {KW("B"), KW("a\\qb\\")}}},
+        {KW("A=1\\n2\\r\\tx\r\nB=a\\qb\\\r\n"), KW("A=1\n2\r\tx|B=a\\qb\\|")},
         // Blank lines and a line without a key are skipped, a line without "=" is a key, blanks in keys go.
-        {KW("\r\n   \r\n=orphan\r\nJust a key\r\nKey=\r\nLast=no line end"),
-         {{KW("Justakey"), KW("")}, {KW("Key"), KW("")}}},
+        {KW("\r\n   \r\n=orphan\r\nJust a key\r\nKey=\r\nLast=no line end"), KW("Justakey=|Key=|")},
         // Too long for a line: dropped, so the caller's English default shows instead of a cut translation.
         {KW("A=") + long1023 + KW("\r\nB=") + long1023 + KW("v\r\nC=ok\r\n"),
-         {{KW("A"), long1023}, {KW("C"), KW("ok")}}},
+         KW("A=") + long1023 + KW("|C=ok|")},
     };
     for (const auto& [lines, entries] : kCases) {
-        std::vector<std::pair<WString, WString>> parsed;
+        WString parsed;
         for (const LocaleTextEntry& entry : ParseLocaleSection(lines))
-            parsed.emplace_back(entry.key, entry.value);
+            parsed += entry.key + KW("=") + entry.value + KW("|");
         EXPECT_EQ(parsed, entries) << Utf16ToUtf8(lines.substr(0, 40));
     }
 }
 
 // A file that cannot be read leaves the English defaults and reports why; one too large is refused unread.
 TEST_F(LocaleTest, ReadFailuresLeaveTheDefaultsAndReportTheError) {
-    const WString path = WriteText(KW("[ENGLISH]\r\nTitle=loaded\r\n[English End]\r\n"));  // tags ignore case
+    // Tags ignore case; the odd last byte is no character.
+    const WString path = WriteText(KW("[ENGLISH]\r\nTitle=loaded\r\n[English End]\r\n!"), 1);
     const std::tuple<FileOp, int32_t, int32_t> kCases[] = {
         // operation, its failure, the result
         {FileOp::Open, winerr::kFileNotFound, winerr::kFileNotFound},
@@ -122,7 +134,7 @@ TEST_F(LocaleTest, ReadFailuresLeaveTheDefaultsAndReportTheError) {
     for (const auto& [op, code, expected] : kCases) {
         SCOPED_TRACE(::testing::Message() << "operation " << static_cast<int>(op) << " code " << code);
         clock_.AdvanceSeconds(60);
-        files_.FailNext(op, code, KW("locale.txt"));
+        files_.FailNext(op, code);
         EXPECT_RESULT(expected, texts_.Configure(path.c_str(), nullptr, 0));
         EXPECT_FALSE(texts_.IsLoaded());
         EXPECT_EQ(texts_.GetText(KW("Title"), KW("default")), KW("default"));
@@ -144,27 +156,6 @@ TEST_F(LocaleTest, ReadFailuresLeaveTheDefaultsAndReportTheError) {
     clock_.AdvanceSeconds(60);
     EXPECT_RESULT(winerr::kFileTooLarge, texts_.Configure(path.c_str(), nullptr, 0));
     EXPECT_EQ(files_.Calls(FileOp::Read), reads);
-}
-
-TEST_F(LocaleTest, RegistryValuesChooseFileAndLanguage) {
-    const WString path = WriteText(KW("[finnish]\r\nCaption=finnish\r\n[finnish end]\r\n"));
-    const WChar* const policy = KW("HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Quillmarsh\\KORVA\\Wizards");
-    language_.ui = 0x040B;
-    RegistryConnection connection;
-    ASSERT_EQ(connection.Connect(nullptr, platform::kHkeyLocalMachine), 0);
-    // No path: the default file, which is not there; a path that is not text: no localisation, no file read.
-    EXPECT_EQ(texts_.InitialiseFromRegistry(connection), winerr::kFileNotFound);
-    clock_.AdvanceSeconds(60);
-    const int opened = files_.Calls(FileOp::Open);
-    registry_.PutDword(policy, KW("Credential Provider Locale"), 1);
-    EXPECT_EQ(texts_.InitialiseFromRegistry(connection), 0);
-    EXPECT_EQ(files_.Calls(FileOp::Open), opened);
-    EXPECT_EQ(texts_.GetText(texts::kPasswordComplexityRulesTitle), KW("Password Complexity Rules"));
-    registry_.PutString(policy, KW("Credential Provider Locale"), path, platform::kRegExpandSz);
-    registry_.PutDword(policy, KW("GetLanguageMethod"), 2);
-    registry_.PutString(policy, KW("Language"), KW(""));  // an empty name leaves the choice to the method
-    EXPECT_EQ(texts_.InitialiseFromRegistry(connection), 0);
-    EXPECT_EQ(texts_.GetText(KW("Caption"), KW("default")), KW("finnish"));
 }
 
 // Every call is a minute later than the one before, so every lookup of an unloaded table reads the file.

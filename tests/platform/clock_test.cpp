@@ -14,7 +14,7 @@ using korva::testing::TimeText;
 
 constexpr int64_t kLastFileTime = 9'223'149'887'999'990'000;  // 30827-12-31 23:59:59.999
 
-TEST(ClockTest, SystemTimeAndFileTimeConvertBothWays) {
+TEST(ClockTest, ConversionsBothWaysRefuseTimesOutsideTheCalendarAndTheSystemClockGivesLocalFields) {
     const std::tuple<SystemTime, int64_t, uint16_t> kCases[] = {
         // time, FileTime, day of week
         {MakeTime(1601, 1, 1), 0, 1},
@@ -31,21 +31,14 @@ TEST(ClockTest, SystemTimeAndFileTimeConvertBothWays) {
         ASSERT_TRUE(SystemTimeToFileTime(in, &fileTime));
         EXPECT_EQ(fileTime, expectedFileTime);
         SystemTime back;
-        ASSERT_TRUE(
-            FileTimeToSystemTime(expectedFileTime + 9'999, &back));  // sub-millisecond ticks are dropped
+        ASSERT_TRUE(FileTimeToSystemTime(expectedFileTime + 9'999, &back));  // sub-millisecond ticks go
         in.dayOfWeek = dayOfWeek;
         EXPECT_EQ(TimeText(back), TimeText(in));
     }
-}
-
-TEST(ClockTest, TheSystemClockGivesEveryLocalTimeField) {
-    LocalTime t;
-    ASSERT_TRUE(SystemClock().ToLocalTime(1782907200, &t));  // 2026-07-01 12:00 UTC: that day in every zone
-    EXPECT_TRUE(t.year == 2026 && t.month == 7 && t.day == 1 && t.dayOfWeek == 3 && t.dayOfYear == 181)
-        << t.year << "-" << t.month << "-" << t.day << " " << t.dayOfWeek << " " << t.dayOfYear;
-}
-
-TEST(ClockTest, InvalidFieldsAndFileTimesOutsideTheCalendarAreRefused) {
+    LocalTime l;
+    ASSERT_TRUE(SystemClock().ToLocalTime(1782907200, &l));  // 2026-07-01 12:00 UTC: that day in every zone
+    EXPECT_TRUE(l.year == 2026 && l.month == 7 && l.day == 1 && l.dayOfWeek == 3 && l.dayOfYear == 181)
+        << l.year << "-" << l.month << "-" << l.day << " " << l.dayOfWeek << " " << l.dayOfYear;
     // clang-format off
     const SystemTime kInvalid[] = {
         MakeTime(1600, 12, 31), MakeTime(30828, 1, 1), MakeTime(2024, 0, 1), MakeTime(2024, 13, 1), MakeTime(2024, 1, 0),
@@ -53,15 +46,12 @@ TEST(ClockTest, InvalidFieldsAndFileTimesOutsideTheCalendarAreRefused) {
         MakeTime(2024, 11, 31), MakeTime(2024, 1, 1, 24), MakeTime(2024, 1, 1, 0, 60), MakeTime(2024, 1, 1, 0, 0, 60),
         MakeTime(2024, 1, 1, 0, 0, 0, 1000), SystemTime{}};
     // clang-format on
-    for (const SystemTime& t : kInvalid) {
-        SCOPED_TRACE(TimeText(t));
-        int64_t fileTime = 0;
-        EXPECT_FALSE(SystemTimeToFileTime(t, &fileTime));
-    }
-    SystemTime t;
-    for (const int64_t fileTime : {int64_t{-1}, kLastFileTime + 10'000, INT64_MAX}) {
-        EXPECT_FALSE(FileTimeToSystemTime(fileTime, &t)) << fileTime;
-    }
+    SystemTime out;
+    int64_t fileTime = 0;
+    for (const SystemTime& invalid : kInvalid)
+        EXPECT_FALSE(SystemTimeToFileTime(invalid, &fileTime)) << TimeText(invalid);
+    for (const int64_t outside : {int64_t{-1}, kLastFileTime + 10'000, INT64_MAX})
+        EXPECT_FALSE(FileTimeToSystemTime(outside, &out)) << outside;
 }
 
 }  // namespace

@@ -1,4 +1,3 @@
-// COM basics: reference counts, QueryInterface over interface chains, the task allocator, GUID text.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -90,7 +89,27 @@ TEST(ComPtrTest, ReferenceCountsThroughEachOperation) {
     EXPECT_EQ(g_liveSquares, 0);
 }
 
-TEST(TaskMemoryTest, AllocationFailureHitsExactlyTheNthAllocationAndLeavesNothingBehind) {
+const WChar kSecret[] = KW("Secret-Pa55");
+std::vector<std::vector<uint8_t>> g_freed;  // what each freed block held when it was freed
+void ObserveFree(const void* memory, void* /*context*/) {
+    g_freed.emplace_back(static_cast<const uint8_t*>(memory),
+                         static_cast<const uint8_t*>(memory) + sizeof(kSecret));
+}
+
+TEST(TaskMemoryTest, SecureHoldersWipeAndAllocationFailureHitsExactlyTheNthAllocation) {
+    const auto* secret = reinterpret_cast<const uint8_t*>(kSecret);
+    const std::vector<uint8_t> held(secret, secret + sizeof(kSecret));
+    const std::vector<uint8_t> wiped(held.size(), 0);
+    WChar* copies[2] = {};
+    ASSERT_TRUE(DupString(kSecret, &copies[0]) == kSOk && DupString(kSecret, &copies[1]) == kSOk);
+    {
+        ScopedTaskFreeObserver observer(&ObserveFree, nullptr);
+        SecureTaskBytes bytes;
+        ASSERT_TRUE(bytes.CopyFrom(kSecret, sizeof(kSecret)));
+        SecureTaskString{copies[0]}.reset();
+        TaskString{copies[1]}.reset();
+    }
+    EXPECT_EQ(g_freed, (std::vector<std::vector<uint8_t>>{wiped, held, wiped}));
     for (int nth = 0; nth < 4; ++nth) {
         ScopedAllocationFailure failure(nth);
         for (int i = 0; i < 5; ++i) {
@@ -119,39 +138,6 @@ TEST(TaskMemoryTest, AllocationFailureHitsExactlyTheNthAllocationAndLeavesNothin
     EXPECT_EQ(bytes.size(), 0u);
     EXPECT_FALSE(bytes.CopyFrom("abc", 3));
     EXPECT_EQ(bytes.get(), nullptr);
-}
-
-const WChar kSecret[] = KW("Secret-Pa55");
-WChar* TaskCopy() {
-    WChar* copy = nullptr;
-    EXPECT_EQ(DupString(kSecret, &copy), kSOk);
-    return copy;
-}
-std::vector<std::vector<uint8_t>> g_freed;  // what each freed block held when it was freed
-void ObserveFree(const void* memory, void* /*context*/) {
-    g_freed.emplace_back(static_cast<const uint8_t*>(memory),
-                         static_cast<const uint8_t*>(memory) + sizeof(kSecret));
-}
-
-TEST(TaskMemoryTest, SecureHoldersWipeBeforeFreeingAndPlainOnesDoNot) {
-    // clang-format off
-    const std::pair<bool, void (*)()> kRows[] = {  // whether the holder wipes, the holder's life
-        {true, [] { SecureTaskString holder(TaskCopy()); }},
-        {true, [] { SecureTaskBytes bytes; ASSERT_TRUE(bytes.CopyFrom(kSecret, sizeof(kSecret))); }},
-        {false, [] { TaskString holder(TaskCopy()); }},
-    };
-    // clang-format on
-    const auto* secret = reinterpret_cast<const uint8_t*>(kSecret);
-    const std::vector<uint8_t> held(secret, secret + sizeof(kSecret));
-    for (const auto& [wipes, release] : kRows) {
-        g_freed.clear();
-        {
-            ScopedTaskFreeObserver observer(&ObserveFree, nullptr);
-            release();
-        }
-        EXPECT_EQ(g_freed,
-                  std::vector<std::vector<uint8_t>>{wipes ? std::vector<uint8_t>(held.size(), 0) : held});
-    }
 }
 
 TEST(GuidTextTest, ParsesTheRegistryFormOnlyAndFormatsUpperCase) {

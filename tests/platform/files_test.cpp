@@ -19,11 +19,6 @@ class FilesTest : public ::testing::Test {
     void SetUp() override { ASSERT_OK(Files().MakeTempDirectory(&folder_)); }
     void TearDown() override { EXPECT_OK(Files().RemoveDirectoryTree(folder_.c_str())); }
 
-    WString MakeFile(WStringView name, const std::string& content) {
-        const WString path = JoinPath(folder_, name);
-        EXPECT_OK(WriteWholeFile(path.c_str(), content.data(), content.size()));
-        return path;
-    }
     static int32_t Open(const WString& path, uint32_t access, uint32_t share, std::unique_ptr<File>* file,
                         Disposition disposition = Disposition::OpenExisting) {
         return Files().Open(path.c_str(), access, share, disposition, file);
@@ -48,7 +43,8 @@ TEST_F(FilesTest, ShareModesDecideWhetherASecondOpenSucceeds) {
         {0x0001, kShareNone, kGenericRead, kShareAll, winerr::kSharingViolation},   // FILE_READ_DATA
         {0x0004, kShareRead, kGenericRead, kShareRead, winerr::kSharingViolation},  // FILE_APPEND_DATA
     };
-    const WString path = MakeFile(KW("shared.txt"), "data");
+    const WString path = JoinPath(folder_, KW("shared.txt"));
+    ASSERT_OK(WriteWholeFile(path.c_str(), "data", 4));
     for (const auto& [firstAccess, firstShare, secondAccess, secondShare, result] : kCases) {
         SCOPED_TRACE(::testing::Message() << firstAccess << " " << firstShare << " " << secondAccess);
         std::unique_ptr<File> first;
@@ -83,7 +79,8 @@ TEST_F(FilesTest, DispositionsOnExistingAndMissingFiles) {
         SCOPED_TRACE(row);
         const WString name = kPrefixes[row % 3] + AsciiToWide(std::to_string(row / 3));
         ++row;
-        const WString path = exists ? MakeFile(name, "12345") : JoinPath(folder_, name);
+        const WString path = JoinPath(folder_, name);
+        ASSERT_OK(exists ? WriteWholeFile(path.c_str(), "12345", 5) : winerr::kSuccess);
         std::unique_ptr<File> file;
         ASSERT_EQ(Open(path, kReadWrite, kShareRead, &file, disposition), result);
         uint64_t size = 99;

@@ -10,7 +10,8 @@ namespace {
 constexpr auto kPlain = LdapTransport::Plain;
 constexpr auto kLdaps = LdapTransport::Ldaps;
 
-LdapSettings Settings(const WChar* uri, const WChar* host, uint16_t port, LdapTransport transport) {
+LdapSettings Settings(const WChar* uri, const WChar* host = KW(""), uint16_t port = 0,
+                      LdapTransport transport = kPlain) {
     LdapSettings settings;
     settings.uri = uri;
     settings.host = host;
@@ -22,14 +23,14 @@ LdapSettings Settings(const WChar* uri, const WChar* host, uint16_t port, LdapTr
 TEST(LdapAddressTest, SettingsResolveToOneHostPortAndTransport) {
     const std::tuple<LdapSettings, const char*, uint16_t, bool> kAccepted[] = {
         // settings, host, port, TLS
-        {Settings(KW(""), KW("127.0.0.1"), 0, kPlain), "127.0.0.1", 389, false},
+        {Settings(KW(""), KW("127.0.0.1")), "127.0.0.1", 389, false},
         {Settings(KW(""), KW("dc1"), 3268, LdapTransport::StartTls), "dc1", 3268, false},
         {Settings(KW(""), KW("dc1"), 0, kLdaps), "dc1", 636, true},
-        {Settings(KW(""), KW("[::1]"), 0, kPlain), "::1", 389, false},
-        {Settings(KW("ldap://dc2:1389"), KW("dc1"), 7, kPlain), "dc2", 1389, false},  // the URI wins
+        {Settings(KW(""), KW("[::1]")), "::1", 389, false},
+        {Settings(KW("ldap://dc2:1389"), KW("dc1"), 7), "dc2", 1389, false},  // the URI wins
         {Settings(KW("LDAPS://dc1/"), KW(""), 0, kLdaps), "dc1", 636, true},
-        {Settings(KW("ldap://[fe80::1]:10389"), KW(""), 0, kPlain), "fe80::1", 10389, false},
-        {Settings(KW("ldap://h:65535"), KW(""), 0, kPlain), "h", 65535, false},
+        {Settings(KW("ldap://[fe80::1]:10389")), "fe80::1", 10389, false},
+        {Settings(KW("ldap://h:65535")), "h", 65535, false},
     };
     for (const auto& [settings, host, port, tls] : kAccepted) {
         LdapAddress address;
@@ -38,15 +39,11 @@ TEST(LdapAddressTest, SettingsResolveToOneHostPortAndTransport) {
     }
     // clang-format off
     const LdapSettings kRefused[] = {
-        Settings(KW(""), KW(""), 0, kPlain), Settings(KW(""), KW("dc 1"), 0, kPlain),
-        Settings(KW(""), KW("[dc1]"), 0, kPlain), Settings(KW("http://dc1"), KW(""), 0, kPlain),
-        Settings(KW("ldaps://dc1"), KW(""), 0, kPlain), Settings(KW("ldap://dc1"), KW(""), 0, kLdaps),
-        Settings(KW("ldap://dc1:0"), KW(""), 0, kPlain), Settings(KW("ldap://dc1:65536"), KW(""), 0, kPlain),
-        Settings(KW("ldap://dc1:38x"), KW(""), 0, kPlain),
-        Settings(KW("ldap://dc1:000389"), KW(""), 0, kPlain),
-        Settings(KW("ldap://dc1:"), KW(""), 0, kPlain), Settings(KW("ldap://dc1/DC=corp"), KW(""), 0, kPlain),
-        Settings(KW("ldap://:389"), KW(""), 0, kPlain), Settings(KW("ldap://[::1"), KW(""), 0, kPlain),
-        Settings(KW("ldap://[::1]x"), KW(""), 0, kPlain)};
+        Settings(KW("")), Settings(KW(""), KW("dc 1")), Settings(KW(""), KW("[dc1]")), Settings(KW("http://dc1")),
+        Settings(KW("ldaps://dc1")), Settings(KW("ldap://dc1"), KW(""), 0, kLdaps), Settings(KW("ldap://dc1:0")),
+        Settings(KW("ldap://dc1:65536")), Settings(KW("ldap://dc1:38x")), Settings(KW("ldap://dc1:000389")),
+        Settings(KW("ldap://dc1:")), Settings(KW("ldap://dc1/DC=corp")), Settings(KW("ldap://:389")),
+        Settings(KW("ldap://[::1")), Settings(KW("ldap://[::1]x"))};
     // clang-format on
     for (const LdapSettings& settings : kRefused) {
         LdapAddress address;
@@ -62,8 +59,7 @@ TEST(LdapAddressTest, RemainingTimeIsCappedAndEndsAtTheDeadline) {
     const uint32_t left = RemainingMs(now + std::chrono::milliseconds(500), 2000);
     EXPECT_TRUE(left > 0 && left <= 500) << left;
     EXPECT_EQ(RemainingMs(now - std::chrono::milliseconds(1), 2000), 0u);
-    LdapEntry entry;
-    entry.attributes.push_back({KW("displayName"), {{'A'}}});
+    const LdapEntry entry{KW("CN=x"), {{KW("displayName"), {{'A'}}}}};
     ASSERT_NE(entry.Find(KW("DISPLAYNAME")), nullptr);  // names ignore case
     EXPECT_EQ(entry.Find(KW("displayNam")), nullptr);
 }

@@ -29,15 +29,27 @@ int32_t Write(RegKey root, const WString& path, uint32_t access, const WChar* na
                        : Reg().SetValue(key.get(), name, kRegSz, data, (text.size() + 1) * sizeof(WChar));
 }
 
-// The text of a REG_SZ value, or "error <code>".
-std::string Read(RegKey root, const WString& path, uint32_t access, const WChar* name) {
+std::vector<uint8_t> Bytes(const void* data, size_t size) {
+    return std::vector<uint8_t>(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+}
+std::vector<uint8_t> Text(WStringView text) {
+    return Bytes(WString(text).c_str(), (text.size() + 1) * sizeof(WChar));
+}
+using Value = std::pair<uint32_t, std::vector<uint8_t>>;  // type and bytes, or the error with no bytes
+Value Sz(const WChar* text) {
+    return {kRegSz, Text(text)};
+}
+
+Value Query(RegKey root, const WString& path, uint32_t access, const WChar* name) {
     UniqueRegKey key;
-    WChar buffer[128] = {};
-    uint32_t size = sizeof(buffer) - sizeof(WChar);
+    std::vector<uint8_t> data(512);
+    uint32_t type = 0;
+    auto size = static_cast<uint32_t>(data.size());
     int32_t result = Reg().OpenKey(root, path.c_str(), access, key.put());
     if (result == winerr::kSuccess)
-        result = Reg().QueryValue(key.get(), name, nullptr, reinterpret_cast<uint8_t*>(buffer), &size);
-    return result == winerr::kSuccess ? Utf16ToUtf8(buffer) : "error " + std::to_string(result);
+        result = Reg().QueryValue(key.get(), name, &type, data.data(), &size);
+    data.resize(result == winerr::kSuccess ? size : 0);
+    return {result == winerr::kSuccess ? type : static_cast<uint32_t>(result), data};
 }
 
 TEST(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
@@ -51,27 +63,26 @@ TEST(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
     // Another case replaces the value instead of adding a second one; the name keeps its first case.
     ASSERT_OK(Write(kHklm, KW("SYSTEM\\shared"), kWrite32, KW("V"), KW("System")));
     EXPECT_NE(reg_.SaveRegText().find(KW("SYSTEM\\Shared]\r\n\"v\"=\"System\"\r\n")), WString::npos);
-    RegKey software32 = 0;  // a handle opened in the 32-bit view keeps its sub-keys there
-    ASSERT_OK(reg_.OpenKey(kHklm, KW("SOFTWARE"), kRead32, &software32));
-    const std::tuple<RegKey, const WChar*, uint32_t, const WChar*, const char*> kCases[] = {
-        // ... the text
-        {kHklm, KW("SOFTWARE\\Korva"), kRead32, KW("v"), "32"},
-        {kHklm, KW("SOFTWARE\\KORVA\\"), kKeyRead, KW("V"), "64"},
-        {kHklm, KW("SOFTWARE\\WOW6432Node\\Korva"), kKeyRead, KW("v"), "32"},
-        {software32, KW("Korva"), kKeyRead, KW("v"), "32"},
-        {kHklm, KW("SOFTWARE\\Korva\\Native"), kRead32, KW("v"), "error 2"},
-        {kHklm, KW("SOFTWARE\\Korva\\Wow"), kRead32, KW("v"), "not twice"},
-        {kHklm, KW("SOFTWARE\\Korva\\Wow"), kKeyRead, KW("v"), "error 2"},
-        {kHkeyCurrentUser, KW("Software\\Shared"), kKeyRead, KW("v"), "HKCU"},  // shared by both views
-        {kHklm, KW("SYSTEM\\Shared"), kKeyRead, KW("v"), "System"},
-        {kHklm, KW("SYSTEM\\Shared"), kKeyRead, KW("absent"), "error 2"},
-        {kHklm, KW("SYSTEM\\Shared"), kKeyRead, nullptr, "error 2"},
-        {kHklm, KW("\\SYSTEM\\Shared"), kKeyRead, KW("v"), "error 161"},
-        {kHklm, KW("SYSTEM\\\\Shared"), kKeyRead, KW("v"), "error 161"},
+    UniqueRegKey software32;  // a handle opened in the 32-bit view keeps its sub-keys there
+    ASSERT_OK(reg_.OpenKey(kHklm, KW("SOFTWARE"), kRead32, software32.put()));
+    const Value kMissing = {winerr::kFileNotFound, {}};
+    const std::tuple<RegKey, const WChar*, uint32_t, const WChar*, Value> kCases[] = {
+        {kHklm, KW("SOFTWARE\\Korva"), kRead32, KW("v"), Sz(KW("32"))},
+        {kHklm, KW("SOFTWARE\\KORVA\\"), kKeyRead, KW("V"), Sz(KW("64"))},
+        {kHklm, KW("SOFTWARE\\WOW6432Node\\Korva"), kKeyRead, KW("v"), Sz(KW("32"))},
+        {software32.get(), KW("Korva"), kKeyRead, KW("v"), Sz(KW("32"))},
+        {kHklm, KW("SOFTWARE\\Korva\\Native"), kRead32, KW("v"), kMissing},
+        {kHklm, KW("SOFTWARE\\Korva\\Wow"), kRead32, KW("v"), Sz(KW("not twice"))},
+        {kHklm, KW("SOFTWARE\\Korva\\Wow"), kKeyRead, KW("v"), kMissing},
+        {kHkeyCurrentUser, KW("Software\\Shared"), kKeyRead, KW("v"), Sz(KW("HKCU"))},  // in both views
+        {kHklm, KW("SYSTEM\\Shared"), kKeyRead, KW("v"), Sz(KW("System"))},
+        {kHklm, KW("SYSTEM\\Shared"), kKeyRead, KW("absent"), kMissing},
+        {kHklm, KW("SYSTEM\\Shared"), kKeyRead, nullptr, kMissing},
+        {kHklm, KW("\\SYSTEM\\Shared"), kKeyRead, KW("v"), Value{winerr::kBadPathname, {}}},
+        {kHklm, KW("SYSTEM\\\\Shared"), kKeyRead, KW("v"), Value{winerr::kBadPathname, {}}},
     };
     for (const auto& [root, path, access, name, expected] : kCases)
-        EXPECT_EQ(Read(root, path, access, name), expected) << Utf16ToUtf8(path) << " " << access;
-    EXPECT_OK(reg_.CloseKey(software32));
+        EXPECT_EQ(Query(root, path, access, name), expected) << Utf16ToUtf8(path) << " " << access;
 }
 
 TEST(MemoryRegistryTest, DeleteRefusesKeysWithSubKeysAndHandlesAllowOnlyTheirAccess) {
@@ -96,36 +107,12 @@ TEST(MemoryRegistryTest, DeleteRefusesKeysWithSubKeysAndHandlesAllowOnlyTheirAcc
     EXPECT_EQ(reg_.SetValue(key, KW("x"), kRegDword, value, 4), winerr::kKeyDeleted);
     EXPECT_OK(reg_.CloseKey(key));
     EXPECT_EQ(reg_.CloseKey(key), winerr::kInvalidHandle);
-}
-
-TEST(MemoryRegistryTest, AFailedOpenLeavesNoHandle) {
-    korva::testing::FakeRegistry reg_;
-    // A failed connect, open or create leaves the out-parameter zero: a holder never closes a stale value.
-    RegKey keys[] = {0xBAD, 0xBAD, 0xBAD};
+    // A failed open, create or connect zeroes the handle: a holder never closes a stale value.
+    RegKey keys[] = {key, key, key};
     EXPECT_EQ(reg_.OpenKey(kHklm, KW("SOFTWARE\\Missing"), kKeyRead, &keys[0]), winerr::kFileNotFound);
-    EXPECT_EQ(reg_.CreateKey(0x4321, KW("x"), kKeyWrite, &keys[1]), winerr::kInvalidHandle);
+    EXPECT_EQ(reg_.CreateKey(key, KW("x"), kKeyWrite, &keys[1]), winerr::kInvalidHandle);
     EXPECT_EQ(reg_.Connect(KW("\\\\elsewhere"), kHklm, &keys[2]), winerr::kBadNetpath);
     EXPECT_TRUE(keys[0] == 0 && keys[1] == 0 && keys[2] == 0);
-}
-
-std::vector<uint8_t> Bytes(const void* data, size_t size) {
-    return std::vector<uint8_t>(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
-}
-std::vector<uint8_t> Text(WStringView text) {
-    return Bytes(WString(text).c_str(), (text.size() + 1) * sizeof(WChar));
-}
-
-// The type and bytes of a value below HKLM\SOFTWARE\Korva Test.
-std::pair<uint32_t, std::vector<uint8_t>> Query(MemoryRegistry& reg, const WChar* name) {
-    RegKey key = 0;
-    std::vector<uint8_t> data(512);
-    uint32_t type = 0;
-    uint32_t size = static_cast<uint32_t>(data.size());
-    EXPECT_OK(reg.OpenKey(kHklm, KW("SOFTWARE\\Korva Test"), kKeyRead, &key));
-    EXPECT_OK(reg.QueryValue(key, name, &type, data.data(), &size));
-    EXPECT_OK(reg.CloseKey(key));
-    data.resize(size);
-    return {type, data};
 }
 
 TEST(RegFileTest, TrickyValuesSurviveAFileAndHandWrittenFilesLoad) {
@@ -175,8 +162,11 @@ TEST(RegFileTest, TrickyValuesSurviveAFileAndHandWrittenFilesLoad) {
                 std::memcmp(&bytes[2], text.data(), bytes.size() - 2) == 0);
     korva::testing::FakeRegistry loaded;
     ASSERT_OK(loaded.LoadRegFile(path.c_str()));
+    const auto query = [](const WChar* name) {
+        return Query(kHklm, KW("SOFTWARE\\Korva Test"), kKeyRead, name);
+    };
     for (const auto& [name, type, data] : kValues)
-        EXPECT_EQ(Query(loaded, name), std::make_pair(type, data)) << Utf16ToUtf8(name);
+        EXPECT_EQ(query(name), Value(type, data)) << Utf16ToUtf8(name);
     EXPECT_EQ(loaded.SaveRegText(), text);  // nothing else drifts
 
     // A hand-written UTF-8 file merges into what is there.
@@ -190,10 +180,9 @@ TEST(RegFileTest, TrickyValuesSurviveAFileAndHandWrittenFilesLoad) {
     ASSERT_OK(WriteWholeFile(path.c_str(), handWritten.data(), handWritten.size()));
     ASSERT_OK(loaded.LoadRegFile(path.c_str()));
     EXPECT_OK(Files().RemoveDirectoryTree(folder.c_str()));
-    EXPECT_EQ(Query(loaded, KW("expand")), std::make_pair(uint32_t{kRegExpandSz}, Text(KW("%SystemRoot%"))));
-    EXPECT_EQ(Query(loaded, KW("Caf\u00E9")),
-              std::make_pair(uint32_t{kRegSz}, Text(KW("na\u00EFve \u00B0"))));
-    EXPECT_EQ(Query(loaded, KW("")), std::make_pair(uint32_t{kRegSz}, Text(KW("the default"))));
+    EXPECT_EQ(query(KW("expand")), Value(kRegExpandSz, Text(KW("%SystemRoot%"))));
+    EXPECT_EQ(query(KW("Caf\u00E9")), Sz(KW("na\u00EFve \u00B0")));
+    EXPECT_EQ(query(KW("")), Sz(KW("the default")));
     EXPECT_EQ(loaded.SaveRegText().find(KW("\"dword\"")), WString::npos);
     EXPECT_FALSE(loaded.HasKey(KW("HKEY_LOCAL_MACHINE\\SOFTWARE\\Doomed")));
 }
@@ -210,13 +199,12 @@ TEST(RegFileTest, MalformedTextIsRefusedAndChangesNothing) {
         header + KW("\"a\"=dword:123456789\r\n"), header + KW("\"a\"=hex:01,,02\r\n"),
         header + KW("\"a\"=hex:01,\\\r\n"),       header + KW("\"a\"=hex:01,\\\r\n  0g\r\n")};
     // clang-format on
+    korva::testing::FakeRegistry reg;
+    reg.PutDword(KW("HKLM\\SOFTWARE\\Keep"), KW("v"), 7);
+    const WString before = reg.SaveRegText();
     for (const WString& text : kCases) {
-        SCOPED_TRACE(Utf16ToUtf8(text));
-        korva::testing::FakeRegistry reg;
-        reg.PutDword(KW("HKLM\\SOFTWARE\\Keep"), KW("v"), 7);
-        const WString before = reg.SaveRegText();
-        EXPECT_EQ(reg.LoadRegText(text), winerr::kBadDbFile);
-        EXPECT_EQ(reg.SaveRegText(), before);
+        EXPECT_EQ(reg.LoadRegText(text), winerr::kBadDbFile) << Utf16ToUtf8(text);
+        EXPECT_EQ(reg.SaveRegText(), before) << Utf16ToUtf8(text);
     }
 }
 

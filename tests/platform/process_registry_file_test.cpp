@@ -18,17 +18,15 @@ namespace {
 
 // Child: exit 100 + opening HKLM\SOFTWARE\Korva; once open it adds a value and saves (exit 1 on failure).
 TEST(ProcessRegistryChild, OpenWriteAndSave) {
-    if (std::getenv("KORVA_TEST_REGISTRY_CHILD") == nullptr) {
+    if (std::getenv("KORVA_TEST_REGISTRY_CHILD") == nullptr)
         GTEST_SKIP() << "runs only as a child of ProcessRegistryFileTest";
-    }
     RegKey key = 0;
     const int32_t opened =
         Reg().OpenKey(kHkeyLocalMachine, KW("SOFTWARE\\Korva"), kKeyRead | kKeyWrite, &key);
-    const WString text = KW("by the child");
-    const auto* data = reinterpret_cast<const uint8_t*>(text.c_str());
-    if (opened == winerr::kSuccess &&
-        (Reg().SetValue(key, KW("Written"), kRegSz, data, (text.size() + 1) * sizeof(WChar)) != 0 ||
-         Reg().CloseKey(key) != 0 || SaveProcessRegistry() != 0)) {
+    const WChar text[] = KW("by the child");
+    const auto* data = reinterpret_cast<const uint8_t*>(text);
+    if (opened == winerr::kSuccess && (Reg().SetValue(key, KW("Written"), kRegSz, data, sizeof(text)) != 0 ||
+                                       Reg().CloseKey(key) != 0 || SaveProcessRegistry() != 0)) {
         std::exit(1);
     }
     std::exit(100 + opened);
@@ -46,9 +44,8 @@ TEST(ProcessRegistryFileTest, TheNamedFileIsLoadedAndSavedBackAndUnusableOnesLea
     for (const auto& [file, content, exitCode] : kCases) {
         SCOPED_TRACE(file);
         const std::string path = base + file;
-        if (!content.empty()) {
-            ASSERT_EQ(WriteWholeFile(Utf8ToUtf16(path).c_str(), content.data(), content.size()), 0);
-        }
+        ASSERT_TRUE(content.empty() ||
+                    WriteWholeFile(Utf8ToUtf16(path).c_str(), content.data(), content.size()) == 0);
         const pid_t child = fork();
         if (child == 0) {
             setenv("KORVA_REGISTRY_FILE", path.c_str(), 1);

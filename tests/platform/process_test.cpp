@@ -17,9 +17,8 @@ namespace {
 
 std::vector<std::string> Split(const WChar* line) {
     std::vector<std::string> result;
-    for (const WString& arg : SplitCommandLine(line)) {
+    for (const WString& arg : SplitCommandLine(line))
         result.push_back(Utf16ToUtf8(arg));
-    }
     return result;
 }
 

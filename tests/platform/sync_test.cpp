@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "platform/result_codes.h"
+#include "tests/support/result_assert.h"
 
 namespace korva::platform {
 namespace {
@@ -15,11 +15,10 @@ TEST(SyncTest, OwnerReentersTheLockAndJoinTimesOutUntilTheOtherThreadGetsIt) {
     lock.Lock();  // re-entry by the owner does not deadlock
     std::atomic<bool> acquired{false};
     Thread other;
-    ASSERT_EQ(other.Start([&] {
+    ASSERT_OK(other.Start([&] {
         LockGuard guard(lock);
         acquired = true;
-    }),
-              winerr::kSuccess);
+    }));
     lock.Unlock();
     // Still held once by this thread: the other thread cannot have it, and joining it times out.
     EXPECT_FALSE(other.Join(30));

@@ -31,6 +31,9 @@ TEST(UniqueHandleTest, EachOperationClosesExactlyWhatItReplaces) {
         {[] { Handle a(1); Handle& self = a; a = std::move(self); EXPECT_EQ(a.get(), 1); }, {1}},
         // put() closes the old value before it hands out the slot.
         {[] { Handle h(1); int* p = h.put(); EXPECT_TRUE(g_closed.size() == 1 && *p < 0); *p = 7; }, {1, 7}},
+        // A ScopeExit runs at the end of its scope unless dismissed.
+        {[] { const ScopeExit run([] { g_closed.push_back(1); });
+              ScopeExit skipped([] { g_closed.push_back(2); }); skipped.Dismiss(); }, {1}},
         // clang-format on
     };
     for (const auto& [run, closed] : kRows) {
@@ -38,16 +41,6 @@ TEST(UniqueHandleTest, EachOperationClosesExactlyWhatItReplaces) {
         run();
         EXPECT_EQ(g_closed, closed) << (&closed - &kRows[0].second);
     }
-}
-
-TEST(ScopeExitTest, RunsAtTheEndOfTheScopeUnlessDismissed) {
-    int ran = 0;
-    {
-        const ScopeExit count([&ran] { ++ran; });
-        ScopeExit dismissed([&ran] { ran += 10; });
-        dismissed.Dismiss();
-    }
-    EXPECT_EQ(ran, 1);
 }
 
 }  // namespace

@@ -1,14 +1,13 @@
-// A file system that passes every call to the one it replaced and fails any single operation on request.
-// Installed for its lifetime; when destroyed it fails the test that left a fault unmet or a file open.
+// A file system that passes every call to the one it replaced and fails one operation on request.
+// Installed for its lifetime; when destroyed it fails the test that left its fault unmet or a file open.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 
 #include "platform/files.h"
 #include "platform/sync.h"
-#include "platform/text.h"
 
 namespace korva::testing {
 
@@ -16,17 +15,13 @@ class FailingFileSystem final : public platform::FileSystem {
   public:
     enum class Op { Open, Read, Write, GetSize, Seek, SetEnd, Close };
 
-    FailingFileSystem();
+    FailingFileSystem() : inner_(platform::Files()), override_(this) {}
     ~FailingFileSystem() override;
-    FailingFileSystem(const FailingFileSystem&) = delete;
-    FailingFileSystem& operator=(const FailingFileSystem&) = delete;
 
-    // The next call of `op` on a path containing `match` (ASCII case-insensitive; empty: any), after `skip`
-    // such calls that pass, returns `code` without touching the file; code 0 is a read or write of no bytes,
-    // as when a file shrinks under its reader or a disk takes nothing. Faults queue in order.
-    void FailNext(Op op, int32_t code, WStringView match = {}, int skip = 0);
-    // How many times `op` was called, faulted calls included.
-    int Calls(Op op) const;
+    // The next call of `op`, after `skip` such calls that pass, returns `code` without touching the file and
+    // moves no bytes; code 0 is then a read or write of nothing, as of a file that shrank or a full disk.
+    void FailNext(Op op, int32_t code, int skip = 0);
+    int Calls(Op op) const { return calls_[static_cast<int>(op)]; }  // faulted calls included
 
     [[nodiscard]] int32_t Open(const WChar* path, uint32_t access, uint32_t share,
                                platform::Disposition disposition,
@@ -37,24 +32,19 @@ class FailingFileSystem final : public platform::FileSystem {
         return inner_.RemoveDirectoryTree(path);
     }
 
-    // Used by the files it opens: true with *code set when a fault for `op` on `path` is due.
-    bool TakeFault(Op op, WStringView path, int32_t* code);
-    void FileClosed();
-
   private:
-    struct Fault {
-        Op op;
-        int32_t code;
-        WString match;  // lower case
-        int skip;
-    };
+    class FailingFile;
+    template <typename Call>
+    int32_t Pass(Op op, uint32_t* moved, Call call);
 
-    mutable platform::RecursiveLock lock_;
     platform::FileSystem& inner_;
     platform::ScopedFileSystemOverride override_;
-    std::deque<Fault> faults_;
-    int calls_[static_cast<int>(Op::Close) + 1] = {};
-    int openFiles_ = 0;
+    platform::RecursiveLock lock_;
+    Op op_ = Op::Open;
+    int32_t code_ = 0;
+    int skip_ = -1;  // < 0: no fault waiting
+    std::atomic<int> calls_[static_cast<int>(Op::Close) + 1]{};
+    std::atomic<int> openFiles_{0};
 };
 
 }  // namespace korva::testing

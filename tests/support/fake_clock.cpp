@@ -10,8 +10,7 @@ bool FakeClock::ToLocalTime(int64_t unixSeconds, platform::LocalTime* local) {
     int64_t fileTime = 0;
     int64_t newYear = 0;
     SystemTime t;
-    if (failLocalConversion || local == nullptr ||
-        __builtin_add_overflow(unixSeconds, utcOffsetSeconds, &ticks) ||
+    if (local == nullptr || __builtin_add_overflow(unixSeconds, utcOffsetSeconds, &ticks) ||
         __builtin_mul_overflow(ticks, kFileTimeTicksPerSecond, &ticks) ||
         __builtin_add_overflow(ticks, kUnixEpochAsFileTime, &fileTime) ||
         !FileTimeToSystemTime(fileTime, &t) || !SystemTimeToFileTime(SystemTime{t.year, 1, 0, 1}, &newYear)) {

@@ -14,7 +14,6 @@ class FakeClock final : public platform::Clock {
   public:
     int64_t now = platform::kUnixEpochAsFileTime;
     int64_t utcOffsetSeconds = 0;
-    bool failLocalConversion = false;
     [[nodiscard]] int64_t NowFileTime() override { return now; }
     [[nodiscard]] bool ToLocalTime(int64_t unixSeconds, platform::LocalTime* local) override;
     void AdvanceSeconds(int64_t seconds) { now += seconds * platform::kFileTimeTicksPerSecond; }

@@ -9,26 +9,24 @@
 namespace korva::testing {
 namespace {
 
+// HRESULT failures have the severity bit and a facility; the system's own codes are small negatives.
 std::string DescribeResult(int32_t code) {
     char number[40];
     std::snprintf(number, sizeof(number), "0x%08X (%d): ", static_cast<unsigned>(code),
                   static_cast<int>(code));
-    std::string text(number);
-    if (code >= 0) {
-        const WString message = SystemErrorText(static_cast<uint32_t>(code));
-        return text + (code == 0 ? "success" : message.empty() ? "no system text" : Utf16ToUtf8(message));
-    }
-    // HRESULT failures have the severity bit and a facility; the system's own codes are small negatives.
-    return text + (code < -0xFFFF ? Utf16ToUtf8(HResultText(code)) : std::string("the system's own code"));
+    const WString text = code > 0         ? SystemErrorText(static_cast<uint32_t>(code))
+                         : code < -0xFFFF ? HResultText(code)
+                         : code < 0       ? WString(KW("the system's own code"))
+                                          : WString(KW("success"));
+    return number + Utf16ToUtf8(text);
 }
 
 }  // namespace
 
 ::testing::AssertionResult ResultIs(const char* expectedExpression, const char* actualExpression,
                                     int32_t expected, int32_t actual) {
-    if (expected == actual) {
+    if (expected == actual)
         return ::testing::AssertionSuccess();
-    }
     return ::testing::AssertionFailure()
            << actualExpression << " gave " << DescribeResult(actual) << "\n  expected " << expectedExpression
            << ": " << DescribeResult(expected);

@@ -15,4 +15,3 @@ namespace korva::testing {
 #define EXPECT_OK(expr) EXPECT_PRED_FORMAT2(::korva::testing::ResultIs, 0, (expr))
 #define ASSERT_OK(expr) ASSERT_PRED_FORMAT2(::korva::testing::ResultIs, 0, (expr))
 #define EXPECT_RESULT(expected, expr) EXPECT_PRED_FORMAT2(::korva::testing::ResultIs, (expected), (expr))
-#define ASSERT_RESULT(expected, expr) ASSERT_PRED_FORMAT2(::korva::testing::ResultIs, (expected), (expr))

@@ -1,6 +1,6 @@
-// Makes chosen DOM operations fail, installed on one document (or as the hook for Parse) for its lifetime.
-// FailNext(op, hresult, nodeName): the next call of `op` on a node of that local name (any when empty) fails
-// with `hresult`; faults wait in order and each is used once.
+// Makes chosen DOM operations fail, for its lifetime: those on one document and its nodes, or (ForParse) those
+// of Document::Parse. FailNext(op, hresult, nodeName): the next call of `op` on a node of that local name (any
+// when empty) fails with `hresult`; faults wait in order and each is used once.
 #pragma once
 
 #include <algorithm>
@@ -15,9 +15,7 @@ namespace korva::testing {
 
 class XmlFaults final : public xml::FaultHook {
   public:
-    // Faults for the operations on `document` and its nodes.
     explicit XmlFaults(const xml::Document& document) : document_(&document) { document.SetFaultHook(this); }
-    // Faults for Document::Parse.
     struct ForParse {};
     explicit XmlFaults(ForParse) { xml::Document::SetParseFaultHook(this); }
     ~XmlFaults() override {
