@@ -1,7 +1,6 @@
 #include "tools/policy_lint.h"
 
 #include <algorithm>
-#include <initializer_list>
 #include <limits>
 #include <map>
 #include <regex>
@@ -16,25 +15,16 @@
 namespace korva::tools {
 namespace {
 
-// Concatenation by appending (gcc 12 warns falsely about the inserting forms of operator+ when optimising).
-std::string Cat(std::initializer_list<std::string_view> parts) {
-    std::string joined;
-    for (const std::string_view part : parts) {
-        joined.append(part);
-    }
-    return joined;
-}
-
 const std::string kGoodPolicy =
     "<Policy name=\"p\"><Rule type=\"2\"><Enabled>1</Enabled><MinimumLength>8</MinimumLength></Rule>"
     "<Scope type=\"3\"><SID>a.b</SID></Scope></Policy>";
 
-std::string Doc(std::string_view children, std::string_view attributes = "") {
-    return Cat({"<PolicyList", attributes, ">", children, "</PolicyList>"});
+std::string Doc(const std::string& children, const std::string& attributes = "") {
+    return "<PolicyList" + attributes + ">" + children + "</PolicyList>";
 }
 
 std::string Nested(int depth) {
-    return depth == 0 ? "x" : Cat({"<n>", Nested(depth - 1), "</n>"});
+    return depth == 0 ? "x" : "<n>" + Nested(depth - 1) + "</n>";
 }
 
 LintResult Lint(std::string_view bytes, bool json = true, uint32_t mask = kLogAll) {
@@ -86,15 +76,15 @@ TEST(PolicyLintTest, ExitCodeMessageAndPoliciesFollowTheLoad) {
     // Document, exit code, what standard error says ("" for nothing), policies loaded.
     const std::tuple<std::string, int, std::string, size_t> cases[] = {
         {Doc("<!-- c --><?pi x?>stray" + kGoodPolicy), 0, "", 1},
-        {Doc(Cat({"<Policy name=\"d\"><Extra>", Nested(200), "</Extra>", kGoodPolicy.substr(17)})), 0, "", 1},
-        {Cat({Doc(kGoodPolicy), std::string_view("\0<x", 3)}), 0, "ends at the NUL byte at offset 163;", 1},
+        {Doc("<Policy name=\"d\"><Extra>" + Nested(200) + "</Extra>" + kGoodPolicy.substr(17)), 0, "", 1},
+        {Doc(kGoodPolicy) + std::string("\0<x", 3), 0, "ends at the NUL byte at offset 163;", 1},
         // Invalid UTF-8 does not stop the load; the linter points at the first invalid sequence.
         {Doc("<!--a\xFF\xC0\xAF-->" + kGoodPolicy), 0, "not valid UTF-8 from offset 17;", 1},
         {Doc("<!--\xE5\xAF\x86-->" + kGoodPolicy), 0, "", 1},
         {Doc(kGoodPolicy + "<Policy><Rule type=\"2\"><Enabled>1</Enabled></Rule></Policy>"), 1,
          "1 of 2 policy elements left out", 1},
         {"hello", 2, "not well-formed XML", 0},
-        {Doc(Cat({"<Policy name=\"d\">", Nested(300), "</Policy>"})), 2, "nested deeper than 256", 0},
+        {Doc("<Policy name=\"d\">" + Nested(300) + "</Policy>"), 2, "nested deeper than 256", 0},
         {"<Policies>" + kGoodPolicy + "</Policies>", 2, "exactly one PolicyList element; this one has 0", 0},
         {Doc(Doc(kGoodPolicy)), 2, "this one has 2", 0},
         {"<PolicyList>\n</PolicyList>", 2, "the PolicyList element has no children", 0},
@@ -143,10 +133,10 @@ TEST(PolicyLintTest, TimeSuffixAndVersionAsTheEngineReadsThem) {
     };
     for (const auto& c : cases) {
         const std::string rule =
-            Cat({"<Rule type=\"1\"><Enabled>1</Enabled><MinimumAge>", c[2], "</MinimumAge></Rule>"});
+            std::string("<Rule type=\"1\"><Enabled>1</Enabled><MinimumAge>") + c[2] + "</MinimumAge></Rule>";
         const Json root = Parse(Lint(Doc("<Policy name=\"p\">" + rule + "</Policy>", c[1]) + c[0]).out);
         EXPECT_EQ(
-            Cat({At(root, "time"), " ", At(root, "version"), " ", At(root, "policies/0/rules/0/minimumAge")}),
+            At(root, "time") + " " + At(root, "version") + " " + At(root, "policies/0/rules/0/minimumAge"),
             c[3]);
     }
     // A "#" inside the document ends the search: the cut falls there, and the rest is the time.
@@ -217,14 +207,14 @@ TEST(PolicyLintTest, ValuesThatAreNotNumbersAreFindings) {
     for (const auto& [children, expected] : cases) {
         SCOPED_TRACE(children);
         const std::string bytes =
-            Doc(Cat({"<Policy name=\"p\">", children, "<Scope type=\"3\"><SID>a.b</SID></Scope></Policy>"}));
+            Doc("<Policy name=\"p\">" + children + "<Scope type=\"3\"><SID>a.b</SID></Scope></Policy>");
         const LintResult json = Lint(bytes);
         std::vector<std::string> found;
         const Json root = Parse(json.out);
         for (const Json& finding : root.value("findings", Json::array())) {
             const std::string path = At(finding, "path");
             EXPECT_EQ(path.rfind("/PolicyList/Policy/", 0), 0u) << path;
-            found.push_back(Cat({path.substr(19), "|", At(finding, "text"), "|", At(finding, "used")}));
+            found.push_back(path.substr(19) + "|" + At(finding, "text") + "|" + At(finding, "used"));
         }
         EXPECT_EQ(found, expected);
         // Findings never change the verdict by themselves; --strict makes any of them exit 1.
@@ -243,15 +233,14 @@ TEST(PolicyLintTest, ValuesThatAreNotNumbersAreFindings) {
 
 TEST(PolicyToolTest, CommandLinesAndFiles) {
     // Exactly the size of the directory attribute still loads: a good document padded with a comment.
-    const std::string padded = Doc(
-        Cat({"<!--", std::string(kMaxDocumentBytes - Doc(kGoodPolicy).size() - 7, 'x'), "-->", kGoodPolicy}));
+    const std::string padded =
+        Doc("<!--" + std::string(kMaxDocumentBytes - Doc(kGoodPolicy).size() - 7, 'x') + "-->" + kGoodPolicy);
     const std::pair<const char*, std::string> files[] = {
         {"good.xml", Doc(kGoodPolicy)},
         {"finding.xml",
          Doc("<Policy name=\"p\"><Rule type=\"2\"><MinimumLength>8 </MinimumLength></Rule></Policy>")},
         {"limit.xml", padded},
         {"large.xml", padded + " "},
-        {"big.xml", padded + "  "},
         {"empty.xml", ""},
         {"bad.ldif", "dn: CN=x\nchangetype: add\n"},
     };
@@ -294,7 +283,7 @@ TEST(PolicyToolTest, CommandLinesAndFiles) {
          "the policy file cannot be read\nLog, errors and warnings", "the policy file cannot be read"},
         {"fetch --ldap ldap://127.0.0.1:1 --domain d", 2, "", "cannot connect to ldap://127.0.0.1:1"},
         {"publish --snapshot corp.ldif --domain corp.example.com missing.xml", 2, "", "cannot read"},
-        {"publish --snapshot corp.ldif --domain corp.example.com big.xml", 1, "",
+        {"publish --snapshot corp.ldif --domain corp.example.com large.xml", 1, "",
          "refused: larger than 1000000 bytes"},
         {"publish --snapshot corp.ldif --domain corp.example.com empty.xml", 1, "",
          "the linter's result is 2"},
