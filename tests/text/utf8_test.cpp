@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "platform/text.h"
 #if defined(_WIN32)
@@ -54,18 +55,15 @@ TEST(Utf8ToUtf16, ConvertsValidAndReplacesInvalidInput) {
 }
 
 TEST(Utf16ToUtf8, EncodesAndReplacesUnpairedSurrogates) {
-    const struct {
-        WString utf16;
-        std::string expected;
-    } kCases[] = {
+    const std::pair<WString, std::string> kCases[] = {
         {WString{'a', 0, 0x07FF, 0xFFFF}, std::string("a\0\xDF\xBF\xEF\xBF\xBF", 7)},
         {WString{0xD83D, 0xDE00, 0xDBFF, 0xDFFF}, "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
         {WString{'a', 0xD83D}, "a\xEF\xBF\xBD"},
         {WString{0xDE00, 0xD83D, 'a'}, "\xEF\xBF\xBD\xEF\xBF\xBD\x61"},
         {WString{0xD83D, 0xD83D, 0xDE00}, "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
     };
-    for (const auto& c : kCases)
-        EXPECT_EQ(Utf16ToUtf8(c.utf16), c.expected) << "row " << (&c - kCases);
+    for (const auto& [utf16, expected] : kCases)
+        EXPECT_EQ(Utf16ToUtf8(utf16), expected);
 }
 
 TEST(Utf8RoundTrip, EveryScalarValue) {
