@@ -1,5 +1,4 @@
 // The directory commands against the shipped example domain (corp.ldif, copied next to the test).
-#include <cstdio>
 #include <string>
 #include <tuple>
 #include <utility>

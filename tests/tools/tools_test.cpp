@@ -281,6 +281,8 @@ TEST(PolicyToolTest, CommandLinesAndFiles) {
         {"export --snapshot bad.ldif --domain d", 2, "", "not a usable LDIF snapshot: line 2"},
         {"test --snapshot corp.ldif --domain corp.example.com --user alex.berg --policy missing.xml", 2,
          "the policy file cannot be read\nLog, errors and warnings", "the policy file cannot be read"},
+        {"test --snapshot corp.ldif --domain corp.example.com --user alex.berg --policy empty.xml", 2,
+         "(--json shows all of it):\n  Error (87): Unable to determine size of XML.", "could not be loaded"},
         {"fetch --ldap ldap://127.0.0.1:1 --domain d", 2, "", "cannot connect to ldap://127.0.0.1:1"},
         {"publish --snapshot corp.ldif --domain corp.example.com missing.xml", 2, "", "cannot read"},
         {"publish --snapshot corp.ldif --domain corp.example.com large.xml", 1, "",
