@@ -54,7 +54,7 @@ TEST(JsonWriterTest, StringsAndFloats) {
         {KW("a\r\n\tb"), "\"a\\u000D\\u000A\\u0009b\""},
         {WString(KW("x")) + WChar(0) + WChar(0x1F), "\"x\\u0000\\u001F\""},
         {WString{WChar(0x80), WChar(0x5BC6)}, "\"\xC2\x80\xE5\xAF\x86\""},  // the smallest two-byte form
-        {WString{WChar(0xD83D), WChar(0xDE00)}, "\"\xF0\x9F\x98\x80\""},
+        {WString{WChar(0xD83D), WChar(0xDE42)}, "\"\xF0\x9F\x99\x82\""},
         // Half a pair has no UTF-8 form: it stays visible as an escape and the output stays valid JSON.
         {WString{WChar('a'), WChar(0xD800), WChar('b')}, "\"a\\uD800b\""},
         {WString{WChar(0xD800), WChar(0xD83D), WChar(0xDE00)}, "\"\\uD800\xF0\x9F\x98\x80\""},
@@ -267,7 +267,7 @@ TEST(PolicyToolTest, CommandLinesAndFiles) {
         {"test --snapshot a --ldap ldap://h --domain d --user x", 64, "", "either"},
         {"fetch --snapshot a", 64, "", "--domain DNSNAME is required"},
         {"test --snapshot a --domain d", 64, "", "--user NAME is required"},
-        {"test --snapshot a --domain d --user x --language de", 64, "", "--language"},
+        {"test --snapshot a --domain d --user x --language 0x10000", 64, "", "--language"},
         {"fetch --ldap ldap://h --domain d --bind-user u", 64, "", "needs --password-file"},
         {"fetch --ldap ldap://h --domain d --password-file p", 64, "", "needs --bind-user"},
         {"fetch --ldap ldap://h --domain d --sasl-gssapi --bind-dn CN=u --password-file p", 64, "",
