@@ -8,25 +8,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const double ratio = (static_cast<double>(data[0]) - 25.0) / 200.0;  // both ends of the clamp
     const bool ignoreCase = (data[1] & 1) != 0;
-    const bool byteUnits = (data[1] & 2) != 0;
-    data += 2;  // text and pattern are cut at 300 units, a little beyond the longest password or name
-    size -= 2;
-
-    using korva::WChar;
-    korva::WString strings[2];
-    size_t current = 0;
-    const size_t step = byteUnits ? 1 : 2;
-    for (size_t i = 0; i + step <= size && current < 2; i += step) {
-        const WChar unit =
-            byteUnits ? static_cast<WChar>(data[i]) : static_cast<WChar>(data[i] | (data[i + 1] << 8));
-        if (unit == 0) {
-            ++current;
-        } else if (strings[current].size() < 300) {
-            strings[current].push_back(unit);
-        }
-    }
-    const korva::WString& text = strings[0];
-    const korva::WString& pattern = strings[1];
+    // Text and pattern are cut at 300 units, a little beyond the longest password or name.
+    const std::vector<korva::WString> strings = SplitUnits(data + 2, size - 2, 2, (data[1] & 2) != 0);
+    const korva::WString text = strings[0].substr(0, 300);
+    const korva::WString pattern = strings[1].substr(0, 300);
     const double value = korva::Similarity(text.c_str(), pattern.c_str(), ratio, ignoreCase);
     Require(value >= 0.0 && value <= 1.0);
     if (!pattern.empty()) {

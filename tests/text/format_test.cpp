@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/format.h"
 
@@ -20,10 +21,7 @@ TEST(Format, EveryConversionWithFlagsWidthAndPrecision) {
     const WChar pair[] = {0xD83D, 0xDE00, 0};
     const double inf = std::numeric_limits<double>::infinity();
     const auto ptr = [](unsigned long long value) { return reinterpret_cast<void*>(value); };
-    const struct {
-        WString expected;
-        WString actual;
-    } kCases[] = {
+    const std::pair<WString, WString> kCases[] = {
         {KW("-7|123456789012|77|-1|5|255"),
          Format(KW("%I32d|%zu|%Iu|%hd|%hu|%hhu"), -7, size_t{123456789012}, size_t{77}, 65535, 65541, 0x1FF)},
         // A negative '*' width means left alignment, a negative '*' precision none.
@@ -50,9 +48,8 @@ TEST(Format, EveryConversionWithFlagsWidthAndPrecision) {
         // Unknown conversions (%n, %F and %a among them) are copied as written and consume no argument.
         {KW("100%|%d|%k|[%-5.2k]|%k 7|a%nb|%F|%a"), Format(KW("100%%|%%d|%k|[%-5.2k]|%k %d|a%nb|%F|%a"), 7)},
     };
-    for (const auto& c : kCases) {
-        EXPECT_TRUE(c.actual == c.expected)
-            << Utf16ToUtf8(c.actual) << " instead of " << Utf16ToUtf8(c.expected);
+    for (const auto& [expected, actual] : kCases) {
+        EXPECT_TRUE(actual == expected) << Utf16ToUtf8(actual) << " instead of " << Utf16ToUtf8(expected);
     }
 }
 

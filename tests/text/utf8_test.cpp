@@ -1,8 +1,8 @@
 // UTF-8 <-> UTF-16: our decoder on Linux, MultiByteToWideChar in pieces on Windows, one table.
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "platform/text.h"
 #if defined(_WIN32)
@@ -11,10 +11,6 @@
 
 namespace korva {
 namespace {
-
-WString Units(std::initializer_list<uint16_t> units) {
-    return WString(units.begin(), units.end());
-}
 
 constexpr uint16_t R = 0xFFFD;
 
@@ -27,19 +23,19 @@ TEST(Utf8ToUtf16, ConvertsValidAndReplacesInvalidInput) {
         WString wine = {};
     } kCases[] = {
         // clang-format off
-        {std::string("a\0b", 3), Units({'a', 0, 'b'})},
-        {"\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", Units({0x0800, 0xD7FF, 0xE000, 0xFFFF})},
+        {std::string("a\0b", 3), WString{'a', 0, 'b'}},
+        {"\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", WString{0x0800, 0xD7FF, 0xE000, 0xFFFF}},
         {"\xC2\x80\xDF\xBF\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF",
-         Units({0x80, 0x7FF, 0xD83D, 0xDE00, 0xDBFF, 0xDFFF})},
-        {"\x80", Units({R})}, {"a\xBF\x80z", Units({'a', R, R, 'z'})}, {"\xC3", Units({R})},
-        {"\xF0\x9F\x98", Units({R})}, {"\xE2\x82\x41", Units({R, 'A'})},
-        {"\xE2\x41", Units({R, 'A'}), Units({R})}, {"\xF0\x9F\xF0\x9F\x98\x80", Units({R, 0xD83D, 0xDE00})},
-        {std::string("\xC3\0", 2), Units({R, 0})}, {"\xC0\x80", Units({R, R})},
-        {"\xE0\x9F\xBF", Units({R, R, R}), Units({R, R})}, {"\xED\xA0\x80", Units({R, R, R}), Units({R, R})},
-        {"\xF0\x80\x80\x80", Units({R, R, R, R}), Units({R, R, R})},
-        {"\xED\xA0\xBD\xED\xB8\x80", Units({R, R, R, R, R, R}), Units({R, R, R, R})},
-        {"\xF4\x90\x80\x80", Units({R, R, R, R}), Units({R, R, R})},
-        {"\xF5\x80\x80\x80", Units({R, R, R, R})}, {"\xFE\xFF", Units({R, R})},
+         WString{0x80, 0x7FF, 0xD83D, 0xDE00, 0xDBFF, 0xDFFF}},
+        {"\x80", WString{R}}, {"a\xBF\x80z", WString{'a', R, R, 'z'}}, {"\xC3", WString{R}},
+        {"\xF0\x9F\x98", WString{R}}, {"\xE2\x82\x41", WString{R, 'A'}},
+        {"\xE2\x41", WString{R, 'A'}, WString{R}}, {"\xF0\x9F\xF0\x9F\x98\x80", WString{R, 0xD83D, 0xDE00}},
+        {std::string("\xC3\0", 2), WString{R, 0}}, {"\xC0\x80", WString{R, R}},
+        {"\xE0\x9F\xBF", WString{R, R, R}, WString{R, R}}, {"\xED\xA0\x80", WString{R, R, R}, WString{R, R}},
+        {"\xF0\x80\x80\x80", WString{R, R, R, R}, WString{R, R, R}},
+        {"\xED\xA0\xBD\xED\xB8\x80", WString{R, R, R, R, R, R}, WString{R, R, R, R}},
+        {"\xF4\x90\x80\x80", WString{R, R, R, R}, WString{R, R, R}},
+        {"\xF5\x80\x80\x80", WString{R, R, R, R}}, {"\xFE\xFF", WString{R, R}},
         // clang-format on
     };
     std::string all;
@@ -59,18 +55,15 @@ TEST(Utf8ToUtf16, ConvertsValidAndReplacesInvalidInput) {
 }
 
 TEST(Utf16ToUtf8, EncodesAndReplacesUnpairedSurrogates) {
-    const struct {
-        WString utf16;
-        std::string expected;
-    } kCases[] = {
-        {Units({'a', 0, 0x07FF, 0xFFFF}), std::string("a\0\xDF\xBF\xEF\xBF\xBF", 7)},
-        {Units({0xD83D, 0xDE00, 0xDBFF, 0xDFFF}), "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
-        {Units({'a', 0xD83D}), "a\xEF\xBF\xBD"},
-        {Units({0xDE00, 0xD83D, 'a'}), "\xEF\xBF\xBD\xEF\xBF\xBD\x61"},
-        {Units({0xD83D, 0xD83D, 0xDE00}), "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+    const std::pair<WString, std::string> kCases[] = {
+        {WString{'a', 0, 0x07FF, 0xFFFF}, std::string("a\0\xDF\xBF\xEF\xBF\xBF", 7)},
+        {WString{0xD83D, 0xDE00, 0xDBFF, 0xDFFF}, "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
+        {WString{'a', 0xD83D}, "a\xEF\xBF\xBD"},
+        {WString{0xDE00, 0xD83D, 'a'}, "\xEF\xBF\xBD\xEF\xBF\xBD\x61"},
+        {WString{0xD83D, 0xD83D, 0xDE00}, "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
     };
-    for (const auto& c : kCases)
-        EXPECT_EQ(Utf16ToUtf8(c.utf16), c.expected) << "row " << (&c - kCases);
+    for (const auto& [utf16, expected] : kCases)
+        EXPECT_EQ(Utf16ToUtf8(utf16), expected);
 }
 
 TEST(Utf8RoundTrip, EveryScalarValue) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -24,14 +25,18 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
     ASSERT_EQ(platform::WriteWholeFile(Utf8ToUtf16(path).c_str(), bytes.data(), bytes.size()), 0) << path;
 }
 
-// The tool with `directory` (options) inserted after the command name and `stdinText` as standard input.
+// The tool with `directory` (options) inserted after the command name, reading `stdinText` from a file as its
+// standard input.
 inline LintResult RunTool(std::vector<std::string> args, const std::vector<std::string>& directory,
                           const std::string& stdinText) {
     args.insert(args.begin() + 1, directory.begin(), directory.end());
-    return RunPolicyTool(args, [&](platform::SecretBytes* input) {
-        *input = platform::SecretBytes(stdinText);
-        return 0;
-    });
+    WriteFile("stdin.txt", stdinText);
+    std::FILE* stdinFile = std::fopen("stdin.txt", "rb");
+    EXPECT_NE(stdinFile, nullptr);
+    const LintResult result = RunPolicyTool(
+        args, [&](platform::SecretBytes* input) { return ReadPasswordInput(stdinFile, input); });
+    std::fclose(stdinFile);
+    return result;
 }
 
 // The answer of `test --json` without its log (whose look-up lines differ between directories).
