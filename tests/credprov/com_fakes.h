@@ -131,10 +131,12 @@ class FakeLogonEvents final : public FakeCom<ICredentialProviderCredentialEvents
 };
 
 struct FakeField {
-    CREDENTIAL_PROVIDER_FIELD_TYPE type = CPFT_SMALL_TEXT;
+    FakeField(CREDENTIAL_PROVIDER_FIELD_TYPE type_ = CPFT_SMALL_TEXT, WString text_ = {})
+        : type(type_), text(text_) {}
+    CREDENTIAL_PROVIDER_FIELD_TYPE type;
+    WString text;
     CREDENTIAL_PROVIDER_FIELD_STATE state = CPFS_DISPLAY_IN_SELECTED_TILE;
     CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE interactive = CPFIS_NONE;
-    WString text;
 };
 
 // The packed logon structure a password serialization starts with: header, then the counted texts.

@@ -164,18 +164,16 @@ inline constexpr auto* kHklmVlxLocal =
 
 // The generic change-password layout: 2 user name, 3 old, 4 new, 5 confirmation, 6 submit, 9 domain text.
 inline std::map<DWORD, FakeField> GenericFields() {
-    std::map<DWORD, FakeField> fields;
-    const CREDENTIAL_PROVIDER_FIELD_TYPE types[] = {
-        CPFT_TILE_IMAGE,    CPFT_LARGE_TEXT,    CPFT_EDIT_TEXT,  CPFT_PASSWORD_TEXT, CPFT_PASSWORD_TEXT,
-        CPFT_PASSWORD_TEXT, CPFT_SUBMIT_BUTTON, CPFT_SMALL_TEXT, CPFT_CHECKBOX,      CPFT_SMALL_TEXT};
-    for (DWORD id = 0; id < 10; ++id) {
-        fields[id].type = types[id];
-    }
-    fields[2].text = KW("CORP\\jsmith");
-    fields[3].text = KW("OldPass1");
-    fields[4].text = fields[5].text = KW("NewPass2");
-    fields[9].text = KW("Sign in to: CORP");
-    return fields;
+    return {{0, {CPFT_TILE_IMAGE}},
+            {1, {CPFT_LARGE_TEXT}},
+            {2, {CPFT_EDIT_TEXT, KW("CORP\\jsmith")}},
+            {3, {CPFT_PASSWORD_TEXT, KW("OldPass1")}},
+            {4, {CPFT_PASSWORD_TEXT, KW("NewPass2")}},
+            {5, {CPFT_PASSWORD_TEXT, KW("NewPass2")}},
+            {6, {CPFT_SUBMIT_BUTTON}},
+            {7, {CPFT_SMALL_TEXT}},
+            {8, {CPFT_CHECKBOX}},
+            {9, {CPFT_SMALL_TEXT, KW("Sign in to: CORP")}}};
 }
 
 class ProviderTest : public ::testing::Test {

@@ -10,18 +10,17 @@ using namespace korva::testing;
 using korva::kSFalse;
 using korva::kSOk;
 
+// The password provider's layout: 1 user name, 2 old, 3 new, 4 confirmation, 8 domain.
 std::map<DWORD, FakeField> Fields() {
-    const CREDENTIAL_PROVIDER_FIELD_TYPE types[] = {
-        CPFT_LARGE_TEXT,    CPFT_EDIT_TEXT,  CPFT_PASSWORD_TEXT, CPFT_PASSWORD_TEXT, CPFT_PASSWORD_TEXT,
-        CPFT_SUBMIT_BUTTON, CPFT_SMALL_TEXT, CPFT_SMALL_TEXT,    CPFT_SMALL_TEXT};
-    std::map<DWORD, FakeField> fields;
-    for (DWORD id = 0; id < 9; ++id) {
-        fields[id].type = types[id];
-    }
-    fields[0].text = L"Fake user";
-    fields[1].text = L"CORP\\jsmith";
-    fields[8].text = L"CORP";
-    return fields;
+    return {{0, {CPFT_LARGE_TEXT, L"Fake user"}},
+            {1, {CPFT_EDIT_TEXT, L"CORP\\jsmith"}},
+            {2, {CPFT_PASSWORD_TEXT}},
+            {3, {CPFT_PASSWORD_TEXT}},
+            {4, {CPFT_PASSWORD_TEXT}},
+            {5, {CPFT_SUBMIT_BUTTON}},
+            {6, {CPFT_SMALL_TEXT}},
+            {7, {CPFT_SMALL_TEXT}},
+            {8, {CPFT_SMALL_TEXT, L"CORP"}}};
 }
 
 // Made once and never destroyed: the module may be unloaded after COM has gone.
