@@ -80,8 +80,8 @@ TEST(ComServerTest, ClassObjectsFactoriesAndUnloading) {
 
 // The interface layout is our own declaration: checked against the published identifiers and values.
 static_assert(CPUS_LOGON == 1 && CPUS_CHANGE_PASSWORD == 3 && CPUS_CREDUI == 4 && CPUS_PLAP == 5);
-static_assert(CPFT_SMALL_TEXT == 2 && CPFT_COMMAND_LINK == 3 && CPFT_PASSWORD_TEXT == 5 &&
-              CPFT_SUBMIT_BUTTON == 9);
+static_assert(CPFT_LARGE_TEXT == 1 && CPFT_SMALL_TEXT == 2 && CPFT_COMMAND_LINK == 3 &&
+              CPFT_PASSWORD_TEXT == 5 && CPFT_SUBMIT_BUTTON == 9);
 static_assert(CPCFO_ENABLE_PASSWORD_REVEAL == 1 && CPCFO_IS_EMAIL_ADDRESS == 2 && CPCFO_NUMBERS_ONLY == 8);
 static_assert(CPGSR_NO_CREDENTIAL_FINISHED == 1 && CPGSR_RETURN_CREDENTIAL_FINISHED == 2 &&
               CPGSR_RETURN_NO_CREDENTIAL_FINISHED == 3);
