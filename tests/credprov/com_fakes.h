@@ -1,5 +1,4 @@
-// Stateful fakes of the wrapped provider, its credentials and the logon events: any method can fail
-// (FailNext); each checks in its destructor that its references came back. The Wine test provider uses them.
+// Stateful fakes of the wrapped provider, its credentials and the logon events; any call can fail (FailNext).
 #pragma once
 
 #if !defined(KORVA_FAKE_EXPECT)
@@ -10,7 +9,6 @@
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -26,9 +24,6 @@ using namespace korva::com;  // NOLINT: the credential interfaces read best unqu
 
 inline bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
-}
-inline std::optional<WString> Opt(const WChar* text) {
-    return text != nullptr ? std::optional<WString>(text) : std::nullopt;
 }
 
 KORVA_COM_INTERFACES_BEGIN
@@ -130,16 +125,18 @@ class FakeLogonEvents final : public FakeCom<ICredentialProviderCredentialEvents
   private:
     HRESULT Rec(const char* method, C c, DWORD id, const WChar* text) {
         KORVA_FAKE_STEP(method);
-        events.push_back({method, c, id, Opt(text)});
+        events.push_back({method, c, id, text != nullptr ? std::optional<WString>(text) : std::nullopt});
         return kSOk;
     }
 };
 
 struct FakeField {
-    CREDENTIAL_PROVIDER_FIELD_TYPE type = CPFT_SMALL_TEXT;
+    FakeField(CREDENTIAL_PROVIDER_FIELD_TYPE type_ = CPFT_SMALL_TEXT, WString text_ = {})
+        : type(type_), text(text_) {}
+    CREDENTIAL_PROVIDER_FIELD_TYPE type;
+    WString text;
     CREDENTIAL_PROVIDER_FIELD_STATE state = CPFS_DISPLAY_IN_SELECTED_TILE;
     CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE interactive = CPFIS_NONE;
-    WString text;
 };
 
 // The packed logon structure a password serialization starts with: header, then the counted texts.
@@ -174,7 +171,6 @@ class FakeCredential final : public FakeCom<ICredentialProviderCredential2> {
     DWORD greeted = ~0u;  // typing into this field fires "Hello <text>" for field 0 through the events
 
     WString Text(DWORD id) const { return fields.count(id) != 0 ? fields.at(id).text : WString(); }
-    HRESULT Fire(DWORD id, const WChar* text) { return advised->SetFieldString(this, id, text); }
 
     HRESULT KORVA_COM_CALL Advise(ICredentialProviderCredentialEvents* events) override {
         KORVA_FAKE_STEP("Advise");
@@ -247,9 +243,6 @@ class FakeCredential final : public FakeCom<ICredentialProviderCredential2> {
         }
         const std::vector<uint8_t> bytes = PackLogon({Text(packed[0]), Text(packed[1]), Text(packed[2])});
         serialization->rgbSerialization = static_cast<uint8_t*>(TaskAlloc(bytes.size()));
-        if (serialization->rgbSerialization == nullptr) {
-            return kEOutOfMemory;
-        }
         std::memcpy(serialization->rgbSerialization, bytes.data(), bytes.size());
         serialization->cbSerialization = static_cast<ULONG>(bytes.size());
         return DupString(KW("status"), status);
@@ -260,25 +253,13 @@ class FakeProvider final : public FakeCom<ICredentialProvider> {
   public:
     FakeProvider() : FakeCom("wrapped provider") {}
 
-    std::vector<std::pair<DWORD, CREDENTIAL_PROVIDER_FIELD_TYPE>> descriptors;  // field ID and type
-    std::vector<ICredentialProviderCredential*> credentials;                    // owned by the fixture
-    DWORD defaultIndex = CREDENTIAL_PROVIDER_NO_DEFAULT;
-    BOOL autoLogon = kFalse;
+    std::map<DWORD, FakeField> layout;  // the fields described, in the order of their IDs
+    std::vector<ICredentialProviderCredential*> credentials;           // owned by the fixture
     std::optional<DWORD> reportedCredentialCount, reportedFieldCount;  // nonsense instead of the real counts
-    CREDENTIAL_PROVIDER_USAGE_SCENARIO scenario = CPUS_INVALID;
     std::vector<std::optional<CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION>> serializations;  // bytes dropped
-    std::function<void(CREDENTIAL_PROVIDER_USAGE_SCENARIO)> onScenario;
 
-    HRESULT KORVA_COM_CALL SetUsageScenario(CREDENTIAL_PROVIDER_USAGE_SCENARIO cpus, DWORD) override {
-        KORVA_FAKE_STEP("SetUsageScenario");
-        if (cpus == CPUS_PLAP) {
-            return kENotImpl;
-        }
-        scenario = cpus;
-        if (onScenario) {
-            onScenario(cpus);
-        }
-        return kSOk;
+    HRESULT KORVA_COM_CALL SetUsageScenario(CREDENTIAL_PROVIDER_USAGE_SCENARIO, DWORD) override {
+        return Step("SetUsageScenario");
     }
     HRESULT KORVA_COM_CALL SetSerialization(const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION* s) override {
         KORVA_FAKE_STEP("SetSerialization");
@@ -289,28 +270,29 @@ class FakeProvider final : public FakeCom<ICredentialProvider> {
     HRESULT KORVA_COM_CALL UnAdvise() override { return Step("UnAdvise"); }
     HRESULT KORVA_COM_CALL GetFieldDescriptorCount(DWORD* count) override {
         KORVA_FAKE_STEP("GetFieldDescriptorCount");
-        *count = reportedFieldCount.value_or(static_cast<DWORD>(descriptors.size()));
+        *count = reportedFieldCount.value_or(static_cast<DWORD>(layout.size()));
         return kSOk;
     }
     HRESULT KORVA_COM_CALL GetFieldDescriptorAt(DWORD index,
                                                 CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR** out) override {
         KORVA_FAKE_STEP("GetFieldDescriptorAt");
-        if (index >= descriptors.size()) {
+        if (index >= layout.size()) {
             return kEInvalidArg;
         }
         auto* d = static_cast<CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR*>(TaskAlloc(sizeof(**out)));
         if (d == nullptr) {
             return kEOutOfMemory;
         }
-        *d = {descriptors[index].first, descriptors[index].second, nullptr, kGuidNull};
+        const auto field = std::next(layout.begin(), index);
+        *d = {field->first, field->second.type, nullptr, kGuidNull};
         *out = d;
         return DupString(KW("label"), &d->pszLabel);
     }
-    HRESULT KORVA_COM_CALL GetCredentialCount(DWORD* count, DWORD* defaultIndex_, BOOL* autoLogon_) override {
+    HRESULT KORVA_COM_CALL GetCredentialCount(DWORD* count, DWORD* defaultIndex, BOOL* autoLogon) override {
         KORVA_FAKE_STEP("GetCredentialCount");
         *count = reportedCredentialCount.value_or(static_cast<DWORD>(credentials.size()));
-        *defaultIndex_ = defaultIndex;
-        *autoLogon_ = autoLogon;
+        *defaultIndex = CREDENTIAL_PROVIDER_NO_DEFAULT;
+        *autoLogon = kFalse;
         return kSOk;
     }
     HRESULT KORVA_COM_CALL GetCredentialAt(DWORD index, ICredentialProviderCredential** out) override {

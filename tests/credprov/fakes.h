@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <memory>
 
@@ -19,52 +20,62 @@
 
 namespace korva::testing {
 
-struct FeedbackCall {
-    enum class Kind { Validate, PostResults, Start, Close } kind;
-    WindowHandle window = nullptr;  // parent (Validate) or owner (Start)
-    std::optional<WString> domain{}, userName{}, oldPassword{}, newPassword{}, confirmation{};
-};
-
-// What every feedback object answers, and what they all did.
+// What every feedback object answers, and one line per call: "Validate 4711 domain|user|old|new|confirm".
 struct FeedbackJournal {
     bool verdict = true;
     int32_t validateResult = 0, postResult = 0, startResult = 0, closeResult = 0;
     bool createFails = false;
-    std::vector<FeedbackCall> calls;
+    std::vector<std::string> calls;
     int created = 0, destroyed = 0;
 
-    size_t Count(FeedbackCall::Kind kind) const {
+    size_t Count(const std::string& kind) const {
         return std::count_if(calls.begin(), calls.end(),
-                             [&](const FeedbackCall& c) { return c.kind == kind; });
+                             [&](const std::string& c) { return c.find(kind) == 0; });
     }
 };
 
+inline std::string Line(std::string line, std::initializer_list<const WChar*> texts) {
+    const char* separator = " ";
+    for (const WChar* text : texts) {
+        line += separator + (text != nullptr ? Utf16ToUtf8(text) : "-");
+        separator = "|";
+    }
+    return line;
+}
+// `line` and a number in hex: a window, a style.
+inline std::string Hex(const std::string& line, uint64_t number) {
+    char text[24];
+    std::snprintf(text, sizeof text, " %llx", static_cast<unsigned long long>(number));
+    return line + text;
+}
+inline std::string Hex(const std::string& line, const void* window) {
+    return Hex(line, reinterpret_cast<uintptr_t>(window));
+}
+
 class FakePasswordFeedback final : public PasswordFeedback {
   public:
-    using Kind = FeedbackCall::Kind;
     explicit FakePasswordFeedback(FeedbackJournal& journal) : journal_(journal) { ++journal_.created; }
     ~FakePasswordFeedback() override { ++journal_.destroyed; }
 
     int32_t ValidatePassword(cGjLog&, WindowHandle parent, const WChar* domain, const WChar* user,
                              const WChar* old, const WChar* fresh, const WChar* confirmation,
                              bool* verdict) override {
-        journal_.calls.push_back(
-            {Kind::Validate, parent, Opt(domain), Opt(user), Opt(old), Opt(fresh), Opt(confirmation)});
+        journal_.calls.push_back(Line(Hex("Validate", parent), {domain, user, old, fresh, confirmation}));
         *verdict = journal_.verdict;
         return journal_.validateResult;
     }
     int32_t PostRuleResults(cGjLog&, const WChar* domain, const WChar* user, const WChar* old,
                             const WChar* fresh) override {
-        journal_.calls.push_back({Kind::PostResults, nullptr, Opt(domain), Opt(user), Opt(old), Opt(fresh)});
+        journal_.calls.push_back(Line("PostResults", {domain, user, old, fresh}));
         return journal_.postResult;
     }
     int32_t StartRulesWindow(cGjLog&, WindowHandle owner) override {
-        journal_.calls.push_back({Kind::Start, owner});
+        journal_.calls.push_back(Hex("Start", owner));
         visible_ = journal_.startResult == 0;
         return journal_.startResult;
     }
     int32_t CloseRulesWindow() override {
-        journal_.calls.push_back({Kind::Close});
+        journal_.calls.push_back("Close");
         visible_ = false;
         return journal_.closeResult;
     }
@@ -83,14 +94,14 @@ class FakePasswordFeedback final : public PasswordFeedback {
 class FakeResetWizard final : public ResetWizardHook {
   public:
     int32_t locationResult = 0, startResult = 0;
-    std::vector<std::pair<std::optional<WString>, std::optional<WString>>> starts;  // domain and user name
+    std::vector<std::string> starts;  // " domain|user name"
 
     int32_t GetResetWizardLocation(WString* path) override {
         *path = locationResult == 0 ? KW("C:\\Program Files\\KORVA\\ResetWizard.exe") : WString();
         return locationResult;
     }
     int32_t StartResetWizard(const WChar*, const WChar* domain, const WChar* userName) override {
-        starts.emplace_back(Opt(domain), Opt(userName));
+        starts.push_back(Line("", {domain, userName}));
         return startResult;
     }
 };
@@ -98,14 +109,9 @@ class FakeResetWizard final : public ResetWizardHook {
 // Message boxes that record what they show and answer OK, while the fake lives.
 class RecordingMessageBoxes final : public platform::MessageBoxes {
   public:
-    struct Box {
-        HWND owner;
-        WString text, title;
-        uint32_t style;
-    };
-    std::vector<Box> boxes;
+    std::vector<std::string> boxes;  // "Box <owner> <style in hex> title|text"
     int32_t Show(HWND owner, const WChar* text, const WChar* title, uint32_t style) override {
-        boxes.push_back({owner, text, title, style});
+        boxes.push_back(Line(Hex(Hex("Box", owner), style), {title, text}));
         return platform::kIdOk;
     }
 
@@ -118,12 +124,9 @@ class LogCapture {
   public:
     LogCapture() {
         EXPECT_EQ(platform::Files().MakeTempDirectory(&folder_), 0);
-        TraceSettings().path = Path(KW("trace.log"));
-        TraceSettings().mask = 0xFFFFFFFFu;
-        cGjConfigurationLogFile file;
-        file.SetFileName(Path(KW("diagnostic.log")));
-        file.SetMask(0xFFFFFFFFu);
-        SharedFileHandler().Configure(file);
+        TraceSettings() = {Path(KW("trace.log")), 0xFFFFFFFFu};
+        SharedFileHandler().Configure(
+            cGjConfigurationLogFileHelper(Path(KW("diagnostic.log")).c_str(), 0xFFFFFFFFu, 0x500000, 0));
     }
     ~LogCapture() {
         TraceSettings() = TraceLogSettings{};
@@ -135,14 +138,12 @@ class LogCapture {
     std::string Read(const WChar* name, bool raw = false) const {
         SharedFileHandler().Flush();
         std::vector<uint8_t> bytes;
-        if (platform::ReadWholeFile(Path(name).c_str(), 1u << 24, &bytes) != 0) {
-            return std::string();
-        }
+        (void)platform::ReadWholeFile(Path(name).c_str(), 1u << 24, &bytes);  // none: empty
         if (raw) {
             return std::string(bytes.begin(), bytes.end());
         }
         WString text(bytes.size() / sizeof(WChar), u'\0');
-        std::memcpy(text.data(), bytes.data(), text.size() * sizeof(WChar));
+        std::copy_n(bytes.begin(), text.size() * sizeof(WChar), reinterpret_cast<uint8_t*>(text.data()));
         return Utf16ToUtf8(text);
     }
     std::string Trace() const { return Read(KW("trace.log")); }
@@ -163,18 +164,16 @@ inline constexpr auto* kHklmVlxLocal =
 
 // The generic change-password layout: 2 user name, 3 old, 4 new, 5 confirmation, 6 submit, 9 domain text.
 inline std::map<DWORD, FakeField> GenericFields() {
-    std::map<DWORD, FakeField> fields;
-    const CREDENTIAL_PROVIDER_FIELD_TYPE types[] = {
-        CPFT_TILE_IMAGE,    CPFT_LARGE_TEXT,    CPFT_EDIT_TEXT,  CPFT_PASSWORD_TEXT, CPFT_PASSWORD_TEXT,
-        CPFT_PASSWORD_TEXT, CPFT_SUBMIT_BUTTON, CPFT_SMALL_TEXT, CPFT_CHECKBOX,      CPFT_SMALL_TEXT};
-    for (DWORD id = 0; id < 10; ++id) {
-        fields[id].type = types[id];
-    }
-    fields[2].text = KW("CORP\\jsmith");
-    fields[3].text = KW("OldPass1");
-    fields[4].text = fields[5].text = KW("NewPass2");
-    fields[9].text = KW("Sign in to: CORP");
-    return fields;
+    return {{0, {CPFT_TILE_IMAGE}},
+            {1, {CPFT_LARGE_TEXT}},
+            {2, {CPFT_EDIT_TEXT, KW("CORP\\jsmith")}},
+            {3, {CPFT_PASSWORD_TEXT, KW("OldPass1")}},
+            {4, {CPFT_PASSWORD_TEXT, KW("NewPass2")}},
+            {5, {CPFT_PASSWORD_TEXT, KW("NewPass2")}},
+            {6, {CPFT_SUBMIT_BUTTON}},
+            {7, {CPFT_SMALL_TEXT}},
+            {8, {CPFT_CHECKBOX}},
+            {9, {CPFT_SMALL_TEXT, KW("Sign in to: CORP")}}};
 }
 
 class ProviderTest : public ::testing::Test {
@@ -189,9 +188,7 @@ class ProviderTest : public ::testing::Test {
         registry_.PutDword(kHklmLinkLocal, KW("Log Mask"), 0xFFFFFFFFu);
         Wrap(kClsidTestProvider);
         RegisterWrapped(kClsidTestProvider);
-        for (const auto& [id, field] : GenericFields()) {
-            wrapped_.descriptors.push_back({id, field.type});
-        }
+        wrapped_.layout = GenericFields();
     }
 
     void EnableLink() { registry_.PutDword(kHklmLinkLocal, KW("GINAEnabled"), 1); }

@@ -1,5 +1,4 @@
-// The provider wrapper, the filter and the COM server around them, with callers and wrapped providers that
-// misbehave (the happy paths through Wine's COM runtime are the logon host's).
+// The provider wrapper, the filter and the COM server, with callers and wrapped providers that misbehave.
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -81,8 +80,8 @@ TEST(ComServerTest, ClassObjectsFactoriesAndUnloading) {
 
 // The interface layout is our own declaration: checked against the published identifiers and values.
 static_assert(CPUS_LOGON == 1 && CPUS_CHANGE_PASSWORD == 3 && CPUS_CREDUI == 4 && CPUS_PLAP == 5);
-static_assert(CPFT_SMALL_TEXT == 2 && CPFT_COMMAND_LINK == 3 && CPFT_PASSWORD_TEXT == 5 &&
-              CPFT_SUBMIT_BUTTON == 9);
+static_assert(CPFT_LARGE_TEXT == 1 && CPFT_SMALL_TEXT == 2 && CPFT_COMMAND_LINK == 3 &&
+              CPFT_PASSWORD_TEXT == 5 && CPFT_SUBMIT_BUTTON == 9);
 static_assert(CPCFO_ENABLE_PASSWORD_REVEAL == 1 && CPCFO_IS_EMAIL_ADDRESS == 2 && CPCFO_NUMBERS_ONLY == 8);
 static_assert(CPGSR_NO_CREDENTIAL_FINISHED == 1 && CPGSR_RETURN_CREDENTIAL_FINISHED == 2 &&
               CPGSR_RETURN_NO_CREDENTIAL_FINISHED == 3);
@@ -159,8 +158,7 @@ TEST(FilterTest, SettingsHostileArgumentsAndRemoteCredentials) {
             registry.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kAccessDenied);
         }
         ComPtr<ICredentialProviderFilter> filter = MakeFilter();
-        // Proposed as allowed, the hidden set goes; proposed as hidden, only the wrapper comes back. Neither
-        // the scenario nor the flags matter.
+        // Proposed as allowed, the hidden set goes; proposed as hidden, only the wrapper comes back.
         for (BOOL proposed : {kTrue, kFalse}) {
             std::vector<CLSID> clsids = providers;
             std::vector<BOOL> allow(providers.size(), proposed);
@@ -285,6 +283,7 @@ TEST_F(ProviderTest, CallsInTheWrongOrderAndNullPointersGetErrors) {
     ComPtr<IClassFactory> factory;
     EXPECT_EQ(provider.As(&factory), kENoInterface) << "the wrapped provider's to answer; it has none either";
     // A scenario the wrapped provider refuses leaves the provider inert.
+    wrapped_.FailNext("SetUsageScenario", kENotImpl);
     EXPECT_EQ(provider->SetUsageScenario(CPUS_PLAP, 0), kENotImpl);
     EXPECT_EQ(Enumerate(provider.get()), kEUnexpected);
 }
@@ -339,8 +338,7 @@ TEST_F(ProviderTest, AllocationFailuresDuringEnumerationLeakNothing) {
 }
 
 TEST_F(ProviderTest, ConfigurationAndCreationAreTraced) {
-    // A time past the last date there is: no attempt at the localised texts is remembered, so each creation
-    // tries them again, and the tests after this one find none remembered either.
+    // At the end of time no failed load of the localised texts is remembered: each creation tries again.
     FakeClock clock;
     platform::ScopedClockOverride useClock(&clock);
     clock.now = std::numeric_limits<int64_t>::max();
@@ -356,9 +354,7 @@ TEST_F(ProviderTest, ConfigurationAndCreationAreTraced) {
     provider_ = Create();
     // An unreadable CLSID falls back to the default provider and the fallbacks, none registered.
     EXPECT_TRUE(Failed(provider_->SetUsageScenario(CPUS_LOGON, 0)));
-    EXPECT_EQ(wrapped_.scenario, CPUS_INVALID);
-    // A registry that cannot be opened: the provider is handed out all the same, with nothing switched on, and
-    // the trace says why.
+    // A registry that cannot be opened: the provider is handed out all the same, with nothing switched on.
     registry_.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kAccessDenied);
     RegisterWrapped(kPasswordProviderClsid);
     ASSERT_TRUE(Start(CPUS_LOGON));

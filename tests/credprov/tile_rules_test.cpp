@@ -1,7 +1,6 @@
 // The provider's plain tables and switches, and the Reset Wizard's location and command line.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <tuple>
 
 #include "credprov/provider_settings.h"
@@ -13,26 +12,6 @@
 
 namespace korva::testing {
 namespace {
-
-TEST(TileRules, FieldLayouts) {
-    // The wrapped IDs of the logical user, old, new, confirmation and domain fields (2, 3, 4, 5, 9).
-    const std::pair<uint32_t, std::array<uint32_t, 5>> layouts[] = {
-        {0, {2, 3, 4, 5, 9}}, {7, {2, 3, 4, 5, 9}}, {1, {4, 5, 6, 7, 10}}, {2, {1, 2, 3, 4, 8}}};
-    const uint32_t logical[] = {2, 3, 4, 5, 9};
-    for (const auto& [options, wrapped] : layouts) {
-        for (uint32_t field : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 0xFFFFFFFFu}) {
-            uint32_t translated = field;  // other numbers pass unchanged
-            for (size_t i = 0; i < 5; ++i) {
-                translated = field == logical[i] ? wrapped[i] : translated;
-            }
-            EXPECT_EQ(TranslateFieldID(options, field), translated) << options << " " << field;
-            // Keystrokes in the user name and the new password refresh the rules.
-            EXPECT_EQ(ShouldTestPassword(options, field), field == wrapped[0] || field == wrapped[2]);
-            EXPECT_EQ(IsLayoutPasswordField(options, field),
-                      field == wrapped[1] || field == wrapped[2] || field == wrapped[3]);
-        }
-    }
-}
 
 TEST(TileRules, SplitUserAndDomain) {
     // The user text, the domain text, then the account and the domain they give.
@@ -59,8 +38,7 @@ TEST(TileRules, SplitUserAndDomain) {
 }
 
 TEST(TileRules, ReadLogonNamesStaysInsideTheBuffer) {
-    // Byte to overwrite, value and width: offsets past the end or wrapping when the length is added, lengths
-    // past the end, odd lengths.
+    // Byte to overwrite, value, width: offsets past the end or wrapping, lengths past the end, odd lengths.
     const std::tuple<size_t, uint64_t, size_t> rows[] = {{16, 10000, 8}, {32, 10000, 8}, {32, ~0ull - 15, 8},
                                                          {8, 0xFFFE, 2}, {24, 3, 2},     {0, 0, 0}};
     for (const auto& [at, value, width] : rows) {
@@ -89,8 +67,9 @@ ProviderSettings ReadSettings() {
     return ReadProviderSettings(registry);
 }
 
-TEST(ProviderSettingsTest, SwitchTruthTables) {
-    constexpr int64_t kAbsent = -1;
+TEST(ProviderSettingsTest, SwitchTruthTablesAndTraces) {
+    constexpr int64_t kAbsent = -1,
+                      kText = -2;  // kText: the policy stored as the text "0", which is no policy
     // The local and the policy value of both switches, and whether the link and enforcement are on.
     const std::tuple<int64_t, int64_t, bool, bool> rows[] = {{kAbsent, kAbsent, false, false},
                                                              {1, kAbsent, true, true},
@@ -101,44 +80,38 @@ TEST(ProviderSettingsTest, SwitchTruthTables) {
                                                              {kAbsent, 1, false, true},
                                                              {0, 2, false, false},
                                                              {0, 0, false, false},
+                                                             {1, kText, true, true},
                                                              {0xFFFFFFFF, 0xFFFFFFFF, true, true}};
+    LogCapture capture;
     for (const auto& [local, policy, link, enforcement] : rows) {
         FakeRegistry registry;
         for (const auto& [key, value] : {std::pair(kHklmLinkLocal, local), std::pair(kWizards, policy),
                                          std::pair(kHklmVlxLocal, local), std::pair(kVlxPolicy, policy)}) {
-            if (value != kAbsent) {  // the value names differ only in case, which the registry ignores
+            if (value == kText) {  // the value names differ only in case, which the registry ignores
+                registry.PutString(key, KW("GINAEnabled"), KW("0"));
+            } else if (value != kAbsent) {
                 registry.PutDword(key, KW("GINAEnabled"), static_cast<uint32_t>(value));
             }
         }
+        const size_t before = capture.Trace().size();
         EXPECT_EQ(ReadSettings().enabledProducts,
                   (link ? kProductResetLink : 0u) | (enforcement ? kProductEnforcement : 0u))
             << local << " " << policy;
+        const std::string trace = capture.Trace().substr(before);
+        EXPECT_EQ(std::pair(Contains(trace, "Information: KORVA functionality enabled."),
+                            Contains(trace, "Information: VLX functionality enabled.")),
+                  std::pair(link, enforcement));
     }
-}
-
-TEST(ProviderSettingsTest, UnreadableValuesTakeTheirDefaultsAndAreTraced) {
-    FakeRegistry registry;
-    LogCapture capture;
-    EXPECT_EQ(ReadSettings().enabledProducts, 0u);
-    // The local switches are errors, the policy switches warnings.
+    // Missing local switches are errors, missing policy switches warnings; a numeric CLSID is none.
     EXPECT_TRUE(Contains(capture.Trace(),
                          "Error: Error getting registry key 'GINAEnabled' at "
                          "'SOFTWARE\\Quillmarsh\\KORVA\\GINA'. Errorcode 2"));
     EXPECT_TRUE(Contains(capture.Trace(),
                          "Warning: Error getting registry key 'GinaEnabled' at "
                          "'Software\\Policies\\Quillmarsh\\Valexor\\VLX Gina'"));
-    EXPECT_FALSE(Contains(capture.Trace(), "functionality enabled"));
-    // A policy switch stored as text: link policy on, enforcement policy unset; a numeric CLSID is none.
-    registry.PutDword(kHklmLinkLocal, KW("GINAEnabled"), 1);
-    registry.PutString(kWizards, KW("GINAEnabled"), KW("0"));
-    registry.PutDword(kHklmVlxLocal, KW("GinaEnabled"), 1);
-    registry.PutString(kVlxPolicy, KW("GinaEnabled"), KW("0"));
+    FakeRegistry registry;
     registry.PutDword(kWizards, KW("WrapCredProvCLSID"), 5);
-    const ProviderSettings settings = ReadSettings();
-    EXPECT_EQ(settings.enabledProducts, kProductResetLink | kProductEnforcement);
-    EXPECT_TRUE(settings.wrappedClsidText.empty());
-    EXPECT_TRUE(Contains(capture.Trace(), "Information: KORVA functionality enabled."));
-    EXPECT_TRUE(Contains(capture.Trace(), "Information: VLX functionality enabled."));
+    EXPECT_TRUE(ReadSettings().wrappedClsidText.empty());
 }
 
 TEST(ResetWizardTest, LocationFromTheRegistry) {

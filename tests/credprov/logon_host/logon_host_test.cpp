@@ -26,13 +26,14 @@ const wchar_t* const kLinkLocal = L"SOFTWARE\\Quillmarsh\\KORVA\\GINA";
 const wchar_t* const kWizardsPolicy = L"SOFTWARE\\Policies\\Quillmarsh\\KORVA\\Wizards";
 const wchar_t* const kProviderKey = L"CLSID\\{33592d29-4c1d-4732-a607-d01a81215385}";
 const wchar_t* const kFilterKey = L"CLSID\\{2c766ae5-77fb-4726-9bd4-646ebb77f0ec}";
+const wchar_t* const kFakeProviderKey = L"CLSID\\{60b78e88-ead8-445c-9cfd-0b87f74ea6cd}";
 
-// regsvr32's exit code: 0 when the DLL's (un)registration succeeded.
-DWORD Regsvr32(const std::wstring& dll, bool unregister) {
+// regsvr32's exit code: 0 when the module's (un)registration succeeded.
+DWORD Regsvr32(bool unregister) {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
     const std::wstring program = std::wstring(system) + L"\\regsvr32.exe",
-                       target = L"\"" + OwnFolder() + dll + L"\"";
+                       target = L"\"" + OwnFolder() + kModule + L"\"";
     return static_cast<DWORD>(_wspawnl(_P_WAIT, program.c_str(), L"regsvr32", unregister ? L"/s /u" : L"/s",
                                        target.c_str(), nullptr));
 }
@@ -45,9 +46,10 @@ std::wstring Read(HKEY root, const wchar_t* key, const wchar_t* name) {
                                                                                                : L"(missing)";
 }
 
-void SetMachine(const wchar_t* key, const wchar_t* name, const std::wstring& text) {
+void SetMachine(const wchar_t* key, const wchar_t* name, const std::wstring& text,
+                HKEY root = HKEY_LOCAL_MACHINE) {
     const DWORD size = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-    EXPECT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_SZ, text.c_str(), size), ERROR_SUCCESS);
+    EXPECT_EQ(RegSetKeyValueW(root, key, name, REG_SZ, text.c_str(), size), ERROR_SUCCESS);
 }
 void SetMachine(const wchar_t* key, const wchar_t* name, DWORD value) {
     EXPECT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
@@ -64,12 +66,15 @@ Function Export(const std::wstring& module, const char* name) {
 class LogonHostTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        ASSERT_EQ(Regsvr32(kModule, false), 0u);
-        ASSERT_EQ(Regsvr32(kFakeProvider, false), 0u);
+        ASSERT_EQ(Regsvr32(false), 0u);
+        // The test provider in place of the password provider, where COM looks for any in-process server.
+        const std::wstring server = kFakeProviderKey + std::wstring(L"\\InprocServer32");
+        SetMachine(server.c_str(), nullptr, OwnFolder() + kFakeProvider, HKEY_CLASSES_ROOT);
+        SetMachine(server.c_str(), L"ThreadingModel", L"Apartment", HKEY_CLASSES_ROOT);
     }
     static void TearDownTestSuite() {
-        (void)Regsvr32(kFakeProvider, true);
-        (void)Regsvr32(kModule, true);
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, kFakeProviderKey);
+        (void)Regsvr32(true);
     }
     void SetUp() override {
         ASSERT_TRUE(Succeeded(apartment_.Result()));
@@ -117,42 +122,34 @@ TEST_F(LogonHostTest, Regsvr32WritesTheClassKeysAndRemovesThem) {
     }
     EXPECT_EQ(Read(HKEY_CLASSES_ROOT, kProviderKey, nullptr), L"KORVACredentialProvider");
     EXPECT_EQ(Read(HKEY_CLASSES_ROOT, kFilterKey, nullptr), L"KORVACredentialProviderFilter");
-    ASSERT_EQ(Regsvr32(kModule, true), 0u);
-    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, kProviderKey, nullptr), L"(missing)");
-    ComPtr<ICredentialProviderFilter> filter;
-    EXPECT_EQ(CreateInstance(kFilterClsid, nullptr, kClsctxInprocServer, ICredentialProviderFilter::kIid,
-                             filter.put_void()),
-              kRegdbEClassNotReg);
-    ASSERT_EQ(Regsvr32(kModule, false), 0u);
+    ASSERT_EQ(Regsvr32(true), 0u);
+    for (const wchar_t* key : {kProviderKey, kFilterKey}) {
+        EXPECT_EQ(Read(HKEY_CLASSES_ROOT, key, nullptr), L"(missing)");
+    }
+    ASSERT_EQ(Regsvr32(false), 0u);
 }
 
 TEST_F(LogonHostTest, FilterHidesTheWrappedProvidersAndStampsRemoteCredentials) {
+    // One more provider named in the machine policy is hidden.
     const CLSID extra = {0x0C0C0C0C, 0x4444, 0x5555, {0x66, 0x66, 0, 0, 0, 0, 0, 0x02}};
-    for (bool withPolicy : {false, true}) {
-        if (withPolicy) {  // one more provider named in the machine policy is hidden by the next filter
-            SetMachine(kWizardsPolicy, L"FilterCredProvCLSID", L"{0c0c0c0c-4444-5555-6666-000000000002}");
-        }
-        ComPtr<ICredentialProviderFilter> filter;
-        ASSERT_EQ(CreateInstance(kFilterClsid, nullptr, kClsctxAll, ICredentialProviderFilter::kIid,
-                                 filter.put_void()),
-                  kSOk);
-        CLSID providers[] = {kProviderClsid, kPasswordProviderClsid, kDefaultWrappedClsid, extra};
-        BOOL allow[] = {kTrue, kTrue, kTrue, kTrue};
-        ASSERT_EQ(filter->Filter(CPUS_LOGON, 0, providers, allow, 4), kSOk);
-        EXPECT_EQ(std::vector<BOOL>(allow, allow + 4),
-                  (std::vector<BOOL>{kTrue, kFalse, kFalse, !withPolicy}));
-        EXPECT_EQ(CanUnloadNow(), kSOk) << "a filter does not keep the module loaded";
-
-        // A remote credential comes back addressed to the wrapper, bytes copied.
-        uint8_t bytes[] = {1, 2, 3, 4};
-        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION in{3, kPasswordProviderClsid, sizeof bytes, bytes},
-            out{};
-        ASSERT_EQ(filter->UpdateRemoteCredential(&in, &out), kSOk);
-        EXPECT_TRUE(SameGuid(out.clsidCredentialProvider, kProviderClsid));
-        EXPECT_EQ(std::vector<uint8_t>(out.rgbSerialization, out.rgbSerialization + out.cbSerialization),
-                  std::vector<uint8_t>(bytes, bytes + 4));
-        CoTaskMemFree(out.rgbSerialization);
-    }
+    SetMachine(kWizardsPolicy, L"FilterCredProvCLSID", L"{0c0c0c0c-4444-5555-6666-000000000002}");
+    ComPtr<ICredentialProviderFilter> filter;
+    ASSERT_EQ(
+        CreateInstance(kFilterClsid, nullptr, kClsctxAll, ICredentialProviderFilter::kIid, filter.put_void()),
+        kSOk);
+    CLSID providers[] = {kProviderClsid, kPasswordProviderClsid, kDefaultWrappedClsid, extra};
+    BOOL allow[] = {kTrue, kTrue, kTrue, kTrue};
+    ASSERT_EQ(filter->Filter(CPUS_LOGON, 0, providers, allow, 4), kSOk);
+    EXPECT_EQ(std::vector<BOOL>(allow, allow + 4), (std::vector<BOOL>{kTrue, kFalse, kFalse, kFalse}));
+    EXPECT_EQ(CanUnloadNow(), kSOk) << "a filter does not keep the module loaded";
+    // A remote credential comes back addressed to the wrapper, bytes copied.
+    uint8_t bytes[] = {1, 2, 3, 4};
+    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION in{3, kPasswordProviderClsid, sizeof bytes, bytes}, out{};
+    ASSERT_EQ(filter->UpdateRemoteCredential(&in, &out), kSOk);
+    EXPECT_TRUE(SameGuid(out.clsidCredentialProvider, kProviderClsid));
+    EXPECT_EQ(std::vector<uint8_t>(out.rgbSerialization, out.rgbSerialization + out.cbSerialization),
+              std::vector<uint8_t>(bytes, bytes + 4));
+    CoTaskMemFree(out.rgbSerialization);
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kWizardsPolicy, L"FilterCredProvCLSID");
 }
 
@@ -200,8 +197,7 @@ TEST_F(LogonHostTest, ProviderWrapsTheTestProviderInEachScenario) {
     }
 }
 
-// A measurement, run on demand (bench/README.md): one keystroke with enforcement on, against the test
-// provider's own.
+// A measurement, run on demand (bench/README.md): one keystroke with enforcement on.
 TEST_F(LogonHostTest, DISABLED_MeasureKeystrokeCost) {
     const wchar_t* const enforcement = L"Software\\Quillmarsh\\Valexor\\VLX Credential Provider";
     SetMachine(enforcement, L"GinaEnabled", 1);
@@ -245,8 +241,7 @@ TEST_F(LogonHostTest, TheLinkStartsTheWizardOnTheWinlogonDesktopWithTheTilesName
     SetEnvironmentVariableW(L"KORVA_STUB_WIZARD_SLEEP_MS", L"200");
     SetMachine(wizardKey, L"Reset Wizard Location", OwnFolder() + L"korva_stub_wizard.exe");
     ComPtr<ICredentialProviderCredential> tile = FirstTile(CPUS_LOGON);
-    // The user name typed and the argument the wizard sees: quoted whole, an unescaped trailing backslash
-    // escaping the closing quote.
+    // The user name typed and the argument the wizard sees: a trailing backslash escapes the closing quote.
     const std::pair<const wchar_t*, std::string> rows[] = {
         {L"CORP\\jsmith", "CORP\\jsmith"}, {L"j sm\u00F6rg", "j sm\xC3\xB6rg"}, {L"jsmith\\", "jsmith\""}};
     for (const auto& [typed, seen] : rows) {

@@ -1,5 +1,4 @@
-// A stand-in for the Reset Wizard: records "arg=" per argument and "desktop=" to the file named by
-// KORVA_STUB_WIZARD_RECORD, sleeps KORVA_STUB_WIZARD_SLEEP_MS, then records "ended".
+// A stand-in for the Reset Wizard: records its arguments and desktop, sleeps, then records "ended".
 #include <windows.h>
 #include <shellapi.h>
 
