@@ -45,13 +45,8 @@ class FakeBytes final : public FakeArray<StoredByteArray, uint8_t> {
     using FakeArray::FakeArray;
     int32_t GetLowerBound(int32_t* lower) const override {
         *lower = 0;
-        const int32_t fault = owner_.TakeFault(Op::ArrayBounds, KW("lower"));
+        const int32_t fault = owner_.TakeFault(Op::ArrayBounds);
         return fault != 0 ? fault : StoredByteArray::GetLowerBound(lower);
-    }
-    int32_t GetUpperBound(int32_t* upper) const override {
-        *upper = 0;
-        const int32_t fault = owner_.TakeFault(Op::ArrayBounds, KW("upper"));
-        return fault != 0 ? fault : StoredByteArray::GetUpperBound(upper);
     }
 };
 
@@ -139,18 +134,17 @@ class FakeTranslator final : public NameTranslator {
     ~FakeTranslator() override { --owner_.openTranslators_; }
 
     int32_t Init(uint32_t, const WChar* domain) override {
-        if (const int32_t fault = owner_.TakeFault(Op::TranslateInit, Text(domain)))
-            return fault;
-        return owner_.CanBind(Text(domain)) ? 0 : HResultFromWin32(winerr::kNoSuchDomain);
+        return owner_.TakeFault(Op::TranslateInit, Text(domain));
     }
     int32_t Set(uint32_t type, const WChar* name) override {
         dn_.clear();
         if (const int32_t fault = owner_.TakeFault(Op::TranslateSet, Text(name)))
             return fault;
-        const auto found = owner_.principals_.find(AsciiLower(Text(name)));
-        if (type != kAdsNameTypeUserPrincipalName || found == owner_.principals_.end())
+        // NameTranslate knows the names cracking to distinguished names knows.
+        const auto found = owner_.cracked_.find(FakeDirectory::CrackKey(kDsFqdn1779Name, Text(name)));
+        if (type != kAdsNameTypeUserPrincipalName || found == owner_.cracked_.end())
             return kEDsNameNotFound;
-        dn_ = found->second;
+        dn_ = found->second.first;
         return 0;
     }
     int32_t Get(uint32_t type, WString* name) override {
@@ -180,11 +174,6 @@ FakeDirectory::~FakeDirectory() {
     }
 }
 
-FakeDirectory::Object& FakeDirectory::Object::SetText(WStringView attribute, WStringView text) {
-    Set(attribute, AttributeValue::Kind::Text).text = WString(text);
-    return *this;
-}
-
 FakeDirectory::Object& FakeDirectory::Object::SetTexts(WStringView attribute, std::vector<WString> texts) {
     Set(attribute, AttributeValue::Kind::TextList).texts =
         std::make_shared<FakeArray<StoredTextArray, std::vector<WString>>>(*owner, std::move(texts));
@@ -197,11 +186,6 @@ FakeDirectory::Object& FakeDirectory::Object::SetBytes(WStringView attribute, st
     return *this;
 }
 
-FakeDirectory::Object& FakeDirectory::Object::SetLargeInteger(WStringView attribute, int64_t value) {
-    Set(attribute, AttributeValue::Kind::LargeInteger).largeInteger = value;
-    return *this;
-}
-
 void FakeDirectory::AddCanonicalName(WStringView canonical, WStringView dn) {
     AddCrackedName(kDsFqdn1779Name, canonical, dn);
     const size_t slash = canonical.find(u'/');
@@ -210,7 +194,6 @@ void FakeDirectory::AddCanonicalName(WStringView canonical, WStringView dn) {
 }
 
 int32_t FakeDirectory::TakeFault(Op op, WStringView name) {
-    ++calls_[static_cast<size_t>(op)];
     const auto fault = std::find_if(faults_.begin(), faults_.end(), [&](const auto& f) {
         return std::get<0>(f) == op && AsciiLower(name).find(std::get<2>(f)) != WString::npos;
     });
@@ -269,12 +252,10 @@ int32_t FakeDirectory::LookupAccountName(const WChar* systemName, const WChar* a
     buffers->sid.clear();
     buffers->domain.clear();
     buffers->use = 0;
-    const WString system = Text(systemName);
-    const WString name = Text(accountName);
-    accountLookups_.emplace_back(system, name);
-    if (const int32_t fault = TakeFault(Op::LookupAccountName, name))
+    if (const int32_t fault = TakeFault(Op::LookupAccountName, Text(accountName)))
         return fault;
-    const auto found = accountNames_.find(AsciiLower(system) + KW("|") + AsciiLower(name));
+    const auto found =
+        accountNames_.find(AsciiLower(Text(systemName)) + KW("|") + AsciiLower(Text(accountName)));
     if (found == accountNames_.end())
         return winerr::kNoneMapped;
     const auto& [sid, domain] = found->second;
@@ -310,8 +291,6 @@ int32_t FakeDirectory::SidToString(const SidBytes& sid, WString* text, int32_t* 
 int32_t FakeDirectory::StringToSid(const WChar* sidText, SidBytes* sid) {
     sid->clear();
     const WString text = Text(sidText);
-    if (const int32_t fault = TakeFault(Op::StringToSid, text))
-        return fault;
     if (!IsSidText(text))
         return winerr::kInvalidSid;
     sid->assign(text.begin(), text.end());

@@ -20,7 +20,7 @@ class FakeDirectory final : public DirectoryBackend {
     // One per call. A CrackStatus fault is the next cracked name's DS_NAME_ERROR status; the call works.
     // clang-format off
     enum class Op { GetJoinInformation, GetDcName, BindDomainController, CrackName, CrackStatus,
-                    LookupAccountName, LookupAccountSid, SidToString, FreeSidString, StringToSid,
+                    LookupAccountName, LookupAccountSid, SidToString, FreeSidString,
                     InitializeCom, CreateNameTranslate, TranslateInit, TranslateSet, TranslateGet, BindObject,
                     QueryInterface, GetInfo, Get, GetUserProperty, ArrayBounds, ArrayAccess, ArrayUnaccess,
                     Count };
@@ -38,10 +38,16 @@ class FakeDirectory final : public DirectoryBackend {
             value.kind = kind;
             return value;
         }
-        Object& SetText(WStringView attribute, WStringView text);
+        Object& SetText(WStringView attribute, WStringView text) {
+            Set(attribute, AttributeValue::Kind::Text).text = WString(text);
+            return *this;
+        }
         Object& SetTexts(WStringView attribute, std::vector<WString> texts);
         Object& SetBytes(WStringView attribute, std::string_view bytes);
-        Object& SetLargeInteger(WStringView attribute, int64_t value);
+        Object& SetLargeInteger(WStringView attribute, int64_t value) {
+            Set(attribute, AttributeValue::Kind::LargeInteger).largeInteger = value;
+            return *this;
+        }
         Object& SetUserProperty(UserProperty property, WStringView value) {
             userProperties[property] = WString(value);
             return *this;
@@ -66,8 +72,6 @@ class FakeDirectory final : public DirectoryBackend {
     }
     // canonical -> distinguished name; the canonical name's domain gets a controller.
     void AddCanonicalName(WStringView canonical, WStringView dn);
-    // A user principal name NameTranslate knows, with its distinguished name.
-    void AddPrincipalName(WStringView upn, WStringView dn) { principals_[AsciiLower(upn)] = WString(dn); }
     // The account "dnsDomain\user" as the local computer's look-up knows it.
     void AddUserSid(WStringView dnsDomain, WStringView user, WStringView sid) {
         AddAccountName({}, WString(dnsDomain) + KW("\\") + WString(user), sid);
@@ -87,7 +91,6 @@ class FakeDirectory final : public DirectoryBackend {
         AddDomainController(dnsName);
     }
     void SetJoinedDomain(WStringView flatName) { joined_ = {WString(flatName), kNetSetupDomainName}; }
-    void SetWorkgroup(WStringView name) { joined_ = {WString(name), kNetSetupWorkgroupName}; }
     // A domain whose controller can be bound.
     void AddDomainController(WStringView domain) { controllers_.push_back(AsciiLower(domain)); }
 
@@ -95,24 +98,16 @@ class FakeDirectory final : public DirectoryBackend {
     void FailNext(Op op, int32_t code, WStringView match = {}) {
         faults_.emplace_back(op, code, AsciiLower(match));
     }
-    // How many calls of `op` the fake answered (faulted ones included).
-    int Calls(Op op) const { return calls_[static_cast<size_t>(op)]; }
-    // The system names LookupAccountName was asked with, in order ("" for the local computer), and the names.
-    const std::vector<std::pair<WString, WString>>& AccountLookups() const { return accountLookups_; }
-    int OpenObjects() const { return openObjects_; }
-    int OpenBindings() const { return openBindings_; }
-    int OpenArrayAccesses() const { return openArrayAccesses_; }
 
     KORVA_DIRECTORY_BACKEND_OVERRIDES;
 
-    // For the fake's objects, bindings, translators and arrays: counts the call; the code of its fault or 0.
+    // For the fake's objects, bindings, translators and arrays: the code of the call's fault or 0.
     [[nodiscard]] int32_t TakeFault(Op op, WStringView name = {});
     bool CanBind(WStringView domain) const;
     static WString CrackKey(uint32_t format, WStringView name) {
         return Format(KW("%u:"), format) + AsciiLower(name);
     }
     std::map<WString, std::pair<WString, WString>> cracked_;  // CrackKey -> result, home domain
-    std::map<WString, WString> principals_;                   // UPN (lower case) -> distinguished name
     int openObjects_ = 0;
     int openBindings_ = 0;
     int openArrayAccesses_ = 0;
@@ -127,8 +122,6 @@ class FakeDirectory final : public DirectoryBackend {
     std::pair<WString, uint32_t> joined_{WString(), kNetSetupWorkgroupName};  // name, join status
     int comDepth_ = 0;
     std::vector<std::tuple<Op, int32_t, WString>> faults_;  // op, code, match
-    std::vector<int> calls_ = std::vector<int>(static_cast<size_t>(Op::Count));
-    std::vector<std::pair<WString, WString>> accountLookups_;
     ScopedDirectoryBackend installed_;
 };
 
