@@ -15,7 +15,7 @@ namespace {
 
 // Two policies for a.b; the first covers the Users container only.
 const std::string kDocument =
-    "<PolicyList version='1.8.0.1037'><Policy name='First'><Configuration>0</Configuration><Rule type='1'>"
+    "<PolicyList version='1.8.0.1037'><Policy name='First'><Configuration>2</Configuration><Rule type='1'>"
     "<Enabled>1</Enabled><MinimumAge>60</MinimumAge></Rule><Scope type='2'><SID>a.b/Users</SID></Scope>"
     "</Policy><Policy name='Second'><Scope type='3'><SID>a.b</SID></Scope></Policy></PolicyList>";
 
@@ -32,23 +32,16 @@ class PolicyTest : public ::testing::Test {
         directory_.AddDomainController(KW("a.b"));
     }
     int32_t LoadList(const std::string& bytes) {
-        directory_.AddObject(kListPath, false).SetBytes(KW("msDS-ByteArray"), bytes);
+        FakeDirectory::Object& list = directory_.AddObject(kListPath, false);
+        bytes == "text" ? list.SetText(KW("msDS-ByteArray"), KW("<PolicyList/>"))  // a value of another kind
+                        : list.SetBytes(KW("msDS-ByteArray"), bytes);
         return list_.LoadFromDirectory(log_.log, KW("a.b.c"));
-    }
-    // Loads a policy named P with `children`, or one without a name when they are null.
-    int32_t Load(const WChar* children) {
-        const ParsedElement parsed =
-            ParseElement(children != nullptr ? KW("<Policy name='P'>") + WString(children) + KW("</Policy>")
-                                             : KW("<Policy/>"));
-        policy_ = std::make_unique<CPolicy>(CPolicy::ForLoading{});  // a second load would add to the scopes
-        return policy_->LoadFromXML(log_.log, parsed.element, nullptr);
     }
 
     FakeDirectory directory_;
     CapturedLog log_;
     CPolicylist list_;
     CScope user_;
-    std::unique_ptr<CPolicy> policy_;
 };
 
 TEST_F(PolicyTest, DocumentAndFetchFailures) {
@@ -72,11 +65,8 @@ TEST_F(PolicyTest, DocumentAndFetchFailures) {
         SCOPED_TRACE(U8(line));
         log_.records.clear();
         list_.push_back(std::make_unique<CPolicy>());  // every load starts empty
-        if (fault != 0)
-            directory_.FailNext(op, fault);
-        if (bytes == "text")  // a value of another kind
-            directory_.AddObject(kListPath, false).SetText(KW("msDS-ByteArray"), KW("<PolicyList/>"));
-        EXPECT_EQ(bytes == "text" ? list_.LoadFromDirectory(log_.log, KW("a.b.c")) : LoadList(bytes), result);
+        directory_.FailNext(op, fault);
+        EXPECT_EQ(LoadList(bytes), result);
         EXPECT_TRUE(list_.empty());
         const bool error = result != -3;
         EXPECT_TRUE(log_.Has(line, error ? kLogError : kLogInformation, error ? result : 0)) << log_.Dump();
@@ -90,11 +80,11 @@ TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
         {kDocument, KW("a.b/Sales/Mary"), 0, "Second"},
         {kDocument, KW("c.d/Users/Jo"), -5, "(none)"},
         {"", KW("a.b/Users/Jo"), -4, "(none)"},
-        // Passed over: comments, text, policies without a name, with a bad rule, without scopes, disabled, or
-        // whose only scope cannot be refreshed. Any element holds a policy; its first scope may fail.
+        // Passed over: comments, text, nameless, bad-rule, scopeless, disabled, unrefreshable policies; any
+        // element holds a policy and its first scope may fail.
         {"<PolicyList><!-- c --><?pi x?>text<![CDATA[c]]><Policy><Scope type='3'><SID>a.b</SID></Scope>"
          "</Policy><Policy name='C'><Scope type='3'><SID>a.b</SID></Scope><Rule type='99'/></Policy>"
-         "<Policy name='None'><Configuration>0</Configuration></Policy><Policy name='Off'><Configuration>1"
+         "<Policy name='None'><Configuration>0</Configuration></Policy><Policy name='Off'><Configuration>3"
          "</Configuration><Scope type='3'><SID>a.b</SID></Scope></Policy><Policy name='Bad'><Scope type='0'>"
          "<SID>S-1-5-9</SID></Scope></Policy><Anything name='Two'><Scope type='0'><SID>S-1-5-9</SID></Scope>"
          "<Scope type='3'><SID>a.b</SID></Scope></Anything></PolicyList>",
@@ -121,35 +111,6 @@ TEST_F(PolicyTest, FirstEnabledApplicablePolicy) {
     EXPECT_FALSE(log_.Has(KW("lock count")));  // the array was released without a fault
     EXPECT_TRUE(log_.Has(KW("determine if policy 'Bad' applies"), kLogDebug, winerr::kNoneMapped));
     EXPECT_FALSE(log_.Has(KW("determine if policy 'Two' applies")));
-}
-
-TEST_F(PolicyTest, LoadFromXml) {
-    // children of <Policy name='P'> (null: no name), result, enabled, the Error line (null: no error at all)
-    const std::tuple<const WChar*, int32_t, bool, const WChar*> rows[] = {
-        {nullptr, -12, true, nullptr},  // no name: refused silently
-        {KW(""), -12, true, KW("Policy is empty.")},
-        {KW("<Configuration>1</Configuration>"), 0, false, nullptr},
-        {KW("<Configuration>2</Configuration>"), 0, true, nullptr},
-        {KW("<Configuration>3</Configuration>"), 0, false, nullptr},
-        // A bad Configuration is fatal only when no Rule or Scope follows it.
-        {KW("<Configuration>abc</Configuration><Rule type='2'><Enabled>1</Enabled></Rule>"), 0, true,
-         KW("Failed to convert value of Configuration to integer.")},
-        {KW("<Rule type='2'><Enabled>1</Enabled></Rule><Configuration>abc</Configuration>"), -11, true,
-         KW("Failed to convert value of Configuration to integer.")},
-        {KW("<Rule type='12'><Enabled>1</Enabled></Rule><Scope type='3'><SID>a.b</SID></Scope>"), -11, true,
-         KW("An error occurred while loading rule from XML.")},
-        {KW("<Scope><SID>a.b</SID></Scope>"), -11, true, KW("An error occurred loading policy from XML.")},
-        {KW("<rule type='2'/><Note/>"), 0, true, nullptr},  // only children that are ignored
-    };
-    for (const auto& [children, result, enabled, error] : rows) {
-        SCOPED_TRACE(U8(children));
-        log_.records.clear();
-        EXPECT_EQ(Load(children), result);
-        EXPECT_EQ(policy_->IsEnabled(), enabled);
-        EXPECT_TRUE(error != nullptr || (children == nullptr ? log_.records.empty() : log_.Errors() == 0))
-            << log_.Dump();
-        EXPECT_TRUE(error == nullptr || log_.Has(error, kLogError, result != 0 ? result : -11));
-    }
 }
 
 TEST_F(PolicyTest, TestPassword) {
@@ -184,13 +145,15 @@ TEST_F(PolicyTest, TestPassword) {
     };
     for (const auto& [rules, password, language, result, verdicts, expectedFeedback] : rows) {
         SCOPED_TRACE(U8(rules));
-        ASSERT_EQ(Load(rules), 0) << log_.Dump();
+        const ParsedElement parsed = ParseElement(KW("<Policy name='P'>") + WString(rules) + KW("</Policy>"));
+        CPolicy policy(CPolicy::ForLoading{});
+        ASSERT_EQ(policy.LoadFromXML(log_.log, parsed.element, nullptr), 0) << log_.Dump();
         const bool accepted = std::string(verdicts).find('-') == std::string::npos;  // by every tested rule
         bool verdict = !accepted;
         std::vector<bool> results{false};
         WString feedback = KW("H");
-        EXPECT_EQ(policy_->TestPassword(log_.log, &verdict, &user_, password, KW("old"), &feedback, &results,
-                                        language),
+        EXPECT_EQ(policy.TestPassword(log_.log, &verdict, &user_, password, KW("old"), &feedback, &results,
+                                      language),
                   result);
         std::string marks;
         for (const bool ruleResult : results)
@@ -214,26 +177,23 @@ constexpr auto kBlackList =
 constexpr auto kSimilarity = KW("<Rule type='6'><UsernameRatio Enabled='1'>0.5</UsernameRatio></Rule>");
 constexpr auto kScope = KW("<Scope type='1'><SID>S-1</SID><Groups><Group>CN=G</Group></Groups></Scope>");
 
-// Loads the root element of `xml` with the loader its name calls for, `op` failing on the node `node`.
+// Loads a policy list, a policy, or the children of a policy named P (which passes a rule's or scope's result
+// on), `op` failing on the node `node` (if any).
 int32_t Load(CapturedLog& log, const WChar* xml, xml::Op op, const WChar* node) {
     if (op == xml::Op::Parse) {
         XmlFaults faults(XmlFaults::ForParse{});
         faults.FailNext(op, kInjected);
         return CPolicylist().LoadFromXML(log.log, xml);
     }
-    const ParsedElement parsed = ParseElement(xml);
-    WString root;
-    parsed.element.GetBaseName(&root);
+    const WString text(xml);
+    const ParsedElement parsed =
+        ParseElement(text.starts_with(KW("<P")) ? text : KW("<Policy name='P'>") + text + KW("</Policy>"));
     XmlFaults faults(*parsed.document);
-    faults.FailNext(op, kInjected, node);
-    if (root == KW("PolicyList"))
-        return CPolicylist().LoadFromDocument(log.log, *parsed.document);
-    if (root == KW("Policy"))
-        return CPolicy(CPolicy::ForLoading{}).LoadFromXML(log.log, parsed.element, nullptr);
-    if (root == KW("Scope"))
-        return CScope().LoadFromXML(log.log, parsed.element);
-    RuleList rules;
-    return CreateRule(log.log, parsed.element, &rules, nullptr);
+    if (node != nullptr)
+        faults.FailNext(op, kInjected, node);
+    return text.starts_with(KW("<PolicyList"))
+               ? CPolicylist().LoadFromDocument(log.log, *parsed.document)
+               : CPolicy(CPolicy::ForLoading{}).LoadFromXML(log.log, parsed.element, nullptr);
 }
 
 TEST(LoadFailureTest, EachReadFailureIsLoggedAndReturned) {
@@ -259,12 +219,26 @@ TEST(LoadFailureTest, EachReadFailureIsLoggedAndReturned) {
         {kScope, Op::HasChildren, KW("Scope"), kI, KW("if scope node has children.")},
         // A group whose name cannot be read fails the group list, which ends the scope's load.
         {kScope, Op::BaseName, KW("Group"), kI, KW("Failed to get value of groups node.")},
+        // Without a fault: a name (silently), a child, a number or a Rule or Scope after Configuration.
+        {KW("<Policy/>"), Op::Text, nullptr, -12, nullptr},
+        {KW("<Policy name='P'/>"), Op::Text, nullptr, -12, KW("Policy is empty.")},
+        {KW("<Configuration>abc</Configuration><Rule type='2'><Enabled>1</Enabled></Rule>"), Op::Text,
+         nullptr, 0, KW("Failed to convert value of Configuration to integer.")},
+        {KW("<Rule type='2'><Enabled>1</Enabled></Rule><Configuration>abc</Configuration>"), Op::Text,
+         nullptr, -11, KW("Failed to convert value of Configuration to integer.")},
+        {KW("<Rule type='12'><Enabled>1</Enabled></Rule><Scope type='3'><SID>a.b</SID></Scope>"), Op::Text,
+         nullptr, -11, KW("An error occurred while loading rule from XML.")},
+        {KW("<Scope><SID>a.b</SID></Scope>"), Op::Text, nullptr, -11,
+         KW("An error occurred loading policy from XML.")},
+        {KW("<rule type='2'/><Note/>"), Op::Text, nullptr, 0, nullptr},  // ignored
     };
     for (const auto& [xml, op, node, result, line] : rows) {
         SCOPED_TRACE(U8(line) + " in " + U8(xml));
         CapturedLog log;
         EXPECT_EQ(Load(log, xml, op, node), result);
-        EXPECT_TRUE(log.Has(line, 0, kInjected)) << log.Dump();
+        const bool injected = node != nullptr || op == Op::Parse;  // logged at any level
+        const int32_t code = injected ? kInjected : (result != 0 ? result : -11);
+        EXPECT_TRUE(line ? log.Has(line, injected ? 0 : +kLogError, code) : log.Errors() == 0) << log.Dump();
     }
 }
 

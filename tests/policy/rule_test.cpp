@@ -17,11 +17,15 @@
 namespace korva::testing {
 namespace {
 
-// A rule as text, e.g. "1 on 1440" or "8 off 1 [a][]": type, enabled, DescribeSettings (null text "-").
+// A rule as text ("8 off 1 [a][]"): type, enabled, settings (null text "-"), named as its type's row lists.
 std::string Settings(const CRuleBase& rule) {
     std::ostringstream s;
     s << rule.GetType() << (rule.IsEnabled() ? " on" : " off");
+    const RuleTypeInfo* info = FindRuleType(rule.GetType());
+    EXPECT_EQ(U8(GetRuleName(info->create().get())), U8(info->displayName));
+    size_t count = 0;
     for (const RuleSetting& setting : rule.DescribeSettings()) {
+        EXPECT_STREQ(setting.name, info->settings.at(count++));
         s << " ";
         if (const auto* number = std::get_if<int64_t>(&setting.value))
             s << *number;
@@ -37,29 +41,8 @@ std::string Settings(const CRuleBase& rule) {
                 s << "[" << U8(item) << "]";
         }
     }
+    EXPECT_TRUE(count == info->settings.size() || info->settings[count] == nullptr);
     return s.str();
-}
-
-// The tools read a rule's settings by the names (and order) its type's row lists.
-TEST(RuleTest, EachTypeMakesItsClassWithTheListedSettings) {
-    for (const RuleTypeInfo& info : RuleTypes()) {
-        SCOPED_TRACE(info.className);
-        EXPECT_EQ(FindRuleType(info.type), &info);
-        if (info.create == nullptr)
-            continue;
-        const std::unique_ptr<CRuleBase> rule = info.create();
-        EXPECT_EQ(rule->GetType(), info.type);
-        EXPECT_EQ(U8(GetRuleName(rule.get())), U8(info.displayName));
-        std::vector<std::string> names;
-        for (const RuleSetting& setting : rule->DescribeSettings())
-            names.emplace_back(setting.name);
-        const auto end = std::find(info.settings.begin(), info.settings.end(), nullptr);
-        EXPECT_EQ(names, std::vector<std::string>(info.settings.begin(), end));
-        EXPECT_EQ(Settings(*rule->Clone()), Settings(*rule));
-    }
-    EXPECT_EQ(FindRuleType(0), nullptr);
-    EXPECT_EQ(FindRuleType(9), nullptr);
-    EXPECT_EQ(U8(GetRuleName(nullptr)), "Unknown rule");
 }
 
 TEST(RuleTest, FactoryReadsRuleElements) {
@@ -73,8 +56,7 @@ TEST(RuleTest, FactoryReadsRuleElements) {
         {"6", "", -12, "6 off n n 0.8 0.8", "Failed to load name similarity rule"},
         {"7", "<enabled>1</enabled>", 0, "7 off n 0.8", nullptr},  // names' case counts
         {"8", "<Enabled>true</Enabled>", 0, "8 off 0 0:", "enabled node to bool"},
-        {"2", "<Enabled>1</Enabled><Enabled>x</Enabled>", 0, "2 on 6",
-         "enabled node to bool"},  // keeps the 1
+        {"2", "<Enabled>1</Enabled><Enabled>x</Enabled>", 0, "2 on 6", "enabled node to bool"},
         {nullptr, "<Enabled>1</Enabled>", -11, "", nullptr},
         {"0", "", -11, "", "Unknown rule type detected."},
         {"-1", "", -11, "", "Unknown rule type detected."},
@@ -125,6 +107,9 @@ TEST(RuleTest, FactoryReadsRuleElements) {
         {"7", "<PasswordRatio Enabled='1'>0.000000000000000000000000000000000000000000000001</PasswordRatio>",
          0, "7 off y 0", nullptr},  // below it: zero
     };
+    EXPECT_EQ(FindRuleType(0), nullptr);
+    EXPECT_EQ(FindRuleType(9), nullptr);
+    EXPECT_EQ(U8(GetRuleName(nullptr)), "Unknown rule");
     for (const auto& [type, children, result, expected, error] : rows) {
         const std::string xml = std::string("<Rule") + (type ? std::string(" type='") + type + "'" : "") +
                                 ">" + children + "</Rule>";
@@ -134,8 +119,8 @@ TEST(RuleTest, FactoryReadsRuleElements) {
         EXPECT_EQ(CreateRule(log.log, ParseElement(AsciiToWide(xml)).element, &rules, nullptr), result)
             << log.Dump();
         std::string settings;
-        for (const auto& rule : rules)
-            settings += (settings.empty() ? "" : "|") + Settings(*rule);
+        for (const auto& rule : rules)  // a clone has every setting
+            settings += (settings.empty() ? "" : "|") + Settings(*rule->Clone());
         EXPECT_EQ(settings, expected);
         EXPECT_TRUE(error != nullptr ? log.Has(AsciiToWide(error), kLogError, result != 0 ? result : -11)
                                      : (result == 0 ? log.Errors() == 0 : log.records.empty()))
@@ -146,41 +131,36 @@ TEST(RuleTest, FactoryReadsRuleElements) {
 TEST(RuleTest, Verdicts) {
     auto Min = [](int32_t limit) { return std::make_shared<CRuleLengthMinimum>(DescriptionMap{}, limit); };
     auto Max = [](int32_t limit) { return std::make_shared<CRuleLengthMaximum>(DescriptionMap{}, limit); };
-    // A rule of `kind` with `expression`, or the built-in rule of that kind when it is null.
-    auto Regex = [](int32_t kind, const WChar* expression = nullptr, bool validates = false) {
-        return expression == nullptr
-                   ? std::shared_ptr<CRuleBase>(CreateRegexRule(kind, nullptr))
-                   : std::make_shared<CRuleRegex>(DescriptionMap{}, kind, expression, KW(""), validates);
+    auto Regex = [](int32_t kind, const WChar* expression, bool validates = false) {
+        return std::make_shared<CRuleRegex>(DescriptionMap{}, kind, expression, KW(""), validates);
     };
+    const std::shared_ptr<CRuleBase> kRepeats = CreateRegexRule(kRegexRepeatingCharacters, nullptr);
     auto List = [](int32_t interpretation, std::initializer_list<const WChar*> items) {
         auto list = std::make_shared<CRuleBlackList>(DescriptionMap{}, interpretation);
         for (const WChar* item : items)
             list->AddItem(item);
         return list;
     };
-    const WChar* kSmiley = KW("\U0001F600");  // a surrogate pair: two code units
     // rule, password, old password, result, verdict
     const std::tuple<std::shared_ptr<CRuleBase>, const WChar*, const WChar*, int32_t, bool> rows[] = {
         {Min(8), KW("abcdefg"), nullptr, 0, false},
         {Min(8), KW("abcdefgh"), nullptr, 0, true},
         {Min(1), nullptr, nullptr, 0, false},
-        {Min(2), kSmiley, nullptr, 0, true},
-        {Min(3), kSmiley, nullptr, 0, false},
-        {Max(18), KW("123456789012345678"), nullptr, 0, true},
-        {Max(18), KW("1234567890123456789"), nullptr, 0, false},
+        {Min(2), KW("\U0001F600"), nullptr, 0, true},  // a surrogate pair: two code units
+        {Min(3), KW("\U0001F600"), nullptr, 0, false},
         {Max(0), nullptr, nullptr, 0, true},
         {Max(-1), nullptr, nullptr, 0, false},
-        {Regex(kRegexRepeatingCharacters), KW("aabbccdd"), nullptr, 0, true},  // pairs are allowed
-        {Regex(kRegexRepeatingCharacters), KW("111cd"), nullptr, 0, false},    // a run at the very start
-        {Regex(kRegexRepeatingCharacters), KW("ab111"), nullptr, 0, false},    // and at the very end
-        {Regex(kRegexRepeatingCharacters), KW(""), nullptr, 0, true},          // nothing repeats in ""
+        {kRepeats, KW("aabbccdd"), nullptr, 0, true},  // pairs are allowed
+        {kRepeats, KW("111cd"), nullptr, 0, false},    // a run at the very start
+        {kRepeats, KW("ab111"), nullptr, 0, false},    // and at the very end
+        {kRepeats, KW(""), nullptr, 0, true},          // nothing repeats in ""
         {Regex(kRegexCharacterRequirements, KW("[A-Z]"), true), KW("passWord"), nullptr, 0, true},
         {Regex(kRegexCharacterRequirements, KW("[A-Z]"), true), nullptr, nullptr, 0, false},
         {Regex(kRegexPlain, KW("abc")), KW("xxabcxx"), nullptr, 0, false},
         {Regex(kRegexPlain, KW("abc")), KW("xxABCxx"), nullptr, 0, true},  // case counts
         {Regex(kRegexPlain, KW("abc")), KW(""), nullptr, 0, false},        // a plain rule refuses ""
         {Regex(kRegexCharacterRequirements, KW(""), true), KW(""), nullptr, 0, true},  // no expression: valid
-        {Regex(kRegexPlain), nullptr, nullptr, 0, true},
+        {CreateRegexRule(kRegexPlain, nullptr), nullptr, nullptr, 0, true},            // the built-in one
         {Regex(kRegexPlain, KW("(abc")), KW("s3cret"), nullptr, -1, false},
         {List(kBlackListWords, {KW("Password"), KW("Winter")}), KW("wINTER"), nullptr, 0, false},
         {List(kBlackListWords, {KW("\u00E9t\u00E9")}), KW("\u00C9T\u00C9"), nullptr, 0, true},  // A-Z fold
@@ -222,8 +202,7 @@ TEST(RuleTest, BuiltInTextsUnderTheirLanguages) {
         {BuiltInBlackListDescriptions(), ""},     {BuiltInPasswordSimilarityDescriptions(), ""},
         {BuiltInNameSimilarityDescriptions(), ""}};
     for (const auto& [texts, number] : tables) {
-        ASSERT_EQ(texts.count(kLangEnglish), 1u);  // the fallback of every other language
-        EXPECT_GE(texts.size(), 11u) << U8(texts.at(kLangEnglish));
+        EXPECT_GE(texts.size(), 11u) << U8(texts.at(kLangEnglish));  // English: every other one's fallback
         for (const auto& [language, text] : texts) {
             EXPECT_EQ(known.count(language), 1u) << language << " " << U8(text);
             EXPECT_NE(U8(text).find(number), std::string::npos) << U8(text);
@@ -245,7 +224,6 @@ TEST(Similarity, KnownValues) {
         {KW("Secret2024"), KW("Secret2025"), kDefault, false, 0.9},        // 10 characters allow one edit
         {KW("xyzSecret2024xyz"), KW("Secret2024"), kDefault, false, 1.0},  // text around the match is free
         {KW("Secret2024"), KW("Secret2024!"), kDefault, false, 1.0 - 1.0 / 11.0},
-        {KW("JOHN"), KW("John"), kDefault, true, 1.0},
         {KW("John"), KW("John1"), kDefault, true, 0.0},              // 1 - 0.8f is below 0.2: no edit
         {KW("\u00C9t\u00E9"), KW("\u00E9t\u00E9"), 1.0, true, 0.0},  // only A-Z fold
         {KW("abXX"), KW("abcd"), 0.5, false, 0.5},                   // 0.5 allows 2 edits of 4...
