@@ -36,9 +36,6 @@ class FakeCom : public Interface {
     virtual ~FakeCom() { KORVA_FAKE_EXPECT(count_.load() == 1, ": references not returned"); }
 
     HRESULT KORVA_COM_CALL QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return kEInvalidArg;
-        }
         *ppv = nullptr;
         if (Step("QueryInterface") != kSOk || !ImplementsIid<Interface>(riid) ||
             (hidden != nullptr && SameGuid(riid, *hidden))) {
@@ -131,10 +128,8 @@ class FakeLogonEvents final : public FakeCom<ICredentialProviderCredentialEvents
 };
 
 struct FakeField {
-    FakeField(CREDENTIAL_PROVIDER_FIELD_TYPE type_ = CPFT_SMALL_TEXT, WString text_ = {})
-        : type(type_), text(text_) {}
-    CREDENTIAL_PROVIDER_FIELD_TYPE type;
-    WString text;
+    CREDENTIAL_PROVIDER_FIELD_TYPE type = CPFT_SMALL_TEXT;
+    WString text{};
     CREDENTIAL_PROVIDER_FIELD_STATE state = CPFS_DISPLAY_IN_SELECTED_TILE;
     CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE interactive = CPFIS_NONE;
 };
@@ -165,7 +160,6 @@ class FakeCredential final : public FakeCom<ICredentialProviderCredential2> {
 
     std::map<DWORD, FakeField> fields;
     ComPtr<ICredentialProviderCredentialEvents> advised;
-    bool serializeWithoutBytes = false;
     int serializations = 0;
     std::array<DWORD, 3> packed = {9, 2, 3};  // the domain, user name and password fields it serializes
     DWORD greeted = ~0u;  // typing into this field fires "Hello <text>" for field 0 through the events
@@ -237,10 +231,6 @@ class FakeCredential final : public FakeCom<ICredentialProviderCredential2> {
         *response = CPGSR_RETURN_CREDENTIAL_FINISHED;
         *icon = CPSI_NONE;
         *serialization = {};
-        if (serializeWithoutBytes) {
-            *status = nullptr;
-            return kSOk;
-        }
         const std::vector<uint8_t> bytes = PackLogon({Text(packed[0]), Text(packed[1]), Text(packed[2])});
         serialization->rgbSerialization = static_cast<uint8_t*>(TaskAlloc(bytes.size()));
         std::memcpy(serialization->rgbSerialization, bytes.data(), bytes.size());

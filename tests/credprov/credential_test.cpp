@@ -9,7 +9,6 @@ namespace {
 const std::string kErrorBox =
     "|An error has occurred while performing this operation. Please contact your system administrator for "
     "further assistance.";
-const std::string kValidate = "Validate 4711 CORP|jsmith|OldPass1|NewPass2|NewPass2";
 
 class CredentialTest : public ProviderTest {
   protected:
@@ -52,15 +51,13 @@ class CredentialTest : public ProviderTest {
         provider_.reset();
         wrapped_.credentials.clear();
     }
-    HRESULT Submit(bool* serialized = nullptr) {
+    HRESULT Submit() {
         CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_NO_CREDENTIAL_NOT_FINISHED;
         CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION out{};
         LPWSTR status = nullptr;
         CREDENTIAL_PROVIDER_STATUS_ICON icon = CPSI_NONE;
         const HRESULT hr = tile_->GetSerialization(&response, &out, &status, &icon);
-        if (serialized != nullptr) {
-            *serialized = out.rgbSerialization != nullptr;
-        }
+        serialized_ = out.rgbSerialization != nullptr;
         TaskFree(status);
         SecureTaskBytes::Attach(out.rgbSerialization, out.cbSerialization).reset();
         return hr;
@@ -78,6 +75,7 @@ class CredentialTest : public ProviderTest {
     }
 
     ComPtr<ICredentialProviderCredential> tile_;
+    bool serialized_ = false;  // whether the last Submit gave bytes
 };
 
 TEST_F(CredentialTest, LinkFieldIsTheAdaptersOwnAndStartsTheWizard) {
@@ -93,37 +91,50 @@ TEST_F(CredentialTest, LinkFieldIsTheAdaptersOwnAndStartsTheWizard) {
     EXPECT_EQ(tile->GetFieldState(10, nullptr, &interactive), kEInvalidArg);
     EXPECT_EQ(tile->GetStringValue(10, nullptr), kEInvalidArg);
 
-    // The location's and the start's results, whether the tile serializes names, the starts, the box shown.
-    const std::tuple<int32_t, int32_t, bool, size_t, std::string> rows[] = {
-        {0, 0, true, 1, ""},
-        {winerr::kAccessDenied, 0, true, 0, "Box 0 50010 KORVA - Registry error"},
-        {0, winerr::kFileNotFound, true, 1, "Box 0 50010 KORVA - Error starting the Reset Wizard"},
-        {0, 0, false, 1, ""}};
-    for (const auto& [locationResult, startResult, withBytes, starts, box] : rows) {
-        wizard_.starts.clear();
+    // The location stored (kRegNone: none, ~0u: the registry cannot be opened; taken as is), whether the tile
+    // serializes, the start's result, the command line started (empty: none) and the box's title.
+    const WString location = WString(KW("HKEY_LOCAL_MACHINE\\")) + kResetWizardKey;
+    const std::string names = " \"Sign in to: CORP\" \"CORP\\jsmith\"",
+                      start = "Error starting the Reset Wizard";
+    const std::tuple<uint32_t, const WChar*, bool, int32_t, std::string, std::string> rows[] = {
+        {platform::kRegNone, nullptr, true, 0, "", start},
+        {platform::kRegDword, nullptr, true, 0, "", start},
+        {platform::kRegSz, KW("C:\\w.exe"), true, 0, "\"C:\\w.exe\"" + names, ""},
+        {platform::kRegExpandSz, KW("%P%\\w.exe"), false, 0, "\"%P%\\w.exe\" \"\" \"\"", ""},
+        {platform::kRegSz, KW("w.exe"), true, winerr::kFileNotFound, "\"w.exe\"" + names, start},
+        {~0u, nullptr, true, 0, "", "Registry error"}};  // last: its serialization is never asked for
+    for (const auto& [type, stored, withBytes, startResult, started, box] : rows) {
+        processes_.runs.clear();
         boxes_.boxes.clear();
-        wizard_.locationResult = locationResult;
-        wizard_.startResult = startResult;
-        Wrapped().serializeWithoutBytes = !withBytes;
+        processes_.result = startResult;
+        if (type == platform::kRegDword) {
+            registry_.PutDword(location, kResetWizardLocationValue, 5);
+        } else if (type == ~0u) {
+            registry_.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kAccessDenied);
+        } else if (type != platform::kRegNone) {
+            registry_.PutString(location, kResetWizardLocationValue, stored, type);
+        }
+        Wrapped().FailNext("GetSerialization", withBytes ? kSOk : kEFail);
         ASSERT_EQ(tile->CommandLinkClicked(10), kSOk);
-        EXPECT_EQ(wizard_.starts,
-                  std::vector<std::string>(starts, withBytes ? " Sign in to: CORP|CORP\\jsmith" : " -|-"));
-        EXPECT_EQ(boxes_.boxes, box.empty() ? std::vector<std::string>() : std::vector({box + kErrorBox}));
+        EXPECT_EQ(processes_.runs, started.empty() ? std::vector<std::string>()
+                                                   : std::vector({"Run ffffffff " + Utf16ToUtf8(stored) +
+                                                                  "|" + started + "|WinSta0\\Winlogon"}));
+        EXPECT_EQ(boxes_.boxes, box.empty() ? std::vector<std::string>()
+                                            : std::vector({"Box 0 50010 KORVA - " + box + kErrorBox}));
     }
     Drop();  // on the change-password screen the link is inert
     tile = Tile(CPUS_CHANGE_PASSWORD);
     EXPECT_EQ(tile->CommandLinkClicked(10), kSOk);
-    EXPECT_EQ(wizard_.starts.size(), 1u);
+    EXPECT_TRUE(processes_.runs.empty());
     journal_.calls.clear();
     Select();
     EXPECT_TRUE(journal_.calls.empty()) << "the link alone enforces nothing";
 }
 
-TEST_F(CredentialTest, EventsReachTheLogonUserInterfaceNamingTheAdapter) {
+TEST_F(CredentialTest, EventsReachTheLogonUserInterfaceAndCallsTheWrappedCredential) {
     ICredentialProviderCredential* tile = Tile(CPUS_LOGON);
     FakeCredential& wrapped = Wrapped();
     ASSERT_TRUE(wrapped.advised);
-    EXPECT_NE(static_cast<void*>(wrapped.advised.get()), static_cast<void*>(&logonEvents_));
     logonEvents_.events.clear();
     HWND owner = nullptr;
     ASSERT_EQ(wrapped.advised->OnCreatingWindow(&owner), kSOk);
@@ -145,8 +156,6 @@ TEST_F(CredentialTest, EventsReachTheLogonUserInterfaceNamingTheAdapter) {
               std::tuple(kEFail, kEFail, kEFail));
     EXPECT_EQ(logonEvents_.events.size(), 2u);
     EXPECT_EQ(tile->UnAdvise(), kSOk) << "twice is harmless";
-    kept.reset();
-    events2.reset();
 
     // A first-version logon events object: the second version's methods are refused, not called blindly.
     logonEvents_.hidden = &IidOf<ICredentialProviderCredentialEvents2>();
@@ -154,17 +163,45 @@ TEST_F(CredentialTest, EventsReachTheLogonUserInterfaceNamingTheAdapter) {
     ASSERT_EQ(tile->Advise(&logonEvents_), kSOk) << "a second Advise replaces the first";
     ASSERT_EQ(wrapped.advised.As(&events2), kSOk);
     EXPECT_EQ(events2->BeginFieldUpdates(), kENoInterface);
-    events2.reset();
     // What the wrapped credential shows is traced, but never the text of a password box.
     EXPECT_EQ(wrapped.advised->SetFieldString(&wrapped, 7, KW("Hello")), kSOk);
     EXPECT_EQ(wrapped.advised->SetFieldString(&wrapped, 4, KW("NewPass2")), kSOk);
     EXPECT_EQ(logonEvents_.events.size(), 4u);
     EXPECT_EQ(tile->Advise(nullptr), kEInvalidArg);
-    for (const char* line :
-         {"cGjCredentialProviderCredentialEventsV2::SetFieldString - FieldID: 7, Value: Hello",
-          "SetFieldString - FieldID: 4, Value: (hidden)"}) {
-        EXPECT_TRUE(Contains(capture_.Trace(), line)) << line;
+    EXPECT_TRUE(
+        Contains(capture_.Trace(),
+                 "cGjCredentialProviderCredentialEventsV2::SetFieldString - FieldID: 7, Value: Hello"));
+    // Forwarded methods return the wrapped credential's errors.
+    HBITMAP bitmap = nullptr;
+    BOOL checked = kFalse;
+    LPWSTR text = nullptr;
+    DWORD number = 0, other = 0;
+    const std::pair<const char*, std::function<HRESULT()>> calls[] = {
+        {"GetBitmapValue", [&] { return tile->GetBitmapValue(0, &bitmap); }},
+        {"GetCheckboxValue", [&] { return tile->GetCheckboxValue(8, &checked, &text); }},
+        {"GetSubmitButtonValue", [&] { return tile->GetSubmitButtonValue(6, &number); }},
+        {"GetComboBoxValueCount", [&] { return tile->GetComboBoxValueCount(1, &number, &other); }},
+        {"GetComboBoxValueAt", [&] { return tile->GetComboBoxValueAt(1, 0, &text); }},
+        {"SetCheckboxValue", [&] { return tile->SetCheckboxValue(8, kTrue); }},
+        {"SetComboBoxSelectedValue", [&] { return tile->SetComboBoxSelectedValue(1, 2); }},
+        {"ReportResult", [&] { return tile->ReportResult(0, 0, &text, nullptr); }},
+        {"SetStringValue", [&] { return tile->SetStringValue(2, KW("x")); }},
+        {"SetSelected", [&] { return tile->SetSelected(&checked); }},
+        {"SetDeselected", [&] { return tile->SetDeselected(); }},
+        {"CommandLinkClicked", [&] { return tile->CommandLinkClicked(3); }},
+        {"GetSerialization", [&] { return Submit(); }}};
+    for (const auto& [method, call] : calls) {
+        Wrapped().FailNext(method, kEAccessDenied);
+        EXPECT_EQ(call(), kEAccessDenied) << method;
     }
+    EXPECT_EQ(tile->SetSelected(nullptr), kEInvalidArg);
+    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION out{};
+    EXPECT_EQ(tile->GetSerialization(nullptr, &out, &text, nullptr), kEInvalidArg);
+    EXPECT_EQ(tile->GetStringValue(50, &text), kEInvalidArg);
+    EXPECT_EQ(tile->CommandLinkClicked(50), kEInvalidArg);
+    EXPECT_EQ(tile->QueryInterface(IidOf<ICredentialProviderCredential>(), nullptr), kEInvalidArg);
+    ComPtr<IClassFactory> foreign;
+    EXPECT_EQ(tile_.As(&foreign), kENoInterface) << "answered by the wrapped credential, which has none";
 }
 
 TEST_F(CredentialTest, SelectionAndTypingFeedTheRulesWindow) {
@@ -187,9 +224,8 @@ TEST_F(CredentialTest, SelectionAndTypingFeedTheRulesWindow) {
     EXPECT_EQ(journal_.calls,
               std::vector<std::string>({"Start 4711", "PostResults CORP|jsmith|OldPass1|NewPass2"}));
 
-    // The field typed into, the text, whether the rules refresh, whether a field cannot be read meanwhile, and
-    // the check's own result. Only the user name and the new password refresh the rules; an unreadable field
-    // skips the check, a failing check does not fail the typing; the wrapped credential takes the text first.
+    // Field, text, whether the rules refresh (the user name and the new password only), a field unreadable
+    // meanwhile (no check), the check's result (not the typing's); the wrapped credential gets it first.
     const std::tuple<DWORD, const WChar*, bool, bool, int32_t> rows[] = {
         {4, KW("NewPass3"), true, false, 0}, {3, KW("x"), false, false, 0},
         {7, KW("z"), false, false, 0},       {4, KW("a"), false, true, 0},
@@ -206,31 +242,34 @@ TEST_F(CredentialTest, SelectionAndTypingFeedTheRulesWindow) {
     }
     // The domain text wins over the user name's prefix; plain fields are traced, password boxes are not.
     EXPECT_EQ(journal_.calls.back(), "PostResults CORP|anna|x|b");
-    for (const char* line :
-         {"Warning: cGjCredentialProviderCredentialV2::SetStringValue - FieldID: 2, String: "
-          "EUROPE\\anna",
-          "SetStringValue - FieldID: 4, String: (hidden)"}) {
-        EXPECT_TRUE(Contains(capture_.Trace(), line)) << line;
-    }
+    EXPECT_TRUE(Contains(capture_.Trace(),
+                         "Warning: cGjCredentialProviderCredentialV2::SetStringValue - FieldID: 2, String: "
+                         "EUROPE\\anna"));
 
     // Deselecting closes the window before the wrapped credential hears of it.
     ASSERT_EQ(tile->SetDeselected(), kSOk);
     EXPECT_EQ(journal_.calls.back(), "Close");
     EXPECT_EQ(Wrapped().calls.back(), "SetDeselected");
+    // The provider's UnAdvise closes an open window once; a failed close reaches the diagnostic log.
+    Select();
+    journal_.closeResult = winerr::kTimeout;
+    ASSERT_EQ(provider_->UnAdvise(), kSOk);
+    ASSERT_EQ(provider_->UnAdvise(), kSOk);
+    EXPECT_EQ(journal_.Count("Close"), 2u);
+    EXPECT_TRUE(Contains(capture_.Read(KW("diagnostic.log")),
+                         "An error occurred while closing password rule dialog."));
+    Drop();
+    EXPECT_EQ(journal_.created, journal_.destroyed);
 }
 
 TEST_F(CredentialTest, SubmitChecksThePasswordWhileTheWindowIsShown) {
-    // Whether the tile is selected (the window open), the verdict, the check's own result (which does not
-    // overrule the verdict), a field that cannot be read (99: none), and the submission's result.
+    // Selected (window open), verdict, the check's result (not overruling it), a field unreadable (99: none).
     const std::tuple<bool, bool, int32_t, DWORD, HRESULT> rows[] = {
         {true, false, 0, 99, winerr::kPasswordRestriction},
         {true, true, -5, 99, kSOk},
         {true, false, -8, 99, winerr::kPasswordRestriction},
         {false, false, 0, 99, kSOk},
-        {true, true, 0, 9, kEInvalidArg},  // domain, user name and the three boxes, each read in turn
-        {true, true, 0, 2, kEInvalidArg},
-        {true, true, 0, 3, kEInvalidArg},
-        {true, true, 0, 4, kEInvalidArg},
+        {true, true, 0, 9, kEInvalidArg},  // the first and the last field read
         {true, true, 0, 5, kEInvalidArg}};
     EnableEnforcement();
     ICredentialProviderCredential* tile = Tile(CPUS_CHANGE_PASSWORD);
@@ -245,16 +284,15 @@ TEST_F(CredentialTest, SubmitChecksThePasswordWhileTheWindowIsShown) {
             Select();
         }
         Wrapped().fields.erase(unreadable);
-        bool serialized = true;
-        EXPECT_EQ(Submit(&serialized), expected);
+        EXPECT_EQ(Submit(), expected);
         // A refusal leaves the out-parameters alone; a refused password empties the three password boxes.
         const bool refused = expected != kSOk;
-        EXPECT_EQ(std::pair(Wrapped().serializations - asked, serialized),
+        EXPECT_EQ(std::pair(Wrapped().serializations - asked, serialized_),
                   std::pair(refused ? 0 : 1, !refused));
         EXPECT_EQ(EmptiedFields(), expected == winerr::kPasswordRestriction ? std::vector<DWORD>({3, 4, 5})
                                                                             : std::vector<DWORD>());
         if (select && expected != kEInvalidArg) {
-            EXPECT_EQ(journal_.calls.back(), kValidate);
+            EXPECT_EQ(journal_.calls.back(), "Validate 4711 CORP|jsmith|OldPass1|NewPass2|NewPass2");
         }
         if (select) {
             ASSERT_EQ(tile->SetDeselected(), kSOk);
@@ -297,7 +335,7 @@ TEST_F(CredentialTest, EachLayoutReadsItsOwnFieldIds) {
     }
 }
 
-TEST_F(CredentialTest, RulesWindowLifetime) {
+TEST_F(CredentialTest, WithoutAFeedbackObjectNothingIsChecked) {
     EnableEnforcement();  // without a feedback object nothing is checked
     journal_.createFails = true;
     ICredentialProviderCredential* tile = Tile(CPUS_CHANGE_PASSWORD);
@@ -305,53 +343,6 @@ TEST_F(CredentialTest, RulesWindowLifetime) {
     ASSERT_EQ(tile->SetStringValue(4, KW("abc")), kSOk);
     EXPECT_EQ(Submit(), kSOk);
     EXPECT_TRUE(journal_.calls.empty());
-
-    // The provider's UnAdvise closes an open window once; a failed close reaches the diagnostic log.
-    journal_.createFails = false;
-    Drop();
-    tile = Tile(CPUS_CHANGE_PASSWORD);
-    Select();
-    journal_.closeResult = winerr::kTimeout;
-    ASSERT_EQ(provider_->UnAdvise(), kSOk);
-    ASSERT_EQ(provider_->UnAdvise(), kSOk);
-    EXPECT_EQ(journal_.Count("Close"), 1u);
-    EXPECT_TRUE(Contains(capture_.Diagnostics(), "An error occurred while closing password rule dialog."));
-    Drop();
-    EXPECT_EQ(journal_.created, journal_.destroyed);
-}
-
-TEST_F(CredentialTest, ForwardedMethodsReturnTheWrappedErrors) {
-    ICredentialProviderCredential* tile = Tile(CPUS_LOGON);
-    HBITMAP bitmap = nullptr;
-    BOOL checked = kFalse;
-    LPWSTR text = nullptr;
-    DWORD number = 0, other = 0;
-    const std::pair<const char*, std::function<HRESULT()>> calls[] = {
-        {"GetBitmapValue", [&] { return tile->GetBitmapValue(0, &bitmap); }},
-        {"GetCheckboxValue", [&] { return tile->GetCheckboxValue(8, &checked, &text); }},
-        {"GetSubmitButtonValue", [&] { return tile->GetSubmitButtonValue(6, &number); }},
-        {"GetComboBoxValueCount", [&] { return tile->GetComboBoxValueCount(1, &number, &other); }},
-        {"GetComboBoxValueAt", [&] { return tile->GetComboBoxValueAt(1, 0, &text); }},
-        {"SetCheckboxValue", [&] { return tile->SetCheckboxValue(8, kTrue); }},
-        {"SetComboBoxSelectedValue", [&] { return tile->SetComboBoxSelectedValue(1, 2); }},
-        {"ReportResult", [&] { return tile->ReportResult(0, 0, &text, nullptr); }},
-        {"SetStringValue", [&] { return tile->SetStringValue(2, KW("x")); }},
-        {"SetSelected", [&] { return tile->SetSelected(&checked); }},
-        {"SetDeselected", [&] { return tile->SetDeselected(); }},
-        {"CommandLinkClicked", [&] { return tile->CommandLinkClicked(3); }},
-        {"GetSerialization", [&] { return Submit(); }}};
-    for (const auto& [method, call] : calls) {
-        Wrapped().FailNext(method, kEAccessDenied);
-        EXPECT_EQ(call(), kEAccessDenied) << method;
-    }
-    EXPECT_EQ(tile->SetSelected(nullptr), kEInvalidArg);
-    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION out{};
-    EXPECT_EQ(tile->GetSerialization(nullptr, &out, &text, nullptr), kEInvalidArg);
-    EXPECT_EQ(tile->GetStringValue(50, &text), kEInvalidArg);
-    EXPECT_EQ(tile->CommandLinkClicked(50), kEInvalidArg);
-    EXPECT_EQ(tile->QueryInterface(IidOf<ICredentialProviderCredential>(), nullptr), kEInvalidArg);
-    ComPtr<IClassFactory> foreign;
-    EXPECT_EQ(tile_.As(&foreign), kENoInterface) << "answered by the wrapped credential, which has none";
 }
 
 }  // namespace

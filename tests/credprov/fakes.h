@@ -9,12 +9,13 @@
 #include "credprov/class_ids.h"
 #include "credprov/credential_provider.h"
 #include "credprov/object_count.h"
-#include "credprov/reset_wizard_hook.h"
+#include "credprov/reset_wizard.h"
 #include "feedback/password_feedback.h"
 #include "infra/log.h"
 #include "platform/files.h"
 #include "platform/memory_registry.h"
 #include "platform/message_box.h"
+#include "platform/process.h"
 #include "tests/credprov/com_fakes.h"
 #include "tests/support/fake_registry.h"
 
@@ -91,19 +92,19 @@ class FakePasswordFeedback final : public PasswordFeedback {
     bool visible_ = false;
 };
 
-class FakeResetWizard final : public ResetWizardHook {
+// Programs started (none runs), while the fake lives.
+class RecordingProcesses final : public platform::Processes {
   public:
-    int32_t locationResult = 0, startResult = 0;
-    std::vector<std::string> starts;  // " domain|user name"
+    int32_t result = 0;
+    std::vector<std::string> runs;  // "Run <wait in hex> application|command line|desktop"
+    int32_t RunAndWait(const WChar* application, const WChar* commandLine, const WChar* desktop,
+                       uint32_t wait) override {
+        runs.push_back(Line(Hex("Run", wait), {application, commandLine, desktop}));
+        return result;
+    }
 
-    int32_t GetResetWizardLocation(WString* path) override {
-        *path = locationResult == 0 ? KW("C:\\Program Files\\KORVA\\ResetWizard.exe") : WString();
-        return locationResult;
-    }
-    int32_t StartResetWizard(const WChar*, const WChar* domain, const WChar* userName) override {
-        starts.push_back(Line("", {domain, userName}));
-        return startResult;
-    }
+  private:
+    platform::ScopedProcessesOverride override_{this};
 };
 
 // Message boxes that record what they show and answer OK, while the fake lives.
@@ -147,7 +148,6 @@ class LogCapture {
         return Utf16ToUtf8(text);
     }
     std::string Trace() const { return Read(KW("trace.log")); }
-    std::string Diagnostics() const { return Read(KW("diagnostic.log")); }
 
   private:
     WString folder_;
@@ -230,8 +230,7 @@ class ProviderTest : public ::testing::Test {
     LogCapture capture_;
     FeedbackJournal journal_;
     ScopedPasswordFeedbackFactory feedbackOverride_{&FakePasswordFeedback::Make, &journal_};
-    FakeResetWizard wizard_;
-    ScopedResetWizardOverride wizardOverride_{&wizard_};
+    RecordingProcesses processes_;
     RecordingMessageBoxes boxes_;
     ScopedApartment apartment_;
     FakeLogonEvents logonEvents_;

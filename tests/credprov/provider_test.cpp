@@ -137,8 +137,7 @@ TEST(FilterTest, SettingsHostileArgumentsAndRemoteCredentials) {
     const std::vector<CLSID> providers = {kProviderClsid,       kPasswordProviderClsid,
                                           kSecondFallbackClsid, kHiddenPasswordProviderClsid,
                                           kDefaultWrappedClsid, kUnrelated};
-    // The setting (null: absent), whether the registry cannot be opened, and the trace. The fixed set is hidden
-    // whatever the setting says; the wrapper named in it stays.
+    // The setting (null: absent), an unopenable registry, the trace; the fixed set goes, the wrapper stays.
     const std::tuple<const WChar*, bool, const char*> rows[] = {
         {nullptr, false, "No specific CLSID was found to filter out."},
         {KW("{33592D29-4C1D-4732-A607-D01A81215385}"), false, "Filter - CPUS: 0, ProviderCount: 6"},
@@ -196,8 +195,7 @@ TEST(FilterTest, SettingsHostileArgumentsAndRemoteCredentials) {
 }
 
 TEST_F(ProviderTest, WrappedProviderFallsBackInOrder) {
-    // The providers registered, the one configured, the layout the adapters get (-1: no provider at all), and
-    // whether the tiles keep the link (the default wrapped provider's have their own).
+    // Registered, configured, the adapters' layout (-1: no provider), the link kept (not by the default's).
     const std::tuple<std::vector<CLSID>, CLSID, int, bool> rows[] = {
         {{kClsidTestProvider, kPasswordProviderClsid}, kClsidTestProvider, 0, true},
         {{kDefaultWrappedClsid}, kDefaultWrappedClsid, 1, false},
@@ -214,15 +212,14 @@ TEST_F(ProviderTest, WrappedProviderFallsBackInOrder) {
         Wrap(configured);
         ComPtr<ICredentialProvider> provider = Create();
         const HRESULT hr = provider->SetUsageScenario(CPUS_LOGON, 0);
-        DWORD count = 0;
         if (options < 0) {
             EXPECT_TRUE(Failed(hr));
-            EXPECT_EQ(provider->GetFieldDescriptorCount(&count), kEUnexpected) << "inert without a provider";
+            EXPECT_EQ(provider->GetFieldDescriptorCount(&count_), kEUnexpected) << "inert without a provider";
             continue;
         }
         ASSERT_EQ(hr, kSOk);
-        ASSERT_EQ(provider->GetFieldDescriptorCount(&count), kSOk);
-        EXPECT_EQ(count, linkKept ? 11u : 10u);
+        ASSERT_EQ(provider->GetFieldDescriptorCount(&count_), kSOk);
+        EXPECT_EQ(count_, linkKept ? 11u : 10u);
         UniqueFieldDescriptor link;  // the link is the field after the wrapped ones, with the next ID
         EXPECT_EQ(provider->GetFieldDescriptorAt(10, link.put()), linkKept ? kSOk : kEInvalidArg);
         EXPECT_TRUE(!linkKept || (link.get()->dwFieldID == 10u && link.get()->cpft == CPFT_COMMAND_LINK));
@@ -254,13 +251,11 @@ TEST_F(ProviderTest, SerializationAddressedToThisProviderIsReaddressed) {
 TEST_F(ProviderTest, CallsInTheWrongOrderAndNullPointersGetErrors) {
     AddCredential();
     ComPtr<ICredentialProvider> provider = Create();
-    DWORD count = 0, index = 0;
-    BOOL autoLogon = kFalse;
     ComPtr<ICredentialProviderCredential> credential;
     CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR* descriptor = nullptr;
     // Before SetUsageScenario nothing is wrapped.
     EXPECT_EQ(provider->GetCredentialAt(0, credential.put()), kEInvalidArg);
-    EXPECT_EQ(provider->GetFieldDescriptorCount(&count), kEUnexpected);
+    EXPECT_EQ(provider->GetFieldDescriptorCount(&count_), kEUnexpected);
     EXPECT_EQ(provider->GetFieldDescriptorAt(0, &descriptor), kEUnexpected);
     EXPECT_EQ(Enumerate(provider.get()), kEUnexpected);
     EXPECT_EQ(provider->Advise(nullptr, 5), kEUnexpected);
@@ -270,9 +265,9 @@ TEST_F(ProviderTest, CallsInTheWrongOrderAndNullPointersGetErrors) {
     ASSERT_EQ(provider->SetUsageScenario(CPUS_LOGON, 0), kSOk);
     EXPECT_EQ(provider->GetFieldDescriptorCount(nullptr), kEInvalidArg);
     EXPECT_EQ(provider->GetFieldDescriptorAt(0, nullptr), kEInvalidArg);
-    EXPECT_EQ(provider->GetCredentialCount(nullptr, &index, &autoLogon), kEInvalidArg);
-    EXPECT_EQ(provider->GetCredentialCount(&count, nullptr, &autoLogon), kEInvalidArg);
-    EXPECT_EQ(provider->GetCredentialCount(&count, &index, nullptr), kEInvalidArg);
+    EXPECT_EQ(provider->GetCredentialCount(nullptr, &default_, &autoLogon_), kEInvalidArg);
+    EXPECT_EQ(provider->GetCredentialCount(&count_, nullptr, &autoLogon_), kEInvalidArg);
+    EXPECT_EQ(provider->GetCredentialCount(&count_, &default_, nullptr), kEInvalidArg);
     EXPECT_EQ(provider->QueryInterface(IidOf<ICredentialProvider>(), nullptr), kEInvalidArg);
     EXPECT_EQ(provider->Advise(nullptr, 5), kSOk);
     EXPECT_EQ(provider->UnAdvise(), kSOk);
@@ -289,8 +284,7 @@ TEST_F(ProviderTest, CallsInTheWrongOrderAndNullPointersGetErrors) {
 }
 
 TEST_F(ProviderTest, WrappedProviderFailingOrLyingAtEachStep) {
-    // The method that fails once (null: the counts are reported instead), the credential and field counts
-    // reported, and the result of the first call that notices (S_OK: any failure).
+    // Failing method (null: counts reported instead), credentials, fields, first result (S_OK: any failure).
     const std::tuple<const char*, std::optional<DWORD>, std::optional<DWORD>, HRESULT> rows[] = {
         {"SetUsageScenario", {}, {}, kEFail},     {"GetFieldDescriptorCount", {}, {}, kEFail},
         {"GetCredentialCount", {}, {}, kEFail},   {"GetCredentialAt", {}, {}, kEFail},
@@ -350,10 +344,6 @@ TEST_F(ProviderTest, ConfigurationAndCreationAreTraced) {
         EXPECT_TRUE(Create());
         EXPECT_EQ(Contains(capture_.Trace().substr(before), "Error initializing language manager"), !loads);
     }
-    registry_.PutString(kHklmWizards, KW("WrapCredProvCLSID"), KW("not a clsid"));
-    provider_ = Create();
-    // An unreadable CLSID falls back to the default provider and the fallbacks, none registered.
-    EXPECT_TRUE(Failed(provider_->SetUsageScenario(CPUS_LOGON, 0)));
     // A registry that cannot be opened: the provider is handed out all the same, with nothing switched on.
     registry_.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kAccessDenied);
     RegisterWrapped(kPasswordProviderClsid);

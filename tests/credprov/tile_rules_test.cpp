@@ -16,7 +16,6 @@ namespace {
 TEST(TileRules, SplitUserAndDomain) {
     // The user text, the domain text, then the account and the domain they give.
     const std::tuple<const WChar*, const WChar*, WString, WString> rows[] = {
-        {KW("CORP\\jsmith"), KW("Domain: EUROPE"), KW("jsmith"), KW("EUROPE")},
         {KW("CORP\\jsmith"), nullptr, KW("jsmith"), KW("CORP")},
         {KW("jsmith"), KW("  CORP  "), KW("jsmith"), KW("CORP")},
         {KW("a\\b\\c"), KW("a:b:c"), KW("b\\c"), KW("b:c")},
@@ -68,8 +67,7 @@ ProviderSettings ReadSettings() {
 }
 
 TEST(ProviderSettingsTest, SwitchTruthTablesAndTraces) {
-    constexpr int64_t kAbsent = -1,
-                      kText = -2;  // kText: the policy stored as the text "0", which is no policy
+    constexpr int64_t kAbsent = -1, kText = -2;  // kText: the policy stored as the text "0": no policy
     // The local and the policy value of both switches, and whether the link and enforcement are on.
     const std::tuple<int64_t, int64_t, bool, bool> rows[] = {{kAbsent, kAbsent, false, false},
                                                              {1, kAbsent, true, true},
@@ -102,52 +100,22 @@ TEST(ProviderSettingsTest, SwitchTruthTablesAndTraces) {
                             Contains(trace, "Information: VLX functionality enabled.")),
                   std::pair(link, enforcement));
     }
-    // Missing local switches are errors, missing policy switches warnings; a numeric CLSID is none.
+    // Missing local switches are errors, missing policy switches warnings.
     EXPECT_TRUE(Contains(capture.Trace(),
                          "Error: Error getting registry key 'GINAEnabled' at "
                          "'SOFTWARE\\Quillmarsh\\KORVA\\GINA'. Errorcode 2"));
     EXPECT_TRUE(Contains(capture.Trace(),
                          "Warning: Error getting registry key 'GinaEnabled' at "
                          "'Software\\Policies\\Quillmarsh\\Valexor\\VLX Gina'"));
-    FakeRegistry registry;
-    registry.PutDword(kWizards, KW("WrapCredProvCLSID"), 5);
-    EXPECT_TRUE(ReadSettings().wrappedClsidText.empty());
-}
-
-TEST(ResetWizardTest, LocationFromTheRegistry) {
-    const WString key = WString(KW("HKEY_LOCAL_MACHINE\\")) + kResetWizardKey;
-    // The value's type (none: no value) and text, whether the registry cannot be opened, the location read.
-    const std::tuple<uint32_t, const WChar*, bool, const WChar*> rows[] = {
-        {platform::kRegSz, KW("C:\\Reset\\wizard.exe"), false, KW("C:\\Reset\\wizard.exe")},
-        {platform::kRegExpandSz, KW("%ProgramFiles%\\w.exe"), false, KW("%ProgramFiles%\\w.exe")},  // as is
-        {platform::kRegNone, nullptr, false, KW("")},
-        {platform::kRegDword, nullptr, false, KW("")},
-        {platform::kRegSz, KW("C:\\x.exe"), true, KW("")}};
-    for (const auto& [type, stored, failConnect, expected] : rows) {
-        FakeRegistry registry;
-        if (type == platform::kRegDword) {
-            registry.PutDword(key, kResetWizardLocationValue, 5);
-        } else if (type != platform::kRegNone) {
-            registry.PutString(key, kResetWizardLocationValue, stored, type);
-        }
-        if (failConnect) {
-            registry.FailNext(platform::MemoryRegistry::Op::Connect, winerr::kAccessDenied);
-        }
-        WString path = KW("stale");
-        EXPECT_EQ(GetResetWizardLocation(&path), failConnect ? winerr::kAccessDenied : 0);
-        EXPECT_EQ(path, expected);
-    }
 }
 
 // Starting the wizard for real is the logon host's test, with a stub wizard under Wine.
 TEST(ResetWizardTest, CommandLineAndMissingPrograms) {
-    // Missing names are empty arguments; quotes inside are passed as they are.
-    EXPECT_EQ(BuildResetWizardCommandLine(KW("w.exe"), nullptr, nullptr), KW("\"w.exe\" \"\" \"\""));
+    // Quotes inside the names are passed as they are.
     EXPECT_EQ(BuildResetWizardCommandLine(KW("w.exe"), KW("a\"b"), KW("x y")),
               KW("\"w.exe\" \"a\"b\" \"x y\""));
-    for (const WChar* path : {KW(""), KW("korva_no_such_wizard.exe"), static_cast<const WChar*>(nullptr)}) {
-        EXPECT_EQ(StartResetWizard(path, KW("CORP"), KW("jsmith")), winerr::kFileNotFound);
-    }
+    EXPECT_EQ(StartResetWizard(KW("korva_no_such_wizard.exe"), KW("CORP"), KW("jsmith")),
+              winerr::kFileNotFound);
 }
 
 }  // namespace

@@ -7,8 +7,6 @@
 namespace {
 
 using namespace korva::testing;
-using korva::kSFalse;
-using korva::kSOk;
 
 // The password provider's layout: 1 user name, 2 old, 3 new, 4 confirmation, 8 domain.
 std::map<DWORD, FakeField> Fields() {
@@ -64,5 +62,5 @@ extern "C" LONG FakeLiveObjects() {
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return FakeLiveObjects() == 0 ? kSOk : kSFalse;
+    return FakeLiveObjects() == 0 ? korva::kSOk : korva::kSFalse;
 }

@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "credprov/class_ids.h"
@@ -55,12 +57,14 @@ void SetMachine(const wchar_t* key, const wchar_t* name, DWORD value) {
     EXPECT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
 }
 
-template <typename Function>
-Function Export(const std::wstring& module, const char* name) {
+// What an export without arguments of a module COM has loaded answers, or `none` while it is not loaded.
+template <typename Result>
+Result Call(const std::wstring& module, const char* name, Result none) {
     HMODULE loaded = GetModuleHandleW(module.c_str());
-    return loaded != nullptr
-               ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(loaded, name)))
-               : nullptr;
+    const FARPROC function = loaded != nullptr ? GetProcAddress(loaded, name) : nullptr;
+    return function != nullptr
+               ? reinterpret_cast<Result(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(function))()
+               : none;
 }
 
 class LogonHostTest : public ::testing::Test {
@@ -82,15 +86,10 @@ class LogonHostTest : public ::testing::Test {
     }
     void TearDown() override {
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kLinkLocal, L"GINAEnabled");
+        provider_.reset();
         // Every object the test provider made is gone again, and the module may be unloaded.
-        const auto live = Export<LONG (*)()>(kFakeProvider, "FakeLiveObjects");
-        EXPECT_EQ(live != nullptr ? live() : 0, 0);
-        EXPECT_EQ(CanUnloadNow(), kSOk);
-    }
-    // The module's own DllCanUnloadNow, once COM has loaded it.
-    static HRESULT CanUnloadNow() {
-        const auto canUnload = Export<HRESULT(STDAPICALLTYPE*)()>(kModule, "DllCanUnloadNow");
-        return canUnload != nullptr ? canUnload() : kSOk;
+        EXPECT_EQ(Call<LONG>(kFakeProvider, "FakeLiveObjects", 0), 0);
+        EXPECT_EQ(Call<HRESULT>(kModule, "DllCanUnloadNow", kSOk), kSOk);
     }
     // The provider as the logon user interface creates it, in `cpus`, with its first tile.
     ComPtr<ICredentialProviderCredential> FirstTile(CREDENTIAL_PROVIDER_USAGE_SCENARIO cpus,
@@ -141,7 +140,8 @@ TEST_F(LogonHostTest, FilterHidesTheWrappedProvidersAndStampsRemoteCredentials) 
     BOOL allow[] = {kTrue, kTrue, kTrue, kTrue};
     ASSERT_EQ(filter->Filter(CPUS_LOGON, 0, providers, allow, 4), kSOk);
     EXPECT_EQ(std::vector<BOOL>(allow, allow + 4), (std::vector<BOOL>{kTrue, kFalse, kFalse, kFalse}));
-    EXPECT_EQ(CanUnloadNow(), kSOk) << "a filter does not keep the module loaded";
+    EXPECT_EQ(Call<HRESULT>(kModule, "DllCanUnloadNow", kSOk), kSOk)
+        << "a filter does not keep the module loaded";
     // A remote credential comes back addressed to the wrapper, bytes copied.
     uint8_t bytes[] = {1, 2, 3, 4};
     CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION in{3, kPasswordProviderClsid, sizeof bytes, bytes}, out{};
@@ -192,8 +192,6 @@ TEST_F(LogonHostTest, ProviderWrapsTheTestProviderInEachScenario) {
             << "the user name box, as the test provider packs it";
         CoTaskMemFree(serialization.rgbSerialization);
         ASSERT_EQ(tile->UnAdvise(), kSOk);
-        tile.reset();
-        provider_.reset();
     }
 }
 
@@ -228,17 +226,12 @@ TEST_F(LogonHostTest, DISABLED_MeasureKeystrokeCost) {
         "alone, %.0f ns added\n",
         nanoseconds[0], nanoseconds[1], nanoseconds[0] - nanoseconds[1]);
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, enforcement, L"GinaEnabled");
-    tile.reset();
-    wrapped.reset();
-    bare.reset();
-    provider_.reset();
 }
 
 TEST_F(LogonHostTest, TheLinkStartsTheWizardOnTheWinlogonDesktopWithTheTilesNames) {
     const std::wstring record = OwnFolder() + L"wizard_record.txt";
     const wchar_t* const wizardKey = L"SOFTWARE\\Quillmarsh\\KORVA\\Reset Wizard";
     SetEnvironmentVariableW(L"KORVA_STUB_WIZARD_RECORD", record.c_str());
-    SetEnvironmentVariableW(L"KORVA_STUB_WIZARD_SLEEP_MS", L"200");
     SetMachine(wizardKey, L"Reset Wizard Location", OwnFolder() + L"korva_stub_wizard.exe");
     ComPtr<ICredentialProviderCredential> tile = FirstTile(CPUS_LOGON);
     // The user name typed and the argument the wizard sees: a trailing backslash escapes the closing quote.
@@ -248,17 +241,12 @@ TEST_F(LogonHostTest, TheLinkStartsTheWizardOnTheWinlogonDesktopWithTheTilesName
         DeleteFileW(record.c_str());
         ASSERT_EQ(tile->SetStringValue(1, typed), kSOk);
         ASSERT_EQ(tile->CommandLinkClicked(9), kSOk);  // returns only once the wizard has ended
-        std::string text(4096, '\0');
-        if (FILE* file = _wfopen(record.c_str(), L"rb")) {
-            text.resize(std::fread(text.data(), 1, text.size(), file));
-            std::fclose(file);
-        }
-        EXPECT_TRUE(Contains(
-            text, "korva_stub_wizard.exe\narg=CORP\narg=" + seen + "\ndesktop=WinSta0\\Winlogon\nended\n"))
-            << text;
+        std::ostringstream text;
+        text << std::ifstream(record.c_str(), std::ios::binary).rdbuf();
+        EXPECT_TRUE(Contains(text.str(), "korva_stub_wizard.exe\narg=CORP\narg=" + seen +
+                                             "\ndesktop=WinSta0\\Winlogon\nended\n"))
+            << text.str();
     }
-    tile.reset();
-    provider_.reset();
     SetEnvironmentVariableW(L"KORVA_STUB_WIZARD_RECORD", nullptr);
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, wizardKey, L"Reset Wizard Location");
     DeleteFileW(record.c_str());

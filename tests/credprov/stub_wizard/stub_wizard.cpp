@@ -39,8 +39,7 @@ int main() {
     std::fprintf(record, "desktop=%s\\%s\n", ObjectName(GetProcessWindowStation()).c_str(),
                  ObjectName(GetThreadDesktop(GetCurrentThreadId())).c_str());
     std::fflush(record);
-    const char* sleep = std::getenv("KORVA_STUB_WIZARD_SLEEP_MS");
-    Sleep(sleep != nullptr ? static_cast<DWORD>(std::atoi(sleep)) : 0);
+    Sleep(200);  // long enough for a caller that does not wait to read the record too early
     std::fprintf(record, "ended\n");
     std::fclose(record);
     return 0;
