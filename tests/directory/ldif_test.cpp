@@ -52,11 +52,6 @@ TEST(LdifReadTest, AcceptedForms) {
         EXPECT_EQ(Parse(input, Limits{}, &entries, &error), 0) << what << ": " << error.ToString();
         EXPECT_EQ(Flatten(entries), expected) << what;
     }
-    std::vector<Entry> entries;
-    ParseError error;
-    ASSERT_EQ(Parse("dn: CN=a\nobjectSid:: AQI=\n", Limits{}, &entries, &error), 0);
-    EXPECT_EQ(entries[0].Find("OBJECTSID"), &entries[0].attributes[0]);
-    EXPECT_EQ(entries[0].Find("objectSi"), nullptr);
 }
 
 TEST(LdifReadTest, RefusalsNameTheLine) {

@@ -1,5 +1,4 @@
-// Loads an LDIF file next to the test executable as an offline directory and opens a session on it; values;
-// a connector with faults.
+// An offline directory loaded from a file next to the test, values, and a connector with faults.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,13 +26,6 @@ inline void LoadDirectory(const char* name, std::unique_ptr<LdifDirectory>* dire
 
 inline platform::LdapValue Value(std::string_view text) {
     return platform::LdapValue(text.begin(), text.end());
-}
-
-// A SID's text as the bytes objectSid holds.
-inline std::string SidValue(const char* text) {
-    SidBytes sid;
-    EXPECT_EQ(TextToSid(Utf8ToUtf16(text), &sid), 0) << text;
-    return std::string(sid.begin(), sid.end());
 }
 
 // A connector over another with faults: opening fails, every search does, or one session was dropped.

@@ -1,5 +1,4 @@
-// The platform's LDAP client against the fixture's Samba domain controller (tests/directory/fixture.ldif), on
-// Linux (libldap) and under Wine (wldap32).
+// The platform's LDAP client (libldap, or wldap32 under Wine) against the fixture's Samba domain controller.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +7,7 @@
 #include <string>
 #include <tuple>
 
+#include "tests/directory/ldif_test_support.h"
 #include "tests/ldap/samba_support.h"
 
 namespace korva::platform {
@@ -20,21 +20,11 @@ constexpr bool kWindows = true;
 constexpr bool kWindows = false;
 #endif
 using testing::AdminSettings;
+using testing::Value;
 
 const WString kDomainDn = KW("DC=corp,DC=example,DC=test");
 const WString kPolicy = KW("CN=QmhPasswordPolicy,CN=Valexor,CN=Quillmarsh,CN=Program Data,") + kDomainDn;
 const WString kAlice = KW("CN=Alice Archer,OU=East,OU=Sales,") + kDomainDn;
-
-LdapValue ToValue(std::string_view text) {
-    return LdapValue(text.begin(), text.end());
-}
-
-// The session may not change the policy document, and the server's message says why.
-void ExpectReadOnly(LdapSession& session) {
-    EXPECT_EQ(session.Modify(kPolicy, {{LdapModOp::Replace, KW("msDS-ByteArray"), {ToValue("x")}}}),
-              kLdapInsufficientRights);
-    EXPECT_FALSE(session.LastServerMessage().empty());
-}
 
 class LdapSessionTest : public ::testing::Test {
   protected:
@@ -87,8 +77,10 @@ TEST_F(LdapSessionTest, SimpleBindAcceptsEveryNameFormAndRefusesBadCredentials) 
         settings.host = name ? settings.host : KW("dc1.corp.example.test");
         EXPECT_EQ(OpenLdapSession(settings, &session), result);
         EXPECT_EQ(session != nullptr, result == kLdapSuccess);
-        if (session && (name == nullptr || (password && *password != '\0'))) {
-            ExpectReadOnly(*session);
+        if (session && (name == nullptr || (password && *password != '\0'))) {  // may not change the policy
+            EXPECT_EQ(session->Modify(kPolicy, {{LdapModOp::Replace, KW("msDS-ByteArray"), {Value("x")}}}),
+                      kLdapInsufficientRights);
+            EXPECT_FALSE(session->LastServerMessage().empty());
         }
     }
 }
@@ -130,10 +122,10 @@ TEST_F(LdapSessionTest, PublishingCreatesAndReplacesABinaryValue) {
     for (size_t i = 0; i < largest.size(); ++i) {
         largest[i] = static_cast<uint8_t>((i * 7 + i / 256) & 0xFF);
     }
-    const std::vector<LdapAttribute> object = {{KW("objectClass"), {ToValue("msDS-App-Configuration")}},
+    const std::vector<LdapAttribute> object = {{KW("objectClass"), {Value("msDS-App-Configuration")}},
                                                {KW("msDS-ByteArray"), {largest}}};
     ASSERT_EQ(admin_->Add(dn, object), kLdapSuccess);
-    const LdapValue small = ToValue(std::string("<PolicyList/>\0#1#", 17));
+    const LdapValue small = Value(std::string("<PolicyList/>\0#1#", 17));
     const LdapValue tooLarge(1'000'001, 0x41);
     // The replacement (null: none, the value Add stored), the result, what the object holds afterwards.
     const std::tuple<const LdapValue*, int32_t, const LdapValue*> steps[] = {
@@ -168,9 +160,9 @@ TEST_F(LdapSessionTest, ASpentBudgetStopsEveryLaterCallWithoutTheNetwork) {
     std::vector<LdapEntry> entries(1);
     EXPECT_EQ(admin_->Search(kDomainDn, LdapScope::Base, KW("(objectClass=*)"), {}, &entries), kLdapTimeout);
     EXPECT_TRUE(entries.empty());
-    EXPECT_EQ(admin_->Modify(kDomainDn, {{LdapModOp::Replace, KW("description"), {ToValue("x")}}}),
+    EXPECT_EQ(admin_->Modify(kDomainDn, {{LdapModOp::Replace, KW("description"), {Value("x")}}}),
               kLdapTimeout);
-    EXPECT_EQ(admin_->Add(KW("CN=Never,") + kDomainDn, {{KW("objectClass"), {ToValue("container")}}}),
+    EXPECT_EQ(admin_->Add(KW("CN=Never,") + kDomainDn, {{KW("objectClass"), {Value("container")}}}),
               kLdapTimeout);
     // A new deadline makes the session usable again.
     admin_->SetDeadline(steady_clock::now() + std::chrono::seconds(10));

@@ -1,5 +1,4 @@
-// What the tests against the fixture's domain controller share: its state files, the administrator's
-// settings, and a listener that lets clients connect (the kernel completes the handshake) but never answers.
+// Shared by the tests against the fixture's domain controller.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +18,7 @@ std::string ReadState(const std::string& name);
 // The administrator on 127.0.0.1, with limits that leave room for a loaded machine.
 platform::LdapSettings AdminSettings();
 
-// The listener's port, 0 when it could not be set up. It is opened once and lives as long as the program.
+// A listener that lets clients connect but never answers: its port (0 if it could not be set up).
 uint16_t SilentPort();
 
 }  // namespace korva::testing
