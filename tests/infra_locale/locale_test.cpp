@@ -1,7 +1,6 @@
 // The localised-text collection with real files, a settable clock, fake languages and an in-memory registry.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -158,18 +157,9 @@ TEST_F(LocaleTest, ReadFailuresLeaveTheDefaultsAndReportTheError) {
     EXPECT_EQ(files_.Calls(FileOp::Read), reads);
 }
 
-// Every call is a minute later than the one before, so every lookup of an unloaded table reads the file.
-class SteppingClock final : public platform::Clock {
-  public:
-    int64_t NowFileTime() override { return now_ += 61 * platform::kFileTimeTicksPerSecond; }
-    bool ToLocalTime(int64_t, platform::LocalTime*) override { return false; }
-    std::atomic<int64_t> now_{platform::kUnixEpochAsFileTime};
-};
-
 TEST_F(LocaleTest, LookupsDuringReconfigurationSeeTheTableOrTheDefault) {
     const WString path = WriteText(KW("[english]\r\nTitle=loaded\r\n[english end]\r\n"));
-    SteppingClock clock;
-    platform::ScopedClockOverride clockOverride(&clock);
+    clock_.stepSeconds = 61;  // every lookup of an unloaded table reads the file
     platform::Thread reader;
     ASSERT_OK(reader.Start([this] {
         for (int n = 0; n < 300; ++n) {
