@@ -10,8 +10,7 @@
 
 namespace korva::testing {
 
-// `now` is a FileTime, moved on by `stepSeconds` at every reading; local time is UTC shifted by
-// `utcOffsetSeconds`. Tests advance it instead of sleeping.
+// `now` (a FileTime) moves on by `stepSeconds` at each reading; local time is UTC plus `utcOffsetSeconds`.
 class FakeClock final : public platform::Clock {
   public:
     std::atomic<int64_t> now = platform::kUnixEpochAsFileTime;
