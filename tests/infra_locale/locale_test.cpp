@@ -1,7 +1,6 @@
 // The localised-text collection with real files, a settable clock, fake languages and an in-memory registry.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -35,10 +34,11 @@ class LocaleTest : public ::testing::Test {
         EXPECT_OK(platform::WriteWholeFile(path.c_str(), text.data(), text.size() * sizeof(WChar) - cut));
         return path;
     }
-    WString Title() {  // after reading the registry's values, a minute after the last load attempt
+    WString Title() {  // and error text and language, after reading the registry's values a minute later
         clock_.AdvanceSeconds(60);
         EXPECT_OK(texts_.InitialiseFromRegistry(connection_));
-        return texts_.GetText(KW("PasswordComplexityRulesTitle"), KW("default")) + KW(" ") +
+        return texts_.GetText(KW("PasswordComplexityRulesTitle"), KW("default")) + KW("|") +
+               texts_.GetText(KW("errordialogtext"), KW("default")) + KW(" ") +
                AsciiToWide(std::to_string(texts_.GetCurrentLanguageId()));
     }
 
@@ -58,7 +58,7 @@ TEST_F(LocaleTest, RegistryValuesChooseFileAndSection) {
     // No path: the default file, which is not there; a path that is not text: no localisation, no file read.
     EXPECT_EQ(texts_.InitialiseFromRegistry(connection_), winerr::kFileNotFound);
     registry_.PutDword(policy, KW("Credential Provider Locale"), 1);
-    EXPECT_EQ(Title(), KW("default 9"));
+    EXPECT_EQ(Title(), KW("default|default 9"));
     // A file as a translator writes it (with a byte-order mark); in [Deutsch] the first key wins.
     const WString path = WriteText(
         KW("\xFEFF[english]\r\nPasswordComplexityRulesTitle = Password Complexity Rules\r\n"
@@ -72,29 +72,27 @@ TEST_F(LocaleTest, RegistryValuesChooseFileAndSection) {
     registry_.PutString(policy, KW("Credential Provider Locale"), path, platform::kRegExpandSz);
     language_.user = 0x040C;
     language_.ui = 0x040B;
-    language_.system = 0x0407;
-    const WString german = KW("Regeln f\x00FCr die Kennwortkomplexit\x00E4t");
-    const std::tuple<const WChar*, uint32_t, WString> kCases[] = {
-        // "Language", "GetLanguageMethod", title and language
-        {KW("german"), kLanguageMethodUserInterface, german + KW(" 7")},
-        {KW("Deutsch"), kLanguageMethodSystem, KW("deutsch 9")},  // a section, not a known language
-        {KW("Polish"), kLanguageMethodSystem, KW("Password Complexity Rules 9")},  // known, no section
-        {KW(""), kLanguageMethodSystem, german + KW(" 7")},          // empty: the method decides
-        {KW(""), kLanguageMethodUserInterface, KW("fin nish  11")},  // LF line ends
-        {KW(""), kLanguageMethodUserDefault, KW(" 12")},             // an empty value is a translation
-        {KW(""), 7, german + KW(" 7")},                              // any other method means the system's
+    // A section without a key shows the caller's default, not the English text.
+    const WString german = KW("Regeln f\x00FCr die Kennwortkomplexit\x00E4t|default");
+    const WString english =
+        KW("Password Complexity Rules|An error has occurred.\nPlease contact your system administrator.");
+    const std::tuple<const WChar*, uint32_t, uint16_t, WString> kCases[] = {
+        // "Language", "GetLanguageMethod", the system's language; title, error text and language
+        {KW("german"), kLanguageMethodUserInterface, 0x0407, german + KW(" 7")},
+        {KW("Deutsch"), kLanguageMethodSystem, 0x0407, KW("deutsch|default 9")},  // not a known language
+        {KW("Polish"), kLanguageMethodSystem, 0x0407, english + KW(" 9")},        // known, no section
+        {KW(""), kLanguageMethodSystem, 0x0407, german + KW(" 7")},               // empty: the method decides
+        {KW(""), kLanguageMethodUserInterface, 0x0407, KW("fin nish |default 11")},  // LF line ends
+        {KW(""), kLanguageMethodUserDefault, 0x0407, KW("|default 12")},  // an empty value is a translation
+        {KW(""), 7, 0x0407, german + KW(" 7")},                       // any other method means the system's
+        {KW(""), kLanguageMethodSystem, 0x041D, english + KW(" 9")},  // Swedish: no section, English
     };
-    for (const auto& [name, method, expected] : kCases) {
+    for (const auto& [name, method, system, expected] : kCases) {
         registry_.PutString(policy, KW("Language"), name);
         registry_.PutDword(policy, KW("GetLanguageMethod"), method);
+        language_.system = system;
         EXPECT_EQ(Title(), expected) << method << " " << Utf16ToUtf8(name);
     }
-    // The German section lacks ErrorDialogText: the caller's default shows, not the English text.
-    EXPECT_EQ(texts_.GetText(KW("ErrorDialogText"), KW("default")), KW("default"));
-    language_.system = 0x041D;  // Swedish: no section, English
-    EXPECT_EQ(Title(), KW("Password Complexity Rules 9"));
-    EXPECT_EQ(texts_.GetText(KW("errordialogtext"), KW("default")),
-              KW("An error has occurred.\nPlease contact your system administrator."));
 }
 
 TEST_F(LocaleTest, SectionLinesParseIntoEntries) {
@@ -158,18 +156,9 @@ TEST_F(LocaleTest, ReadFailuresLeaveTheDefaultsAndReportTheError) {
     EXPECT_EQ(files_.Calls(FileOp::Read), reads);
 }
 
-// Every call is a minute later than the one before, so every lookup of an unloaded table reads the file.
-class SteppingClock final : public platform::Clock {
-  public:
-    int64_t NowFileTime() override { return now_ += 61 * platform::kFileTimeTicksPerSecond; }
-    bool ToLocalTime(int64_t, platform::LocalTime*) override { return false; }
-    std::atomic<int64_t> now_{platform::kUnixEpochAsFileTime};
-};
-
 TEST_F(LocaleTest, LookupsDuringReconfigurationSeeTheTableOrTheDefault) {
     const WString path = WriteText(KW("[english]\r\nTitle=loaded\r\n[english end]\r\n"));
-    SteppingClock clock;
-    platform::ScopedClockOverride clockOverride(&clock);
+    clock_.stepSeconds = 61;  // every lookup of an unloaded table reads the file
     platform::Thread reader;
     ASSERT_OK(reader.Start([this] {
         for (int n = 0; n < 300; ++n) {

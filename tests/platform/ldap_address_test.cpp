@@ -13,10 +13,8 @@ constexpr auto kLdaps = LdapTransport::Ldaps;
 LdapSettings Settings(const WChar* uri, const WChar* host = KW(""), uint16_t port = 0,
                       LdapTransport transport = kPlain) {
     LdapSettings settings;
-    settings.uri = uri;
-    settings.host = host;
-    settings.port = port;
-    settings.transport = transport;
+    std::tie(settings.uri, settings.host, settings.port, settings.transport) =
+        std::tie(uri, host, port, transport);
     return settings;
 }
 

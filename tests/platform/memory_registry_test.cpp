@@ -67,7 +67,6 @@ TEST(MemoryRegistryTest, LookupsFollowTheViewsAndIgnoreCase) {
     ASSERT_OK(reg_.OpenKey(kHklm, KW("SOFTWARE"), kRead32, software32.put()));
     const Value kMissing = {winerr::kFileNotFound, {}};
     const std::tuple<RegKey, const WChar*, uint32_t, const WChar*, Value> kCases[] = {
-        {kHklm, KW("SOFTWARE\\Korva"), kRead32, KW("v"), Sz(KW("32"))},
         {kHklm, KW("SOFTWARE\\KORVA\\"), kKeyRead, KW("V"), Sz(KW("64"))},
         {kHklm, KW("SOFTWARE\\WOW6432Node\\Korva"), kKeyRead, KW("v"), Sz(KW("32"))},
         {software32.get(), KW("Korva"), kKeyRead, KW("v"), Sz(KW("32"))},
@@ -99,7 +98,6 @@ TEST(MemoryRegistryTest, DeleteRefusesKeysWithSubKeysAndHandlesAllowOnlyTheirAcc
     EXPECT_EQ(reg_.QueryValue(key, KW("x"), nullptr, value, &size), winerr::kAccessDenied);
     EXPECT_OK(reg_.CloseKey(readOnly));
     EXPECT_EQ(reg_.DeleteKey(kHkeyClassesRoot, KW("CLSID\\{P}")), winerr::kAccessDenied);
-    EXPECT_TRUE(reg_.HasKey(KW("HKEY_CLASSES_ROOT\\CLSID\\{P}\\InprocServer32")));
     EXPECT_OK(reg_.DeleteKey(kHkeyClassesRoot, KW("clsid\\{p}\\inprocserver32")));
     EXPECT_OK(reg_.DeleteKey(kHkeyClassesRoot, KW("CLSID\\{P}")));
     EXPECT_EQ(reg_.DeleteKey(kHkeyClassesRoot, KW("CLSID\\{P}")), winerr::kFileNotFound);

@@ -8,12 +8,8 @@ namespace korva::testing {
 template <typename Call>
 int32_t FailingFileSystem::Pass(Op op, uint32_t* moved, Call call) {
     ++calls_[static_cast<int>(op)];
-    bool due = false;
-    {
-        platform::LockGuard guard(lock_);
-        due = skip_ >= 0 && op == op_ && skip_-- == 0;
-    }
-    if (!due)
+    platform::LockGuard guard(lock_);
+    if (skip_ < 0 || op != op_ || skip_-- != 0)
         return call();
     if (moved != nullptr)
         *moved = 0;

@@ -1,6 +1,7 @@
 // A settable clock and fixed display languages, installed for the owner's lifetime.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -9,12 +10,15 @@
 
 namespace korva::testing {
 
-// `now` is a FileTime; local time is UTC shifted by `utcOffsetSeconds`. Tests advance it instead of sleeping.
+// `now` (a FileTime) moves on by `stepSeconds` at each reading; local time is UTC plus `utcOffsetSeconds`.
 class FakeClock final : public platform::Clock {
   public:
-    int64_t now = platform::kUnixEpochAsFileTime;
+    std::atomic<int64_t> now = platform::kUnixEpochAsFileTime;
+    int64_t stepSeconds = 0;
     int64_t utcOffsetSeconds = 0;
-    [[nodiscard]] int64_t NowFileTime() override { return now; }
+    [[nodiscard]] int64_t NowFileTime() override {
+        return now += stepSeconds * platform::kFileTimeTicksPerSecond;
+    }
     [[nodiscard]] bool ToLocalTime(int64_t unixSeconds, platform::LocalTime* local) override;
     void AdvanceSeconds(int64_t seconds) { now += seconds * platform::kFileTimeTicksPerSecond; }
 };
